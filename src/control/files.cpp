@@ -1,0 +1,298 @@
+#include "control/files.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <bit>
+#include <cerrno>
+#include <cstring>
+
+#include "control/format.hpp"
+
+namespace qv {
+namespace {
+
+std::FILE* open_stream(const std::string& name, int unit, Mode mode, bool for_write) {
+  if (dir_exists(name)) io_fail("open failure", unit, name);
+  switch (mode) {
+    case Mode::Old:
+      if (!file_exists(name)) io_fail("file not found", unit, name);
+      break;
+    case Mode::New:
+      if (file_exists(name)) io_fail("cannot overwrite existing file", unit, name);
+      break;
+    case Mode::Append:
+      if (!file_exists(name)) io_fail("file not found", unit, name);
+      break;
+    case Mode::Unknown:
+      break;
+  }
+  const char* how = "rb";
+  if (for_write) {
+    how = mode == Mode::Append ? "ab" : (mode == Mode::New ? "wbx" : "wb");
+  } else if (mode == Mode::Unknown && !file_exists(name)) {
+    // an open in mode unknown creates a missing file
+    if (std::FILE* c = std::fopen(name.c_str(), "ab")) std::fclose(c);
+  }
+  std::FILE* f = std::fopen(name.c_str(), how);
+  if (!f) {
+    if (errno == ENOENT) io_fail("file not found", unit, name);
+    if (errno == EEXIST) io_fail("cannot overwrite existing file", unit, name);
+    io_fail("open failure", unit, name);
+  }
+  return f;
+}
+
+long file_size(std::FILE* f) {
+  struct stat st {};
+  if (fstat(fileno(f), &st) != 0) return -1;
+  return static_cast<long>(st.st_size);
+}
+
+template <class T>
+T to_little(T v) {
+  if constexpr (std::endian::native == std::endian::big) {
+    unsigned char b[sizeof(T)];
+    std::memcpy(b, &v, sizeof(T));
+    for (std::size_t i = 0; i < sizeof(T) / 2; ++i) std::swap(b[i], b[sizeof(T) - 1 - i]);
+    std::memcpy(&v, b, sizeof(T));
+  }
+  return v;
+}
+
+}  // namespace
+
+void io_fail(const char* condition, int unit, const std::string& file) {
+  throw IoError(std::string(condition) + ", unit " + std::to_string(unit) + ", file " + file);
+}
+
+bool file_exists(const std::string& name) {
+  struct stat st {};
+  return ::stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool dir_exists(const std::string& name) {
+  struct stat st {};
+  return ::stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// ---------------------------------------------------------------- text out
+
+TextWriter::TextWriter(const std::string& name, int unit, Mode mode) : name_(name), unit_(unit) {
+  f_ = open_stream(name, unit, mode, true);
+}
+
+TextWriter::~TextWriter() {
+  if (f_) std::fclose(f_);
+}
+
+void TextWriter::line(const std::string& text) {
+  if (std::fwrite(text.data(), 1, text.size(), f_) != text.size() || std::fputs("\r\n", f_) == EOF)
+    io_fail("error during write", unit_, name_);
+}
+
+void TextWriter::flush() {
+  if (std::fflush(f_) != 0) io_fail("error during write", unit_, name_);
+}
+
+void TextWriter::close() {
+  if (!f_) return;
+  std::FILE* f = f_;
+  f_ = nullptr;
+  if (std::fclose(f) != 0) io_fail("error during write", unit_, name_);
+}
+
+// ----------------------------------------------------------------- text in
+
+TextReader::TextReader(const std::string& name, int unit, Mode mode) : name_(name), unit_(unit) {
+  f_ = open_stream(name, unit, mode, false);
+}
+
+TextReader::~TextReader() {
+  if (f_) std::fclose(f_);
+}
+
+std::string TextReader::next() {
+  std::string s;
+  int c;
+  bool any = false;
+  while ((c = std::fgetc(f_)) != EOF) {
+    any = true;
+    if (c == '\n') break;
+    s += static_cast<char>(c);
+  }
+  if (!any) {
+    if (std::ferror(f_)) io_fail("open failure", unit_, name_);
+    io_fail("end-of-file during read", unit_, name_);
+  }
+  if (!s.empty() && s.back() == '\r') s.pop_back();
+  return s;
+}
+
+long long TextReader::I(const std::string& line, int col, int w) const {
+  auto v = fmt::read_int(line, col, w);
+  if (!v) io_fail("input conversion error", unit_, name_);
+  return *v;
+}
+
+double TextReader::F(const std::string& line, int col, int w, int d) const {
+  auto v = fmt::read_real(line, col, w, d);
+  if (!v) io_fail("input conversion error", unit_, name_);
+  return *v;
+}
+
+void TextReader::reals(int n, int per_line, int w, int d, double* out) {
+  std::string line;
+  for (int m = 0; m < n; ++m) {
+    if (m % per_line == 0) line = next();
+    out[m] = F(line, 1 + (m % per_line) * w, w, d);
+  }
+}
+
+void TextReader::ints(int n, int per_line, int w, std::int32_t* out) {
+  std::string line;
+  for (int m = 0; m < n; ++m) {
+    if (m % per_line == 0) line = next();
+    out[m] = static_cast<std::int32_t>(I(line, 1 + (m % per_line) * w, w));
+  }
+}
+
+void TextReader::close() {
+  if (f_) std::fclose(f_);
+  f_ = nullptr;
+}
+
+// ------------------------------------------------------------- records out
+
+RecordWriter::RecordWriter(const std::string& name, int unit, Mode mode, bool atomic)
+    : name_(name), path_(name), unit_(unit), atomic_(atomic && mode == Mode::Unknown) {
+  if (atomic_) {
+    if (dir_exists(name)) io_fail("open failure", unit, name);
+    path_ = name + ".part";
+  }
+  f_ = open_stream(path_, unit, atomic_ ? Mode::Unknown : mode, true);
+  buf_.resize(1 << 20);
+  std::setvbuf(f_, buf_.data(), _IOFBF, buf_.size());
+}
+
+RecordWriter::~RecordWriter() {
+  if (f_) {
+    std::fclose(f_);
+    if (atomic_) std::remove(path_.c_str());
+  }
+}
+
+void RecordWriter::raw(const void* p, std::size_t n) {
+  if (std::fwrite(p, 1, n, f_) != n) io_fail("error during write", unit_, name_);
+}
+
+void RecordWriter::begin(std::size_t bytes) {
+  expected_ = bytes;
+  written_ = 0;
+  const std::int32_t L = to_little(static_cast<std::int32_t>(bytes));
+  raw(&L, 4);
+}
+
+void RecordWriter::put(std::int32_t v) {
+  v = to_little(v);
+  raw(&v, 4);
+  written_ += 4;
+}
+
+void RecordWriter::put(double v) {
+  v = to_little(v);
+  raw(&v, 8);
+  written_ += 8;
+}
+
+void RecordWriter::end() {
+  if (written_ != expected_) throw std::logic_error("record length mismatch writing " + name_);
+  const std::int32_t L = to_little(static_cast<std::int32_t>(expected_));
+  raw(&L, 4);
+}
+
+void RecordWriter::block(const Field& f, int i1, int i2, int j1, int j2, int k1, int k2) {
+  const std::size_t n = static_cast<std::size_t>(i2 - i1 + 1) * (j2 - j1 + 1) * (k2 - k1 + 1);
+  begin(n * 8);
+  for (int k = k1; k <= k2; ++k)
+    for (int j = j1; j <= j2; ++j)
+      for (int i = i1; i <= i2; ++i) put(f.value_or_zero(i, j, k));
+  end();
+}
+
+void RecordWriter::close() {
+  if (!f_) return;
+  std::FILE* f = f_;
+  f_ = nullptr;
+  bool ok = std::fflush(f) == 0;
+  if (atomic_ && ok) ok = ::fsync(fileno(f)) == 0;
+  ok = (std::fclose(f) == 0) && ok;
+  if (!ok) {
+    if (atomic_) std::remove(path_.c_str());
+    io_fail("error during write", unit_, name_);
+  }
+  if (atomic_ && std::rename(path_.c_str(), name_.c_str()) != 0) {
+    std::remove(path_.c_str());
+    io_fail("error during write", unit_, name_);
+  }
+}
+
+// -------------------------------------------------------------- records in
+
+RecordReader::RecordReader(const std::string& name, int unit) : name_(name), unit_(unit) {
+  f_ = open_stream(name, unit, Mode::Old, false);
+}
+
+RecordReader::~RecordReader() {
+  if (f_) std::fclose(f_);
+}
+
+void RecordReader::next() {
+  std::int32_t L = 0;
+  if (std::fread(&L, 1, 4, f_) != 4) io_fail("end-of-file during read", unit_, name_);
+  L = to_little(L);
+  const long here = std::ftell(f_);
+  const long size = file_size(f_);
+  if (L < 0 || (size >= 0 && here + static_cast<long>(L) + 4 > size))
+    io_fail("end-of-file during read", unit_, name_);
+  rec_.resize(static_cast<std::size_t>(L));
+  std::int32_t L2 = 0;
+  if ((L > 0 && std::fread(rec_.data(), 1, rec_.size(), f_) != rec_.size()) ||
+      std::fread(&L2, 1, 4, f_) != 4 || to_little(L2) != L)
+    io_fail("end-of-file during read", unit_, name_);
+  pos_ = 0;
+}
+
+void RecordReader::take(void* p, std::size_t n) {
+  if (pos_ + n > rec_.size()) io_fail("input statement requires too much data", unit_, name_);
+  std::memcpy(p, rec_.data() + pos_, n);
+  pos_ += n;
+}
+
+std::int32_t RecordReader::get_int() {
+  std::int32_t v;
+  take(&v, 4);
+  return to_little(v);
+}
+
+double RecordReader::get_real() {
+  double v;
+  take(&v, 8);
+  return to_little(v);
+}
+
+void RecordReader::block(Field& f, int i1, int i2, int j1, int j2, int k1, int k2) {
+  next();
+  const std::size_t n = static_cast<std::size_t>(i2 - i1 + 1) * (j2 - j1 + 1) * (k2 - k1 + 1);
+  if (n * 8 > rec_.size()) io_fail("input statement requires too much data", unit_, name_);
+  for (int k = k1; k <= k2; ++k)
+    for (int j = j1; j <= j2; ++j)
+      for (int i = i1; i <= i2; ++i) f(i, j, k) = get_real();
+}
+
+void RecordReader::close() {
+  if (f_) std::fclose(f_);
+  f_ = nullptr;
+}
+
+}  // namespace qv

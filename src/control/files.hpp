@@ -1,0 +1,147 @@
+// Record files and text files: the one set of file conventions.
+//
+// Record file: each record is a 4-byte little-endian length L, L bytes of
+// data (32-bit integers and 64-bit reals, little-endian, packed), then L
+// again.  Arrays are written with the first index fastest.
+// Text file: lines end with CR LF when written; on input a line ends at LF
+// and a CR before it is dropped.
+//
+// Every failed open, read or write raises IoError carrying the message the
+// program stops with: "<condition>, unit <n>, file <name>".
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "store/store.hpp"
+
+namespace qv {
+
+// A failure of the file layer; the message is the one printed at the stop.
+class IoError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A deliberate stop of the run with console lines already written (count
+// mismatches, refused parameters); the status is the process exit status.
+class RunStop : public std::runtime_error {
+ public:
+  RunStop(const std::string& what, int status) : std::runtime_error(what), status_(status) {}
+  int status() const { return status_; }
+
+ private:
+  int status_;
+};
+
+enum class Mode { Old, New, Unknown, Append };
+
+// Units the program's files are opened on (they appear in failure messages).
+namespace unit {
+inline constexpr int console_in = 5;
+inline constexpr int probe_u = 1, probe_v = 2;
+inline constexpr int param = 10, names = 11, axis = 12, flag = 13, field_in = 14, body_in = 15;
+inline constexpr int esp2 = 16, iter = 17, change_in = 18, change_out = 19, series = 20;
+inline constexpr int snapshot = 21, final_field = 22, stats = 23, history = 24, body_state = 25;
+}  // namespace unit
+
+[[noreturn]] void io_fail(const char* condition, int unit, const std::string& file);
+
+class TextWriter {
+ public:
+  // Mode Unknown with atomic = true writes to a temporary file beside the
+  // target and renames it over the target on close().
+  TextWriter(const std::string& name, int unit, Mode mode);
+  ~TextWriter();
+  TextWriter(const TextWriter&) = delete;
+  TextWriter& operator=(const TextWriter&) = delete;
+  void line(const std::string& text);
+  void flush();
+  void close();
+
+ private:
+  std::FILE* f_ = nullptr;
+  std::string name_;
+  int unit_;
+};
+
+class TextReader {
+ public:
+  TextReader(const std::string& name, int unit, Mode mode = Mode::Old);
+  ~TextReader();
+  TextReader(const TextReader&) = delete;
+  TextReader& operator=(const TextReader&) = delete;
+  // The next line (without its line end); end of file raises IoError.
+  std::string next();
+  // Fixed-column fields of a line; conversion errors raise IoError.
+  long long I(const std::string& line, int col, int w) const;
+  double F(const std::string& line, int col, int w, int d) const;
+  // n reals in lines of per_line fields of width w with d decimals.
+  void reals(int n, int per_line, int w, int d, double* out);
+  void ints(int n, int per_line, int w, std::int32_t* out);
+  void close();
+
+ private:
+  std::FILE* f_ = nullptr;
+  std::string name_;
+  int unit_;
+};
+
+class RecordWriter {
+ public:
+  RecordWriter(const std::string& name, int unit, Mode mode, bool atomic = false);
+  ~RecordWriter();
+  RecordWriter(const RecordWriter&) = delete;
+  RecordWriter& operator=(const RecordWriter&) = delete;
+  // A record of `bytes` data bytes: begin, the items, end.
+  void begin(std::size_t bytes);
+  void put(std::int32_t v);
+  void put(double v);
+  void end();
+  // A whole record holding the block i1..i2, j1..j2, k1..k2 of a field, i fastest.
+  void block(const Field& f, int i1, int i2, int j1, int j2, int k1, int k2);
+  // Completes the file; with atomic, renames the temporary over the target.
+  void close();
+
+ private:
+  void raw(const void* p, std::size_t n);
+  std::FILE* f_ = nullptr;
+  std::string name_, path_;
+  int unit_;
+  bool atomic_;
+  std::size_t expected_ = 0, written_ = 0;
+  std::vector<char> buf_;
+};
+
+class RecordReader {
+ public:
+  RecordReader(const std::string& name, int unit);
+  ~RecordReader();
+  RecordReader(const RecordReader&) = delete;
+  RecordReader& operator=(const RecordReader&) = delete;
+  // Reads the next record; the items are then taken from its start.
+  void next();
+  std::int32_t get_int();
+  double get_real();
+  // Reads the next record into the block i1..i2, j1..j2, k1..k2, i fastest.
+  void block(Field& f, int i1, int i2, int j1, int j2, int k1, int k2);
+  std::size_t record_bytes() const { return rec_.size(); }
+  void close();
+
+ private:
+  void take(void* p, std::size_t n);
+  std::FILE* f_ = nullptr;
+  std::string name_;
+  int unit_;
+  std::vector<unsigned char> rec_;
+  std::size_t pos_ = 0;
+};
+
+// True when a regular file or directory of that name exists.
+bool file_exists(const std::string& name);
+bool dir_exists(const std::string& name);
+
+}  // namespace qv

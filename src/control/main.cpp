@@ -1,0 +1,30 @@
+// quivel_vib8: LES of flow past an elastically supported bluff body.
+// Runs in the current directory; takes no arguments.
+#include <cstdio>
+
+#include "control/files.hpp"
+#include "control/run.hpp"
+#include "solver/solver.hpp"
+
+int main() {
+  try {
+    const int status = qv::run_program();
+    std::fflush(stdout);
+    return status;
+  } catch (const qv::IoError& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", e.what());
+    return 2;
+  } catch (const qv::RunStop& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "run stopped: %s\n", e.what());
+    return e.status();
+  } catch (const qv::BlowUp& b) {
+    std::fflush(stdout);
+    std::fprintf(stderr,
+                 "run stopped: the divergence is no longer finite at step %d (the flow has blown up);"
+                 " the final field file was not overwritten\n",
+                 b.nn);
+    return 4;
+  }
+}

@@ -1,0 +1,159 @@
+#include <cmath>
+
+#include "control/console.hpp"
+#include "control/files.hpp"
+#include "control/run.hpp"
+
+namespace qv {
+
+bool fresh_start(const std::string& inputfile) { return inputfile.compare(0, 5, "fffff") == 0; }
+
+// 1. Parameter file, 16 fixed-column lines.
+// 2. File-name list: ifc, kout, nfl and nfl snapshot names.
+// 3. Echo, bounds ie/je/ke, damping coefficients, then ca1/ca2 as 2v - 1.
+void rdparm(Store& s, RunFiles& f) {
+  int nx, ny, nz;
+  {
+    const std::string name = "quivel_vib8.inf";
+    TextReader r(name, unit::param);
+    std::string l = r.next();
+    f.axisfile = fmt::read_text(l, 3, 14);
+    f.flagfile = fmt::read_text(l, 19, 14);
+    f.inputfile = fmt::read_text(l, 35, 14);
+    f.finalfile = fmt::read_text(l, 51, 14);
+    f.statfile = fmt::read_text(l, 67, 14);
+    l = r.next();
+    nx = static_cast<int>(r.I(l, 1, 5));
+    ny = static_cast<int>(r.I(l, 6, 5));
+    nz = static_cast<int>(r.I(l, 11, 5));
+    l = r.next();
+    s.iyper = static_cast<int>(r.I(l, 1, 5));
+    s.izper = static_cast<int>(r.I(l, 6, 5));
+    s.Re = r.F(r.next(), 1, 10, 0);
+    s.Cs = r.F(r.next(), 1, 10, 5);
+    s.dt = r.F(r.next(), 1, 13, 5);
+    l = r.next();
+    s.esp = r.F(l, 1, 10, 5);
+    s.omg = r.F(l, 11, 10, 5);
+    l = r.next();
+    s.ca1 = r.F(l, 1, 10, 5);
+    s.ca2 = r.F(l, 11, 10, 5);
+    s.nt = static_cast<int>(r.I(r.next(), 1, 5));
+    l = r.next();
+    f.nfile0 = fmt::read_text(l, 3, 14);
+    f.nfile = fmt::read_text(l, 19, 14);
+    f.vfile = fmt::read_text(l, 35, 14);
+    l = r.next();
+    s.amas = r.F(l, 1, 13, 5);
+    s.aitm = r.F(l, 14, 13, 5);
+    l = r.next();
+    s.xkst = r.F(l, 1, 13, 5);
+    s.ykst = r.F(l, 14, 13, 5);
+    s.tkst = r.F(l, 27, 13, 5);
+    l = r.next();
+    s.xh0 = r.F(l, 1, 10, 5);
+    s.yh0 = r.F(l, 11, 10, 5);
+    s.th0 = r.F(l, 21, 10, 5);
+    l = r.next();
+    s.beta = r.F(l, 1, 10, 5);
+    s.ndof = static_cast<int>(r.I(l, 11, 5));
+    l = r.next();
+    s.xamp = r.F(l, 1, 10, 5);
+    s.yamp = r.F(l, 11, 10, 5);
+    s.tamp = r.F(l, 21, 10, 5);
+    s.tfrc = r.F(l, 31, 10, 5);
+    s.nsmp = static_cast<int>(r.I(r.next(), 1, 5));
+    r.close();
+  }
+  {
+    const std::string name = "quivel_vib8.fil";
+    TextReader r(name, unit::names);
+    const std::string l = r.next();
+    f.ifc = static_cast<int>(r.I(l, 1, 5));
+    f.kout = static_cast<int>(r.I(l, 6, 5));
+    f.nfl = static_cast<int>(r.I(l, 11, 5));
+    if (f.nfl > kMaxNames) {
+      say(fmt::Line() << "number of snapshot names nfl =" << f.nfl << " exceeds" << kMaxNames);
+      throw RunStop("too many snapshot names", 2);
+    }
+    f.fname.assign(kMaxNames + 1, std::string(14, ' '));
+    for (int n = 1; n <= f.nfl; ++n) f.fname[static_cast<std::size_t>(n)] = fmt::read_text(r.next(), 1, 14);
+    r.close();
+  }
+  say(fmt::Line() << "ifc,kout,nfl = " << f.ifc << f.kout << f.nfl);
+
+  s.ie = nx + 2;
+  s.je = ny + 2;
+  s.ke = nz + 2;
+
+  const double wx = std::sqrt(s.xkst / s.amas);
+  const double wy = std::sqrt(s.ykst / s.amas);
+  const double wt = std::sqrt(s.tkst / s.aitm);
+  s.xdmp = s.amas * 2 * wx * s.xh0;
+  s.ydmp = s.amas * 2 * wy * s.yh0;
+  s.tdmp = s.aitm * 2 * wt * s.th0;
+
+  say(fmt::Line() << "axis        file = " << f.axisfile);
+  say(fmt::Line() << "flag        file = " << f.flagfile);
+  say(fmt::Line() << "input       file = " << f.inputfile);
+  say(fmt::Line() << "final       file = " << f.finalfile);
+  say(fmt::Line() << "statistics  file = " << f.statfile);
+  say(fmt::Line() << "# of x,y,z  = " << s.ie - s.is + 1 << s.je - s.js + 1 << s.ke - s.ks + 1);
+  say(fmt::Line() << "Re Num.     = " << s.Re);
+  say(fmt::Line() << "Coef. Smg.  = " << s.Cs);
+  say(fmt::Line() << "Periodic in Y [yes=0,no=1  ]" << s.iyper);
+  say(fmt::Line() << "Periodic in Z [yes=0,no=1,2]" << s.izper);
+  say(fmt::Line() << "Dt      =" << s.dt);
+  say(fmt::Line() << "esp,omg =" << s.esp << s.omg);
+  say(fmt::Line() << "nt      =" << s.nt);
+  say(fmt::Line() << "ca1 ca2 =" << s.ca1 << s.ca2);
+  say(fmt::Line() << "amas,aitm     =" << s.amas << s.aitm);
+  say(fmt::Line() << "xkst,ykst,tkst=" << s.xkst << s.ykst << s.tkst);
+  say(fmt::Line() << "xh0,yh0,th0   =" << s.xh0 << s.yh0 << s.th0);
+  say(fmt::Line() << "1/beta,ndof   =" << 1 / s.beta << s.ndof);
+
+  s.ca1 = 1 - (1 - s.ca1) * 2;
+  s.ca2 = 1 - (1 - s.ca2) * 2;
+  say(fmt::Line() << "ca1 ca2 =" << s.ca1 << s.ca2);
+}
+
+void check_limits(const Store& s, const RunFiles&) {
+  const int nx = s.ie - 2, ny = s.je - 2, nz = s.ke - 2;
+  if (!fits_store(nx, ny, nz)) {
+    say(fmt::Line() << "grid counts nx,ny,nz =" << nx << ny << nz);
+    say(fmt::Line() << "exceed the store: at most" << kMaxI - 4 << kMaxJ - 4 << kMaxK - 4);
+    throw RunStop("grid beyond the store", 2);
+  }
+  if (s.nsmp > 0 && s.nt / s.nsmp > kMaxSamples) {
+    say(fmt::Line() << "nt/nsmp =" << s.nt / s.nsmp << " exceeds the body-history capacity"
+                    << kMaxSamples);
+    throw RunStop("body history too long", 2);
+  }
+}
+
+// "change.inf": nt in (I10).  "change.out": the status report.
+void rdchange(Store& s, double dtmin) {
+  {
+    TextReader r("change.inf", unit::change_in, Mode::Unknown);
+    s.nt = static_cast<int>(r.I(r.next(), 1, 10));
+    r.close();
+  }
+  rdchange_report(s, dtmin);
+}
+
+void rdchange_report(const Store& s, double dtmin) {
+  TextWriter w("change.out", unit::change_out, Mode::Unknown);
+  w.line(fmt::I(s.nt, 10));
+  w.line(fmt::I(s.nn, 10) + fmt::F(s.t, 12, 7));
+  w.line(fmt::I(s.iter, 10));
+  w.line(fmt::F(s.dt, 12, 7) + fmt::F(dtmin, 12, 7) + fmt::F(s.esp, 12, 7));
+  for (int n = 0; n < 3; ++n) w.line("   ");
+  w.line("  c---------------------------- information");
+  w.line("  nt           ;cycle number  ");
+  w.line("  nn,t         ;present number , present time");
+  w.line("  iter         ;iteration number  ");
+  w.line("  dt,dtmin,esp ;dt , possible dt ,esp ");
+  w.close();
+}
+
+}  // namespace qv

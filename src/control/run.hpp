@@ -1,0 +1,41 @@
+// What the run driver owns: the file names of the parameter file and the
+// snapshot schedule of the file-name list.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "store/store.hpp"
+
+namespace qv {
+
+inline constexpr int kMaxNames = 100;
+
+struct RunFiles {
+  // 14-character fields as read (blank-padded); use fmt::trim_name to open.
+  std::string axisfile, flagfile, inputfile, finalfile, statfile;
+  std::string nfile0, nfile, vfile;
+  std::vector<std::string> fname;
+  int ifc = 0, kout = 0, nfl = 0;
+};
+
+// True when the run starts without an initial field file.
+bool fresh_start(const std::string& inputfile);
+
+// Reads "quivel_vib8.inf" and "quivel_vib8.fil", derives the index bounds
+// and damping coefficients, echoes everything.
+void rdparm(Store& s, RunFiles& f);
+
+// Re-reads the run length from "change.inf" and rewrites "change.out".
+void rdchange(Store& s, double dtmin);
+// Rewrites "change.out" alone.
+void rdchange_report(const Store& s, double dtmin);
+
+// Refuses, before anything is read beyond the parameters, what the store
+// cannot hold (grid counts, snapshot names, body-history samples).
+void check_limits(const Store& s, const RunFiles& f);
+
+// The whole run: start-up, time-step loop, end of run.  Returns the exit status.
+int run_program();
+
+}  // namespace qv

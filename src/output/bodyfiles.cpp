@@ -1,0 +1,56 @@
+#include <array>
+
+#include "control/console.hpp"
+#include "control/files.hpp"
+#include "output/output.hpp"
+
+namespace qv {
+
+// Vibration history (7 records) and body state (6 records), each written
+// to a temporary file and renamed over the old one when complete.
+void write_body_files(Store& s, const std::string& vfile, const std::string& nfile) {
+  say(fmt::Line() << "vfile=" << vfile);
+  say(fmt::Line() << "nfile=" << nfile);
+  const std::size_t ns = static_cast<std::size_t>(s.nsample);
+  {
+    RecordWriter w(fmt::trim_name(vfile), unit::history, Mode::Unknown, true);
+    w.begin(4 + 8 + 8);
+    w.put(static_cast<std::int32_t>(s.nsample));
+    w.put(s.nsmp * s.dt);
+    w.put(s.beta);
+    w.end();
+    w.begin(24);
+    for (double v : s.first_dis) w.put(v);
+    w.end();
+    w.begin(24);
+    for (double v : s.first_vel) w.put(v);
+    w.end();
+    w.begin(3 * ns * 8);
+    for (std::size_t n = 0; n < 3 * ns; ++n) w.put(s.fhist[n]);
+    w.end();
+    for (std::size_t d = 0; d < 3; ++d) {
+      w.begin(3 * ns * 8);
+      for (std::size_t n = 0; n < ns; ++n)
+        for (std::size_t q = 0; q < 3; ++q) w.put(s.bhist[9 * n + 3 * d + q]);
+      w.end();
+    }
+    w.close();
+  }
+  {
+    RecordWriter w(fmt::trim_name(nfile), unit::body_state, Mode::Unknown, true);
+    w.begin(5 * 4);
+    for (int v : {s.is, s.ie, s.js, s.ks, s.ke}) w.put(static_cast<std::int32_t>(v));
+    w.end();
+    for (auto t : {std::array<double, 3>{s.xacc, s.yacc, s.tacc}, std::array<double, 3>{s.xdis, s.ydis, s.tdis},
+                   std::array<double, 3>{s.xvel, s.yvel, s.tvel}}) {
+      w.begin(24);
+      for (double v : t) w.put(v);
+      w.end();
+    }
+    w.block(s.fxn, s.is, s.ie, s.js, s.je, s.ks, s.ke);
+    w.block(s.fyn, s.is, s.ie, s.js, s.je, s.ks, s.ke);
+    w.close();
+  }
+}
+
+}  // namespace qv

@@ -1,0 +1,64 @@
+#include <cmath>
+
+#include "control/console.hpp"
+#include "control/files.hpp"
+#include "output/output.hpp"
+
+namespace qv {
+namespace {
+
+inline constexpr double kThird = static_cast<double>(0.33333f);
+inline constexpr double kCk = 0.094;
+
+void header(RecordWriter& w, const Store& s) {
+  w.begin(6 * 4);
+  for (int v : {s.is, s.ie, s.js, s.je, s.ks, s.ke}) w.put(static_cast<std::int32_t>(v));
+  w.end();
+  w.begin(4 * 8 + 4 * 4);
+  for (double v : {s.Re, s.Cs, s.dt, s.t}) w.put(v);
+  for (int v : {s.nt, s.iyper, s.izper, s.iter}) w.put(static_cast<std::int32_t>(v));
+  w.end();
+}
+
+// Records 1-10 of a field file, with `p` as the pressure block.
+void write_field(const std::string& name, int unit, Mode mode, bool atomic, Store& s, const Field& p) {
+  const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
+  RecordWriter w(name, unit, mode, atomic);
+  header(w, s);
+  w.block(s.uu, is, ie + 1, js, je - 1, ks, ke - 1);
+  w.block(s.vv, is, ie, js, je, ks, ke - 1);
+  w.block(s.ww, is, ie, js, je - 1, ks, ke);
+  w.block(p, is, ie, js, je - 1, ks, ke - 1);
+  w.block(s.fu, is, ie, js, je, ks, ke);
+  w.block(s.fv, is, ie, js, je, ks, ke);
+  w.block(s.fw, is, ie, js, je, ks, ke);
+  w.block(s.nut, is, ie, js, je - 1, ks, ke - 1);
+  w.close();
+}
+
+}  // namespace
+
+void write_final(Store& s, const std::string& finalfile) {
+  write_field(fmt::trim_name(finalfile), unit::final_field, Mode::Unknown, true, s, s.pp);
+}
+
+void modified_pressure(Store& s) {
+  for (int i = s.is; i <= s.ie; ++i)
+    for (int j = s.js; j <= s.je - 1; ++j)
+      for (int k = s.ks; k <= s.ke - 1; ++k) {
+        const double D = std::pow(s.dx(i) * s.dy(j) * s.dz(k), kThird);
+        const double n = s.nut(i, j, k);
+        const double ksgs = n * n / (D * (kCk * kCk) * D);
+        s.pm(i, j, k) = s.pp(i, j, k) - (2.0 / 3.0) * ksgs;
+      }
+}
+
+void write_snapshot(Store& s, const std::string& name) {
+  modified_pressure(s);
+  say(fmt::Line() << "********************* output DATA *********");
+  say(fmt::Line() << " file =" << name);
+  say(fmt::Line() << "********************* output DATA *********");
+  write_field(fmt::trim_name(name), unit::snapshot, Mode::New, false, s, s.pm);
+}
+
+}  // namespace qv

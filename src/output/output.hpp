@@ -1,0 +1,27 @@
+// Results: field files, snapshots, statistics, body files.
+#pragma once
+
+#include <string>
+
+#include "store/store.hpp"
+
+namespace qv {
+
+// The final field file: the latest complete flow state, replaced whole.
+void write_final(Store& s, const std::string& finalfile);
+
+// A snapshot: the final-file layout with the modified pressure in record 6.
+void write_snapshot(Store& s, const std::string& name);
+
+// pm = pp - (2/3) nut^2 / (Ck^2 D^2) over is..ie, js..je-1, ks..ke-1.
+void modified_pressure(Store& s);
+
+// Statistics sums of this step; averages; the statistics file.
+void stats_accumulate(Store& s);
+void stats_average(Store& s, int steps);
+void write_stats(Store& s, const std::string& statfile);
+
+// Vibration history file and body state file.
+void write_body_files(Store& s, const std::string& vfile, const std::string& nfile);
+
+}  // namespace qv

@@ -1,0 +1,63 @@
+#include "solver/solver.hpp"
+
+namespace qv {
+
+void shift_history(Store& s) {
+  for (int i = s.is; i <= s.ie; ++i)
+    for (int j = s.js; j <= s.je; ++j)
+      for (int k = s.ks; k <= s.ke; ++k) {
+        s.fu0(i, j, k) = s.fu(i, j, k);
+        s.fv0(i, j, k) = s.fv(i, j, k);
+        s.fw0(i, j, k) = s.fw(i, j, k);
+      }
+}
+
+// Velocity prediction:
+// 1-3. u += dt (0.5 (3 (f - acc - frame) - (f0 - acc0 - frame0)) - dp/dxc),
+//      interior faces only (not the inflow and outflow faces);
+// 4. z walls; 5. body faces 0; 6. inflow; 7. boundary values with outflow copies.
+void advance_velocity(Store& s, const std::string& inputfile) {
+  const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
+  const double dt = s.dt;
+  auto &uu = s.uu, &vv = s.vv, &ww = s.ww;
+  const auto& pp = s.pp;
+  for (int i = is + 1; i <= ie - 1; ++i)
+    for (int j = js; j <= je - 1; ++j)
+      for (int k = ks; k <= ke - 1; ++k)
+        uu(i, j, k) = uu(i, j, k) + dt * (0.5 * (3 * (s.fu(i, j, k) - s.xacc - s.fxn(i, j, k)) -
+                                                 (s.fu0(i, j, k) - s.xacc0 - s.fxn0(i, j, k))) -
+                                          (pp(i, j, k) - pp(i - 1, j, k)) / s.dxc(i));
+  for (int i = is + 1; i <= ie - 1; ++i)
+    for (int j = js; j <= je; ++j)
+      for (int k = ks; k <= ke - 1; ++k)
+        vv(i, j, k) = vv(i, j, k) + dt * (0.5 * (3 * (s.fv(i, j, k) - s.yacc - s.fyn(i, j, k)) -
+                                                 (s.fv0(i, j, k) - s.yacc0 - s.fyn0(i, j, k))) -
+                                          (pp(i, j, k) - pp(i, j - 1, k)) / s.dyc(j));
+  for (int i = is + 1; i <= ie - 1; ++i)
+    for (int j = js; j <= je - 1; ++j)
+      for (int k = ks; k <= ke; ++k)
+        ww(i, j, k) = ww(i, j, k) +
+                      dt * (0.5 * (3 * s.fw(i, j, k) - s.fw0(i, j, k)) - (pp(i, j, k) - pp(i, j, k - 1)) / s.dzc(k));
+  if (s.izper != 0)
+    for (int i = is; i <= ie - 1; ++i)
+      for (int j = js; j <= je - 1; ++j) {
+        ww(i, j, ks) = 0;
+        ww(i, j, ke) = 0;
+      }
+  for (int k = ks; k <= ke - 1; ++k)
+    for (int j = js; j <= je - 1; ++j)
+      for (int i = is; i <= ie - 1; ++i)
+        if (s.iflag(i, j, k) != 0) {
+          uu(i, j, k) = 0;
+          uu(i + 1, j, k) = 0;
+          vv(i, j, k) = 0;
+          vv(i, j + 1, k) = 0;
+          ww(i, j, k) = 0;
+          ww(i, j, k + 1) = 0;
+        }
+  inflow(s, inputfile);
+  s.iobu = s.iobv = s.iobw = 1;
+  uvwbdy(s);
+}
+
+}  // namespace qv

@@ -1,0 +1,119 @@
+#include <cmath>
+#include <memory>
+
+#include "control/console.hpp"
+#include "control/files.hpp"
+#include "control/run.hpp"
+#include "solver/solver.hpp"
+
+namespace qv {
+namespace {
+
+bool moves_x(int ndof) { return ndof == 2 || ndof == 4 || ndof == 6; }
+bool moves_y(int ndof) { return ndof == 1 || ndof == 4 || ndof == 5 || ndof == 6; }
+bool moves_t(int ndof) { return ndof == 3 || ndof == 5 || ndof == 6; }
+
+struct Polar {
+  double phi, rho;
+};
+inline Polar polar(double X, double Y) { return {std::atan2(Y, X), std::sqrt(X * X + Y * Y)}; }
+
+void probe_line(Store& s, std::shared_ptr<TextWriter>& w, const char* name, int unit, const Field& q) {
+  if (!w) w = std::make_shared<TextWriter>(name, unit, Mode::Unknown);
+  const int is = s.is;
+  w->line(fmt::I(s.nn, 10) + fmt::F(s.t, 15, 10) + fmt::F(q.value_or_zero(is, 80, 10), 15, 10) +
+          fmt::F(q.value_or_zero(is + 2, 80, 10), 15, 10) + fmt::F(q.value_or_zero(is + 5, 80, 10), 15, 10));
+  w->flush();
+}
+
+}  // namespace
+
+// Inflow seen from the body frame:
+// 1. uniform Vin (ghost column is-1 too); 2-3. minus the body velocity;
+// 4. minus the rotation of the frame, omega x r about the grid origin;
+// 5. at the first two steps of a fresh start, the whole field shifted by
+//    the change of the body velocity;
+// 6. boundary values; 7. one probe line in fort.1 and fort.2.
+//
+// The rotation state (tdis, tvel, tacc) is positive clockwise seen from +z,
+// the sense of the moment on the body; the frame here turns the other way
+// round, so the flow sees the angle -tdis at the rate -tvel.
+void inflow(Store& s, const std::string& inputfile) {
+  const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
+  auto &uu = s.uu, &vv = s.vv, &ww = s.ww;
+  for (int k = ks; k <= ke - 1; ++k)
+    for (int j = js - 1; j <= je; ++j) uu(is, j, k) = uu(is - 1, j, k) = s.ub0(j, k) = s.Vin;
+  for (int k = ks; k <= ke - 1; ++k)
+    for (int j = js - 1; j <= je + 1; ++j) vv(is, j, k) = vv(is - 1, j, k) = s.vb0(j, k) = 0;
+  for (int k = ks; k <= ke; ++k)
+    for (int j = js - 1; j <= je; ++j) ww(is, j, k) = ww(is - 1, j, k) = s.wb0(j, k) = 0;
+
+  if (moves_x(s.ndof))
+    for (int k = ks; k <= ke - 1; ++k)
+      for (int j = js - 1; j <= je; ++j) {
+        uu(is, j, k) = uu(is, j, k) - s.xvel;
+        s.ub0(j, k) = s.ub0(j, k) - s.xvel;
+      }
+  if (moves_y(s.ndof))
+    for (int k = ks; k <= ke - 1; ++k)
+      for (int j = js - 1; j <= je + 1; ++j) {
+        vv(is, j, k) = vv(is, j, k) - s.yvel;
+        s.vb0(j, k) = s.vb0(j, k) - s.yvel;
+      }
+
+  const double ang = -s.tdis;  // the frame's angle and rate, counter-clockwise
+  const double rate = -s.tvel;
+  const auto &x = s.x, &y = s.y;
+  if (moves_t(s.ndof)) {
+    for (int k = ks; k <= ke - 1; ++k)
+      for (int j = js - 1; j <= je; ++j) {
+        const double yc = (y(j) + y(j + 1)) / 2;
+        const Polar a = polar(x(is), yc);
+        uu(is, j, k) = s.ub0(j, k) + std::sin(ang + a.phi) * a.rho * rate;
+        s.ub0(j, k) = uu(is, j, k);
+        const Polar b = polar(x(is - 1), yc);
+        uu(is - 1, j, k) = uu(is - 1, j, k) + std::sin(ang + b.phi) * b.rho * rate;
+      }
+    for (int k = ks; k <= ke - 1; ++k)
+      for (int j = js - 1; j <= je + 1; ++j) {
+        const Polar a = polar((x(is) + x(is + 1)) / 2, y(j));
+        vv(is, j, k) = s.vb0(j, k) - std::cos(ang + a.phi) * a.rho * rate;
+        s.vb0(j, k) = vv(is, j, k);
+        const Polar b = polar((x(is - 1) + x(is)) / 2, y(j));
+        vv(is - 1, j, k) = vv(is - 1, j, k) - std::cos(ang + b.phi) * b.rho * rate;
+      }
+  }
+
+  if (fresh_start(inputfile) && s.nn <= 2) {
+    say(fmt::Line() << "#############################  " << inputfile << s.nn);
+    if (moves_x(s.ndof))
+      for (int k = ks; k <= ke - 1; ++k)
+        for (int j = js; j <= je - 1; ++j)
+          for (int i = is + 2; i <= ie + 1; ++i) uu(i, j, k) = uu(i, j, k) - (s.xvel - s.xvel0);
+    if (moves_y(s.ndof))
+      for (int k = ks; k <= ke - 1; ++k)
+        for (int j = js; j <= je; ++j)
+          for (int i = is + 1; i <= ie; ++i) vv(i, j, k) = vv(i, j, k) - (s.yvel - s.yvel0);
+    const double drate = -(s.tvel - s.tvel0);
+    for (int k = ks; k <= ke - 1; ++k)
+      for (int j = js; j <= je; ++j) {
+        const double yc = (y(j) + y(j + 1)) / 2;
+        for (int i = is + 1; i <= ie + 1; ++i) {
+          const Polar a = polar(x(i), yc);
+          uu(i, j, k) = uu(i, j, k) + std::sin(ang + a.phi) * a.rho * drate;
+        }
+      }
+    for (int k = ks; k <= ke - 1; ++k)
+      for (int j = js; j <= je; ++j)
+        for (int i = is + 1; i <= ie; ++i) {
+          const Polar a = polar((x(i) + x(i + 1)) / 2, y(j));
+          vv(i, j, k) = vv(i, j, k) - std::cos(ang + a.phi) * a.rho * drate;
+        }
+  }
+
+  uvwbdy(s);
+  probe_line(s, s.fort1, "fort.1", unit::probe_u, s.uu);
+  probe_line(s, s.fort2, "fort.2", unit::probe_v, s.vv);
+}
+
+}  // namespace qv

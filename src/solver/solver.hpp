@@ -1,0 +1,51 @@
+// The flow solver's operations over the store.
+#pragma once
+
+#include <string>
+
+#include "store/store.hpp"
+
+namespace qv {
+
+// --- body-surface ghost velocities (applied point by point by the sweeps)
+// Face rule at a body cell: its six face velocities become 0.
+void face_rule(Store& s, int i, int j, int k);
+// Reflection groups at a fluid point (each does nothing at a body cell).
+void reflect_B(Store& s, int i, int j, int k);
+void reflect_C(Store& s, int i, int j, int k);
+void reflect_D(Store& s, int i, int j, int k);
+void reflect_E(Store& s, int i, int j, int k);
+void reflect_F(Store& s, int i, int j, int k);
+void reflect_G(Store& s, int i, int j, int k);
+// Rule A: own-direction ghosts of the swept component (0 = uu, 1 = vv, 2 = ww).
+void reflect_A(Store& s, int dir, int i, int j, int k);
+
+// --- boundary values
+void uvwbdy(Store& s);
+void prsbdy(Store& s);
+
+// --- node and face conversions
+void node_to_face(Store& s);
+void node_to_cell(Store& s);  // ends with prsbdy
+void face_to_node(Store& s);
+
+// --- the step
+// Pressure-velocity correction; dtmin receives the admissible time step.
+void hsmac2(Store& s, double& dtmin);
+// fu, fv, fw: explicit convection and diffusion.
+void momentum_terms(Store& s);
+// fu0, fv0, fw0 = fu, fv, fw.
+void shift_history(Store& s);
+// Adams-Bashforth prediction, body faces, inflow, boundary values.
+void advance_velocity(Store& s, const std::string& inputfile);
+// Inflow column and planes from Vin and the body motion; probe lines.
+void inflow(Store& s, const std::string& inputfile);
+// Body-face cleanup, Smagorinsky viscosity, stress sums, nut ghosts.
+void subgrid_viscosity(Store& s);
+
+// Thrown by hsmac2 when the divergence is no longer finite.
+struct BlowUp {
+  int nn;
+};
+
+}  // namespace qv

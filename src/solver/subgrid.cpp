@@ -1,0 +1,133 @@
+#include <cmath>
+
+#include "solver/solver.hpp"
+
+namespace qv {
+
+// Filter-width exponent: a single-precision 0.33333 widened to 64 bits.
+inline constexpr double kThird = static_cast<double>(0.33333f);
+
+// After the pressure correction:
+// 1. face rule at every body cell; 2. first reflection groups B, D, F at
+//    every fluid cell (k outer, i inner);
+// 3. Smagorinsky nut = (Cs Delta)^2 |S| at fluid cells (i outer, k inner),
+//    and the shear stress sums with the corner viscosity of this sweep;
+// 4. nut = 0 in body cells; 5. ghost layers and edges of nut.
+void subgrid_viscosity(Store& s) {
+  const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
+  const auto &uu = s.uu, &vv = s.vv, &ww = s.ww;
+  const auto &dx = s.dx, &dy = s.dy, &dz = s.dz;
+  auto& nut = s.nut;
+  auto body = [&](int i, int j, int k) { return s.iflag(i, j, k) != 0; };
+
+  for (int k = ks; k <= ke - 1; ++k)
+    for (int j = js; j <= je - 1; ++j)
+      for (int i = is; i <= ie - 1; ++i)
+        if (body(i, j, k)) face_rule(s, i, j, k);
+  for (int k = ks; k <= ke - 1; ++k)
+    for (int j = js; j <= je - 1; ++j)
+      for (int i = is; i <= ie - 1; ++i)
+        if (!body(i, j, k)) {
+          reflect_B(s, i, j, k);
+          reflect_D(s, i, j, k);
+          reflect_F(s, i, j, k);
+        }
+
+  const bool noslip = s.ca1 == -1.0;
+  for (int i = is; i <= ie - 1; ++i)
+    for (int j = js; j <= je - 1; ++j)
+      for (int k = ks; k <= ke - 1; ++k) {
+        if (body(i, j, k)) continue;
+        const double delta = std::pow(dx(i) * dy(j) * dz(k), kThird);
+        // cell-centre values of the neighbours, interpolated to the faces
+        const double uc = uu(i, j, k) + uu(i + 1, j, k);
+        double uN = ((uu(i, j + 1, k) + uu(i + 1, j + 1, k)) * dy(j) + uc * dy(j + 1)) * 0.5 / (dy(j) + dy(j + 1));
+        double uS = ((uu(i, j - 1, k) + uu(i + 1, j - 1, k)) * dy(j) + uc * dy(j - 1)) * 0.5 / (dy(j - 1) + dy(j));
+        double uT = ((uu(i, j, k + 1) + uu(i + 1, j, k + 1)) * dz(k) + uc * dz(k + 1)) * 0.5 / (dz(k) + dz(k + 1));
+        double uB = ((uu(i, j, k - 1) + uu(i + 1, j, k - 1)) * dz(k) + uc * dz(k - 1)) * 0.5 / (dz(k - 1) + dz(k));
+        const double vc = vv(i, j, k) + vv(i, j + 1, k);
+        double vE = ((vv(i + 1, j, k) + vv(i + 1, j + 1, k)) * dx(i) + vc * dx(i + 1)) * 0.5 / (dx(i) + dx(i + 1));
+        double vW = ((vv(i - 1, j, k) + vv(i - 1, j + 1, k)) * dx(i) + vc * dx(i - 1)) * 0.5 / (dx(i - 1) + dx(i));
+        double vT = ((vv(i, j, k + 1) + vv(i, j + 1, k + 1)) * dz(k) + vc * dz(k + 1)) * 0.5 / (dz(k) + dz(k + 1));
+        double vB = ((vv(i, j, k - 1) + vv(i, j + 1, k - 1)) * dz(k) + vc * dz(k - 1)) * 0.5 / (dz(k - 1) + dz(k));
+        const double wc = ww(i, j, k) + ww(i, j, k + 1);
+        double wE = ((ww(i + 1, j, k) + ww(i + 1, j, k + 1)) * dx(i) + wc * dx(i + 1)) * 0.5 / (dx(i) + dx(i + 1));
+        double wW = ((ww(i - 1, j, k) + ww(i - 1, j, k + 1)) * dx(i) + wc * dx(i - 1)) * 0.5 / (dx(i - 1) + dx(i));
+        double wN = ((ww(i, j + 1, k) + ww(i, j + 1, k + 1)) * dy(j) + wc * dy(j + 1)) * 0.5 / (dy(j) + dy(j + 1));
+        double wS = ((ww(i, j - 1, k) + ww(i, j - 1, k + 1)) * dy(j) + wc * dy(j - 1)) * 0.5 / (dy(j - 1) + dy(j));
+        if (noslip) {
+          if (body(i + 1, j, k)) vE = wE = 0;
+          if (body(i - 1, j, k)) vW = wW = 0;
+          if (body(i, j + 1, k)) uN = wN = 0;
+          if (body(i, j - 1, k)) uS = wS = 0;
+          if (body(i, j, k + 1)) uT = vT = 0;
+          if (body(i, j, k - 1)) uB = vB = 0;
+        }
+        const double s11 = (uu(i + 1, j, k) - uu(i, j, k)) / dx(i);
+        const double s22 = (vv(i, j + 1, k) - vv(i, j, k)) / dy(j);
+        const double s33 = (ww(i, j, k + 1) - ww(i, j, k)) / dz(k);
+        const double gxy = (vE - vW) / dx(i) + (uN - uS) / dy(j);
+        const double gxz = (wE - wW) / dx(i) + (uT - uB) / dz(k);
+        const double gyz = (wN - wS) / dy(j) + (vT - vB) / dz(k);
+        const double cd = s.Cs * delta;
+        nut(i, j, k) = cd * cd *
+                       std::sqrt(2 * s11 * s11 + 2 * s22 * s22 + 2 * s33 * s33 + gxy * gxy + gxz * gxz + gyz * gyz);
+
+        // viscosity at the corner (x(i), y(j), z(k)): in x, then y, then z
+        auto nx = [&](int jj, int kk) {
+          return (nut(i, jj, kk) * dx(i - 1) + nut(i - 1, jj, kk) * dx(i)) / (dx(i - 1) + dx(i));
+        };
+        const double n00 = nx(j, k), n10 = nx(j - 1, k), n01 = nx(j, k - 1), n11 = nx(j - 1, k - 1);
+        const double m0 = (n00 * dy(j - 1) + n10 * dy(j)) / (dy(j - 1) + dy(j));
+        const double m1 = (n01 * dy(j - 1) + n11 * dy(j)) / (dy(j - 1) + dy(j));
+        const double nc = (m0 * dz(k - 1) + m1 * dz(k)) / (dz(k - 1) + dz(k));
+        s.tauxy(i, j, k) = s.tauxy(i, j, k) - gxy * nc;
+        s.tauyz(i, j, k) = s.tauyz(i, j, k) - gyz * nc;
+        s.tauxz(i, j, k) = s.tauxz(i, j, k) - gxz * nc;
+      }
+
+  for (int k = ks; k <= ke - 1; ++k)
+    for (int j = js; j <= je - 1; ++j)
+      for (int i = is; i <= ie - 1; ++i)
+        if (body(i, j, k)) nut(i, j, k) = 0;
+
+  for (int j = js; j <= je - 1; ++j)
+    for (int k = ks; k <= ke - 1; ++k) {
+      nut(is - 1, j, k) = nut(is, j, k);
+      nut(ie, j, k) = 3 * nut(ie - 1, j, k) - 3 * nut(ie - 2, j, k) + nut(ie - 3, j, k);
+    }
+  const bool py = s.iyper == 0, pz = s.izper == 0;
+  for (int i = is; i <= ie - 1; ++i)
+    for (int k = ks; k <= ke - 1; ++k) {
+      nut(i, js - 1, k) = py ? nut(i, je - 1, k) : nut(i, js, k);
+      nut(i, je, k) = py ? nut(i, js, k) : nut(i, je - 1, k);
+    }
+  for (int i = is; i <= ie - 1; ++i)
+    for (int j = js; j <= je - 1; ++j) {
+      nut(i, j, ks - 1) = pz ? nut(i, j, ke - 1) : nut(i, j, ks);
+      nut(i, j, ke) = pz ? nut(i, j, ks) : nut(i, j, ke - 1);
+    }
+  // edges: each ghost index mapped to an active one
+  auto mi = [&](int i) { return i == is - 1 ? is : (i == ie ? ie - 1 : i); };
+  auto mj = [&](int j) { return j == js - 1 ? (py ? je - 1 : js) : (j == je ? (py ? js : je - 1) : j); };
+  auto mk = [&](int k) { return k == ks - 1 ? (pz ? ke - 1 : ks) : (k == ke ? (pz ? ks : ke - 1) : k); };
+  const int gj[2] = {js - 1, je}, gk[2] = {ks - 1, ke}, gi[2] = {is - 1, ie};
+  const int order[4][2] = {{0, 0}, {1, 0}, {0, 1}, {1, 1}};
+  for (int i = is; i <= ie - 1; ++i)
+    for (const auto& o : order) {
+      const int j = gj[o[0]], k = gk[o[1]];
+      nut(i, j, k) = nut(i, mj(j), mk(k));
+    }
+  for (int j = js; j <= je - 1; ++j)
+    for (const auto& o : order) {
+      const int i = gi[o[0]], k = gk[o[1]];
+      nut(i, j, k) = nut(mi(i), j, mk(k));
+    }
+  for (int k = ks; k <= ke - 1; ++k)
+    for (const auto& o : order) {
+      const int i = gi[o[0]], j = gj[o[1]];
+      nut(i, j, k) = nut(mi(i), mj(j), k);
+    }
+}
+
+}  // namespace qv

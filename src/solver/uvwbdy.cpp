@@ -1,0 +1,265 @@
+#include "control/console.hpp"
+#include "solver/solver.hpp"
+
+namespace qv {
+
+// Velocity boundary values, in this order:
+// 1. body surface, tangential: body-cell faces = ca1 x the adjacent fluid faces;
+// 2. body surface, normal: every fluid-body face carries 0;
+// 3. net inflow Qall through the six outer faces (printed with ucan = 0);
+// 4. outflow copies under iobu, iobv, iobw;
+// 5. y sides and 6. z sides, periodic or walls (izper = 2: bottom factor ca2);
+// 7. edge lines where two outer faces meet.
+void uvwbdy(Store& s) {
+  const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
+  auto& uu = s.uu;
+  auto& vv = s.vv;
+  auto& ww = s.ww;
+  auto fl = [&](int i, int j, int k) { return s.iflag(i, j, k) != 0; };
+  const double f = s.ca1;
+
+  for (int k = ks; k <= ke - 1; ++k)
+    for (int j = js; j <= je - 1; ++j)
+      for (int i = is; i <= ie - 1; ++i) {
+        if (fl(i, j, k) && !fl(i - 1, j, k)) {
+          vv(i, j, k) = f * vv(i - 1, j, k);
+          ww(i, j, k) = f * ww(i - 1, j, k);
+          vv(i, j + 1, k) = f * vv(i - 1, j + 1, k);
+          ww(i, j, k + 1) = f * ww(i - 1, j, k + 1);
+        }
+        if (fl(i - 1, j, k) && !fl(i, j, k)) {
+          vv(i - 1, j, k) = f * vv(i, j, k);
+          ww(i - 1, j, k) = f * ww(i, j, k);
+          vv(i - 1, j + 1, k) = f * vv(i, j + 1, k);
+          ww(i - 1, j, k + 1) = f * ww(i, j, k + 1);
+        }
+        if (fl(i, j, k) && !fl(i, j - 1, k)) {
+          uu(i, j, k) = f * uu(i, j - 1, k);
+          ww(i, j, k) = f * ww(i, j - 1, k);
+          uu(i + 1, j, k) = f * uu(i + 1, j - 1, k);
+          ww(i, j, k + 1) = f * ww(i, j - 1, k + 1);
+        }
+        if (fl(i, j - 1, k) && !fl(i, j, k)) {
+          uu(i, j - 1, k) = f * uu(i, j, k);
+          ww(i, j - 1, k) = f * ww(i, j, k);
+          uu(i + 1, j - 1, k) = f * uu(i + 1, j, k);
+          ww(i, j - 1, k + 1) = f * ww(i, j, k + 1);
+        }
+        if (fl(i, j, k) && !fl(i, j, k - 1)) {
+          uu(i, j, k) = f * uu(i, j, k - 1);
+          vv(i, j, k) = f * vv(i, j, k - 1);
+          uu(i + 1, j, k) = f * uu(i + 1, j, k - 1);
+          vv(i, j + 1, k) = f * vv(i, j + 1, k - 1);
+        }
+        if (fl(i, j, k - 1) && !fl(i, j, k)) {
+          uu(i, j, k - 1) = f * uu(i, j, k);
+          vv(i, j, k - 1) = f * vv(i, j, k);
+          uu(i + 1, j, k - 1) = f * uu(i + 1, j, k);
+          vv(i, j + 1, k - 1) = f * vv(i, j + 1, k);
+        }
+      }
+
+  for (int k = ks; k <= ke - 1; ++k)
+    for (int j = js; j <= je - 1; ++j)
+      for (int i = is; i <= ie - 1; ++i) {
+        const bool c = fl(i, j, k);
+        if (c && !fl(i - 1, j, k)) uu(i, j, k) = 0;
+        if (c && !fl(i, j - 1, k)) vv(i, j, k) = 0;
+        if (c && !fl(i, j, k - 1)) ww(i, j, k) = 0;
+        if (fl(i - 1, j, k) && !c) uu(i, j, k) = 0;
+        if (fl(i, j - 1, k) && !c) vv(i, j, k) = 0;
+        if (fl(i, j, k - 1) && !c) ww(i, j, k) = 0;
+      }
+
+  double Qall = 0;
+  for (int k = ks; k <= ke - 1; ++k)
+    for (int j = js; j <= je - 1; ++j) {
+      Qall = Qall + uu(is, j, k) * s.dy(j) * s.dz(k);
+      Qall = Qall - uu(ie, j, k) * s.dy(j) * s.dz(k);
+    }
+  for (int i = is; i <= ie - 1; ++i)
+    for (int k = ks; k <= ke - 1; ++k) {
+      Qall = Qall + vv(i, js, k) * s.dz(k) * s.dx(i);
+      Qall = Qall - vv(i, je, k) * s.dz(k) * s.dx(i);
+    }
+  for (int i = is; i <= ie - 1; ++i)
+    for (int j = js; j <= je - 1; ++j) {
+      Qall = Qall + ww(i, j, ks) * s.dx(i) * s.dy(j);
+      Qall = Qall - ww(i, j, ke) * s.dx(i) * s.dy(j);
+    }
+  s.ucan = 0;
+  const double ucan = s.ucan;
+  say(fmt::Line() << "Qall ,cancel U=" << Qall << ucan);
+
+  if (s.iobu == 1)
+    for (int k = ks; k <= ke - 1; ++k)
+      for (int j = js; j <= je - 1; ++j) uu(ie, j, k) = ucan + uu(ie - 1, j, k);
+  if (s.iobv == 1)
+    for (int k = ks; k <= ke - 1; ++k)
+      for (int j = js; j <= je; ++j) vv(ie, j, k) = vv(ie - 1, j, k);
+  if (s.iobw == 1)
+    for (int k = ks; k <= ke; ++k)
+      for (int j = js; j <= je - 1; ++j) ww(ie, j, k) = ww(ie - 1, j, k);
+
+  if (s.iyper == 0) {
+    for (int k = ks; k <= ke - 1; ++k)
+      for (int i = is; i <= ie; ++i) {
+        uu(i, js - 1, k) = uu(i, je - 1, k);
+        uu(i, js - 2, k) = uu(i, je - 2, k);
+        uu(i, je, k) = uu(i, js, k);
+        uu(i, je + 1, k) = uu(i, js + 1, k);
+      }
+    for (int k = ks; k <= ke - 1; ++k)
+      for (int i = is; i <= ie - 1; ++i) {
+        vv(i, js - 1, k) = vv(i, je - 1, k);
+        vv(i, js - 2, k) = vv(i, je - 2, k);
+        vv(i, je + 1, k) = vv(i, js + 1, k);
+        vv(i, je + 2, k) = vv(i, js + 2, k);
+        vv(i, je, k) = vv(i, js, k);
+      }
+    for (int k = ks; k <= ke; ++k)
+      for (int i = is; i <= ie - 1; ++i) {
+        ww(i, js - 1, k) = ww(i, je - 1, k);
+        ww(i, js - 2, k) = ww(i, je - 2, k);
+        ww(i, je, k) = ww(i, js, k);
+        ww(i, je + 1, k) = ww(i, js + 1, k);
+      }
+  } else {
+    for (int k = ks; k <= ke - 1; ++k)
+      for (int i = is + 1; i <= ie; ++i) {
+        uu(i, js - 1, k) = uu(i, js, k);
+        uu(i, je, k) = uu(i, je - 1, k);
+      }
+    for (int k = ks; k <= ke - 1; ++k)
+      for (int i = is + 1; i <= ie - 1; ++i) {
+        vv(i, js, k) = vv(i, js, k) - ucan;
+        vv(i, je, k) = ucan + vv(i, je, k);
+        vv(i, js - 1, k) = vv(i, js, k);
+        vv(i, je + 1, k) = vv(i, je, k);
+        vv(i, js, k) = 0;
+        vv(i, je, k) = 0;
+      }
+    for (int k = ks; k <= ke; ++k)
+      for (int i = is + 1; i <= ie - 1; ++i) {
+        ww(i, js - 1, k) = ww(i, js, k);
+        ww(i, je, k) = ww(i, je - 1, k);
+      }
+  }
+
+  if (s.izper == 0) {
+    for (int j = js; j <= je - 1; ++j)
+      for (int i = is; i <= ie; ++i) {
+        uu(i, j, ks - 1) = uu(i, j, ke - 1);
+        uu(i, j, ks - 2) = uu(i, j, ke - 2);
+        uu(i, j, ke) = uu(i, j, ks);
+        uu(i, j, ke + 1) = uu(i, j, ks + 1);
+      }
+    for (int j = js; j <= je; ++j)
+      for (int i = is; i <= ie - 1; ++i) {
+        vv(i, j, ks - 1) = vv(i, j, ke - 1);
+        vv(i, j, ks - 2) = vv(i, j, ke - 2);
+        vv(i, j, ke) = vv(i, j, ks);
+        vv(i, j, ke + 1) = vv(i, j, ks + 1);
+      }
+    for (int j = js; j <= je - 1; ++j)
+      for (int i = is; i <= ie - 1; ++i) {
+        ww(i, j, ks - 1) = ww(i, j, ke - 1);
+        ww(i, j, ks - 2) = ww(i, j, ke - 2);
+        ww(i, j, ke + 1) = ww(i, j, ks + 1);
+        ww(i, j, ke + 2) = ww(i, j, ks + 2);
+        ww(i, j, ke) = ww(i, j, ks);
+      }
+  } else {
+    for (int j = js; j <= je - 1; ++j)
+      for (int i = is; i <= ie; ++i) {
+        uu(i, j, ks - 1) = uu(i, j, ks);
+        uu(i, j, ke) = uu(i, j, ke - 1);
+      }
+    for (int j = js; j <= je; ++j)
+      for (int i = is; i <= ie - 1; ++i) {
+        vv(i, j, ks - 1) = vv(i, j, ks);
+        vv(i, j, ke) = vv(i, j, ke - 1);
+      }
+    for (int j = js; j <= je - 1; ++j)
+      for (int i = is; i <= ie - 1; ++i) {
+        ww(i, j, ks - 1) = -ww(i, j, ks + 1);
+        ww(i, j, ke + 1) = -ww(i, j, ke - 1);
+        ww(i, j, ks) = 0;
+        ww(i, j, ke) = 0;
+      }
+  }
+  if (s.izper == 2) {
+    for (int j = js; j <= je - 1; ++j)
+      for (int i = is; i <= ie; ++i) uu(i, j, ks - 1) = s.ca2 * uu(i, j, ks);
+    for (int j = js; j <= je; ++j)
+      for (int i = is; i <= ie - 1; ++i) vv(i, j, ks - 1) = s.ca2 * vv(i, j, ks);
+  }
+
+  // edge lines of uu along x
+  for (int i = is; i <= ie; ++i) {
+    if (s.iyper == 0 && s.izper == 0) {
+      uu(i, js - 1, ks - 1) = uu(i, je - 1, ke - 1);
+      uu(i, je, ks - 1) = uu(i, js, ke - 1);
+      uu(i, js - 1, ke) = uu(i, je - 1, ks);
+      uu(i, je, ke) = uu(i, js, ks);
+    } else if (s.iyper == 0) {
+      uu(i, js - 1, ks - 1) = uu(i, je - 1, ks);
+      uu(i, je, ks - 1) = uu(i, js, ks);
+      uu(i, js - 1, ke) = uu(i, je - 1, ke - 1);
+      uu(i, je, ke) = uu(i, js, ke - 1);
+    } else if (s.izper == 0) {
+      uu(i, js - 1, ks - 1) = uu(i, js, ke - 1);
+      uu(i, je, ks - 1) = uu(i, je - 1, ke - 1);
+      uu(i, js - 1, ke) = uu(i, js, ks);
+      uu(i, je, ke) = uu(i, je - 1, ks);
+    } else {
+      uu(i, js - 1, ks - 1) = uu(i, js, ks);
+      uu(i, je, ks - 1) = uu(i, je - 1, ks);
+      uu(i, js - 1, ke) = uu(i, js, ke - 1);
+      uu(i, je, ke) = uu(i, je - 1, ke - 1);
+    }
+    if (s.izper == 2) {
+      if (s.iyper == 0) {
+        uu(i, js - 1, ks - 1) = -uu(i, je - 1, ks);
+        uu(i, je, ks - 1) = -uu(i, js, ks);
+      } else {
+        uu(i, js - 1, ks - 1) = s.ca2 * uu(i, js, ks);
+        uu(i, je, ks - 1) = s.ca2 * uu(i, je - 1, ks);
+      }
+    }
+  }
+  // edge lines of vv along y
+  for (int j = js; j <= je; ++j) {
+    if (s.izper == 0) {
+      vv(is - 1, j, ks - 1) = vv(is, j, ke - 1);
+      vv(ie, j, ks - 1) = vv(ie - 1, j, ke - 1);
+      vv(is - 1, j, ke) = vv(is, j, ks);
+      vv(ie, j, ke) = vv(ie - 1, j, ks);
+    } else {
+      vv(is - 1, j, ks - 1) = vv(is, j, ks);
+      vv(ie, j, ks - 1) = vv(ie - 1, j, ks);
+      vv(is - 1, j, ke) = vv(is, j, ke - 1);
+      vv(ie, j, ke) = vv(ie - 1, j, ke - 1);
+      if (s.izper == 2) {
+        vv(is - 1, j, ks - 1) = s.ca2 * vv(is, j, ks);
+        vv(ie, j, ks - 1) = s.ca2 * vv(ie - 1, j, ks);
+      }
+    }
+  }
+  // edge lines of ww along z
+  for (int k = ks; k <= ke; ++k) {
+    if (s.iyper == 0) {
+      ww(is - 1, js - 1, k) = ww(is, je - 1, k);
+      ww(ie, js - 1, k) = ww(ie - 1, je - 1, k);
+      ww(is - 1, je, k) = ww(is, js, k);
+      ww(ie, je, k) = ww(ie - 1, js, k);
+    } else {
+      ww(is - 1, js - 1, k) = ww(is, js, k);
+      ww(ie, js - 1, k) = ww(ie - 1, js, k);
+      ww(is - 1, je, k) = ww(is, je - 1, k);
+      ww(ie, je, k) = ww(ie - 1, je - 1, k);
+    }
+  }
+}
+
+}  // namespace qv

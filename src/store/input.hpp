@@ -1,0 +1,24 @@
+// Start-up input of the store: grid, body flags, initial field.
+#pragma once
+
+#include <string>
+
+#include "store/store.hpp"
+
+namespace qv {
+
+// Grid lines, widths, centre distances with their ghost values, and delm.
+void rdaxis(Store& s, const std::string& axisfile);
+
+// Widths, centre distances and ghost lines from the grid lines x(is..ie),
+// y(js..je), z(ks..ke); the viscous time-step bound delm.
+void grid_metrics(Store& s);
+
+// Body flags of the fluid box, extended into the y and z ghost layers.
+void rdflag(Store& s, const std::string& flagfile);
+
+// Initial field: analytic start for "fffff", otherwise an earlier run's
+// field file and body-state file; then inflow planes and boundary values.
+void rdvelo(Store& s, const std::string& inputfile, const std::string& nfile0);
+
+}  // namespace qv

@@ -1,0 +1,47 @@
+#include <vector>
+
+#include "control/console.hpp"
+#include "control/files.hpp"
+#include "store/input.hpp"
+
+namespace qv {
+
+// 1. Counts checked as for the grid.
+// 2. Flags of the fluid box, i fastest, ten per line.
+// 3. Body cells on the z sides, then the y sides, extended two ghost layers.
+void rdflag(Store& s, const std::string& flagfile) {
+  const std::string name = fmt::trim_name(flagfile);
+  TextReader r(name, unit::flag);
+  const std::string l = r.next();
+  const long long Nx = r.I(l, 1, 5), Ny = r.I(l, 6, 5), Nz = r.I(l, 11, 5);
+  int err = 0;
+  if (Nx + 2 != s.ie) err = 1;
+  if (Ny + 2 != s.je) err = 2;
+  if (Nz + 2 != s.ke) err = 3;
+  if (err != 0) {
+    say(fmt::Line() << "# of data are not same in rdflag.");
+    say(fmt::Line() << "[1];x [2];y [3];z not same " << err);
+    throw RunStop("flag counts differ", 2);
+  }
+  const int ni = s.ie - s.is, nj = s.je - s.js, nk = s.ke - s.ks;
+  std::vector<std::int32_t> v(static_cast<std::size_t>(ni) * nj * nk);
+  r.ints(static_cast<int>(v.size()), 10, 5, v.data());
+  r.close();
+  std::size_t n = 0;
+  for (int k = s.ks; k <= s.ke - 1; ++k)
+    for (int j = s.js; j <= s.je - 1; ++j)
+      for (int i = s.is; i <= s.ie - 1; ++i) s.iflag(i, j, k) = v[n++];
+
+  for (int i = s.is; i <= s.ie - 1; ++i)
+    for (int j = s.js; j <= s.je - 1; ++j) {
+      if (s.iflag(i, j, s.ks) != 0) s.iflag(i, j, s.ks - 1) = s.iflag(i, j, s.ks - 2) = 1;
+      if (s.iflag(i, j, s.ke - 1) != 0) s.iflag(i, j, s.ke) = s.iflag(i, j, s.ke + 1) = 1;
+    }
+  for (int i = s.is; i <= s.ie - 1; ++i)
+    for (int k = s.ks; k <= s.ke - 1; ++k) {
+      if (s.iflag(i, s.js, k) != 0) s.iflag(i, s.js - 1, k) = s.iflag(i, s.js - 2, k) = 1;
+      if (s.iflag(i, s.je - 1, k) != 0) s.iflag(i, s.je, k) = s.iflag(i, s.je + 1, k) = 1;
+    }
+}
+
+}  // namespace qv

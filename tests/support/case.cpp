@@ -1,0 +1,139 @@
+#include "support/case.hpp"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "control/format.hpp"
+#include "store/input.hpp"
+
+namespace fs = std::filesystem;
+
+namespace qvt {
+
+qv::Store tiny_store(int nx, int ny, int nz, double h, int iyper, int izper) {
+  qv::Store s;
+  s.ie = nx + 2;
+  s.je = ny + 2;
+  s.ke = nz + 2;
+  s.iyper = iyper;
+  s.izper = izper;
+  s.Re = 100;
+  s.dt = 0.01;
+  s.ca1 = -1;
+  s.ca2 = -1;
+  s.allocate();
+  qv::initarr(s);
+  for (int i = s.is; i <= s.ie; ++i) s.x(i) = (i - s.is) * h;
+  for (int j = s.js; j <= s.je; ++j) s.y(j) = (j - s.js) * h;
+  for (int k = s.ks; k <= s.ke; ++k) s.z(k) = (k - s.ks) * h;
+  build_metrics(s);
+  return s;
+}
+
+void build_metrics(qv::Store& s) { qv::grid_metrics(s); }
+
+std::string temp_dir(const std::string& tag) {
+  std::string base = (fs::temp_directory_path() / ("qvtest-" + tag + "-XXXXXX")).string();
+  std::vector<char> buf(base.begin(), base.end());
+  buf.push_back('\0');
+  if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
+  return std::string(buf.data());
+}
+
+ScopedDir::ScopedDir(const std::string& dir) : old(fs::current_path().string()) { fs::current_path(dir); }
+ScopedDir::~ScopedDir() { fs::current_path(old); }
+
+void write_file(const std::string& path, const std::string& text) {
+  std::ofstream o(path, std::ios::binary);
+  o << text;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream i(path, std::ios::binary);
+  std::stringstream ss;
+  ss << i.rdbuf();
+  return ss.str();
+}
+
+namespace {
+
+std::string crlf(const std::vector<std::string>& lines) {
+  std::string s;
+  for (const auto& l : lines) s += l + "\r\n";
+  return s;
+}
+
+// n grid lines (n - 1 cells) of spacing h, centred on the origin
+std::string coords(int n, double h) {
+  std::string s;
+  const double x0 = -0.5 * (n - 1) * h;
+  for (int m = 0; m < n; ++m) {
+    s += qv::fmt::F(x0 + m * h, 10, 5);
+    if (m % 5 == 4 || m == n - 1) s += "\r\n";
+  }
+  return s;
+}
+
+}  // namespace
+
+void write_case(const std::string& dir, const CaseSpec& c) {
+  using namespace qv::fmt;
+  fs::create_directories(dir + "/DAT");
+  auto name = [](const std::string& n) { return X(2) + A(n, 14); };
+  std::vector<std::string> inf = {
+      name("axis.dat") + name("flag.dat") + name(c.input) + name("final.dat") + name("stat.dat"),
+      I(c.nx, 5) + I(c.ny, 5) + I(c.nz, 5),
+      I(c.iyper, 5) + I(c.izper, 5),
+      F(c.Re, 10, 1),
+      F(c.Cs, 10, 5),
+      E(c.dt, 13, 5),
+      F(c.esp, 10, 5) + F(c.omg, 10, 5),
+      F(c.ca1, 10, 5) + F(c.ca2, 10, 5),
+      I(c.nt, 5),
+      name("body0.dat") + name("body.dat") + name("vib.dat"),
+      E(c.amas, 13, 5) + E(c.aitm, 13, 5),
+      E(c.xkst, 13, 5) + E(c.ykst, 13, 5) + E(c.tkst, 13, 5),
+      F(c.xh0, 10, 5) + F(c.yh0, 10, 5) + F(c.th0, 10, 5),
+      F(c.beta, 10, 5) + I(c.ndof, 5),
+      F(c.xamp, 10, 5) + F(c.yamp, 10, 5) + F(c.tamp, 10, 5) + F(c.tfrc, 10, 5),
+      I(c.nsmp, 5),
+  };
+  write_file(dir + "/quivel_vib8.inf", crlf(inf));
+  std::vector<std::string> fil = {I(c.ifc, 5) + I(0, 5) + I(c.nfl, 5)};
+  for (int n = 1; n <= c.nfl; ++n) {
+    char b[32];
+    std::snprintf(b, sizeof b, "DAT/snap%03d", n);
+    fil.push_back(A(b, 14));
+  }
+  write_file(dir + "/quivel_vib8.fil", crlf(fil));
+  write_file(dir + "/axis.dat", I(c.nx, 5) + I(c.ny, 5) + I(c.nz, 5) + "\r\n" + coords(c.nx, c.h) +
+                                    coords(c.ny, c.h) + coords(c.nz, c.h));
+  std::string flags = I(c.nx, 5) + I(c.ny, 5) + I(c.nz, 5) + "\r\n";
+  int n = 0;
+  for (int k = 0; k < c.nz - 1; ++k)
+    for (int j = 0; j < c.ny - 1; ++j)
+      for (int i = 0; i < c.nx - 1; ++i) {
+        const bool b = i >= c.body_i0 && i <= c.body_i1 && j >= c.body_j0 && j <= c.body_j1;
+        flags += I(b ? 1 : 0, 5);
+        if (++n % 10 == 0) flags += "\r\n";
+      }
+  if (n % 10 != 0) flags += "\r\n";
+  write_file(dir + "/flag.dat", flags);
+  write_file(dir + "/esp2.inf", I(c.ic2, 10) + I(c.ic3, 10) + F(c.sesp, 10, 5) + "\r\n");
+  write_file(dir + "/change.inf", I(c.nt, 10) + "\r\n");
+}
+
+int run_program(const std::string& dir, const std::string& console, std::string* out) {
+  write_file(dir + "/console.in", console);
+  const std::string cmd = "cd '" + dir + "' && '" QV_PROGRAM "' < console.in > console.out 2> console.err";
+  const int rc = std::system(cmd.c_str());
+  if (out) *out = read_file(dir + "/console.out");
+  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+}  // namespace qvt

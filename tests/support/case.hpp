@@ -1,0 +1,57 @@
+// Test support: tiny stores built in memory, and case directories written
+// to a fresh temporary directory for runs of the real program.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "store/store.hpp"
+
+namespace qvt {
+
+// Counts nx, ny, nz are numbers of grid lines, as in the parameter file
+// (nx - 1 cells along x).
+// A store of nx x ny x nz grid lines on a uniform grid of spacing h (origin at
+// 0), metrics built as the grid reader builds them.
+qv::Store tiny_store(int nx, int ny, int nz, double h = 1.0, int iyper = 1, int izper = 1);
+
+// Grid metrics from the grid lines already in s.x, s.y, s.z.
+void build_metrics(qv::Store& s);
+
+// A fresh, empty temporary directory; the test's working directory is
+// moved there by ScopedDir.
+std::string temp_dir(const std::string& tag);
+struct ScopedDir {
+  explicit ScopedDir(const std::string& dir);
+  ~ScopedDir();
+  std::string old;
+};
+
+void write_file(const std::string& path, const std::string& text);
+std::string read_file(const std::string& path);
+
+// A complete runnable case on a uniform grid of nx x ny x nz grid lines
+// centred on the origin, with a block body over the given cell ranges.
+struct CaseSpec {
+  int nx = 17, ny = 13, nz = 3;
+  double h = 0.25;
+  int iyper = 1, izper = 0;
+  double Re = 100, Cs = 0.0, dt = 0.01, esp = 0.001, omg = 1.5, ca1 = 0, ca2 = 0;
+  int nt = 5;
+  double amas = 1, aitm = 1, xkst = 1, ykst = 1, tkst = 1, xh0 = 0, yh0 = 0, th0 = 0, beta = 0.25;
+  int ndof = 0;
+  double xamp = 0, yamp = 0, tamp = 0, tfrc = 0;
+  int nsmp = 1;
+  int ifc = 0, nfl = 0;
+  std::string input = "fffff";
+  int body_i0 = 5, body_i1 = 6, body_j0 = 5, body_j1 = 6;  // cell ranges, 0-based
+  int ic2 = 0, ic3 = 5;
+  double sesp = 0.01;
+};
+void write_case(const std::string& dir, const CaseSpec& c);
+
+// Runs the program in dir with the given console input; returns the exit
+// status, stdout in *out.
+int run_program(const std::string& dir, const std::string& console, std::string* out = nullptr);
+
+}  // namespace qvt

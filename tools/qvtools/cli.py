@@ -1,0 +1,201 @@
+"""Command line of the quivel_vib8 tools: ``qv SUBCOMMAND ...``."""
+
+import argparse
+import os
+import sys
+
+import numpy as np
+
+from . import readers
+from .records import RecordError
+
+KINDS = ("field", "snapshot", "statistics", "history", "body")
+
+
+def _ts_path(path):
+    return os.path.join(path, readers.TS_FILE) if os.path.isdir(path) else path
+
+
+def _history_path(path):
+    return readers.Run(path).history_path if os.path.isdir(path) else path
+
+
+def _default_out(path, suffix):
+    base = path.rstrip("/\\") if not os.path.isdir(path) else os.path.join(path, "qv")
+    return base + suffix
+
+
+# ---------------------------------------------------------------- commands
+
+def cmd_info(args):
+    for path in args.files:
+        rec = readers.read_record_file(path, args.kind)
+        print(f"{path}: {rec.kind} file")
+        if rec.bounds:
+            print("  bounds  " + " ".join(f"{k}={v}" for k, v in rec.bounds.items()))
+        if rec.header:
+            print("  header  " + " ".join(f"{k}={v:.6g}" if isinstance(v, float)
+                                          else f"{k}={v}" for k, v in rec.header.items()))
+        for name, b in rec.blocks.items():
+            axes = "ijk" if len(b.lo) == 3 else ("sample",)
+            rng = ", ".join(f"{c}={l}..{h}" for c, l, h in zip(axes, b.lo, b.hi))
+            if b.data.size:
+                stats = (f"min {np.nanmin(b.data):.6g}  max {np.nanmax(b.data):.6g}"
+                         f"  mean {np.nanmean(b.data):.6g}")
+            else:
+                stats = "empty"
+            print(f"  {name:<6s} {rng:<28s} {stats}")
+    return 0
+
+
+def cmd_vtk(args):
+    from .vtk_export import export
+    if args.output and len(args.files) > 1:
+        raise ValueError("-o names one output file: give one input or use --outdir")
+    for path in args.files:
+        out = args.output
+        if out is None:
+            out = os.path.basename(path) + ".vtr"
+            out = os.path.join(args.outdir or os.path.dirname(path) or ".", out)
+        export(path, out, args.axis, args.flag, args.run, args.kind, args.encoding)
+        print(f"wrote {out}")
+    return 0
+
+
+def cmd_plot(args):
+    from . import plots
+    what = args.what
+    if what == "ts":
+        ts = readers.read_timeseries(_ts_path(args.path))
+        out = plots.plot_timeseries(ts, args.output or _default_out(args.path, "_ts.png"))
+    elif what == "history":
+        hist = readers.read_history(_history_path(args.path))
+        out = plots.plot_history(hist, args.output or _default_out(args.path, "_history.png"))
+    elif what == "spectrum":
+        ts = readers.read_timeseries(_ts_path(args.path))
+        sel = np.ones(len(ts), bool) if args.tmin is None else ts["t"] >= args.tmin
+        vin, diam = args.vin, None
+        if os.path.isdir(args.path):
+            run = readers.Run(args.path)
+            if vin is None and os.path.exists(run.file(readers.CONSOLE_FILE)):
+                vin = run.vin()
+            try:
+                box = readers.body_box(run.axis(), run.flags())
+                diam = box["y1"] - box["y0"] if box else None
+            except (OSError, ValueError):
+                diam = None
+        out, fs = plots.plot_spectrum(ts["t"][sel], ts["pfy"][sel],
+                                      args.output or _default_out(args.path, "_spectrum.png"),
+                                      vin, diam)
+        print(f"shedding frequency {fs:.6g}")
+    else:  # slice
+        f = readers.read_record_file(args.path, args.kind)
+        if f.kind not in ("field", "snapshot"):
+            raise ValueError(f"{args.path} is a {f.kind} file, not a field file")
+        axis_path, flag_path = readers.find_grid(args.path, args.axis, args.flag, args.run)
+        axis = readers.read_axis(axis_path)
+        flags = readers.read_flags(flag_path)[1] if flag_path else None
+        out = plots.plot_slice(f, axis, args.output or _default_out(args.path, f"_{args.quantity}.png"),
+                               flags, args.quantity, args.k)
+    print(f"wrote {out}")
+    return 0
+
+
+def cmd_summary(args):
+    from .summary import format_table, summarize, write_json
+    s = summarize(args.run, args.vin, args.tmin)
+    print(format_table(s))
+    path = args.json or os.path.join(args.run, "summary.json")
+    write_json(s, path)
+    print(f"wrote {path}")
+    return 0
+
+
+def cmd_monitor(args):
+    from .monitor import monitor
+    monitor(args.run, args.interval, args.once, args.count, args.plot)
+    return 0
+
+
+# ---------------------------------------------------------------- parser
+
+def build_parser():
+    p = argparse.ArgumentParser(
+        prog="qv", description="Post-processing tools for quivel_vib8 runs.")
+    sub = p.add_subparsers(dest="command", metavar="COMMAND")
+    sub.required = True
+
+    s = sub.add_parser("info", help="describe record files (bounds, header, arrays)")
+    s.add_argument("files", nargs="+")
+    s.add_argument("--kind", choices=KINDS, help="file kind (guessed by default)")
+    s.set_defaults(func=cmd_info)
+
+    s = sub.add_parser("vtk", help="export field/snapshot/statistics files to .vtr")
+    s.add_argument("files", nargs="+")
+    s.add_argument("-o", "--output", help="output file (one input only)")
+    s.add_argument("--outdir", help="directory for FILE.vtr outputs")
+    s.add_argument("--axis", help="axis file (default: from the run's parameter file)")
+    s.add_argument("--flag", help="flag file (default: from the run's parameter file)")
+    s.add_argument("--run", help="run directory (default: the file's directory)")
+    s.add_argument("--kind", choices=("field", "snapshot", "statistics"))
+    s.add_argument("--encoding", choices=("raw", "base64"), default="raw",
+                   help="appended raw binary (default) or inline base64")
+    s.set_defaults(func=cmd_vtk)
+
+    s = sub.add_parser("plot", help="PNG plots")
+    psub = s.add_subparsers(dest="what", metavar="WHAT")
+    psub.required = True
+    q = psub.add_parser("ts", help="loads and displacements against time")
+    q.add_argument("path", help="run directory or time-series file")
+    q = psub.add_parser("history", help="body displacement, velocity, acceleration")
+    q.add_argument("path", help="run directory or vibration history file")
+    q = psub.add_parser("spectrum", help="amplitude spectrum of pfy")
+    q.add_argument("path", help="run directory or time-series file")
+    q.add_argument("--vin", type=float, help="inflow velocity (for St)")
+    q.add_argument("--tmin", type=float, help="ignore lines before this time")
+    q = psub.add_parser("slice", help="u or vorticity in the mid-span x-y plane")
+    q.add_argument("path", help="field or snapshot file")
+    q.add_argument("--quantity", choices=("u", "vorticity"), default="u")
+    q.add_argument("--k", type=int, help="cell layer from 0 (default: mid-span)")
+    q.add_argument("--axis")
+    q.add_argument("--flag")
+    q.add_argument("--run")
+    q.add_argument("--kind", choices=("field", "snapshot"))
+    for q in psub.choices.values():
+        q.add_argument("-o", "--output", help="PNG file")
+    s.set_defaults(func=cmd_plot)
+
+    s = sub.add_parser("summary", help="Cd, Cl, St, amplitudes of a run")
+    s.add_argument("run", nargs="?", default=".", help="run directory")
+    s.add_argument("--vin", type=float, help="inflow velocity (default: console.in)")
+    s.add_argument("--tmin", type=float, help="analyse from this time on")
+    s.add_argument("--json", help="JSON output (default RUN/summary.json)")
+    s.set_defaults(func=cmd_summary)
+
+    s = sub.add_parser("monitor", help="follow a running case")
+    s.add_argument("run", nargs="?", default=".", help="run directory")
+    s.add_argument("--interval", type=float, default=10.0, help="seconds between polls")
+    s.add_argument("--once", action="store_true", help="print one reading and stop")
+    s.add_argument("--count", type=int, help="stop after this many readings")
+    s.add_argument("--plot", help="PNG of the loads, redrawn as the run goes on")
+    s.set_defaults(func=cmd_monitor)
+
+    try:
+        from . import casegen
+    except ImportError:
+        casegen = None
+    if casegen is not None:
+        case = casegen.add_parser(sub)
+        if case is not None and case.get_default("func") is None:
+            case.set_defaults(func=casegen.main)
+    return p
+
+
+def main(argv=None):
+    parser = build_parser()
+    args = parser.parse_args(argv)
+    try:
+        return args.func(args) or 0
+    except (RecordError, readers.FormatError, OSError, ValueError) as exc:
+        print(f"qv: error: {exc}", file=sys.stderr)
+        return 1
