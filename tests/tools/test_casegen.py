@@ -38,10 +38,11 @@ def fields(line, width, count=None):
 
 
 def read_axis(path):
-    """Counts and coordinates, read as the solver does: nx+1 values each,
-    five F10.5 fields per line, every axis starting on a new line."""
+    """Cell counts and coordinates, read as the solver does: the first line
+    holds grid-line counts (cells + 1) and each axis as many values, five
+    F10.5 fields per line, every axis starting on a new line."""
     lines = lines_of(path)
-    n = [int(f) for f in fields(lines[0], 5)]
+    n = [int(f) - 1 for f in fields(lines[0], 5)]
     pos, axes = 1, []
     for cells in n:
         vals = []
@@ -58,7 +59,7 @@ def read_axis(path):
 
 def read_flags(path, n):
     lines = lines_of(path)
-    assert [int(f) for f in fields(lines[0], 5)] == n
+    assert [int(f) - 1 for f in fields(lines[0], 5)] == n
     flags = [int(f) for line in lines[1:] for f in fields(line, 5)]
     assert all(len(fields(line, 5)) == 10 for line in lines[1:-1])
     assert len(flags) == n[0] * n[1] * n[2]
@@ -87,7 +88,7 @@ def test_grid_matches_request(written, name):
     r = case.recipe
     g, D, B = r["grid"], r["body"]["D"], r["body"]["B"]
     (nx, ny, nz), (x, y, z) = read_axis(d / "run" / "axis.dat")
-    assert nx <= 213 and ny <= 161 and nz <= 61
+    assert nx <= 212 and ny <= 160 and nz <= 60
     assert (nx, ny, nz) == (case.nx, case.ny, case.nz)
     assert x[0] == -g["domain"]["upstream"] * D and x[-1] == g["domain"]["downstream"] * D
     assert y[0] == -g["domain"]["lateral"] * D and y[-1] == g["domain"]["lateral"] * D
@@ -129,7 +130,7 @@ def test_parameter_file_layout_reads_back(written):
     names = [inf[0][c:c + 14].rstrip() for c in (2, 18, 34, 50, 66)]
     assert all(inf[0][c - 2:c] == "  " for c in (2, 18, 34, 50, 66))
     assert names == ["axis.dat", "flag.dat", "fffff", "DAT/final.dat", "DAT/stat.dat"]
-    assert [int(f) for f in fields(inf[1], 5)] == [case.nx, case.ny, case.nz]
+    assert [int(f) for f in fields(inf[1], 5)] == [case.nx + 1, case.ny + 1, case.nz + 1]
     assert [int(f) for f in fields(inf[2], 5)] == [1, 0]
     assert len(inf[3]) == 10 and float(inf[3]) == 100 and "." in inf[3]
     assert len(inf[5]) == 13 and E135.match(inf[5]) and float(inf[5]) == 0.01
@@ -227,7 +228,7 @@ def test_periodic_y_keeps_all_grid_lines():
     ({"grid": {"domain": {"upstream": 0.4}}}, "body outside the domain"),
     ({"grid": {"domain": {"upstream": 0.8}}}, "does not contain the core box"),
     ({"grid": {"h": 0.02, "ratio": 1.02}}, "exceeds the solver's store"),
-    ({"grid": {"nz": 62}}, "nz = 62 > 61"),
+    ({"grid": {"nz": 61}}, "nz = 61 > 60"),
     ({"grid": {"h": -0.1}}, "grid.h must be positive"),
     ({"grid": {"h": 0.3}}, "not a whole number of core cells"),
     ({"grid": {"ratio": 0.95}}, "grid.ratio must be at least 1"),

@@ -37,7 +37,8 @@ from pathlib import Path
 PROGRAM = "quivel_vib8"
 
 # Largest grid the solver's field store holds (cells per direction).
-NX_MAX, NY_MAX, NZ_MAX = 213, 161, 61
+# Cell limits of the store (the files carry grid-line counts: one more each).
+NX_MAX, NY_MAX, NZ_MAX = 212, 160, 60
 # Snapshot names the file-name list may hold; body-history samples per run.
 NFL_MAX = 100
 NSAMPLE_MAX = 70000
@@ -463,8 +464,12 @@ class Case:
     def nz(self):
         return len(self.z) - 1
 
+    def counts_line(self):
+        """Grid-line counts (cells + 1), as the grid, flag and parameter files hold them."""
+        return fmt_i(self.nx + 1, 5) + fmt_i(self.ny + 1, 5) + fmt_i(self.nz + 1, 5)
+
     def axis_lines(self):
-        lines = [fmt_i(self.nx, 5) + fmt_i(self.ny, 5) + fmt_i(self.nz, 5)]
+        lines = [self.counts_line()]
         for coords in (self.x, self.y, self.z):
             lines += wrap_fields([fmt_f(v, 10, 5) for v in coords], 5)
         return lines
@@ -480,7 +485,7 @@ class Case:
         return plane * self.nz
 
     def flag_lines(self):
-        lines = [fmt_i(self.nx, 5) + fmt_i(self.ny, 5) + fmt_i(self.nz, 5)]
+        lines = [self.counts_line()]
         fields = [f"{f:5d}" for f in self.flags()]
         return lines + wrap_fields(fields, 10)
 
@@ -709,7 +714,7 @@ def build_case(recipe):
 
     inf = [
         "".join("  " + name_t[k] for k in ("axis", "flag", "input", "final", "stat")),
-        fmt_i(nx, 5) + fmt_i(ny, 5) + fmt_i(nz, 5),
+        fmt_i(nx + 1, 5) + fmt_i(ny + 1, 5) + fmt_i(nz + 1, 5),
         fmt_i(iyper, 5) + fmt_i(izper, 5),
         fmt_f0(Re),
         fmt_f(Cs, 10, 5),
@@ -732,6 +737,7 @@ def build_case(recipe):
     height = y[-1] - y[0]
     derived = {
         "nx": nx, "ny": ny, "nz": nz,
+        "grid_lines": [nx + 1, ny + 1, nz + 1],
         "cells": nx * ny * nz,
         "x_range": [x[0], x[-1]], "y_range": [y[0], y[-1]], "z_range": [z[0], z[-1]],
         "dx_min": dxmin, "dx_max": max(dxs), "dy_min": dymin, "dy_max": max(dys),

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds the program, writes the shipped example case into run/example,
+# runs it and prints its summary.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQV_TESTS=OFF >/dev/null
+cmake --build build -j2 --target quivel_vib8
+rm -rf run/example
+/usr/bin/python3 tools/qv case --recipe cases/example/recipe.json --out run/example
+cd run/example
+echo "running the example in run/example (console output in run/example/console.log) ..."
+start=$(date +%s)
+"$root/build/quivel_vib8" < console.in > console.log
+echo "done in $(( $(date +%s) - start )) s"
+cd "$root"
+/usr/bin/python3 tools/qv summary run/example --tmin 8
+/usr/bin/python3 tools/qv plot ts run/example -o run/example/timeseries.png
+echo "time-series plot: run/example/timeseries.png"
