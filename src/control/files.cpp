@@ -12,17 +12,19 @@
 namespace qv {
 namespace {
 
-std::FILE* open_stream(const std::string& name, int unit, Mode mode, bool for_write) {
-  if (dir_exists(name)) io_fail("open failure", unit, name);
+// `shown` is the name failure messages carry (the target of a temporary file).
+std::FILE* open_stream(const std::string& name, int unit, Mode mode, bool for_write,
+                       const std::string& shown) {
+  if (dir_exists(name)) io_fail("open failure", unit, shown);
   switch (mode) {
     case Mode::Old:
-      if (!file_exists(name)) io_fail("file not found", unit, name);
+      if (!file_exists(name)) io_fail("file not found", unit, shown);
       break;
     case Mode::New:
-      if (file_exists(name)) io_fail("cannot overwrite existing file", unit, name);
+      if (file_exists(name)) io_fail("cannot overwrite existing file", unit, shown);
       break;
     case Mode::Append:
-      if (!file_exists(name)) io_fail("file not found", unit, name);
+      if (!file_exists(name)) io_fail("file not found", unit, shown);
       break;
     case Mode::Unknown:
       break;
@@ -36,9 +38,9 @@ std::FILE* open_stream(const std::string& name, int unit, Mode mode, bool for_wr
   }
   std::FILE* f = std::fopen(name.c_str(), how);
   if (!f) {
-    if (errno == ENOENT) io_fail("file not found", unit, name);
-    if (errno == EEXIST) io_fail("cannot overwrite existing file", unit, name);
-    io_fail("open failure", unit, name);
+    if (errno == ENOENT) io_fail("file not found", unit, shown);
+    if (errno == EEXIST) io_fail("cannot overwrite existing file", unit, shown);
+    io_fail("open failure", unit, shown);
   }
   return f;
 }
@@ -79,7 +81,7 @@ bool dir_exists(const std::string& name) {
 // ---------------------------------------------------------------- text out
 
 TextWriter::TextWriter(const std::string& name, int unit, Mode mode) : name_(name), unit_(unit) {
-  f_ = open_stream(name, unit, mode, true);
+  f_ = open_stream(name, unit, mode, true, name);
 }
 
 TextWriter::~TextWriter() {
@@ -105,7 +107,7 @@ void TextWriter::close() {
 // ----------------------------------------------------------------- text in
 
 TextReader::TextReader(const std::string& name, int unit, Mode mode) : name_(name), unit_(unit) {
-  f_ = open_stream(name, unit, mode, false);
+  f_ = open_stream(name, unit, mode, false, name);
 }
 
 TextReader::~TextReader() {
@@ -170,7 +172,7 @@ RecordWriter::RecordWriter(const std::string& name, int unit, Mode mode, bool at
     if (dir_exists(name)) io_fail("open failure", unit, name);
     path_ = name + ".part";
   }
-  f_ = open_stream(path_, unit, atomic_ ? Mode::Unknown : mode, true);
+  f_ = open_stream(path_, unit, atomic_ ? Mode::Unknown : mode, true, name_);
   buf_.resize(1 << 20);
   std::setvbuf(f_, buf_.data(), _IOFBF, buf_.size());
 }
@@ -240,7 +242,7 @@ void RecordWriter::close() {
 // -------------------------------------------------------------- records in
 
 RecordReader::RecordReader(const std::string& name, int unit) : name_(name), unit_(unit) {
-  f_ = open_stream(name, unit, Mode::Old, false);
+  f_ = open_stream(name, unit, Mode::Old, false, name);
 }
 
 RecordReader::~RecordReader() {

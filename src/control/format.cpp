@@ -187,7 +187,7 @@ std::string general(double v) {
     std::snprintf(buf, sizeof buf, "%.*f", dec, v);
     return right(buf, 25);
   }
-  std::snprintf(buf, sizeof buf, "%.15E", v);
+  std::snprintf(buf, sizeof buf, "%.14E", v);  // 15 significant digits
   std::string b(buf);
   const std::size_t p = b.find('E');
   const int e = std::atoi(b.c_str() + p + 1);

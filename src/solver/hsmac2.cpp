@@ -1,4 +1,5 @@
 #include <cmath>
+#include <vector>
 
 #include "control/console.hpp"
 #include "control/files.hpp"
@@ -28,6 +29,151 @@ void read_esp2(Store& s) {
   }
 }
 
+
+// Divergence scan: dm = max |D| over the fluid cells, with the location of
+// the first largest in the k-outer, j, i-inner order.  Walked in memory
+// order (k fastest) column by column; within a column the first k holding
+// the column maximum competes, ties going to the smaller (k, j, i).
+// Returns false when a divergence is not finite.
+bool scan(Store& s, double& dm, int& li, int& lj, int& lk) {
+  const std::size_t si = s.uu.stride_i(), sj = s.uu.stride_j();
+  const double* __restrict u = s.uu.data();
+  const double* __restrict v = s.vv.data();
+  const double* __restrict w = s.ww.data();
+  const std::int32_t* __restrict fl = s.iflag.data();
+  const int ks = s.ks, ke = s.ke;
+  double* __restrict a = s.work_col.data();
+  dm = 0;
+  li = lj = lk = 0;
+  bool finite = true;
+  for (int i = s.is; i <= s.ie - 1; ++i) {
+    const double dxi = s.dx(i);
+    for (int j = s.js; j <= s.je - 1; ++j) {
+      const double dyj = s.dy(j);
+      const std::size_t c0 = static_cast<std::size_t>(i - 1) * si + static_cast<std::size_t>(j - 1) * sj;
+      double cmax = 0;
+      for (int k = ks; k <= ke - 1; ++k) {
+        const std::size_t c = c0 + static_cast<std::size_t>(k - 1);
+        const double D = (u[c + si] - u[c]) / dxi + (v[c + sj] - v[c]) / dyj + (w[c + 1] - w[c]) / s.dz(k);
+        const double ad = fl[c] != 0 ? 0.0 : std::fabs(D);
+        a[k] = ad;
+        finite = finite && (fl[c] != 0 || D - D == 0);
+        cmax = ad > cmax ? ad : cmax;
+      }
+      if (cmax < dm || cmax == 0) continue;
+      int kf = ks;
+      while (a[kf] != cmax) ++kf;
+      if (cmax > dm || kf < lk || (kf == lk && (j < lj || (j == lj && i < li)))) {
+        dm = cmax;
+        li = i, lj = j, lk = kf;
+      }
+    }
+  }
+  return finite;
+}
+
+// One cell of the correction sweep: its divergence from the current faces,
+// the pressure increment, and the six face corrections.
+struct Corrector {
+  std::size_t si, sj;
+  double* __restrict u;
+  double* __restrict v;
+  double* __restrict w;
+  double* __restrict p;
+  const std::int32_t* __restrict fl;
+  double dt, omg, esp2;
+  const double* __restrict dz;
+  const double* __restrict dzc;
+  const double* __restrict cz;
+
+  struct Column {
+    double dxi, dxc0, dxc1, dyj, dyc0, dyc1, cij;
+    bool last;
+    std::size_t c0;
+  };
+
+  inline void cell(const Column& col, int k) const {
+    const std::size_t c = col.c0 + static_cast<std::size_t>(k - 1);
+    double D = (u[c + si] - u[c]) / col.dxi + (v[c + sj] - v[c]) / col.dyj + (w[c + 1] - w[c]) / dz[k];
+    const double cc = col.cij + cz[k];
+    if (fl[c] != 0) D = 0;
+    const double dp = -omg * D / (2 * dt * cc);
+    if (std::fabs(D) >= esp2) p[c] = p[c] + dp;
+    if (!col.last) u[c + si] = u[c + si] + dp * dt / col.dxc1;
+    u[c] = u[c] - dp * dt / col.dxc0;
+    v[c + sj] = v[c + sj] + dp * dt / col.dyc1;
+    v[c] = v[c] - dp * dt / col.dyc0;
+    w[c + 1] = w[c + 1] + dp * dt / dzc[k + 1];
+    w[c] = w[c] - dp * dt / dzc[k];
+  }
+};
+
+Corrector make_corrector(Store& s, double esp2, const std::vector<double>& cz) {
+  return Corrector{s.uu.stride_i(), s.uu.stride_j(), s.uu.data(), s.vv.data(), s.ww.data(), s.pp.data(),
+                   s.iflag.data(), s.dt, s.omg, esp2, &s.dz(0), &s.dzc(0), cz.data()};
+}
+
+Corrector::Column column(const Store& s, const std::vector<double>& cxy, int i, int j) {
+  return {s.dx(i),
+          s.dxc(i),
+          s.dxc(i + 1),
+          s.dy(j),
+          s.dyc(j),
+          s.dyc(j + 1),
+          cxy[static_cast<std::size_t>(i) * s.iflag.nj() + j - 1],
+          i == s.ie - 1,
+          static_cast<std::size_t>(i - 1) * s.uu.stride_i() + static_cast<std::size_t>(j - 1) * s.uu.stride_j()};
+}
+
+}  // namespace
+
+// The in-place correction sweep in its defining order: i outermost, then j,
+// k innermost; every cell sees the faces already corrected before it.
+void correction_sweep_in_order(Store& s, double esp2, const std::vector<double>& cxy, const std::vector<double>& cz) {
+  const Corrector cor = make_corrector(s, esp2, cz);
+  for (int i = s.is; i <= s.ie - 1; ++i)
+    for (int j = s.js; j <= s.je - 1; ++j) {
+      const Corrector::Column col = column(s, cxy, i, j);
+      for (int k = s.ks; k <= s.ke - 1; ++k) cor.cell(col, k);
+    }
+}
+
+// The same sweep as a wavefront: a cell reads only faces last written by
+// its low neighbours in i, j and k, so cell (j + g, k - g) of a group of
+// four columns is ready together with cell (j, k).  Running the four
+// columns with a lag of one layer each gives every cell exactly the inputs
+// of the ordered sweep (bit for bit) while four independent chains of
+// divisions overlap.
+void correction_sweep(Store& s, double esp2, const std::vector<double>& cxy, const std::vector<double>& cz) {
+  constexpr int G = 4;
+  const Corrector cor = make_corrector(s, esp2, cz);
+  const int ks = s.ks, ke = s.ke;
+  const int nk = ke - ks;
+  for (int i = s.is; i <= s.ie - 1; ++i)
+    for (int j0 = s.js; j0 <= s.je - 1; j0 += G) {
+      const int ng = std::min(G, s.je - j0);
+      Corrector::Column col[G];
+      for (int g = 0; g < ng; ++g) col[g] = column(s, cxy, i, j0 + g);
+      if (ng < G || nk < G) {
+        for (int g = 0; g < ng; ++g)
+          for (int k = ks; k <= ke - 1; ++k) cor.cell(col[g], k);
+        continue;
+      }
+      // ramp in, steady part with all four columns busy, ramp out
+      for (int t = 0; t < G - 1; ++t)
+        for (int g = 0; g <= t; ++g) cor.cell(col[g], ks + t - g);
+      for (int k = ks + G - 1; k <= ke - 1; ++k) {
+        cor.cell(col[0], k);
+        cor.cell(col[1], k - 1);
+        cor.cell(col[2], k - 2);
+        cor.cell(col[3], k - 3);
+      }
+      for (int t = 1; t < G; ++t)
+        for (int g = t; g < G; ++g) cor.cell(col[g], ke - 1 + t - g);
+    }
+}
+
+namespace {
 }  // namespace
 
 // HSMAC pressure-velocity correction.
@@ -66,33 +212,24 @@ void hsmac2(Store& s, double& dtmin) {
   say(fmt::Line() << "esp  =" << s.esp);
   say(fmt::Line() << "esp2 = " << esp2);
 
+  // c = 1/(dxc dxc) + 1/(dyc dyc) + 1/(dzc dzc): the x and y parts summed
+  // once per column, the z part per layer (the same operations as per cell)
+  std::vector<double>& cxy = s.work_cxy;
+  std::vector<double>& cz = s.work_cz;
+  cxy.resize(static_cast<std::size_t>(s.iflag.ni()) * s.iflag.nj());
+  cz.resize(static_cast<std::size_t>(s.iflag.nk()) + 1);
+  for (int i = is; i <= ie - 1; ++i)
+    for (int j = js; j <= je - 1; ++j)
+      cxy[static_cast<std::size_t>(i) * s.iflag.nj() + j - 1] = 1 / (dxc(i) * dxc(i + 1)) + 1 / (dyc(j) * dyc(j + 1));
+  for (int k = ks; k <= ke - 1; ++k) cz[static_cast<std::size_t>(k)] = 1 / (dzc(k) * dzc(k + 1));
+
   double dm = 0;
   for (;;) {
     s.iter = s.iter + 1;
     if (s.iter > itmax) break;
 
-    // scan, walked in memory order; ties go to the first cell of the
-    // k-outer, i-inner order
-    dm = 0;
     int li = 0, lj = 0, lk = 0;
-    bool finite = true;
-    for (int i = is; i <= ie - 1; ++i)
-      for (int j = js; j <= je - 1; ++j)
-        for (int k = ks; k <= ke - 1; ++k) {
-          if (s.iflag(i, j, k) != 0) continue;
-          const double D = (uu(i + 1, j, k) - uu(i, j, k)) / dx(i) + (vv(i, j + 1, k) - vv(i, j, k)) / dy(j) +
-                           (ww(i, j, k + 1) - ww(i, j, k)) / dz(k);
-          const double a = std::fabs(D);
-          if (!std::isfinite(D)) finite = false;
-          if (a > dm) {
-            dm = a;
-            li = i, lj = j, lk = k;
-          } else if (a == dm && dm > 0 &&
-                     (k < lk || (k == lk && (j < lj || (j == lj && i < li))))) {
-            li = i, lj = j, lk = k;
-          }
-        }
-    if (!finite) throw BlowUp{s.nn};
+    if (!scan(s, dm, li, lj, lk)) throw BlowUp{s.nn};
     if (dm < esp2) break;
 
     {
@@ -102,23 +239,7 @@ void hsmac2(Store& s, double& dtmin) {
       w.close();
     }
 
-    const double dt = s.dt, omg = s.omg;
-    for (int i = is; i <= ie - 1; ++i)
-      for (int j = js; j <= je - 1; ++j)
-        for (int k = ks; k <= ke - 1; ++k) {
-          double D = (uu(i + 1, j, k) - uu(i, j, k)) / dx(i) + (vv(i, j + 1, k) - vv(i, j, k)) / dy(j) +
-                     (ww(i, j, k + 1) - ww(i, j, k)) / dz(k);
-          const double c = 1 / (dxc(i) * dxc(i + 1)) + 1 / (dyc(j) * dyc(j + 1)) + 1 / (dzc(k) * dzc(k + 1));
-          if (s.iflag(i, j, k) != 0) D = 0;
-          const double dp = -omg * D / (2 * dt * c);
-          if (std::fabs(D) >= esp2) pp(i, j, k) = pp(i, j, k) + dp;
-          if (i != ie - 1) uu(i + 1, j, k) = uu(i + 1, j, k) + dp * dt / dxc(i + 1);
-          uu(i, j, k) = uu(i, j, k) - dp * dt / dxc(i);
-          vv(i, j + 1, k) = vv(i, j + 1, k) + dp * dt / dyc(j + 1);
-          vv(i, j, k) = vv(i, j, k) - dp * dt / dyc(j);
-          ww(i, j, k + 1) = ww(i, j, k + 1) + dp * dt / dzc(k + 1);
-          ww(i, j, k) = ww(i, j, k) - dp * dt / dzc(k);
-        }
+    correction_sweep(s, esp2, cxy, cz);
 
     for (int k = ks; k <= ke - 1; ++k)
       for (int j = js; j <= je - 1; ++j) uu(is, j, k) = s.ub0(j, k);

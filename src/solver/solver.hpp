@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "store/store.hpp"
 
@@ -42,6 +43,12 @@ void advance_velocity(Store& s, const std::string& inputfile);
 void inflow(Store& s, const std::string& inputfile);
 // Body-face cleanup, Smagorinsky viscosity, stress sums, nut ghosts.
 void subgrid_viscosity(Store& s);
+
+// The in-place correction sweep of hsmac2 (c split into its column part
+// cxy and layer part cz): in its defining order, and as the wavefront that
+// gives the same result bit for bit.
+void correction_sweep_in_order(Store& s, double esp2, const std::vector<double>& cxy, const std::vector<double>& cz);
+void correction_sweep(Store& s, double esp2, const std::vector<double>& cxy, const std::vector<double>& cz);
 
 // Thrown by hsmac2 when the divergence is no longer finite.
 struct BlowUp {

@@ -25,6 +25,9 @@ void Store::allocate() {
     f->allocate(ni, nj, nk);
   iflag.allocate(ni, nj, nk);
   for (Plane* p : {&ub0, &vb0, &wb0}) p->allocate(nj, nk);
+  work_cxy.assign(static_cast<std::size_t>(ni) * nj, 0.0);
+  work_cz.assign(static_cast<std::size_t>(nk) + 1, 0.0);
+  work_col.assign(static_cast<std::size_t>(nk) + 1, 0.0);
   fhist.assign(3 * static_cast<std::size_t>(kMaxSamples), 0.0);
   bhist.assign(9 * static_cast<std::size_t>(kMaxSamples), 0.0);
 }

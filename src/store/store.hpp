@@ -165,6 +165,9 @@ struct Store {
   // warns and the values read last stay in force.
   bool tolerant_inputs = false;
 
+  // work space of the pressure iteration, sized once
+  std::vector<double> work_cxy, work_cz, work_col;
+
   // probe files, open from their first line to the end of the run
   std::shared_ptr<TextWriter> fort1, fort2;
 
