@@ -10,6 +10,7 @@
 //    the ends and next to the body;
 // 5. viscous term: (1/Re + nu) Laplacian + eddy-viscosity gradient terms,
 //    with nut copied into body cells next to the fluid as it goes.
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -136,13 +137,17 @@ void Sweep::run() {
           f(i, j, k) = 0;
           continue;
         }
-        reflect_A(st, D, i, j, k);
-        reflect_B(st, i, j, k);
-        reflect_C(st, i, j, k);
-        reflect_D(st, i, j, k);
-        reflect_E(st, i, j, k);
-        reflect_F(st, i, j, k);
-        reflect_G(st, i, j, k);
+        // every ghost target lies within two cells of the point: far from
+        // the body the rules have nothing to write
+        if (st.near_body(i, j, k) != 0) {
+          reflect_A(st, D, i, j, k);
+          reflect_B(st, i, j, k);
+          reflect_C(st, i, j, k);
+          reflect_D(st, i, j, k);
+          reflect_E(st, i, j, k);
+          reflect_F(st, i, j, k);
+          reflect_G(st, i, j, k);
+        }
 
         // values of the swept component along each direction, m-2..m+2
         auto qa = [&](int c, int off) {
@@ -298,9 +303,44 @@ void Sweep::run() {
       }
 }
 
+// near_body = 1 where a body cell lies within two cells in every direction
+// (a 5 x 5 x 5 neighbourhood), by three one-dimensional passes.
+void mark_near_body(Store& s) {
+  Flags& n = s.near_body;
+  const Flags& f = s.iflag;
+  const int ni = f.ni(), nj = f.nj(), nk = f.nk();
+  int line[kMaxI + 1];
+  for (int i = 1; i <= ni; ++i)
+    for (int j = 1; j <= nj; ++j)
+      for (int k = 1; k <= nk; ++k) {
+        int b = 0;
+        for (int d = std::max(1, k - 2); d <= std::min(nk, k + 2); ++d) b |= f(i, j, d) != 0;
+        n(i, j, k) = b;
+      }
+  for (int i = 1; i <= ni; ++i)
+    for (int k = 1; k <= nk; ++k) {
+      for (int j = 1; j <= nj; ++j) line[j] = n(i, j, k);
+      for (int j = 1; j <= nj; ++j) {
+        int b = 0;
+        for (int d = std::max(1, j - 2); d <= std::min(nj, j + 2); ++d) b |= line[d];
+        n(i, j, k) = b;
+      }
+    }
+  for (int j = 1; j <= nj; ++j)
+    for (int k = 1; k <= nk; ++k) {
+      for (int i = 1; i <= ni; ++i) line[i] = n(i, j, k);
+      for (int i = 1; i <= ni; ++i) {
+        int b = 0;
+        for (int d = std::max(1, i - 2); d <= std::min(ni, i + 2); ++d) b |= line[d];
+        n(i, j, k) = b;
+      }
+    }
+}
+
 }  // namespace
 
 void momentum_terms(Store& s) {
+  mark_near_body(s);
   Sweep sw(s);
   sw.run<0>();
   sw.run<1>();

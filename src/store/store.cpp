@@ -24,6 +24,7 @@ void Store::allocate() {
                    &sww, &suv, &svw, &swu, &sgs11, &sgs22, &sgs33, &spm, &spm2, &snut, &pm})
     f->allocate(ni, nj, nk);
   iflag.allocate(ni, nj, nk);
+  near_body.allocate(ni, nj, nk);
   for (Plane* p : {&ub0, &vb0, &wb0}) p->allocate(nj, nk);
   work_cxy.assign(static_cast<std::size_t>(ni) * nj, 0.0);
   work_cz.assign(static_cast<std::size_t>(nk) + 1, 0.0);

@@ -155,6 +155,7 @@ struct Store {
   Field sgs11, sgs22, sgs33, spm, spm2, snut;
   Field pm;  // modified pressure of snapshots and statistics (scratch)
   Flags iflag;
+  Flags near_body;  // scratch: a body cell within two cells (see momentum_terms)
   Plane ub0, vb0, wb0;
 
   // tolerance-ramp values last read from "esp2.inf" (kept if a later read fails)
