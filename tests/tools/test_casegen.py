@@ -131,7 +131,7 @@ def test_parameter_file_layout_reads_back(written):
     assert all(inf[0][c - 2:c] == "  " for c in (2, 18, 34, 50, 66))
     assert names == ["axis.dat", "flag.dat", "fffff", "DAT/final.dat", "DAT/stat.dat"]
     assert [int(f) for f in fields(inf[1], 5)] == [case.nx + 1, case.ny + 1, case.nz + 1]
-    assert [int(f) for f in fields(inf[2], 5)] == [1, 0]
+    assert [int(f) for f in fields(inf[2], 5)] == [0, 0]
     assert len(inf[3]) == 10 and float(inf[3]) == 100 and "." in inf[3]
     assert len(inf[5]) == 13 and E135.match(inf[5]) and float(inf[5]) == 0.01
     esp, omg = map(float, fields(inf[6], 10))
@@ -159,11 +159,11 @@ def test_parameter_file_layout_reads_back(written):
 def test_small_files(written):
     d, case = written["example"]
     fil = lines_of(d / "run" / "quivel_vib8.fil")
-    assert [int(f) for f in fields(fil[0], 5)] == [400, 0, 2]
+    assert [int(f) for f in fields(fil[0], 5)] == [1250, 0, 2]
     assert fil[1:] == ["DAT/snap0001  ", "DAT/snap0002  "]
     esp2 = lines_of(d / "run" / "esp2.inf")[0]
     assert (int(esp2[:10]), int(esp2[10:20]), float(esp2[20:30])) == (0, 50, 0.01)
-    assert int(lines_of(d / "run" / "change.inf")[0][:10]) == 800
+    assert int(lines_of(d / "run" / "change.inf")[0][:10]) == 2500
     assert (d / "run" / "console.in").read_text().split() == ["1.0"]
     assert (d / "run" / "DAT").is_dir()
     assert not any((d / "run" / "DAT").iterdir())

@@ -663,6 +663,12 @@ def build_case(recipe):
     tfrc = _num(startup["until"], "body.startup.until", nonneg=True)
     if any(amp[d] and d not in dofs for d in DOF_NAMES):
         warnings.append("start-up oscillation of a dof that does not move has no effect")
+    if iyper != 0 and ("y" in dofs or "theta" in dofs):
+        # The y walls are fixed in the body frame: they move with the body and
+        # hold the fluid between them, which the coupled step cannot carry.
+        warnings.append("slip walls in y move with the body; a body moving in y or turning "
+                        "confines the fluid between them and the coupled run grows unstable: "
+                        "use boundaries.y = periodic")
 
     amas_t, aitm_t = fmt_e(amas), fmt_e(aitm)
     k_t = {d: fmt_e(stiff[d]) for d in DOF_NAMES}
