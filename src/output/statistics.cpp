@@ -39,13 +39,7 @@ void stats_accumulate(Store& s) {
   for (int i = is; i <= ie; ++i)
     for (int j = js; j <= je; ++j)
       for (int k = ks; k <= ke; ++k) {
-        auto nx = [&](int jj, int kk) {
-          return (nut(i, jj, kk) * dx(i - 1) + nut(i - 1, jj, kk) * dx(i)) / (dx(i - 1) + dx(i));
-        };
-        const double n00 = nx(j, k), n10 = nx(j - 1, k), n01 = nx(j, k - 1), n11 = nx(j - 1, k - 1);
-        const double m0 = (n00 * dy(j - 1) + n10 * dy(j)) / (dy(j - 1) + dy(j));
-        const double m1 = (n01 * dy(j - 1) + n11 * dy(j)) / (dy(j - 1) + dy(j));
-        const double nt = (m0 * dz(k - 1) + m1 * dz(k)) / (dz(k - 1) + dz(k));
+        const double nt = corner_viscosity(s, i, j, k);
         const double Dn = std::pow(s.dxc(i) * s.dyc(j) * s.dzc(k), kThird);
         const double kn = nt * nt / ((kCk * kCk) * (Dn * Dn));
         const double dudx = (un(i + 1, j, k) - un(i - 1, j, k)) / (dx(i) + dx(i - 1));

@@ -21,6 +21,20 @@ void reflect_G(Store& s, int i, int j, int k);
 // Rule A: own-direction ghosts of the swept component (0 = uu, 1 = vv, 2 = ww).
 void reflect_A(Store& s, int dir, int i, int j, int k);
 
+// Eddy viscosity at the grid node (x(i), y(j), z(k)): linear interpolation
+// of the cell values in x, then y, then z.
+inline double corner_viscosity(const Store& s, int i, int j, int k) {
+  const Field& nut = s.nut;
+  const Line &dx = s.dx, &dy = s.dy, &dz = s.dz;
+  auto nx = [&](int jj, int kk) {
+    return (nut(i, jj, kk) * dx(i - 1) + nut(i - 1, jj, kk) * dx(i)) / (dx(i - 1) + dx(i));
+  };
+  const double n00 = nx(j, k), n10 = nx(j - 1, k), n01 = nx(j, k - 1), n11 = nx(j - 1, k - 1);
+  const double m0 = (n00 * dy(j - 1) + n10 * dy(j)) / (dy(j - 1) + dy(j));
+  const double m1 = (n01 * dy(j - 1) + n11 * dy(j)) / (dy(j - 1) + dy(j));
+  return (m0 * dz(k - 1) + m1 * dz(k)) / (dz(k - 1) + dz(k));
+}
+
 // --- boundary values
 void uvwbdy(Store& s);
 void prsbdy(Store& s);

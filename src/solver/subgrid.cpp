@@ -74,13 +74,7 @@ void subgrid_viscosity(Store& s) {
                        std::sqrt(2 * s11 * s11 + 2 * s22 * s22 + 2 * s33 * s33 + gxy * gxy + gxz * gxz + gyz * gyz);
 
         // viscosity at the corner (x(i), y(j), z(k)): in x, then y, then z
-        auto nx = [&](int jj, int kk) {
-          return (nut(i, jj, kk) * dx(i - 1) + nut(i - 1, jj, kk) * dx(i)) / (dx(i - 1) + dx(i));
-        };
-        const double n00 = nx(j, k), n10 = nx(j - 1, k), n01 = nx(j, k - 1), n11 = nx(j - 1, k - 1);
-        const double m0 = (n00 * dy(j - 1) + n10 * dy(j)) / (dy(j - 1) + dy(j));
-        const double m1 = (n01 * dy(j - 1) + n11 * dy(j)) / (dy(j - 1) + dy(j));
-        const double nc = (m0 * dz(k - 1) + m1 * dz(k)) / (dz(k - 1) + dz(k));
+        const double nc = corner_viscosity(s, i, j, k);
         s.tauxy(i, j, k) = s.tauxy(i, j, k) - gxy * nc;
         s.tauyz(i, j, k) = s.tauyz(i, j, k) - gyz * nc;
         s.tauxz(i, j, k) = s.tauxz(i, j, k) - gxz * nc;

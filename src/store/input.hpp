@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "control/files.hpp"
 #include "store/store.hpp"
 
 namespace qv {
@@ -13,6 +14,11 @@ void rdaxis(Store& s, const std::string& axisfile);
 // Widths, centre distances and ghost lines from the grid lines x(is..ie),
 // y(js..je), z(ks..ke); the viscous time-step bound delm.
 void grid_metrics(Store& s);
+
+// The first line of the grid and flag files: Nx, Ny, Nz against ie, je, ke
+// (the last mismatch wins); a mismatch prints `header` and the error code
+// and stops the run.
+void check_counts(const Store& s, TextReader& r, const char* header, const char* why);
 
 // Body flags of the fluid box, extended into the y and z ghost layers.
 void rdflag(Store& s, const std::string& flagfile);

@@ -59,17 +59,7 @@ void grid_metrics(Store& s) {
 void rdaxis(Store& s, const std::string& axisfile) {
   const std::string name = fmt::trim_name(axisfile);
   TextReader r(name, unit::axis);
-  const std::string l = r.next();
-  const long long Nx = r.I(l, 1, 5), Ny = r.I(l, 6, 5), Nz = r.I(l, 11, 5);
-  int err = 0;
-  if (Nx + 2 != s.ie) err = 1;
-  if (Ny + 2 != s.je) err = 2;
-  if (Nz + 2 != s.ke) err = 3;
-  if (err != 0) {
-    say(fmt::Line() << "# of data are not same.");
-    say(fmt::Line() << "[1];x [2];y [3];z not same " << err);
-    throw RunStop("grid counts differ", 2);
-  }
+  check_counts(s, r, "# of data are not same.", "grid counts differ");
   std::vector<double> v(static_cast<std::size_t>(kMaxI));
   r.reals(s.ie - s.is + 1, 5, 10, 5, v.data());
   for (int i = s.is; i <= s.ie; ++i) s.x(i) = v[static_cast<std::size_t>(i - s.is)];

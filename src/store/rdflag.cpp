@@ -6,12 +6,7 @@
 
 namespace qv {
 
-// 1. Counts checked as for the grid.
-// 2. Flags of the fluid box, i fastest, ten per line.
-// 3. Body cells on the z sides, then the y sides, extended two ghost layers.
-void rdflag(Store& s, const std::string& flagfile) {
-  const std::string name = fmt::trim_name(flagfile);
-  TextReader r(name, unit::flag);
+void check_counts(const Store& s, TextReader& r, const char* header, const char* why) {
   const std::string l = r.next();
   const long long Nx = r.I(l, 1, 5), Ny = r.I(l, 6, 5), Nz = r.I(l, 11, 5);
   int err = 0;
@@ -19,10 +14,19 @@ void rdflag(Store& s, const std::string& flagfile) {
   if (Ny + 2 != s.je) err = 2;
   if (Nz + 2 != s.ke) err = 3;
   if (err != 0) {
-    say(fmt::Line() << "# of data are not same in rdflag.");
+    say(fmt::Line() << header);
     say(fmt::Line() << "[1];x [2];y [3];z not same " << err);
-    throw RunStop("flag counts differ", 2);
+    throw RunStop(why, 2);
   }
+}
+
+// 1. Counts checked as for the grid.
+// 2. Flags of the fluid box, i fastest, ten per line.
+// 3. Body cells on the z sides, then the y sides, extended two ghost layers.
+void rdflag(Store& s, const std::string& flagfile) {
+  const std::string name = fmt::trim_name(flagfile);
+  TextReader r(name, unit::flag);
+  check_counts(s, r, "# of data are not same in rdflag.", "flag counts differ");
   const int ni = s.ie - s.is, nj = s.je - s.js, nk = s.ke - s.ks;
   std::vector<std::int32_t> v(static_cast<std::size_t>(ni) * nj * nk);
   r.ints(static_cast<int>(v.size()), 10, 5, v.data());

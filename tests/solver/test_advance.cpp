@@ -1,0 +1,61 @@
+// Velocity prediction: Adams-Bashforth combination, frame terms and the
+// pressure gradient of the previous step.
+#include <gtest/gtest.h>
+
+#include "solver/solver.hpp"
+#include "support/case.hpp"
+
+namespace {
+
+void fill(qv::Field& f, double v) {
+  for (int i = 1; i <= f.ni(); ++i)
+    for (int j = 1; j <= f.nj(); ++j)
+      for (int k = 1; k <= f.nk(); ++k) f(i, j, k) = v;
+}
+
+qv::Store stretched_at_rest() {
+  qv::Store s = qvt::tiny_store(9, 5, 4, 1.0, 0, 1);
+  for (int i = s.is; i <= s.ie; ++i) s.x(i) = 0.3 * (i - s.is) + 0.05 * (i - s.is) * (i - s.is);
+  qvt::build_metrics(s);
+  s.dt = 0.02;
+  s.Vin = 0;
+  return s;
+}
+
+}  // namespace
+
+TEST(AdvanceVelocity, AdamsBashforthFrameAndPressureGradient) {
+  qvt::ScopedDir d(qvt::temp_dir("advance"));
+  struct Case {
+    double f, f0, acc, acc0, frame, frame0, G, change;
+  };
+  const double dt = 0.02;
+  const Case cases[] = {
+      {0, 0, 0, 0, 0, 0, 0, 0},                  // at rest: stays at rest
+      {0, 0, 0, 0, 0, 0, 1.5, -dt * 1.5},        // linear pressure, stretched grid
+      {0.8, 0.8, 0, 0, 0, 0, 0, dt * 0.8},       // (3f - f)/2 = f
+      {0.8, 0, 0, 0, 0, 0, 0, dt * 1.2},         // first step: 1.5 f
+      {0, 0, 0.4, 0.4, 0, 0, 0, -dt * 0.4},      // constant body acceleration
+      {0, 0, 0, 0, 0.25, 0.25, 0, -dt * 0.25}};  // frame term
+  for (const Case& c : cases) {
+    qv::Store s = stretched_at_rest();
+    fill(s.fu, c.f), fill(s.fv, c.f);
+    fill(s.fu0, c.f0), fill(s.fv0, c.f0);
+    s.xacc = s.yacc = c.acc;
+    s.xacc0 = s.yacc0 = c.acc0;
+    fill(s.fxn, c.frame), fill(s.fyn, c.frame), fill(s.fxn0, c.frame0), fill(s.fyn0, c.frame0);
+    for (int i = 1; i <= s.ie + 1; ++i)
+      for (int j = 1; j <= s.je + 2; ++j)
+        for (int k = 1; k <= s.ke + 2; ++k) s.pp(i, j, k) = c.G * (s.x(i) + s.x(i + 1)) / 2;
+    qv::advance_velocity(s, "start.dat");
+    for (int j = s.js; j <= s.je - 1; ++j)
+      for (int k = s.ks; k <= s.ke - 1; ++k) {
+        for (int i = s.is + 1; i <= s.ie - 1; ++i) EXPECT_NEAR(s.uu(i, j, k), c.change, 1e-14) << i;
+        EXPECT_EQ(s.uu(s.is, j, k), 0.0);                    // inflow face: Vin
+        EXPECT_EQ(s.uu(s.ie, j, k), s.uu(s.ie - 1, j, k));  // outflow face: copied
+      }
+    // vv: the same terms apart from the pressure, which varies along x only
+    const double dv = c.change + (c.G != 0 ? dt * c.G : 0);
+    for (int i = s.is + 1; i <= s.ie - 1; ++i) EXPECT_NEAR(s.vv(i, s.js + 1, s.ks), dv, 1e-14) << i;
+  }
+}

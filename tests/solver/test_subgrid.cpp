@@ -1,0 +1,116 @@
+// Smagorinsky eddy viscosity, the stress sums and the ghost layers of nut.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+
+#include "solver/solver.hpp"
+#include "support/case.hpp"
+
+namespace {
+
+void fill(qv::Field& f, const std::function<double(int, int, int)>& v) {
+  for (int i = 1; i <= f.ni(); ++i)
+    for (int j = 1; j <= f.nj(); ++j)
+      for (int k = 1; k <= f.nk(); ++k) f(i, j, k) = v(i, j, k);
+}
+
+// (Cs Delta)^2 on a cube of side h: Delta = (h^3)^0.33333 with the
+// single-precision exponent, slightly above h for h < 1.
+double smagorinsky(double Cs, double h) {
+  const double d = Cs * std::pow(h * h * h, static_cast<double>(0.33333f));
+  return d * d;
+}
+
+}  // namespace
+
+// uu = y on a grid stretched in y: the interpolated face values still give
+// gxy = 1, so nut = (Cs Delta)^2 with Delta from each cell's widths.
+TEST(SubgridViscosity, ShearFlowValueAndStressSums) {
+  const double h = 0.5, Cs = 0.1;
+  qv::Store s = qvt::tiny_store(6, 7, 6, h);
+  for (int j = s.js; j <= s.je; ++j) s.y(j) = (j - s.js) * 0.3 + 0.08 * (j - s.js) * (j - s.js);
+  qvt::build_metrics(s);
+  s.Cs = Cs;
+  fill(s.uu, [&](int, int j, int) { return (s.y(j) + s.y(j + 1)) / 2; });
+  qv::subgrid_viscosity(s);
+  auto n = [&](int j) {
+    const double d = Cs * std::pow(h * s.dy(j) * h, static_cast<double>(0.33333f));
+    return d * d;
+  };
+  for (int a = s.is; a <= s.ie - 1; ++a)
+    for (int b = s.js; b <= s.je - 1; ++b)
+      for (int c = s.ks; c <= s.ke - 1; ++c) ASSERT_NEAR(s.nut(a, b, c), n(b), 1e-15) << b;
+  EXPECT_GT(smagorinsky(Cs, h) / ((Cs * h) * (Cs * h)) - 1, 1e-5);  // not (Cs h)^2
+  // stress sums with the corner viscosity (cells i-1, j-1, k-1 of this call)
+  const int i = s.is + 1, k = s.ks + 1;
+  for (int j = s.js + 1; j <= s.je - 1; ++j) {
+    const double nc = (n(j) * s.dy(j - 1) + n(j - 1) * s.dy(j)) / (s.dy(j - 1) + s.dy(j));
+    EXPECT_NEAR(s.tauxy(i, j, k), -nc, 1e-15) << j;
+    EXPECT_EQ(s.tauyz(i, j, k), 0.0);
+    EXPECT_EQ(s.tauxz(i, j, k), 0.0);
+    // first column: the ghost nut(is-1) holds what the previous call left
+    // there (0 the first time, nut(is) after that)
+    EXPECT_NEAR(s.tauxy(s.is, j, k), -nc / 2, 1e-15);
+  }
+  qv::subgrid_viscosity(s);
+  const int j = s.js + 2;
+  const double nc = (n(j) * s.dy(j - 1) + n(j - 1) * s.dy(j)) / (s.dy(j - 1) + s.dy(j));
+  EXPECT_NEAR(s.tauxy(i, j, k), -2 * nc, 1e-15);
+  EXPECT_NEAR(s.tauxy(s.is, j, k), -1.5 * nc, 1e-15);
+}
+
+// Uniform uu = 1 above a single body cell B: the south face value of the
+// cell N above B is 0.5 when interpolated and 0 only when ca1 is exactly -1.
+TEST(SubgridViscosity, NoSlipSurfaceOnlyForCa1MinusOne) {
+  double nut_at[3];
+  const double ca1s[3] = {-1.0, std::nextafter(-1.0, 0.0), 1.0};
+  for (int c = 0; c < 3; ++c) {
+    qv::Store s = qvt::tiny_store(6, 6, 4);
+    s.Cs = 0.2;
+    s.ca1 = ca1s[c];
+    fill(s.uu, [](int, int, int) { return 1.0; });
+    const int bi = s.is + 2, bj = s.js + 1, bk = s.ks;
+    s.iflag(bi, bj, bk) = 1;
+    s.nut(bi, bj, bk) = 9;
+    qv::subgrid_viscosity(s);
+    nut_at[c] = s.nut(bi, bj + 1, bk);
+    EXPECT_EQ(s.nut(bi, bj, bk), 0.0);
+    EXPECT_EQ(s.uu(bi, bj, bk), 0.0);
+    EXPECT_EQ(s.uu(bi + 1, bj, bk), 0.0);
+  }
+  EXPECT_NEAR(nut_at[0], smagorinsky(0.2, 1.0), 1e-15);
+  EXPECT_NEAR(nut_at[1], nut_at[0] / 2, 1e-15);
+  EXPECT_NEAR(nut_at[2], nut_at[0] / 2, 1e-15);
+}
+
+// vv = i^2/2 gives gxy = i/h, so nut grows linearly in i.  Periodic y,
+// walls in z, one body cell at (is, je-1, ks).
+TEST(SubgridViscosity, GhostLayersAndEdges) {
+  qv::Store s = qvt::tiny_store(9, 5, 4, 1.0, 0, 1);
+  s.Cs = 0.2;
+  fill(s.vv, [](int i, int, int) { return 0.5 * i * i; });
+  const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
+  s.iflag(is, je - 1, ks) = 1;
+  qv::subgrid_viscosity(s);
+  auto& n = s.nut;
+  const double C = smagorinsky(0.2, 1.0);
+  EXPECT_NEAR(n(ie - 1, js + 1, ks + 1), C * (ie - 1), 1e-13);
+  // x: zero gradient at the inflow end, linear continuation at the outflow
+  EXPECT_NEAR(n(ie, js + 1, ks + 1), C * ie, 1e-13);
+  EXPECT_EQ(n(is - 1, js + 1, ks + 1), n(is, js + 1, ks + 1));
+  // y periodic: the ghost rows are the far rows (the body cell's 0 included)
+  EXPECT_EQ(n(is, js - 1, ks), 0.0);
+  EXPECT_EQ(n(is, je, ks + 1), n(is, js, ks + 1));
+  // z walls: zero gradient
+  EXPECT_EQ(n(is + 2, js + 1, ks - 1), n(is + 2, js + 1, ks));
+  EXPECT_EQ(n(is + 2, js + 1, ke), n(is + 2, js + 1, ke - 1));
+  // edges map every ghost index; along x the edge is a copy, not extrapolated
+  EXPECT_EQ(n(is, js - 1, ks - 1), n(is, je - 1, ks));
+  EXPECT_EQ(n(is + 1, je, ke), n(is + 1, js, ke - 1));
+  EXPECT_EQ(n(is - 1, js - 1, ks), 0.0);
+  EXPECT_NE(n(is - 1, js, ks), 0.0);
+  EXPECT_EQ(n(ie, js - 1, ks + 1), n(ie - 1, je - 1, ks + 1));
+  EXPECT_EQ(n(ie, js + 1, ke), n(ie - 1, js + 1, ke - 1));
+  EXPECT_EQ(n(is - 1, js + 1, ks - 1), n(is, js + 1, ks));
+}
