@@ -1,0 +1,434 @@
+// Field files, snapshots, statistics and body files written from a store.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+
+#include "control/files.hpp"
+#include "output/output.hpp"
+#include "solver/solver.hpp"
+#include "support/case.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Every record of a record file, each as its data bytes; the framing
+// (leading and trailing length word) is checked on the way.
+std::vector<std::string> records(const std::string& path) {
+  const std::string b = qvt::read_file(path);
+  std::vector<std::string> out;
+  std::size_t p = 0;
+  while (p < b.size()) {
+    std::int32_t L, L2;
+    EXPECT_LE(p + 4, b.size());
+    std::memcpy(&L, b.data() + p, 4);
+    EXPECT_LE(p + 8 + static_cast<std::size_t>(L), b.size()) << path;
+    if (p + 8 + static_cast<std::size_t>(L) > b.size()) break;
+    std::memcpy(&L2, b.data() + p + 4 + L, 4);
+    EXPECT_EQ(L, L2) << path;
+    out.push_back(b.substr(p + 4, static_cast<std::size_t>(L)));
+    p += 8 + static_cast<std::size_t>(L);
+  }
+  return out;
+}
+
+double real_at(const std::string& rec, std::size_t n) {
+  double v;
+  std::memcpy(&v, rec.data() + 8 * n, 8);
+  return v;
+}
+std::int32_t int_at(const std::string& rec, std::size_t byte) {
+  std::int32_t v;
+  std::memcpy(&v, rec.data() + byte, 4);
+  return v;
+}
+
+// A store of nx x ny x nz grid lines whose fields carry their own indices.
+qv::Store tagged(int nx, int ny, int nz) {
+  qv::Store s = qvt::tiny_store(nx, ny, nz, 0.5);
+  s.Re = 150, s.Cs = 0.1, s.dt = 0.02, s.t = 1.25, s.nt = 77, s.iter = 9;
+  s.iyper = 1, s.izper = 2;
+  int q = 0;
+  for (qv::Field* f : {&s.uu, &s.vv, &s.ww, &s.pp, &s.fu, &s.fv, &s.fw, &s.nut, &s.fxn, &s.fyn}) {
+    ++q;
+    for (int i = 1; i <= s.ie + 2; ++i)
+      for (int j = 1; j <= s.je + 2; ++j)
+        for (int k = 1; k <= s.ke + 2; ++k) (*f)(i, j, k) = q * 1e6 + i * 1e4 + j * 1e2 + k;
+  }
+  return s;
+}
+
+// The block i1..i2, j1..j2, k1..k2 of a record, compared in file order.
+void expect_block(const std::string& rec, const qv::Field& f, int i1, int i2, int j1, int j2, int k1, int k2) {
+  const std::size_t n = static_cast<std::size_t>(i2 - i1 + 1) * (j2 - j1 + 1) * (k2 - k1 + 1);
+  ASSERT_EQ(rec.size(), 8 * n);
+  std::size_t m = 0;
+  for (int k = k1; k <= k2; ++k)
+    for (int j = j1; j <= j2; ++j)
+      for (int i = i1; i <= i2; ++i, ++m)
+        if (real_at(rec, m) != f(i, j, k)) {
+          ADD_FAILURE() << "item " << m << " is " << real_at(rec, m) << ", want (" << i << "," << j << "," << k
+                        << ") = " << f(i, j, k);
+          return;
+        }
+}
+
+}  // namespace
+
+TEST(FinalFieldFile, RecordLayout) {
+  const std::string dir = qvt::temp_dir("final");
+  qvt::ScopedDir cd(dir);
+  const int nx = 6, ny = 5, nz = 4;
+  qv::Store s = tagged(nx, ny, nz);
+  qv::write_final(s, "final.dat     ");
+  const auto r = records("final.dat");
+  ASSERT_EQ(r.size(), 10u);
+  ASSERT_EQ(r[0].size(), 24u);
+  const int bounds[6] = {3, nx + 2, 3, ny + 2, 3, nz + 2};
+  for (int n = 0; n < 6; ++n) EXPECT_EQ(int_at(r[0], 4 * n), bounds[n]);
+  ASSERT_EQ(r[1].size(), 48u);
+  EXPECT_EQ(real_at(r[1], 0), 150);
+  EXPECT_EQ(real_at(r[1], 1), 0.1);
+  EXPECT_EQ(real_at(r[1], 2), 0.02);
+  EXPECT_EQ(real_at(r[1], 3), 1.25);
+  const int ints[4] = {77, 1, 2, 9};
+  for (int n = 0; n < 4; ++n) EXPECT_EQ(int_at(r[1], 32 + 4 * n), ints[n]);
+  // counts in grid lines: record 3 (nx+1)(ny-1)(nz-1) reals, record 7 nx ny nz
+  EXPECT_EQ(r[2].size(), 8u * (nx + 1) * (ny - 1) * (nz - 1));
+  EXPECT_EQ(r[6].size(), 8u * nx * ny * nz);
+  const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
+  expect_block(r[2], s.uu, is, ie + 1, js, je - 1, ks, ke - 1);
+  expect_block(r[3], s.vv, is, ie, js, je, ks, ke - 1);
+  expect_block(r[4], s.ww, is, ie, js, je - 1, ks, ke);
+  expect_block(r[5], s.pp, is, ie, js, je - 1, ks, ke - 1);
+  expect_block(r[6], s.fu, is, ie, js, je, ks, ke);
+  expect_block(r[7], s.fv, is, ie, js, je, ks, ke);
+  expect_block(r[8], s.fw, is, ie, js, je, ks, ke);
+  expect_block(r[9], s.nut, is, ie, js, je - 1, ks, ke - 1);
+}
+
+// Written twice, the file holds the second state only, is replaced whole
+// and leaves no temporary behind; a write that fails half-way (here: the
+// file-size limit) leaves the previous file as it was.
+TEST(FinalFieldFile, ReplacedWholeOrNotAtAll) {
+  const std::string dir = qvt::temp_dir("final2");
+  qvt::ScopedDir cd(dir);
+  qv::Store s = tagged(9, 7, 5);
+  qv::write_final(s, "final.dat");
+  const std::string first = qvt::read_file("final.dat");
+  s.t = 2.5;
+  s.uu(s.is, s.js, s.ks) = -1;
+  qv::write_final(s, "final.dat");
+  const std::string second = qvt::read_file("final.dat");
+  EXPECT_EQ(second.size(), first.size());
+  const auto r = records("final.dat");
+  ASSERT_EQ(r.size(), 10u);
+  EXPECT_EQ(real_at(r[1], 3), 2.5);
+  EXPECT_EQ(real_at(r[2], 0), -1);
+  EXPECT_FALSE(fs::exists("final.dat.part"));
+
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit lim{4000, 4000};
+    setrlimit(RLIMIT_FSIZE, &lim);
+    s.t = 9;
+    try {
+      qv::write_final(s, "final.dat");
+    } catch (const qv::IoError& e) {
+      _exit(std::string(e.what()) == "error during write, unit 22, file final.dat" ? 0 : 1);
+    } catch (...) {
+      _exit(2);
+    }
+    _exit(3);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1 wrong message, 2 other exception, 3 no failure";
+  EXPECT_EQ(qvt::read_file("final.dat"), second);
+  EXPECT_FALSE(fs::exists("final.dat.part"));
+}
+
+TEST(Snapshot, ModifiedPressureBlockAndNewFileOnly) {
+  const std::string dir = qvt::temp_dir("snap");
+  qvt::ScopedDir cd(dir);
+  qv::Store s = tagged(6, 5, 4);
+  s.nut.zero();
+  testing::internal::CaptureStdout();
+  qv::write_snapshot(s, "snap1");
+  qv::write_final(s, "final.dat");
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find(" ********************* output DATA *********\n  file =snap1"), std::string::npos);
+  // nut = 0: the snapshot is the final file, pressure block included
+  EXPECT_EQ(qvt::read_file("snap1"), qvt::read_file("final.dat"));
+
+  // pm = pp - 2/3 nut^2 / (D Ck^2 D), D = (dx dy dz)^0.33333 (single-precision exponent)
+  s.x(s.is + 1) = 0.3;  // a narrower first cell
+  qvt::build_metrics(s);
+  for (int i = 1; i <= s.ie + 2; ++i)
+    for (int j = 1; j <= s.je + 2; ++j)
+      for (int k = 1; k <= s.ke + 2; ++k) s.nut(i, j, k) = 0.01 * (i + j + k);
+  testing::internal::CaptureStdout();
+  qv::write_snapshot(s, "snap2");
+  testing::internal::GetCapturedStdout();
+  const auto r = records("snap2");
+  ASSERT_EQ(r.size(), 10u);
+  std::size_t m = 0;
+  for (int k = s.ks; k <= s.ke - 1; ++k)
+    for (int j = s.js; j <= s.je - 1; ++j)
+      for (int i = s.is; i <= s.ie; ++i, ++m) {
+        const double D = std::pow(s.dx(i) * s.dy(j) * s.dz(k), 0.3333300054073334);
+        const double n = s.nut(i, j, k);
+        const double want = s.pp(i, j, k) - (2.0 / 3.0) * (n * n / (D * (0.094 * 0.094) * D));
+        ASSERT_DOUBLE_EQ(real_at(r[5], m), want) << i << "," << j << "," << k;
+      }
+  expect_block(r[9], s.nut, s.is, s.ie, s.js, s.je - 1, s.ks, s.ke - 1);
+
+  const std::string before = qvt::read_file("snap2");
+  try {
+    testing::internal::CaptureStdout();
+    qv::write_snapshot(s, "snap2         ");
+    testing::internal::GetCapturedStdout();
+    FAIL() << "an existing snapshot was overwritten";
+  } catch (const qv::IoError& e) {
+    testing::internal::GetCapturedStdout();
+    EXPECT_STREQ(e.what(), "cannot overwrite existing file, unit 21, file snap2");
+  }
+  EXPECT_EQ(qvt::read_file("snap2"), before);
+}
+
+TEST(BodyFiles, RecordLayout) {
+  const std::string dir = qvt::temp_dir("body");
+  qvt::ScopedDir cd(dir);
+  qv::Store s = tagged(6, 5, 4);
+  s.nsmp = 4, s.dt = 0.025, s.beta = 0.3;
+  s.nsample = 2;
+  for (int n = 0; n < 6; ++n) s.fhist[n] = 10 + n;
+  for (int n = 0; n < 18; ++n) s.bhist[n] = 100 + n;
+  s.first_dis[0] = 1, s.first_dis[1] = 2, s.first_dis[2] = 3;
+  s.first_vel[0] = 4, s.first_vel[1] = 5, s.first_vel[2] = 6;
+  s.xacc = 0.1, s.yacc = 0.2, s.tacc = 0.3, s.xdis = 0.4, s.ydis = 0.5, s.tdis = 0.6;
+  s.xvel = 0.7, s.yvel = 0.8, s.tvel = 0.9;
+  testing::internal::CaptureStdout();
+  qv::write_body_files(s, "vib.dat       ", "body.dat      ");
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find(" vfile=vib.dat"), std::string::npos);
+  EXPECT_NE(out.find(" nfile=body.dat"), std::string::npos);
+
+  const auto v = records("vib.dat");
+  ASSERT_EQ(v.size(), 7u);
+  ASSERT_EQ(v[0].size(), 20u);
+  EXPECT_EQ(int_at(v[0], 0), 2);
+  double iv, beta;
+  std::memcpy(&iv, v[0].data() + 4, 8);
+  std::memcpy(&beta, v[0].data() + 12, 8);
+  EXPECT_DOUBLE_EQ(iv, 0.1);
+  EXPECT_EQ(beta, 0.3);
+  for (int q = 0; q < 3; ++q) {
+    EXPECT_EQ(real_at(v[1], q), 1 + q);
+    EXPECT_EQ(real_at(v[2], q), 4 + q);
+  }
+  ASSERT_EQ(v[3].size(), 48u);
+  for (int n = 0; n < 6; ++n) EXPECT_EQ(real_at(v[3], n), 10 + n);
+  // one record per degree of freedom, each sample's (acc, vel, dis) together
+  for (int d = 0; d < 3; ++d) {
+    ASSERT_EQ(v[4 + d].size(), 48u);
+    for (int smp = 0; smp < 2; ++smp)
+      for (int q = 0; q < 3; ++q) EXPECT_EQ(real_at(v[4 + d], 3 * smp + q), 100 + 9 * smp + 3 * d + q);
+  }
+
+  const auto b = records("body.dat");
+  ASSERT_EQ(b.size(), 6u);
+  ASSERT_EQ(b[0].size(), 20u) << "five index bounds, je is not among them";
+  const int bounds[5] = {3, s.ie, 3, 3, s.ke};
+  for (int n = 0; n < 5; ++n) EXPECT_EQ(int_at(b[0], 4 * n), bounds[n]);
+  const double triples[3][3] = {{0.1, 0.2, 0.3}, {0.4, 0.5, 0.6}, {0.7, 0.8, 0.9}};
+  for (int r = 0; r < 3; ++r) {
+    ASSERT_EQ(b[1 + r].size(), 24u);
+    for (int q = 0; q < 3; ++q) EXPECT_EQ(real_at(b[1 + r], q), triples[r][q]);
+  }
+  expect_block(b[4], s.fxn, s.is, s.ie, s.js, s.je, s.ks, s.ke);
+  expect_block(b[5], s.fyn, s.is, s.ie, s.js, s.je, s.ks, s.ke);
+  EXPECT_FALSE(fs::exists("vib.dat.part"));
+  EXPECT_FALSE(fs::exists("body.dat.part"));
+
+  // no sampling: a zero interval and four empty records
+  s.nsmp = 0, s.nsample = 0;
+  testing::internal::CaptureStdout();
+  qv::write_body_files(s, "vib.dat", "body.dat");
+  testing::internal::GetCapturedStdout();
+  const auto e = records("vib.dat");
+  ASSERT_EQ(e.size(), 7u);
+  EXPECT_EQ(int_at(e[0], 0), 0);
+  std::memcpy(&iv, e[0].data() + 4, 8);
+  EXPECT_EQ(iv, 0.0);
+  for (int n = 3; n < 7; ++n) EXPECT_EQ(e[n].size(), 0u);
+  EXPECT_EQ(qvt::read_file("vib.dat").size(), 28u + 2 * 32u + 4 * 8u);
+}
+
+// ------------------------------------------------------------ statistics
+
+namespace {
+
+// A store whose velocity, pressure and eddy viscosity vary in space.
+qv::Store varied() {
+  qv::Store s = qvt::tiny_store(6, 5, 4, 0.5);
+  s.x(s.is + 2) = 1.1;
+  s.y(s.js + 1) = 0.35;
+  s.z(s.ks + 1) = 0.3;
+  qvt::build_metrics(s);
+  for (int i = 1; i <= s.ie + 2; ++i)
+    for (int j = 1; j <= s.je + 2; ++j)
+      for (int k = 1; k <= s.ke + 2; ++k) {
+        s.uu(i, j, k) = 1 + 0.1 * i - 0.05 * j * k;
+        s.vv(i, j, k) = 0.2 * std::sin(i + 2.0 * j - k);
+        s.ww(i, j, k) = -0.1 * std::cos(0.5 * i * j + k);
+        s.pp(i, j, k) = 0.3 * i - 0.2 * j + 0.1 * k;
+        s.nut(i, j, k) = 0.001 * (1 + i + 2 * j + 3 * k);
+      }
+  return s;
+}
+
+void average(qv::Store& s, int steps) {
+  testing::internal::CaptureStdout();
+  qv::stats_average(s, steps);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out.rfind(" rstt =", 0), 0u) << out;
+}
+
+}  // namespace
+
+TEST(Statistics, OneSampleGivesMeansOfTheSampleAndZeroVariances) {
+  qv::Store s = varied();
+  qv::stats_accumulate(s);
+  qv::Store ref = s;  // un, vn, wn and pm of the sample
+  average(s, 1);
+  for (int k = s.ks; k <= s.ke; ++k)
+    for (int j = s.js; j <= s.je; ++j)
+      for (int i = s.is; i <= s.ie; ++i) {
+        EXPECT_EQ(s.su(i, j, k), ref.un(i, j, k));
+        EXPECT_EQ(s.sv(i, j, k), ref.vn(i, j, k));
+        EXPECT_EQ(s.sw(i, j, k), ref.wn(i, j, k));
+        EXPECT_EQ(s.snut(i, j, k), ref.nut(i, j, k));
+        for (const qv::Field* f : {&s.suu, &s.svv, &s.sww, &s.suv, &s.svw, &s.swu})
+          EXPECT_NEAR((*f)(i, j, k), 0.0, 1e-15);
+      }
+  for (int k = s.ks; k <= s.ke - 1; ++k)
+    for (int j = s.js; j <= s.je - 1; ++j)
+      for (int i = s.is; i <= s.ie; ++i) {
+        EXPECT_EQ(s.spm(i, j, k), ref.pm(i, j, k));
+        EXPECT_NEAR(s.spm2(i, j, k), 0.0, 1e-14);
+      }
+  EXPECT_NE(s.sgs11(s.is + 1, s.js + 1, s.ks + 1), 0.0);
+}
+
+// Two different samples: means, second moments about the mean and the mean
+// normal sub-grid stresses at a node on a stretched grid.
+TEST(Statistics, TwoSamples) {
+  qv::Store s = varied();
+  qv::stats_accumulate(s);
+  qv::Store a = s;
+  for (int i = 1; i <= s.ie + 2; ++i)
+    for (int j = 1; j <= s.je + 2; ++j)
+      for (int k = 1; k <= s.ke + 2; ++k) {
+        s.uu(i, j, k) *= -0.5;
+        s.vv(i, j, k) += 0.3;
+        s.nut(i, j, k) *= 2;
+      }
+  qv::stats_accumulate(s);
+  qv::Store b = s;
+  average(s, 2);
+  const int i = s.is + 2, j = s.js + 1, k = s.ks + 1;
+  const double mu = (a.un(i, j, k) + b.un(i, j, k)) * 0.5, mv = (a.vn(i, j, k) + b.vn(i, j, k)) * 0.5;
+  EXPECT_DOUBLE_EQ(s.su(i, j, k), mu);
+  EXPECT_DOUBLE_EQ(s.suu(i, j, k), 0.5 * (a.un(i, j, k) * a.un(i, j, k) + b.un(i, j, k) * b.un(i, j, k)) - mu * mu);
+  EXPECT_DOUBLE_EQ(s.suv(i, j, k), 0.5 * (a.un(i, j, k) * a.vn(i, j, k) + b.un(i, j, k) * b.vn(i, j, k)) - mu * mv);
+  EXPECT_GT(s.suu(i, j, k), 0.0);
+
+  // node eddy viscosity: x, then y, then z interpolation between cells
+  auto node_nut = [&](const qv::Store& q) {
+    auto lin = [](double lo, double hi, double wlo, double whi) { return (hi * wlo + lo * whi) / (wlo + whi); };
+    double m[2][2];
+    for (int dj = 0; dj < 2; ++dj)
+      for (int dk = 0; dk < 2; ++dk)
+        m[dj][dk] = lin(q.nut(i - 1, j - dj, k - dk), q.nut(i, j - dj, k - dk), s.dx(i - 1), s.dx(i));
+    const double y0 = lin(m[1][0], m[0][0], s.dy(j - 1), s.dy(j));
+    const double y1 = lin(m[1][1], m[0][1], s.dy(j - 1), s.dy(j));
+    return lin(y1, y0, s.dz(k - 1), s.dz(k));
+  };
+  auto sgs11 = [&](const qv::Store& q) {
+    const double nt = node_nut(q);
+    const double Dn = std::pow(s.dxc(i) * s.dyc(j) * s.dzc(k), 0.3333300054073334);
+    const double kn = nt * nt / (0.094 * 0.094 * (Dn * Dn));
+    const double dudx = (q.un(i + 1, j, k) - q.un(i - 1, j, k)) / (s.dx(i) + s.dx(i - 1));
+    return (2.0 / 3.0) * kn - 2 * nt * dudx;
+  };
+  EXPECT_NEAR(s.sgs11(i, j, k), 0.5 * (sgs11(a) + sgs11(b)), 1e-13);
+}
+
+TEST(Statistics, UniformFlow) {
+  qv::Store s = qvt::tiny_store(6, 5, 4, 0.5);
+  s.x(s.is + 1) = 0.2;
+  qvt::build_metrics(s);
+  const double U = 0.7;
+  for (int i = 1; i <= s.ie + 2; ++i)
+    for (int j = 1; j <= s.je + 2; ++j)
+      for (int k = 1; k <= s.ke + 2; ++k) s.uu(i, j, k) = U;
+  for (int n = 0; n < 3; ++n) qv::stats_accumulate(s);
+  average(s, 3);
+  for (int k = s.ks; k <= s.ke; ++k)
+    for (int j = s.js; j <= s.je; ++j)
+      for (int i = s.is; i <= s.ie; ++i) {
+        EXPECT_NEAR(s.su(i, j, k), U, 1e-15);
+        EXPECT_EQ(s.sv(i, j, k), 0.0);
+        EXPECT_NEAR(s.suu(i, j, k), 0.0, 1e-15);
+        EXPECT_EQ(s.suv(i, j, k), 0.0);
+        EXPECT_EQ(s.swu(i, j, k), 0.0);
+      }
+}
+
+TEST(Statistics, FileLayoutAndNewFileOnly) {
+  const std::string dir = qvt::temp_dir("stat");
+  qvt::ScopedDir cd(dir);
+  const int nx = 6, ny = 5, nz = 4;
+  qv::Store s = tagged(nx, ny, nz);
+  int q = 0;
+  for (qv::Field* f : {&s.su, &s.sv, &s.sw, &s.suu, &s.svv, &s.sww, &s.suv, &s.svw, &s.swu, &s.sgs11, &s.sgs22,
+                       &s.sgs33, &s.spm, &s.spm2, &s.snut, &s.tauxy, &s.tauyz, &s.tauxz}) {
+    ++q;
+    for (int i = 1; i <= s.ie + 2; ++i)
+      for (int j = 1; j <= s.je + 2; ++j)
+        for (int k = 1; k <= s.ke + 2; ++k) (*f)(i, j, k) = q * 1e6 + i * 1e4 + j * 1e2 + k;
+  }
+  qv::write_stats(s, "stat.dat      ");
+  const auto r = records("stat.dat");
+  ASSERT_EQ(r.size(), 20u);
+  EXPECT_EQ(r[0].size(), 24u);
+  ASSERT_EQ(r[1].size(), 48u);
+  EXPECT_EQ(real_at(r[1], 3), 1.25);
+  EXPECT_EQ(int_at(r[1], 32), 77);
+  EXPECT_EQ(int_at(r[1], 44), 9);
+  q = 0;
+  for (const qv::Field* f : {&s.su, &s.sv, &s.sw, &s.suu, &s.svv, &s.sww, &s.suv, &s.svw, &s.swu, &s.sgs11,
+                             &s.sgs22, &s.sgs33, &s.spm, &s.spm2, &s.snut, &s.tauxy, &s.tauyz, &s.tauxz}) {
+    SCOPED_TRACE(testing::Message() << "record " << q + 3);
+    const bool cells = f == &s.spm || f == &s.spm2;
+    expect_block(r[2 + q], *f, s.is, s.ie, s.js, cells ? s.je - 1 : s.je, s.ks, cells ? s.ke - 1 : s.ke);
+    ++q;
+  }
+  EXPECT_EQ(r[14].size(), 8u * nx * (ny - 1) * (nz - 1));
+  try {
+    qv::write_stats(s, "stat.dat");
+    FAIL() << "an existing statistics file was overwritten";
+  } catch (const qv::IoError& e) {
+    EXPECT_STREQ(e.what(), "cannot overwrite existing file, unit 23, file stat.dat");
+  }
+}
