@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -37,11 +38,31 @@ qv::Store tiny_store(int nx, int ny, int nz, double h, int iyper, int izper) {
 
 void build_metrics(qv::Store& s) { qv::grid_metrics(s); }
 
+namespace {
+
+// Temporary directories of this test program, removed when it ends
+// (kept with QV_KEEP_TEST_DIRS set, to look at a failing run).
+struct TempDirs {
+  std::vector<std::string> dirs;
+  ~TempDirs() {
+    if (std::getenv("QV_KEEP_TEST_DIRS")) return;
+    std::error_code ec;
+    for (const auto& d : dirs) fs::remove_all(d, ec);
+  }
+};
+TempDirs& temp_dirs() {
+  static TempDirs t;
+  return t;
+}
+
+}  // namespace
+
 std::string temp_dir(const std::string& tag) {
   std::string base = (fs::temp_directory_path() / ("qvtest-" + tag + "-XXXXXX")).string();
   std::vector<char> buf(base.begin(), base.end());
   buf.push_back('\0');
   if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
+  temp_dirs().dirs.emplace_back(buf.data());
   return std::string(buf.data());
 }
 
