@@ -28,7 +28,8 @@ struct Axis {
   int lo, hi;      // first and last active index of the direction
   bool walls;      // non-periodic (y, z) or always (x)
   // own[m]: face points; cross[m]: cell centres.  [0] backward, [1] forward set.
-  std::vector<std::array<Weights, 2>> own, cross;
+  std::array<Weights, 2>* own;    // per index, in the store's work space
+  std::array<Weights, 2>* cross;
 };
 
 // Signed distance s(a) - s(b) between points of one direction.
@@ -71,8 +72,6 @@ Weights cubic_weights(int c, int first, Diff diff) {
 }
 
 void build_weights(Axis& a, int last_own, int last_cross) {
-  a.own.assign(static_cast<std::size_t>(last_own) + 1, {});
-  a.cross.assign(static_cast<std::size_t>(last_cross) + 1, {});
   const Line& X = *a.X;
   auto fd = [&](int p, int q) { return face_diff(X, p, q); };
   auto cd = [&](int p, int q) { return centre_diff(X, p, q); };
@@ -99,9 +98,11 @@ struct Sweep {
     comp[0] = &s.uu;
     comp[1] = &s.vv;
     comp[2] = &s.ww;
-    ax[0] = Axis{&s.x, &s.dx, &s.dxc, s.is, s.ie, true, {}, {}};
-    ax[1] = Axis{&s.y, &s.dy, &s.dyc, s.js, s.je, s.iyper != 0, {}, {}};
-    ax[2] = Axis{&s.z, &s.dz, &s.dzc, s.ks, s.ke, s.izper != 0, {}, {}};
+    const std::size_t n = kMaxI + 1;
+    Store::CubicWeights* w = s.work_weights.data();
+    ax[0] = Axis{&s.x, &s.dx, &s.dxc, s.is, s.ie, true, w, w + n};
+    ax[1] = Axis{&s.y, &s.dy, &s.dyc, s.js, s.je, s.iyper != 0, w + 2 * n, w + 3 * n};
+    ax[2] = Axis{&s.z, &s.dz, &s.dzc, s.ks, s.ke, s.izper != 0, w + 4 * n, w + 5 * n};
     build_weights(ax[0], s.ie - 1, s.ie - 1);
     build_weights(ax[1], s.je, s.je - 1);
     build_weights(ax[2], s.ke, s.ke - 1);

@@ -29,6 +29,7 @@ void Store::allocate() {
   work_cxy.assign(static_cast<std::size_t>(ni) * nj, 0.0);
   work_cz.assign(static_cast<std::size_t>(nk) + 1, 0.0);
   work_col.assign(static_cast<std::size_t>(nk) + 1, 0.0);
+  work_weights.assign(6 * static_cast<std::size_t>(kMaxI + 1), CubicWeights{});
   fhist.assign(3 * static_cast<std::size_t>(kMaxSamples), 0.0);
   bhist.assign(9 * static_cast<std::size_t>(kMaxSamples), 0.0);
 }

@@ -7,6 +7,7 @@
 // with i outermost and k innermost.  Files are still written i-fastest.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -168,6 +169,10 @@ struct Store {
 
   // work space of the pressure iteration, sized once
   std::vector<double> work_cxy, work_cz, work_col;
+  // four-point derivative weights of the explicit terms (backward and
+  // forward sets), per direction for face and centre points, sized once
+  using CubicWeights = std::array<std::array<double, 4>, 2>;
+  std::vector<CubicWeights> work_weights;
 
   // probe files, open from their first line to the end of the run
   std::shared_ptr<TextWriter> fort1, fort2;
