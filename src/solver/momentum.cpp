@@ -117,30 +117,40 @@ void Sweep::run() {
   Store& st = s;
   Field& q = *comp[D];
   Field& f = D == 0 ? st.fu : (D == 1 ? st.fv : st.fw);
-  Field& nut = st.nut;
-  const Flags& fl = st.iflag;
   const double rRe = 1 / st.Re;
   const int i2 = st.ie - 1;
   const int j2 = D == 1 ? st.je : st.je - 1;
   const int k2 = D == 2 ? st.ke : st.ke - 1;
   const Line& WD = *ax[D].W;
   const Line& CD = *ax[D].C;
+  // every field shares the store's box, so one linear index and one set of
+  // strides serve them all
+  const std::ptrdiff_t sd[3] = {static_cast<std::ptrdiff_t>(q.stride_i()), static_cast<std::ptrdiff_t>(q.stride_j()),
+                                1};
+  const std::ptrdiff_t e = sd[D];
+  const double* vel[3] = {comp[0]->data(), comp[1]->data(), comp[2]->data()};
+  double* fd = f.data();
+  double* nut = st.nut.data();
+  const std::int32_t* fl = st.iflag.data();
+  const std::int32_t* near = st.near_body.data();
 
   for (int i = st.is; i <= i2; ++i)
     for (int j = st.js; j <= j2; ++j)
       for (int k = st.ks; k <= k2; ++k) {
         const int m[3] = {i, j, k};
-        int P[3] = {i, j, k};
-        P[D] -= 1;
-        const bool bQ = fl(i, j, k) != 0;
-        const bool bP = fl(P[0], P[1], P[2]) != 0;
+        const std::ptrdiff_t cQ = static_cast<std::ptrdiff_t>(q.index(i, j, k));
+        const std::ptrdiff_t cP = cQ - e;
+        const bool bQ = fl[cQ] != 0;
+        const bool bP = fl[cP] != 0;
         if (bQ && bP) {
-          f(i, j, k) = 0;
+          fd[cQ] = 0;
           continue;
         }
         // every ghost target lies within two cells of the point: far from
-        // the body the rules have nothing to write
-        if (st.near_body(i, j, k) != 0) {
+        // the body the rules have nothing to write, and no flag around the
+        // point is set
+        const bool nb = near[cQ] != 0;
+        if (nb) {
           reflect_A(st, D, i, j, k);
           reflect_B(st, i, j, k);
           reflect_C(st, i, j, k);
@@ -151,24 +161,18 @@ void Sweep::run() {
         }
 
         // values of the swept component along each direction, m-2..m+2
-        auto qa = [&](int c, int off) {
-          int n[3] = {i, j, k};
-          n[c] += off;
-          return q(n[0], n[1], n[2]);
-        };
-        const double qc = q(i, j, k);
+        const double* qp = vel[D] + cQ;
+        auto qa = [&](int c, int off) { return qp[off * sd[c]]; };
+        const double qc = qp[0];
 
         // advecting velocities
         double a[3];
         a[D] = qc;
         for (int c = 0; c < 3; ++c) {
           if (c == D) continue;
-          Field& w = *comp[c];
-          int Qe[3] = {i, j, k}, Pe[3] = {P[0], P[1], P[2]};
-          Qe[c] += 1;
-          Pe[c] += 1;
-          const double sq = w(i, j, k) + w(Qe[0], Qe[1], Qe[2]);
-          const double sp = w(P[0], P[1], P[2]) + w(Pe[0], Pe[1], Pe[2]);
+          const double* w = vel[c];
+          const double sq = w[cQ] + w[cQ + sd[c]];
+          const double sp = w[cP] + w[cP + sd[c]];
           a[c] = (sq * WD(m[D] - 1) + sp * WD(m[D])) / (WD(m[D] - 1) + WD(m[D])) * 0.5;
         }
 
@@ -188,13 +192,12 @@ void Sweep::run() {
             wts = A.own[static_cast<std::size_t>(mc)].data();
           } else {
             int mk = 0;
-            int lo[3] = {i, j, k}, up[3] = {i, j, k};
-            lo[c] -= 1;
-            up[c] += 1;
-            if (fl(lo[0], lo[1], lo[2]) != 0)
-              mk = 2;
-            else if (fl(up[0], up[1], up[2]) != 0)
-              mk = 1;
+            if (nb) {
+              if (fl[cQ - sd[c]] != 0)
+                mk = 2;
+              else if (fl[cQ + sd[c]] != 0)
+                mk = 1;
+            }
             back_fb = mk == 2 || (A.walls && mc == A.lo);
             fwd_fb = mk == 1 || (A.walls && mc == A.hi - 1);
             hm = (*A.C)(mc);
@@ -237,20 +240,16 @@ void Sweep::run() {
           g[c] = (dp + dm) * 0.5;
           // derivative along the own direction of the component c
           if (c != D) {
-            Field& w = *comp[c];
-            int Qe[3] = {i, j, k}, Pe[3] = {P[0], P[1], P[2]};
-            Qe[c] += 1;
-            Pe[c] += 1;
-            od[c] = ((w(i, j, k) + w(Qe[0], Qe[1], Qe[2])) / 2 - (w(P[0], P[1], P[2]) + w(Pe[0], Pe[1], Pe[2])) / 2) /
-                    CD(m[D]);
+            const double* w = vel[c];
+            od[c] = ((w[cQ] + w[cQ + sd[c]]) / 2 - (w[cP] + w[cP + sd[c]]) / 2) / CD(m[D]);
           } else {
             od[c] = 0;
           }
         }
 
         // eddy viscosity at the point and its gradient
-        double& nQ = nut(i, j, k);
-        double& nP = nut(P[0], P[1], P[2]);
+        double& nQ = nut[cQ];
+        double& nP = nut[cP];
         if (bQ && !bP) nQ = nP;
         if (bP && !bQ) nP = nQ;
         const double wP = WD(m[D]), wQ = WD(m[D] - 1), cD = CD(m[D]);
@@ -259,34 +258,36 @@ void Sweep::run() {
         G[D] = (nQ - nP) / cD;
         for (int c = 0; c < 3; ++c) {
           if (c == D) continue;
-          int Qp[3] = {i, j, k}, Qm[3] = {i, j, k}, Pp[3] = {P[0], P[1], P[2]}, Pm[3] = {P[0], P[1], P[2]};
-          Qp[c] += 1;
-          Qm[c] -= 1;
-          Pp[c] += 1;
-          Pm[c] -= 1;
-          const bool bQp = fl(Qp[0], Qp[1], Qp[2]) != 0, bQm = fl(Qm[0], Qm[1], Qm[2]) != 0;
-          const bool bPp = fl(Pp[0], Pp[1], Pp[2]) != 0, bPm = fl(Pm[0], Pm[1], Pm[2]) != 0;
-          double& nQp = nut(Qp[0], Qp[1], Qp[2]);
-          double& nQm = nut(Qm[0], Qm[1], Qm[2]);
-          double& nPp = nut(Pp[0], Pp[1], Pp[2]);
-          double& nPm = nut(Pm[0], Pm[1], Pm[2]);
-          if (bQp && !bQ) nQp = nQ;
-          if (bQm && !bQ) nQm = nQ;
-          if (bPp && !bP) nPp = nP;
-          if (bPm && !bP) nPm = nP;
-          double np = (nPp * wP + nQp * wQ) / (cD * 2);
-          double nm = (nPm * wP + nQm * wQ) / (cD * 2);
-          if (bPp && !bQp) np = nQp;
-          if (bQp && !bPp) np = nPp;
-          if (bPm && !bQm) nm = nQm;
-          if (bQm && !bPm) nm = nPm;
-          if (bQp && bPp) {
-            if (bQ && !bP) np = nP;
-            if (bP && !bQ) np = nQ;
-          }
-          if (bQm && bPm) {
-            if (bQ && !bP) nm = nP;
-            if (bP && !bQ) nm = nQ;
+          const std::ptrdiff_t ec = sd[c];
+          double& nQp = nut[cQ + ec];
+          double& nQm = nut[cQ - ec];
+          double& nPp = nut[cP + ec];
+          double& nPm = nut[cP - ec];
+          double np, nm;
+          if (!nb) {
+            np = (nPp * wP + nQp * wQ) / (cD * 2);
+            nm = (nPm * wP + nQm * wQ) / (cD * 2);
+          } else {
+            const bool bQp = fl[cQ + ec] != 0, bQm = fl[cQ - ec] != 0;
+            const bool bPp = fl[cP + ec] != 0, bPm = fl[cP - ec] != 0;
+            if (bQp && !bQ) nQp = nQ;
+            if (bQm && !bQ) nQm = nQ;
+            if (bPp && !bP) nPp = nP;
+            if (bPm && !bP) nPm = nP;
+            np = (nPp * wP + nQp * wQ) / (cD * 2);
+            nm = (nPm * wP + nQm * wQ) / (cD * 2);
+            if (bPp && !bQp) np = nQp;
+            if (bQp && !bPp) np = nPp;
+            if (bPm && !bQm) nm = nQm;
+            if (bQm && !bPm) nm = nPm;
+            if (bQp && bPp) {
+              if (bQ && !bP) np = nP;
+              if (bP && !bQ) np = nQ;
+            }
+            if (bQm && bPm) {
+              if (bQ && !bP) nm = nP;
+              if (bP && !bQ) nm = nQ;
+            }
           }
           const Line& Wc = *ax[c].W;
           const int mc = m[c];
@@ -300,7 +301,7 @@ void Sweep::run() {
           else
             r = r + G[c] * (od[c] + g[c]);
         }
-        f(i, j, k) = r;
+        fd[cQ] = r;
       }
 }
 
