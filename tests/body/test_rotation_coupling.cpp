@@ -50,7 +50,7 @@ double peak(const std::vector<double>& v, std::size_t a, std::size_t b) {
 
 TEST(RotationCoupling, ReleasedRotationDecaysInStillFluid) {
   const std::string dir = qvt::temp_dir("rotation");
-  qvt::CaseSpec c;
+  qvt::CaseSetup c;
   c.nx = 41;  // 40 cells of 0.125 over -2.5..2.5
   c.ny = 41;
   c.nz = 3;

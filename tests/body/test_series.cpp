@@ -78,7 +78,7 @@ class ContinuedSeries : public testing::Test {
  protected:
   static void SetUpTestSuite() {
     base_ = qvt::temp_dir("series-base");
-    qvt::CaseSpec c;
+    qvt::CaseSetup c;
     c.nt = 10;
     qvt::write_case(base_, c);
     ASSERT_EQ(qvt::run_program(base_, "1.0\n"), 0);

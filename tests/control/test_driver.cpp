@@ -46,7 +46,7 @@ class RunTest : public ::testing::Test {
     for (const auto& d : dirs_) fs::remove_all(d);
   }
   // Writes the case into a fresh directory and returns it.
-  std::string make(const qvt::CaseSpec& c) {
+  std::string make(const qvt::CaseSetup& c) {
     dirs_.push_back(qvt::temp_dir("run"));
     qvt::write_case(dirs_.back(), c);
     return dirs_.back();
@@ -70,7 +70,7 @@ class RunTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(RunTest, StartUpBannerAndReports) {
-  qvt::CaseSpec c;
+  qvt::CaseSetup c;
   c.nt = 1;
   const std::string d = make(c);
   ASSERT_EQ(run(d, "  1.0  \n"), 0) << qvt::read_file(d + "/console.err");
@@ -89,7 +89,7 @@ TEST_F(RunTest, StartUpBannerAndReports) {
 
 TEST_F(RunTest, AtLeastOneStepIsTaken) {
   for (int nt : {1, 0, -3}) {
-    qvt::CaseSpec c;
+    qvt::CaseSetup c;
     c.nt = nt;
     const std::string d = make(c);
     ASSERT_EQ(run(d), 0) << nt << qvt::read_file(d + "/console.err");
@@ -104,7 +104,7 @@ TEST_F(RunTest, AtLeastOneStepIsTaken) {
 }
 
 TEST_F(RunTest, TwentyFiveStepsWriteTwoTimeSeriesLines) {
-  qvt::CaseSpec c;
+  qvt::CaseSetup c;
   c.nt = 25;
   const std::string d = make(c);
   ASSERT_EQ(run(d), 0) << qvt::read_file(d + "/console.err");
@@ -132,7 +132,7 @@ TEST_F(RunTest, TwentyFiveStepsWriteTwoTimeSeriesLines) {
 }
 
 TEST_F(RunTest, ChangeFileSetsTheRunLength) {
-  qvt::CaseSpec c;
+  qvt::CaseSetup c;
   c.nt = 50;
   std::string d = make(c);
   qvt::write_file(d + "/change.inf", "         3\r\n");
@@ -156,7 +156,7 @@ TEST_F(RunTest, ChangeFileSetsTheRunLength) {
 }
 
 TEST_F(RunTest, SnapshotsAtIntervalMultiplesUpToTheNameCount) {
-  qvt::CaseSpec c;
+  qvt::CaseSetup c;
   c.nt = 7;
   c.ifc = 2;
   c.nfl = 2;
@@ -190,7 +190,7 @@ TEST_F(RunTest, SnapshotsAtIntervalMultiplesUpToTheNameCount) {
 }
 
 TEST_F(RunTest, ExistingSnapshotFileIsRefused) {
-  qvt::CaseSpec c;
+  qvt::CaseSetup c;
   c.nt = 4;
   c.ifc = 2;
   c.nfl = 2;
@@ -202,7 +202,7 @@ TEST_F(RunTest, ExistingSnapshotFileIsRefused) {
 }
 
 TEST_F(RunTest, RestartContinuesTheTimeAndRestartsTheStepCount) {
-  qvt::CaseSpec c;
+  qvt::CaseSetup c;
   c.nt = 10;
   std::string d = make(c);
   ASSERT_EQ(run(d), 0);
@@ -224,7 +224,7 @@ TEST_F(RunTest, RestartContinuesTheTimeAndRestartsTheStepCount) {
 }
 
 TEST_F(RunTest, GridCountMismatchStops) {
-  qvt::CaseSpec c;
+  qvt::CaseSetup c;
   std::string d = make(c);
   set_line(d + "/axis.dat", 1, I(17, 5) + I(12, 5) + I(4, 5));
   EXPECT_NE(run(d), 0);
@@ -242,7 +242,7 @@ TEST_F(RunTest, GridCountMismatchStops) {
 }
 
 TEST_F(RunTest, GridBeyondTheStoreIsRefused) {
-  qvt::CaseSpec c;
+  qvt::CaseSetup c;
   const std::string d = make(c);
   set_line(d + "/quivel_vib8.inf", 2, I(214, 5) + I(13, 5) + I(3, 5));
   EXPECT_NE(run(d), 0);
@@ -251,7 +251,7 @@ TEST_F(RunTest, GridBeyondTheStoreIsRefused) {
 }
 
 TEST_F(RunTest, ConsoleAndInputFailuresStopWithTheirMessage) {
-  qvt::CaseSpec c;
+  qvt::CaseSetup c;
   std::string d = make(c);
   EXPECT_EQ(run(d, "abc\n"), 2);
   EXPECT_EQ(qvt::read_file(d + "/console.err"), "input conversion error, unit 5, file stdin\n");

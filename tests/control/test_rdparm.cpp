@@ -46,7 +46,7 @@ void set_line(const std::string& file, std::size_t n, const std::string& text) {
 class ParamTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    qvt::CaseSpec c;
+    qvt::CaseSetup c;
     c.amas = 2;
     c.aitm = 0.5;
     c.xkst = 8;

@@ -25,7 +25,7 @@ std::uint64_t fnv1a(const std::string& bytes) {
 
 TEST(Regression, SmallCoupledCaseKeepsItsBits) {
   const std::string dir = qvt::temp_dir("regression");
-  qvt::CaseSpec c;  // 17 x 13 x 3 grid lines, a 2 x 2 body
+  qvt::CaseSetup c;  // 17 x 13 x 3 grid lines, a 2 x 2 body
   c.iyper = 0;
   c.izper = 2;
   c.Cs = 0.1;

@@ -175,7 +175,7 @@ bool no_temporaries(const std::string& dir) {
 // takes its first Newmark step from the stored body state.
 TEST(ContinuedRun, StartsWhereTheFirstEnded) {
   const std::string dir = qvt::temp_dir("restart");
-  qvt::CaseSpec c;
+  qvt::CaseSetup c;
   c.nt = 10;
   c.ndof = 4;
   c.amas = 2, c.xkst = 3, c.ykst = 5;
@@ -230,7 +230,7 @@ TEST(ContinuedRun, StartsWhereTheFirstEnded) {
 // A continued run with ndof = 0 writes back the body state it was given.
 TEST(ContinuedRun, FixedBodyKeepsStoredState) {
   const std::string dir = qvt::temp_dir("restart-fixed");
-  qvt::CaseSpec c;
+  qvt::CaseSetup c;
   c.nt = 3;
   c.ndof = 6;
   qvt::write_case(dir, c);
@@ -252,7 +252,7 @@ TEST(ContinuedRun, FixedBodyKeepsStoredState) {
 TEST(Refusals, StopBeforeTheFirstStep) {
   struct Case {
     const char* what;
-    std::function<void(const std::string&, qvt::CaseSpec&)> before;  // may edit the spec
+    std::function<void(const std::string&, qvt::CaseSetup&)> before;  // may edit the case
     std::function<void(const std::string&)> after;                    // edits the written case
     const char* message;
   };
@@ -274,16 +274,16 @@ TEST(Refusals, StopBeforeTheFirstStep) {
       {"existing statistics file", nullptr, [](const std::string& d) { qvt::write_file(d + "/stat.dat", "x"); },
        "cannot overwrite existing file, unit 23, file stat.dat"},
       {"existing snapshot the schedule reaches",
-       [](const std::string&, qvt::CaseSpec& c) { c.ifc = 2, c.nfl = 3, c.nt = 5; },
+       [](const std::string&, qvt::CaseSetup& c) { c.ifc = 2, c.nfl = 3, c.nt = 5; },
        [](const std::string& d) { qvt::write_file(d + "/DAT/snap002", "x"); },
        "cannot overwrite existing file, unit 21, file DAT/snap002"},
-      {"body history beyond its capacity", [](const std::string&, qvt::CaseSpec& c) { c.nt = 70001, c.nsmp = 1; },
+      {"body history beyond its capacity", [](const std::string&, qvt::CaseSetup& c) { c.nt = 70001, c.nsmp = 1; },
        nullptr, "run stopped: body history too long"},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.what);
     const std::string dir = qvt::temp_dir("refuse");
-    qvt::CaseSpec c;
+    qvt::CaseSetup c;
     if (k.before) k.before(dir, c);
     qvt::write_case(dir, c);
     if (k.after) k.after(dir);
@@ -301,7 +301,7 @@ TEST(Refusals, StopBeforeTheFirstStep) {
 // schedule may exist, and nt / nsmp = 70000 is accepted.
 TEST(Refusals, BoundariesAccepted) {
   const std::string dir = qvt::temp_dir("accept");
-  qvt::CaseSpec c;
+  qvt::CaseSetup c;
   c.ifc = 2, c.nfl = 3, c.nt = 5;  // snapshots at steps 2 and 4 only
   qvt::write_case(dir, c);
   qvt::write_file(dir + "/DAT/snap003", "keep");
@@ -312,7 +312,7 @@ TEST(Refusals, BoundariesAccepted) {
   EXPECT_EQ(records(dir + "/DAT/snap002").r.size(), 10u);
 
   const std::string d2 = qvt::temp_dir("accept-cap");
-  qvt::CaseSpec c2;
+  qvt::CaseSetup c2;
   c2.nt = 70000, c2.nsmp = 1;
   qvt::write_case(d2, c2);
   qvt::write_file(d2 + "/change.inf", qv::fmt::I(1, 10) + "\r\n");  // ends the run after one step
@@ -328,7 +328,7 @@ TEST(RunningProgram, UnreadableInputFilesWarn) {
   for (const std::string victim : {"change.inf", "esp2.inf"}) {
     SCOPED_TRACE(victim);
     const std::string dir = qvt::temp_dir("warn");
-    qvt::CaseSpec c;
+    qvt::CaseSetup c;
     c.nt = 99999, c.nsmp = 0;
     qvt::write_case(dir, c);
     Running run(dir, "1.0\n");
@@ -359,7 +359,7 @@ TEST(RunningProgram, UnreadableInputFilesWarn) {
 // file complete, and a non-zero status.
 TEST(RunningProgram, TerminationSignalWritesEndOfRunFiles) {
   const std::string dir = qvt::temp_dir("sigterm");
-  qvt::CaseSpec c;
+  qvt::CaseSetup c;
   c.nt = 99999, c.nsmp = 2, c.ndof = 4;
   qvt::write_case(dir, c);
   Running run(dir, "1.0\n");

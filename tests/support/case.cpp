@@ -102,7 +102,7 @@ std::string coords(int n, double h) {
 
 }  // namespace
 
-void write_case(const std::string& dir, const CaseSpec& c) {
+void write_case(const std::string& dir, const CaseSetup& c) {
   using namespace qv::fmt;
   fs::create_directories(dir + "/DAT");
   auto name = [](const std::string& n) { return X(2) + A(n, 14); };

@@ -32,7 +32,7 @@ std::string read_file(const std::string& path);
 
 // A complete runnable case on a uniform grid of nx x ny x nz grid lines
 // centred on the origin, with a block body over the given cell ranges.
-struct CaseSpec {
+struct CaseSetup {
   int nx = 17, ny = 13, nz = 3;
   double h = 0.25;
   int iyper = 1, izper = 0;
@@ -48,7 +48,7 @@ struct CaseSpec {
   int ic2 = 0, ic3 = 5;
   double sesp = 0.01;
 };
-void write_case(const std::string& dir, const CaseSpec& c);
+void write_case(const std::string& dir, const CaseSetup& c);
 
 // Runs the program in dir with the given console input; returns the exit
 // status, stdout in *out.

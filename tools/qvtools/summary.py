@@ -42,8 +42,8 @@ def amplitude_spectrum(t, y):
     if len(y) < 2:
         return np.zeros(0), np.zeros(0)
     win = np.hanning(len(y)) if len(y) > 2 else np.ones(len(y))
-    spec = np.fft.rfft((y - y.mean()) * win)
-    amp = 2.0 * np.abs(spec) / win.sum()
+    coef = np.fft.rfft((y - y.mean()) * win)
+    amp = 2.0 * np.abs(coef) / win.sum()
     return np.fft.rfftfreq(len(y), dt), amp
 
 
