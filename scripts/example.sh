@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQV_TESTS=OFF >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j2 --target quivel_vib8
 rm -rf run/example
 /usr/bin/python3 tools/qv case --recipe cases/example/recipe.json --out run/example

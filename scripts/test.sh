@@ -3,6 +3,6 @@
 # and the Python tools' tests).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQV_TESTS=ON >/dev/null
 cmake --build build -j2
 ctest --test-dir build --output-on-failure
