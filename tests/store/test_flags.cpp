@@ -19,16 +19,8 @@ namespace {
 
 using Cell = std::tuple<int, int, int>;
 
-class FlagFileTest : public ::testing::Test {
+class FlagFileTest : public qvt::InTempDir {
  protected:
-  void SetUp() override {
-    dir_ = qvt::temp_dir("flag");
-    cd_ = std::make_unique<qvt::ScopedDir>(dir_);
-  }
-  void TearDown() override {
-    cd_.reset();
-    fs::remove_all(dir_);
-  }
   // The flag file of s's fluid box, i fastest, ten to a line: 0 except `body`.
   static void write_flags(const qv::Store& s, const std::map<Cell, int>& body) {
     std::string t = I(s.ie - 2, 5) + I(s.je - 2, 5) + I(s.ke - 2, 5) + "\r\n";
@@ -45,20 +37,8 @@ class FlagFileTest : public ::testing::Test {
   }
   // rdflag; returns the console output, *err the failure (IoError text or "stop").
   static std::string read_flags(qv::Store& s, std::string* err) {
-    CaptureStdout();
-    err->clear();
-    try {
-      qv::rdflag(s, "flag.dat      ");
-    } catch (const qv::IoError& e) {
-      *err = e.what();
-    } catch (const qv::RunStop& e) {
-      *err = "stop";
-      EXPECT_NE(e.status(), 0);
-    }
-    return GetCapturedStdout();
+    return qvt::capture_failure([&] { qv::rdflag(s, "flag.dat      "); }, err);
   }
-  std::string dir_;
-  std::unique_ptr<qvt::ScopedDir> cd_;
 };
 
 }  // namespace

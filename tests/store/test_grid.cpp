@@ -139,16 +139,8 @@ TEST(GridMetrics, ViscousBoundOfTheGrid) {
 
 namespace {
 
-class AxisFileTest : public ::testing::Test {
+class AxisFileTest : public qvt::InTempDir {
  protected:
-  void SetUp() override {
-    dir_ = qvt::temp_dir("axis");
-    cd_ = std::make_unique<qvt::ScopedDir>(dir_);
-  }
-  void TearDown() override {
-    cd_.reset();
-    fs::remove_all(dir_);
-  }
   static qv::Store store(int nx, int ny, int nz, int iyper = 1, int izper = 1) {
     qv::Store s;
     s.ie = nx + 2;
@@ -174,20 +166,8 @@ class AxisFileTest : public ::testing::Test {
   }
   // rdaxis; returns the console output, *err the failure (IoError text or "stop").
   std::string read_axis(qv::Store& s, std::string* err) {
-    CaptureStdout();
-    err->clear();
-    try {
-      qv::rdaxis(s, "axis.dat      ");
-    } catch (const qv::IoError& e) {
-      *err = e.what();
-    } catch (const qv::RunStop& e) {
-      *err = "stop";
-      EXPECT_NE(e.status(), 0);
-    }
-    return GetCapturedStdout();
+    return qvt::capture_failure([&] { qv::rdaxis(s, "axis.dat      "); }, err);
   }
-  std::string dir_;
-  std::unique_ptr<qvt::ScopedDir> cd_;
 };
 
 }  // namespace

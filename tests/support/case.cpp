@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "control/files.hpp"
 #include "control/format.hpp"
 #include "store/input.hpp"
 
@@ -68,6 +69,30 @@ std::string temp_dir(const std::string& tag) {
 
 ScopedDir::ScopedDir(const std::string& dir) : old(fs::current_path().string()) { fs::current_path(dir); }
 ScopedDir::~ScopedDir() { fs::current_path(old); }
+
+void InTempDir::SetUp() {
+  dir_ = temp_dir("test");
+  cd_ = std::make_unique<ScopedDir>(dir_);
+}
+
+void InTempDir::TearDown() {
+  cd_.reset();
+  fs::remove_all(dir_);
+}
+
+std::string capture_failure(const std::function<void()>& read, std::string* err) {
+  testing::internal::CaptureStdout();
+  err->clear();
+  try {
+    read();
+  } catch (const qv::IoError& e) {
+    *err = e.what();
+  } catch (const qv::RunStop& e) {
+    *err = "stop";
+    EXPECT_NE(e.status(), 0);
+  }
+  return testing::internal::GetCapturedStdout();
+}
 
 void write_file(const std::string& path, const std::string& text) {
   std::ofstream o(path, std::ios::binary);

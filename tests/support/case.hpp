@@ -2,8 +2,12 @@
 // to a fresh temporary directory for runs of the real program.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "store/store.hpp"
 
@@ -26,6 +30,20 @@ struct ScopedDir {
   ~ScopedDir();
   std::string old;
 };
+
+// A test that runs in a fresh temporary directory of its own.
+class InTempDir : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  std::string dir_;
+  std::unique_ptr<ScopedDir> cd_;
+};
+
+// Runs an input operation and returns its console output; *err receives
+// the failure: the IoError text, or "stop" for a refused input (which must
+// carry a non-zero status).
+std::string capture_failure(const std::function<void()>& read, std::string* err);
 
 void write_file(const std::string& path, const std::string& text);
 std::string read_file(const std::string& path);
