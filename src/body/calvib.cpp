@@ -46,19 +46,15 @@ void calvib(Store& s) {
   const double wt = std::sqrt(s.tkst / s.aitm);
 
   if (s.ndof != 0) {
-    const int n = s.ndof;
-    const bool mx = n == 2 || n == 4 || n == 6;
-    const bool my = n == 1 || n == 4 || n == 5 || n == 6;
-    const bool mt = n == 3 || n == 5 || n == 6;
-    if (mx)
+    if (moves_x(s.ndof))
       newmark(s, {s.xdis, s.xvel, s.xacc, s.xdis0, s.xvel0, s.xacc0, s.pfx, s.amas, s.xkst, s.xdmp, s.xamp, wx});
     else
       s.xacc = s.xvel = s.xdis = 0;
-    if (my)
+    if (moves_y(s.ndof))
       newmark(s, {s.ydis, s.yvel, s.yacc, s.ydis0, s.yvel0, s.yacc0, s.pfy, s.amas, s.ykst, s.ydmp, s.yamp, wy});
     else
       s.yacc = s.yvel = s.ydis = 0;
-    if (mt)
+    if (moves_t(s.ndof))
       newmark(s, {s.tdis, s.tvel, s.tacc, s.tdis0, s.tvel0, s.tacc0, s.pft, s.aitm, s.tkst, s.tdmp, s.tamp, wt});
     else
       s.tacc = s.tvel = s.tdis = 0;

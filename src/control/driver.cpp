@@ -33,17 +33,8 @@ const char* const kBanner[] = {
 // days must not die at its end for a missing directory or an existing file.
 void preflight(const Store& s, const RunFiles& f) {
   if (!dir_exists("DAT")) io_fail("file not found", unit::series, kSeriesFile);
-  {
-    TextReader r("esp2.inf", unit::esp2, Mode::Unknown);
-    const std::string l = r.next();
-    r.I(l, 1, 10);
-    r.I(l, 11, 10);
-    r.F(l, 21, 10, 5);
-  }
-  {
-    TextReader r("change.inf", unit::change_in, Mode::Unknown);
-    r.I(r.next(), 1, 10);
-  }
+  read_esp2_file();
+  read_change_file();
   const std::string stat = fmt::trim_name(f.statfile);
   if (file_exists(stat) || dir_exists(stat)) io_fail("cannot overwrite existing file", unit::stats, stat);
   if (f.ifc > 0)

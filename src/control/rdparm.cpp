@@ -2,69 +2,52 @@
 
 #include "control/console.hpp"
 #include "control/files.hpp"
+#include "control/params.hpp"
 #include "control/run.hpp"
 
 namespace qv {
 
 bool fresh_start(const std::string& inputfile) { return inputfile.compare(0, 5, "fffff") == 0; }
 
-// 1. Parameter file, 16 fixed-column lines.
+// 1. Parameter file, 16 fixed-column lines (see params.hpp).
 // 2. File-name list: ifc, kout, nfl and nfl snapshot names.
 // 3. Echo, bounds ie/je/ke, damping coefficients, then ca1/ca2 as 2v - 1.
 void rdparm(Store& s, RunFiles& f) {
-  int nx, ny, nz;
-  {
-    const std::string name = "quivel_vib8.inf";
-    TextReader r(name, unit::param);
-    std::string l = r.next();
-    f.axisfile = fmt::read_text(l, 3, 14);
-    f.flagfile = fmt::read_text(l, 19, 14);
-    f.inputfile = fmt::read_text(l, 35, 14);
-    f.finalfile = fmt::read_text(l, 51, 14);
-    f.statfile = fmt::read_text(l, 67, 14);
-    l = r.next();
-    nx = static_cast<int>(r.I(l, 1, 5));
-    ny = static_cast<int>(r.I(l, 6, 5));
-    nz = static_cast<int>(r.I(l, 11, 5));
-    l = r.next();
-    s.iyper = static_cast<int>(r.I(l, 1, 5));
-    s.izper = static_cast<int>(r.I(l, 6, 5));
-    s.Re = r.F(r.next(), 1, 10, 0);
-    s.Cs = r.F(r.next(), 1, 10, 5);
-    s.dt = r.F(r.next(), 1, 13, 5);
-    l = r.next();
-    s.esp = r.F(l, 1, 10, 5);
-    s.omg = r.F(l, 11, 10, 5);
-    l = r.next();
-    s.ca1 = r.F(l, 1, 10, 5);
-    s.ca2 = r.F(l, 11, 10, 5);
-    s.nt = static_cast<int>(r.I(r.next(), 1, 5));
-    l = r.next();
-    f.nfile0 = fmt::read_text(l, 3, 14);
-    f.nfile = fmt::read_text(l, 19, 14);
-    f.vfile = fmt::read_text(l, 35, 14);
-    l = r.next();
-    s.amas = r.F(l, 1, 13, 5);
-    s.aitm = r.F(l, 14, 13, 5);
-    l = r.next();
-    s.xkst = r.F(l, 1, 13, 5);
-    s.ykst = r.F(l, 14, 13, 5);
-    s.tkst = r.F(l, 27, 13, 5);
-    l = r.next();
-    s.xh0 = r.F(l, 1, 10, 5);
-    s.yh0 = r.F(l, 11, 10, 5);
-    s.th0 = r.F(l, 21, 10, 5);
-    l = r.next();
-    s.beta = r.F(l, 1, 10, 5);
-    s.ndof = static_cast<int>(r.I(l, 11, 5));
-    l = r.next();
-    s.xamp = r.F(l, 1, 10, 5);
-    s.yamp = r.F(l, 11, 10, 5);
-    s.tamp = r.F(l, 21, 10, 5);
-    s.tfrc = r.F(l, 31, 10, 5);
-    s.nsmp = static_cast<int>(r.I(r.next(), 1, 5));
-    r.close();
-  }
+  const ParamFile p = read_param_file("quivel_vib8.inf");
+  f.axisfile = p.axisfile;
+  f.flagfile = p.flagfile;
+  f.inputfile = p.inputfile;
+  f.finalfile = p.finalfile;
+  f.statfile = p.statfile;
+  const int nx = p.nx, ny = p.ny, nz = p.nz;
+  s.iyper = p.iyper;
+  s.izper = p.izper;
+  s.Re = p.Re;
+  s.Cs = p.Cs;
+  s.dt = p.dt;
+  s.esp = p.esp;
+  s.omg = p.omg;
+  s.ca1 = p.ca1;
+  s.ca2 = p.ca2;
+  s.nt = p.nt;
+  f.nfile0 = p.nfile0;
+  f.nfile = p.nfile;
+  f.vfile = p.vfile;
+  s.amas = p.amas;
+  s.aitm = p.aitm;
+  s.xkst = p.xkst;
+  s.ykst = p.ykst;
+  s.tkst = p.tkst;
+  s.xh0 = p.xh0;
+  s.yh0 = p.yh0;
+  s.th0 = p.th0;
+  s.beta = p.beta;
+  s.ndof = p.ndof;
+  s.xamp = p.xamp;
+  s.yamp = p.yamp;
+  s.tamp = p.tamp;
+  s.tfrc = p.tfrc;
+  s.nsmp = p.nsmp;
   {
     const std::string name = "quivel_vib8.fil";
     TextReader r(name, unit::names);
@@ -131,13 +114,9 @@ void check_limits(const Store& s, const RunFiles&) {
   }
 }
 
-// "change.inf": nt in (I10).  "change.out": the status report.
+// "change.inf" sets nt; "change.out": the status report.
 void rdchange(Store& s, double dtmin) {
-  {
-    TextReader r("change.inf", unit::change_in, Mode::Unknown);
-    s.nt = static_cast<int>(r.I(r.next(), 1, 10));
-    r.close();
-  }
+  s.nt = read_change_file();
   rdchange_report(s, dtmin);
 }
 

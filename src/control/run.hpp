@@ -26,6 +26,15 @@ bool fresh_start(const std::string& inputfile);
 // and damping coefficients, echoes everything.
 void rdparm(Store& s, RunFiles& f);
 
+// The pressure iteration's tolerance ramp as "esp2.inf" holds it.
+struct ToleranceRamp {
+  int ic2 = 0, ic3 = 0;
+  double sesp = 0;
+};
+// Reads "esp2.inf" and "change.inf" (the run length nt); failures raise IoError.
+ToleranceRamp read_esp2_file();
+int read_change_file();
+
 // Re-reads the run length from "change.inf" and rewrites "change.out".
 void rdchange(Store& s, double dtmin);
 // Rewrites "change.out" alone.

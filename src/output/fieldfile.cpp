@@ -3,28 +3,16 @@
 #include "control/console.hpp"
 #include "control/files.hpp"
 #include "output/output.hpp"
+#include "solver/solver.hpp"
 
 namespace qv {
 namespace {
-
-inline constexpr double kThird = static_cast<double>(0.33333f);
-inline constexpr double kCk = 0.094;
-
-void header(RecordWriter& w, const Store& s) {
-  w.begin(6 * 4);
-  for (int v : {s.is, s.ie, s.js, s.je, s.ks, s.ke}) w.put(static_cast<std::int32_t>(v));
-  w.end();
-  w.begin(4 * 8 + 4 * 4);
-  for (double v : {s.Re, s.Cs, s.dt, s.t}) w.put(v);
-  for (int v : {s.nt, s.iyper, s.izper, s.iter}) w.put(static_cast<std::int32_t>(v));
-  w.end();
-}
 
 // Records 1-10 of a field file, with `p` as the pressure block.
 void write_field(const std::string& name, int unit, Mode mode, bool atomic, Store& s, const Field& p) {
   const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
   RecordWriter w(name, unit, mode, atomic);
-  header(w, s);
+  write_header(w, s);
   w.block(s.uu, is, ie + 1, js, je - 1, ks, ke - 1);
   w.block(s.vv, is, ie, js, je, ks, ke - 1);
   w.block(s.ww, is, ie, js, je - 1, ks, ke);
@@ -38,6 +26,16 @@ void write_field(const std::string& name, int unit, Mode mode, bool atomic, Stor
 
 }  // namespace
 
+void write_header(RecordWriter& w, const Store& s) {
+  w.begin(6 * 4);
+  for (int v : {s.is, s.ie, s.js, s.je, s.ks, s.ke}) w.put(static_cast<std::int32_t>(v));
+  w.end();
+  w.begin(4 * 8 + 4 * 4);
+  for (double v : {s.Re, s.Cs, s.dt, s.t}) w.put(v);
+  for (int v : {s.nt, s.iyper, s.izper, s.iter}) w.put(static_cast<std::int32_t>(v));
+  w.end();
+}
+
 void write_final(Store& s, const std::string& finalfile) {
   write_field(fmt::trim_name(finalfile), unit::final_field, Mode::Unknown, true, s, s.pp);
 }
@@ -46,7 +44,7 @@ void modified_pressure(Store& s) {
   for (int i = s.is; i <= s.ie; ++i)
     for (int j = s.js; j <= s.je - 1; ++j)
       for (int k = s.ks; k <= s.ke - 1; ++k) {
-        const double D = std::pow(s.dx(i) * s.dy(j) * s.dz(k), kThird);
+        const double D = filter_width(s.dx(i), s.dy(j), s.dz(k));
         const double n = s.nut(i, j, k);
         const double ksgs = n * n / (D * (kCk * kCk) * D);
         s.pm(i, j, k) = s.pp(i, j, k) - (2.0 / 3.0) * ksgs;

@@ -7,6 +7,12 @@
 
 namespace qv {
 
+class RecordWriter;
+
+// Records 1 and 2 of the field files and the statistics file: the index
+// box is..ke, then Re, Cs, dt, t and nt, iyper, izper, iter.
+void write_header(RecordWriter& w, const Store& s);
+
 // The final field file: the latest complete flow state, replaced whole.
 void write_final(Store& s, const std::string& finalfile);
 

@@ -6,13 +6,6 @@
 #include "solver/solver.hpp"
 
 namespace qv {
-namespace {
-
-inline constexpr double kThird = static_cast<double>(0.33333f);
-inline constexpr double kCk = 0.094;
-
-}  // namespace
-
 // Sums of node velocities, modified pressure, eddy viscosity, normal
 // sub-grid stresses at the nodes and velocity products.
 void stats_accumulate(Store& s) {
@@ -40,7 +33,7 @@ void stats_accumulate(Store& s) {
     for (int j = js; j <= je; ++j)
       for (int k = ks; k <= ke; ++k) {
         const double nt = corner_viscosity(s, i, j, k);
-        const double Dn = std::pow(s.dxc(i) * s.dyc(j) * s.dzc(k), kThird);
+        const double Dn = filter_width(s.dxc(i), s.dyc(j), s.dzc(k));
         const double kn = nt * nt / ((kCk * kCk) * (Dn * Dn));
         const double dudx = (un(i + 1, j, k) - un(i - 1, j, k)) / (dx(i) + dx(i - 1));
         const double dvdy = (vn(i, j + 1, k) - vn(i, j - 1, k)) / (dy(j) + dy(j - 1));
@@ -95,13 +88,7 @@ void stats_average(Store& s, int steps) {
 void write_stats(Store& s, const std::string& statfile) {
   const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
   RecordWriter w(fmt::trim_name(statfile), unit::stats, Mode::New);
-  w.begin(6 * 4);
-  for (int v : {is, ie, js, je, ks, ke}) w.put(static_cast<std::int32_t>(v));
-  w.end();
-  w.begin(4 * 8 + 4 * 4);
-  for (double v : {s.Re, s.Cs, s.dt, s.t}) w.put(v);
-  for (int v : {s.nt, s.iyper, s.izper, s.iter}) w.put(static_cast<std::int32_t>(v));
-  w.end();
+  write_header(w, s);
   for (const Field* f : {&s.su, &s.sv, &s.sw, &s.suu, &s.svv, &s.sww, &s.suv, &s.svw, &s.swu, &s.sgs11, &s.sgs22,
                          &s.sgs33})
     w.block(*f, is, ie, js, je, ks, ke);

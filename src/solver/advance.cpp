@@ -47,14 +47,7 @@ void advance_velocity(Store& s, const std::string& inputfile) {
   for (int k = ks; k <= ke - 1; ++k)
     for (int j = js; j <= je - 1; ++j)
       for (int i = is; i <= ie - 1; ++i)
-        if (s.iflag(i, j, k) != 0) {
-          uu(i, j, k) = 0;
-          uu(i + 1, j, k) = 0;
-          vv(i, j, k) = 0;
-          vv(i, j + 1, k) = 0;
-          ww(i, j, k) = 0;
-          ww(i, j, k + 1) = 0;
-        }
+        if (s.iflag(i, j, k) != 0) face_rule(s, i, j, k);
   inflow(s, inputfile);
   s.iobu = s.iobv = s.iobw = 1;
   uvwbdy(s);

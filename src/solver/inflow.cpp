@@ -9,10 +9,6 @@
 namespace qv {
 namespace {
 
-bool moves_x(int ndof) { return ndof == 2 || ndof == 4 || ndof == 6; }
-bool moves_y(int ndof) { return ndof == 1 || ndof == 4 || ndof == 5 || ndof == 6; }
-bool moves_t(int ndof) { return ndof == 3 || ndof == 5 || ndof == 6; }
-
 struct Polar {
   double phi, rho;
 };

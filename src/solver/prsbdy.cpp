@@ -40,55 +40,9 @@ void prsbdy(Store& s) {
       }
     }
 
-  for (int i = is; i <= ie - 1; ++i) {
-    if (s.iyper == 0 && s.izper == 0) {
-      pp(i, js - 1, ks - 1) = pp(i, je - 1, ke - 1);
-      pp(i, je, ks - 1) = pp(i, js, ke - 1);
-      pp(i, js - 1, ke) = pp(i, je - 1, ks);
-      pp(i, je, ke) = pp(i, js, ks);
-    } else if (s.iyper == 0) {
-      pp(i, js - 1, ks - 1) = pp(i, je - 1, ks);
-      pp(i, je, ks - 1) = pp(i, js, ks);
-      pp(i, js - 1, ke) = pp(i, je - 1, ke - 1);
-      pp(i, je, ke) = pp(i, js, ke - 1);
-    } else if (s.izper == 0) {
-      pp(i, js - 1, ks - 1) = pp(i, js, ke - 1);
-      pp(i, je, ks - 1) = pp(i, je - 1, ke - 1);
-      pp(i, js - 1, ke) = pp(i, js, ks);
-      pp(i, je, ke) = pp(i, je - 1, ks);
-    } else {
-      pp(i, js - 1, ks - 1) = pp(i, js, ks);
-      pp(i, je, ks - 1) = pp(i, je - 1, ks);
-      pp(i, js - 1, ke) = pp(i, js, ke - 1);
-      pp(i, je, ke) = pp(i, je - 1, ke - 1);
-    }
-  }
-  for (int j = js; j <= je - 1; ++j) {
-    if (s.izper == 0) {
-      pp(is - 1, j, ks - 1) = pp(is, j, ke - 1);
-      pp(ie, j, ks - 1) = pp(ie - 1, j, ke - 1);
-      pp(is - 1, j, ke) = pp(is, j, ks);
-      pp(ie, j, ke) = pp(ie - 1, j, ks);
-    } else {
-      pp(is - 1, j, ks - 1) = pp(is, j, ks);
-      pp(ie, j, ks - 1) = pp(ie - 1, j, ks);
-      pp(is - 1, j, ke) = pp(is, j, ke - 1);
-      pp(ie, j, ke) = pp(ie - 1, j, ke - 1);
-    }
-  }
-  for (int k = ks; k <= ke - 1; ++k) {
-    if (s.iyper == 0) {
-      pp(is - 1, js - 1, k) = pp(is, je - 1, k);
-      pp(ie, js - 1, k) = pp(ie - 1, je - 1, k);
-      pp(is - 1, je, k) = pp(is, js, k);
-      pp(ie, je, k) = pp(ie - 1, js, k);
-    } else {
-      pp(is - 1, js - 1, k) = pp(is, js, k);
-      pp(ie, js - 1, k) = pp(ie - 1, js, k);
-      pp(is - 1, je, k) = pp(is, je - 1, k);
-      pp(ie, je, k) = pp(ie - 1, je - 1, k);
-    }
-  }
+  edge_lines_x(pp, s, is, ie - 1);
+  edge_lines_y(pp, s, js, je - 1);
+  edge_lines_z(pp, s, ks, ke - 1);
   const int cj[4] = {js - 1, je, js - 1, je};
   const int ck[4] = {ks - 1, ks - 1, ke, ke};
   for (int n = 0; n < 4; ++n) pp(is - 1, cj[n], ck[n]) = pp(is, cj[n], ck[n]);

@@ -1,6 +1,7 @@
 // The flow solver's operations over the store.
 #pragma once
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,14 @@ void reflect_G(Store& s, int i, int j, int k);
 // Rule A: own-direction ghosts of the swept component (0 = uu, 1 = vv, 2 = ww).
 void reflect_A(Store& s, int dir, int i, int j, int k);
 
+// --- sub-grid model constants
+// Filter-width exponent: a single-precision 0.33333 widened to 64 bits.
+inline constexpr double kThird = static_cast<double>(0.33333f);
+// Ck of the sub-grid kinetic energy k = nut^2 / (Ck D)^2.
+inline constexpr double kCk = 0.094;
+// Filter width D = (a b c)^kThird of a box of sides a, b, c.
+inline double filter_width(double a, double b, double c) { return std::pow(a * b * c, kThird); }
+
 // Eddy viscosity at the grid node (x(i), y(j), z(k)): linear interpolation
 // of the cell values in x, then y, then z.
 inline double corner_viscosity(const Store& s, int i, int j, int k) {
@@ -38,6 +47,28 @@ inline double corner_viscosity(const Store& s, int i, int j, int k) {
 // --- boundary values
 void uvwbdy(Store& s);
 void prsbdy(Store& s);
+
+// --- edge lines of the outer box
+// The active index a ghost layer of a side takes its value from: beside a
+// periodic side the opposite side's, beside any other the nearest one's.
+struct SideMap {
+  int lo, hi;  // first and last active index
+  bool periodic;
+  int operator()(int n) const {
+    if (n == lo - 1) return periodic ? hi : lo;
+    if (n == hi + 1) return periodic ? lo : hi;
+    return n;
+  }
+};
+SideMap side_i(const Store& s);  // is..ie-1, never periodic
+SideMap side_j(const Store& s);  // js..je-1, periodic when iyper = 0
+SideMap side_k(const Store& s);  // ks..ke-1, periodic when izper = 0
+// The four ghosts around each point i1..i2 of the lines along x where the
+// y and z sides meet, (js-1 or je, ks-1 or ke), through the side maps;
+// likewise along y (j1..j2) and along z (k1..k2).
+void edge_lines_x(Field& q, const Store& s, int i1, int i2);
+void edge_lines_y(Field& q, const Store& s, int j1, int j2);
+void edge_lines_z(Field& q, const Store& s, int k1, int k2);
 
 // --- node and face conversions
 void node_to_face(Store& s);

@@ -4,9 +4,6 @@
 
 namespace qv {
 
-// Filter-width exponent: a single-precision 0.33333 widened to 64 bits.
-inline constexpr double kThird = static_cast<double>(0.33333f);
-
 // After the pressure correction:
 // 1. face rule at every body cell; 2. first reflection groups B, D, F at
 //    every fluid cell (k outer, i inner);
@@ -38,7 +35,7 @@ void subgrid_viscosity(Store& s) {
     for (int j = js; j <= je - 1; ++j)
       for (int k = ks; k <= ke - 1; ++k) {
         if (body(i, j, k)) continue;
-        const double delta = std::pow(dx(i) * dy(j) * dz(k), kThird);
+        const double delta = filter_width(dx(i), dy(j), dz(k));
         // cell-centre values of the neighbours, interpolated to the faces
         const double uc = uu(i, j, k) + uu(i + 1, j, k);
         double uN = ((uu(i, j + 1, k) + uu(i + 1, j + 1, k)) * dy(j) + uc * dy(j + 1)) * 0.5 / (dy(j) + dy(j + 1));
@@ -101,27 +98,9 @@ void subgrid_viscosity(Store& s) {
       nut(i, j, ks - 1) = pz ? nut(i, j, ke - 1) : nut(i, j, ks);
       nut(i, j, ke) = pz ? nut(i, j, ks) : nut(i, j, ke - 1);
     }
-  // edges: each ghost index mapped to an active one
-  auto mi = [&](int i) { return i == is - 1 ? is : (i == ie ? ie - 1 : i); };
-  auto mj = [&](int j) { return j == js - 1 ? (py ? je - 1 : js) : (j == je ? (py ? js : je - 1) : j); };
-  auto mk = [&](int k) { return k == ks - 1 ? (pz ? ke - 1 : ks) : (k == ke ? (pz ? ks : ke - 1) : k); };
-  const int gj[2] = {js - 1, je}, gk[2] = {ks - 1, ke}, gi[2] = {is - 1, ie};
-  const int order[4][2] = {{0, 0}, {1, 0}, {0, 1}, {1, 1}};
-  for (int i = is; i <= ie - 1; ++i)
-    for (const auto& o : order) {
-      const int j = gj[o[0]], k = gk[o[1]];
-      nut(i, j, k) = nut(i, mj(j), mk(k));
-    }
-  for (int j = js; j <= je - 1; ++j)
-    for (const auto& o : order) {
-      const int i = gi[o[0]], k = gk[o[1]];
-      nut(i, j, k) = nut(mi(i), j, mk(k));
-    }
-  for (int k = ks; k <= ke - 1; ++k)
-    for (const auto& o : order) {
-      const int i = gi[o[0]], j = gj[o[1]];
-      nut(i, j, k) = nut(mi(i), mj(j), k);
-    }
+  edge_lines_x(nut, s, is, ie - 1);
+  edge_lines_y(nut, s, js, je - 1);
+  edge_lines_z(nut, s, ks, ke - 1);
 }
 
 }  // namespace qv

@@ -6,7 +6,8 @@ namespace qv {
 // Velocity boundary values, in this order:
 // 1. body surface, tangential: body-cell faces = ca1 x the adjacent fluid faces;
 // 2. body surface, normal: every fluid-body face carries 0;
-// 3. net inflow Qall through the six outer faces (printed with ucan = 0);
+// 3. net inflow Qall through the six outer faces (printed with a cancel
+//    speed of 0: no flow-rate correction);
 // 4. outflow copies under iobu, iobv, iobw;
 // 5. y sides and 6. z sides, periodic or walls (izper = 2: bottom factor ca2);
 // 7. edge lines where two outer faces meet.
@@ -87,13 +88,11 @@ void uvwbdy(Store& s) {
       Qall = Qall + ww(i, j, ks) * s.dx(i) * s.dy(j);
       Qall = Qall - ww(i, j, ke) * s.dx(i) * s.dy(j);
     }
-  s.ucan = 0;
-  const double ucan = s.ucan;
-  say(fmt::Line() << "Qall ,cancel U=" << Qall << ucan);
+  say(fmt::Line() << "Qall ,cancel U=" << Qall << 0.0);
 
   if (s.iobu == 1)
     for (int k = ks; k <= ke - 1; ++k)
-      for (int j = js; j <= je - 1; ++j) uu(ie, j, k) = ucan + uu(ie - 1, j, k);
+      for (int j = js; j <= je - 1; ++j) uu(ie, j, k) = uu(ie - 1, j, k);
   if (s.iobv == 1)
     for (int k = ks; k <= ke - 1; ++k)
       for (int j = js; j <= je; ++j) vv(ie, j, k) = vv(ie - 1, j, k);
@@ -132,8 +131,6 @@ void uvwbdy(Store& s) {
       }
     for (int k = ks; k <= ke - 1; ++k)
       for (int i = is + 1; i <= ie - 1; ++i) {
-        vv(i, js, k) = vv(i, js, k) - ucan;
-        vv(i, je, k) = ucan + vv(i, je, k);
         vv(i, js - 1, k) = vv(i, js, k);
         vv(i, je + 1, k) = vv(i, je, k);
         vv(i, js, k) = 0;
@@ -195,30 +192,13 @@ void uvwbdy(Store& s) {
       for (int i = is; i <= ie - 1; ++i) vv(i, j, ks - 1) = s.ca2 * vv(i, j, ks);
   }
 
-  // edge lines of uu along x
-  for (int i = is; i <= ie; ++i) {
-    if (s.iyper == 0 && s.izper == 0) {
-      uu(i, js - 1, ks - 1) = uu(i, je - 1, ke - 1);
-      uu(i, je, ks - 1) = uu(i, js, ke - 1);
-      uu(i, js - 1, ke) = uu(i, je - 1, ks);
-      uu(i, je, ke) = uu(i, js, ks);
-    } else if (s.iyper == 0) {
-      uu(i, js - 1, ks - 1) = uu(i, je - 1, ks);
-      uu(i, je, ks - 1) = uu(i, js, ks);
-      uu(i, js - 1, ke) = uu(i, je - 1, ke - 1);
-      uu(i, je, ke) = uu(i, js, ke - 1);
-    } else if (s.izper == 0) {
-      uu(i, js - 1, ks - 1) = uu(i, js, ke - 1);
-      uu(i, je, ks - 1) = uu(i, je - 1, ke - 1);
-      uu(i, js - 1, ke) = uu(i, js, ks);
-      uu(i, je, ke) = uu(i, je - 1, ks);
-    } else {
-      uu(i, js - 1, ks - 1) = uu(i, js, ks);
-      uu(i, je, ks - 1) = uu(i, je - 1, ks);
-      uu(i, js - 1, ke) = uu(i, js, ke - 1);
-      uu(i, je, ke) = uu(i, je - 1, ke - 1);
-    }
-    if (s.izper == 2) {
+  // edge lines: uu along x, vv along y, ww along z; the bottom wall
+  // (izper = 2) then sets its own edge ghosts
+  edge_lines_x(uu, s, is, ie);
+  edge_lines_y(vv, s, js, je);
+  edge_lines_z(ww, s, ks, ke);
+  if (s.izper == 2) {
+    for (int i = is; i <= ie; ++i)
       if (s.iyper == 0) {
         uu(i, js - 1, ks - 1) = -uu(i, je - 1, ks);
         uu(i, je, ks - 1) = -uu(i, js, ks);
@@ -226,38 +206,9 @@ void uvwbdy(Store& s) {
         uu(i, js - 1, ks - 1) = s.ca2 * uu(i, js, ks);
         uu(i, je, ks - 1) = s.ca2 * uu(i, je - 1, ks);
       }
-    }
-  }
-  // edge lines of vv along y
-  for (int j = js; j <= je; ++j) {
-    if (s.izper == 0) {
-      vv(is - 1, j, ks - 1) = vv(is, j, ke - 1);
-      vv(ie, j, ks - 1) = vv(ie - 1, j, ke - 1);
-      vv(is - 1, j, ke) = vv(is, j, ks);
-      vv(ie, j, ke) = vv(ie - 1, j, ks);
-    } else {
-      vv(is - 1, j, ks - 1) = vv(is, j, ks);
-      vv(ie, j, ks - 1) = vv(ie - 1, j, ks);
-      vv(is - 1, j, ke) = vv(is, j, ke - 1);
-      vv(ie, j, ke) = vv(ie - 1, j, ke - 1);
-      if (s.izper == 2) {
-        vv(is - 1, j, ks - 1) = s.ca2 * vv(is, j, ks);
-        vv(ie, j, ks - 1) = s.ca2 * vv(ie - 1, j, ks);
-      }
-    }
-  }
-  // edge lines of ww along z
-  for (int k = ks; k <= ke; ++k) {
-    if (s.iyper == 0) {
-      ww(is - 1, js - 1, k) = ww(is, je - 1, k);
-      ww(ie, js - 1, k) = ww(ie - 1, je - 1, k);
-      ww(is - 1, je, k) = ww(is, js, k);
-      ww(ie, je, k) = ww(ie - 1, js, k);
-    } else {
-      ww(is - 1, js - 1, k) = ww(is, js, k);
-      ww(ie, js - 1, k) = ww(ie - 1, js, k);
-      ww(is - 1, je, k) = ww(is, je - 1, k);
-      ww(ie, je, k) = ww(ie - 1, je - 1, k);
+    for (int j = js; j <= je; ++j) {
+      vv(is - 1, j, ks - 1) = s.ca2 * vv(is, j, ks);
+      vv(ie, j, ks - 1) = s.ca2 * vv(ie - 1, j, ks);
     }
   }
 }

@@ -100,7 +100,12 @@ class Line {
 
 class TextWriter;
 
-struct Store {
+// The store is read in four groups; every member is reached as s.name
+// whatever its group.
+
+// Physics state: what the run computes and carries from step to step, and
+// what the field and body files hold.
+struct PhysicsState {
   // index box
   int is = 3, js = 3, ks = 3;
   int ie = 0, je = 0, ke = 0;
@@ -112,11 +117,9 @@ struct Store {
   double Re = 0, Cs = 0;
   int iyper = 0, izper = 0;
   double esp = 0, omg = 0;
-  int iter = 0;
+  int iter = 0;  // pressure iterations of the last hsmac2
   double delm = 0;
   double ca1 = 0, ca2 = 0;
-  int iobu = 0, iobv = 0, iobw = 0;
-  double ucan = 0;
 
   // body loads and state
   double pfx = 0, pfy = 0, pft = 0;
@@ -135,7 +138,6 @@ struct Store {
   double xdmp = 0, ydmp = 0, tdmp = 0;
   // body history
   int nsnext = 0, nsample = 0;
-  bool history_full_warned = false;
   std::vector<double> fhist;  // 3 per sample
   std::vector<double> bhist;  // 3 x 3 per sample
   double first_dis[3] = {0, 0, 0};
@@ -146,19 +148,48 @@ struct Store {
   Line y{kMaxJ}, dy{kMaxJ}, dyc{kMaxJ};
   Line z{kMaxK}, dz{kMaxK}, dzc{kMaxK};
 
-  // fields
+  // flow fields, explicit terms and their history, frame terms
   Field uu, vv, ww, pp, nut;
   Field fu, fv, fw, fu0, fv0, fw0;
   Field fxn, fyn, fxn0, fyn0;
-  Field un, vn, wn, pn;
+  Flags iflag;
+  Plane ub0, vb0, wb0;  // inflow values of the step
+  // statistics sums
   Field tauxy, tauyz, tauxz;
   Field su, sv, sw, suu, svv, sww, suv, svw, swu;
   Field sgs11, sgs22, sgs33, spm, spm2, snut;
-  Field pm;  // modified pressure of snapshots and statistics (scratch)
-  Flags iflag;
-  Flags near_body;  // scratch: a body cell within two cells (see momentum_terms)
-  Plane ub0, vb0, wb0;
+};
 
+// The degrees of freedom the selector ndof sets free: 1 y, 2 x, 3 the
+// rotation, 4 x and y, 5 y and the rotation, 6 all three; 0 none (the body
+// state stays as it is).
+inline bool moves_x(int ndof) { return ndof == 2 || ndof == 4 || ndof == 6; }
+inline bool moves_y(int ndof) { return ndof == 1 || ndof == 4 || ndof == 5 || ndof == 6; }
+inline bool moves_t(int ndof) { return ndof == 3 || ndof == 5 || ndof == 6; }
+
+// Scratch: work arrays that hold nothing from one operation to the next.
+struct Scratch {
+  Field un, vn, wn, pn;  // node values of the conversions
+  Field pm;              // modified pressure of snapshots and statistics
+  Flags near_body;       // a body cell within two cells (see momentum_terms)
+  // work space of the pressure iteration, sized once
+  std::vector<double> work_cxy, work_cz, work_col;
+  // four-point derivative weights of the explicit terms (backward and
+  // forward sets), per direction for face and centre points, sized once
+  using CubicWeights = std::array<std::array<double, 4>, 2>;
+  std::vector<CubicWeights> work_weights;
+};
+
+// Probe files, open from their first line to the end of the run.
+struct ProbeFiles {
+  std::shared_ptr<TextWriter> fort1, fort2;
+};
+
+// Control flags and run-time input: switches one operation sets for the
+// next, and values read while the run goes on.
+struct ControlFlags {
+  // outflow switches of uvwbdy, set by its caller
+  int iobu = 0, iobv = 0, iobw = 0;
   // tolerance-ramp values last read from "esp2.inf" (kept if a later read fails)
   int ic2 = 0, ic3 = 0;
   double sesp = 0;
@@ -166,17 +197,10 @@ struct Store {
   // Once the time loop runs, an unreadable "esp2.inf" or "change.inf" only
   // warns and the values read last stay in force.
   bool tolerant_inputs = false;
+  bool history_full_warned = false;
+};
 
-  // work space of the pressure iteration, sized once
-  std::vector<double> work_cxy, work_cz, work_col;
-  // four-point derivative weights of the explicit terms (backward and
-  // forward sets), per direction for face and centre points, sized once
-  using CubicWeights = std::array<std::array<double, 4>, 2>;
-  std::vector<CubicWeights> work_weights;
-
-  // probe files, open from their first line to the end of the run
-  std::shared_ptr<TextWriter> fort1, fort2;
-
+struct Store : PhysicsState, Scratch, ProbeFiles, ControlFlags {
   // Sizes every array for the box is..ie+2, js..je+2, ks..ke+2 once; ie, je,
   // ke must be set.  Nothing is allocated after this.
   void allocate();

@@ -11,6 +11,7 @@
 
 #include "control/files.hpp"
 #include "control/format.hpp"
+#include "control/params.hpp"
 #include "store/input.hpp"
 
 namespace fs = std::filesystem;
@@ -127,28 +128,45 @@ std::string coords(int n, double h) {
 
 }  // namespace
 
+std::vector<std::string> param_lines(const qv::ParamFile& p) {
+  using namespace qv::fmt;
+  std::vector<std::string> lines(qv::kParamLines);
+  for (const qv::ParamField& f : qv::param_layout()) {
+    std::string& l = lines[static_cast<std::size_t>(f.line - 1)];
+    l.resize(static_cast<std::size_t>(f.col - 1), ' ');
+    if (f.text)
+      l += A(p.*f.text, f.w);
+    else if (f.whole)
+      l += I(p.*f.whole, f.w);
+    else if (f.kind == 'E')
+      l += E(p.*f.real, f.w, f.d);
+    else  // an F10.0 field is written with its decimals: it reads as written
+      l += F(p.*f.real, f.w, f.d == 0 ? 1 : f.d);
+  }
+  return lines;
+}
+
 void write_case(const std::string& dir, const CaseSetup& c) {
   using namespace qv::fmt;
   fs::create_directories(dir + "/DAT");
-  auto name = [](const std::string& n) { return X(2) + A(n, 14); };
-  std::vector<std::string> inf = {
-      name("axis.dat") + name("flag.dat") + name(c.input) + name("final.dat") + name("stat.dat"),
-      I(c.nx, 5) + I(c.ny, 5) + I(c.nz, 5),
-      I(c.iyper, 5) + I(c.izper, 5),
-      F(c.Re, 10, 1),
-      F(c.Cs, 10, 5),
-      E(c.dt, 13, 5),
-      F(c.esp, 10, 5) + F(c.omg, 10, 5),
-      F(c.ca1, 10, 5) + F(c.ca2, 10, 5),
-      I(c.nt, 5),
-      name("body0.dat") + name("body.dat") + name("vib.dat"),
-      E(c.amas, 13, 5) + E(c.aitm, 13, 5),
-      E(c.xkst, 13, 5) + E(c.ykst, 13, 5) + E(c.tkst, 13, 5),
-      F(c.xh0, 10, 5) + F(c.yh0, 10, 5) + F(c.th0, 10, 5),
-      F(c.beta, 10, 5) + I(c.ndof, 5),
-      F(c.xamp, 10, 5) + F(c.yamp, 10, 5) + F(c.tamp, 10, 5) + F(c.tfrc, 10, 5),
-      I(c.nsmp, 5),
-  };
+  qv::ParamFile p;
+  p.axisfile = "axis.dat";
+  p.flagfile = "flag.dat";
+  p.inputfile = c.input;
+  p.finalfile = "final.dat";
+  p.statfile = "stat.dat";
+  p.nx = c.nx, p.ny = c.ny, p.nz = c.nz;
+  p.iyper = c.iyper, p.izper = c.izper;
+  p.Re = c.Re, p.Cs = c.Cs, p.dt = c.dt, p.esp = c.esp, p.omg = c.omg, p.ca1 = c.ca1, p.ca2 = c.ca2;
+  p.nt = c.nt;
+  p.nfile0 = "body0.dat";
+  p.nfile = "body.dat";
+  p.vfile = "vib.dat";
+  p.amas = c.amas, p.aitm = c.aitm, p.xkst = c.xkst, p.ykst = c.ykst, p.tkst = c.tkst;
+  p.xh0 = c.xh0, p.yh0 = c.yh0, p.th0 = c.th0, p.beta = c.beta, p.ndof = c.ndof;
+  p.xamp = c.xamp, p.yamp = c.yamp, p.tamp = c.tamp, p.tfrc = c.tfrc;
+  p.nsmp = c.nsmp;
+  const std::vector<std::string> inf = param_lines(p);
   write_file(dir + "/quivel_vib8.inf", crlf(inf));
   std::vector<std::string> fil = {I(c.ifc, 5) + I(0, 5) + I(c.nfl, 5)};
   for (int n = 1; n <= c.nfl; ++n) {

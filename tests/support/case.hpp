@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "control/params.hpp"
 #include "store/store.hpp"
 
 namespace qvt {
@@ -67,6 +68,9 @@ struct CaseSetup {
   double sesp = 0.01;
 };
 void write_case(const std::string& dir, const CaseSetup& c);
+
+// The 16 lines of a parameter file holding p, by the reader's layout.
+std::vector<std::string> param_lines(const qv::ParamFile& p);
 
 // Runs the program in dir with the given console input; returns the exit
 // status, stdout in *out.

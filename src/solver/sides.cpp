@@ -1,0 +1,34 @@
+// Edge lines of the outer box, where two sides meet.
+#include "solver/solver.hpp"
+
+namespace qv {
+
+SideMap side_i(const Store& s) { return {s.is, s.ie - 1, false}; }
+SideMap side_j(const Store& s) { return {s.js, s.je - 1, s.iyper == 0}; }
+SideMap side_k(const Store& s) { return {s.ks, s.ke - 1, s.izper == 0}; }
+
+void edge_lines_x(Field& q, const Store& s, int i1, int i2) {
+  const SideMap mj = side_j(s), mk = side_k(s);
+  const int gj[2] = {s.js - 1, s.je}, gk[2] = {s.ks - 1, s.ke};
+  for (int i = i1; i <= i2; ++i)
+    for (int k : gk)
+      for (int j : gj) q(i, j, k) = q(i, mj(j), mk(k));
+}
+
+void edge_lines_y(Field& q, const Store& s, int j1, int j2) {
+  const SideMap mi = side_i(s), mk = side_k(s);
+  const int gi[2] = {s.is - 1, s.ie}, gk[2] = {s.ks - 1, s.ke};
+  for (int j = j1; j <= j2; ++j)
+    for (int k : gk)
+      for (int i : gi) q(i, j, k) = q(mi(i), j, mk(k));
+}
+
+void edge_lines_z(Field& q, const Store& s, int k1, int k2) {
+  const SideMap mi = side_i(s), mj = side_j(s);
+  const int gi[2] = {s.is - 1, s.ie}, gj[2] = {s.js - 1, s.je};
+  for (int k = k1; k <= k2; ++k)
+    for (int j : gj)
+      for (int i : gi) q(i, j, k) = q(mi(i), mj(j), k);
+}
+
+}  // namespace qv
