@@ -1,12 +1,19 @@
 #!/usr/bin/env bash
 # Builds the program, writes the shipped example case into run/example,
-# runs it and prints its summary.
+# runs it and prints its summary. Installs the Debian packages it needs
+# first (see scripts/packages.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+. scripts/packages.sh
+need_packages g++ make cmake python3 python3-numpy python3-matplotlib
+
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j2 --target quivel_vib8
-rm -rf run/example
+if [ -e run/example ]; then
+  echo "replacing the earlier run/example ($(find run/example -type f | wc -l) files, last changed $(date -r run/example '+%F %T'))"
+  rm -rf run/example
+fi
 /usr/bin/python3 tools/qv case --recipe cases/example/recipe.json --out run/example
 cd run/example
 echo "running the example in run/example (console output in run/example/console.log) ..."
