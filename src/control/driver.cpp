@@ -5,6 +5,7 @@
 #include "control/files.hpp"
 #include "control/run.hpp"
 #include "output/output.hpp"
+#include "output/probes.hpp"
 #include "solver/solver.hpp"
 #include "store/input.hpp"
 
@@ -75,6 +76,7 @@ int run_program() {
   rdflag(s, f.flagfile);
   rdvelo(s, f.inputfile, f.nfile0);
   if (fresh_start(f.inputfile)) hsmac2(s, dtmin);
+  Probes probes = probes_start(s);
   say(fmt::Line() << "dt=" << s.dt);
   say(fmt::Line() << "T =" << s.t);
   int nxsnap = f.ifc, nout = 0;
@@ -115,6 +117,7 @@ int run_program() {
     }
     if (s.nn % 10 == 0)
       tsout(s.nn, s.t, s.uu.value_or_zero(s.is + 1, s.je / 2, s.ke / 2), s.pfx, s.pfy, s.pft, s.xdis, s.ydis);
+    probes_sample(s, probes);
     say(fmt::Line() << "nn = " << s.nn);
     if (s.nn >= s.nt || g_signal != 0) break;
   }

@@ -1,0 +1,172 @@
+#include "output/probes.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "control/files.hpp"
+#include "control/format.hpp"
+
+namespace qv {
+namespace {
+
+constexpr int kProbeUnit = 26;  // unit number shown in failure messages
+
+// The row of fort.1 and fort.2 (it does not follow js, ks).
+constexpr int kFortJ = 80, kFortK = 10;
+
+void warn_fort_row(const Store& s) {
+  if (kFortJ <= s.je - 1 && kFortK <= s.ke - 1) return;
+  std::fprintf(stderr,
+               "warning: fort.1 and fort.2 sample the fixed row j = %d, k = %d, which lies outside the "
+               "fluid cells of this grid (j = %d..%d, k = %d..%d): they will not hold flow values; "
+               "list points in probes.inf for DAT/probes.dat instead\n",
+               kFortJ, kFortK, s.js, s.je - 1, s.ks, s.ke - 1);
+}
+
+// Positions of one axis for a kind of value: grid lines (faces) or centres.
+struct Axis {
+  const Line& c;
+  bool centre;
+  double at(int n) const { return centre ? (c(n) + c(n + 1)) / 2 : c(n); }
+};
+
+// Low index n in lo..hi-1 with at(n) <= v <= at(n+1), and the weight of n+1.
+void locate(const Axis& a, int lo, int hi, double v, int& n, double& w) {
+  n = lo;
+  while (n < hi - 1 && a.at(n + 1) <= v) ++n;
+  w = (v - a.at(n)) / (a.at(n + 1) - a.at(n));
+}
+
+ProbeStencil stencil(const Store& s, double x, double y, double z, bool cx, bool cy, bool cz) {
+  ProbeStencil st;
+  // Centres run from the ghost cell before the box to the last fluid cell's
+  // neighbour, faces over the box itself; either way every point inside the
+  // box lies between two stored values.
+  locate(Axis{s.x, cx}, cx ? s.is - 1 : s.is, s.ie, x, st.i, st.wi);
+  locate(Axis{s.y, cy}, cy ? s.js - 1 : s.js, s.je, y, st.j, st.wj);
+  locate(Axis{s.z, cz}, cz ? s.ks - 1 : s.ks, s.ke, z, st.k, st.wk);
+  return st;
+}
+
+// The fluid cell holding a coordinate (half-open cells, the last one closed);
+// -1 when outside lo..hi.
+int cell_of(const Line& c, int lo, int hi, double v) {
+  if (!(v >= c(lo) && v <= c(hi))) return -1;
+  int n = lo;
+  while (n < hi - 1 && c(n + 1) <= v) ++n;
+  return n;
+}
+
+[[noreturn]] void refuse(int line, const std::string& why) {
+  throw RunStop(std::string(kProbeInput) + ", line " + std::to_string(line) + ": " + why, 2);
+}
+
+std::vector<ProbePoint> read_points(const Store& s) {
+  std::vector<ProbePoint> pts;
+  std::ifstream in(kProbeInput);
+  if (!in) io_fail("open failure", kProbeUnit, kProbeInput);
+  std::string text;
+  for (int line = 1; std::getline(in, text); ++line) {
+    for (char& ch : text)
+      if (ch == ',' || ch == '\t' || ch == '\r') ch = ' ';
+    std::istringstream words(text);
+    std::vector<double> v;
+    std::string word;
+    bool bad = false;
+    while (words >> word) {
+      if (v.empty() && word[0] == '#') break;
+      const auto r = fmt::parse_real(word);
+      if (!r || !std::isfinite(*r)) bad = true;
+      else v.push_back(*r);
+    }
+    if (v.empty() && !bad) continue;
+    if (bad || v.size() != 3) refuse(line, "expected three numbers x y z, got \"" + text + "\"");
+    ProbePoint p;
+    p.x = v[0];
+    p.y = v[1];
+    p.z = v[2];
+    p.line = line;
+    const int i = cell_of(s.x, s.is, s.ie, p.x), j = cell_of(s.y, s.js, s.je, p.y),
+              k = cell_of(s.z, s.ks, s.ke, p.z);
+    char where[160];
+    std::snprintf(where, sizeof where, "point (%g, %g, %g)", p.x, p.y, p.z);
+    if (i < 0 || j < 0 || k < 0) {
+      char box[200];
+      std::snprintf(box, sizeof box, " lies outside the fluid box x %g..%g, y %g..%g, z %g..%g", s.x(s.is),
+                    s.x(s.ie), s.y(s.js), s.y(s.je), s.z(s.ks), s.z(s.ke));
+      refuse(line, where + std::string(box));
+    }
+    if (s.iflag(i, j, k) != 0) refuse(line, where + std::string(" lies inside the body"));
+    p.at[0] = stencil(s, p.x, p.y, p.z, false, true, true);
+    p.at[1] = stencil(s, p.x, p.y, p.z, true, false, true);
+    p.at[2] = stencil(s, p.x, p.y, p.z, true, true, false);
+    p.at[3] = stencil(s, p.x, p.y, p.z, true, true, true);
+    pts.push_back(p);
+  }
+  return pts;
+}
+
+// A column title right-aligned in w columns.
+std::string column(const std::string& name, std::size_t w) {
+  std::string c(name.size() >= w ? 1 : w - name.size(), ' ');
+  c += name;
+  return c;
+}
+
+}  // namespace
+
+double probe_value(const Field& q, const ProbeStencil& st) {
+  const int i = st.i, j = st.j, k = st.k;
+  const double a = 1 - st.wi, b = 1 - st.wj, c = 1 - st.wk;
+  const double lo = b * (a * q(i, j, k) + st.wi * q(i + 1, j, k)) + st.wj * (a * q(i, j + 1, k) + st.wi * q(i + 1, j + 1, k));
+  const double hi = b * (a * q(i, j, k + 1) + st.wi * q(i + 1, j, k + 1)) +
+                    st.wj * (a * q(i, j + 1, k + 1) + st.wi * q(i + 1, j + 1, k + 1));
+  return c * lo + st.wk * hi;
+}
+
+Probes probes_start(const Store& s) {
+  warn_fort_row(s);
+  Probes p;
+  if (!file_exists(kProbeInput)) return p;
+  p.points = read_points(s);
+  if (p.points.empty()) return p;
+  const bool append = s.t > 0 && file_exists(kProbeFile);
+  p.out = std::make_shared<TextWriter>(kProbeFile, kProbeUnit, append ? Mode::Append : Mode::Unknown);
+  char buf[200];
+  std::snprintf(buf, sizeof buf, "# probes of %s, start at t = %.10g", kProbeInput, s.t);
+  p.out->line(buf);
+  for (std::size_t n = 0; n < p.points.size(); ++n) {
+    const ProbePoint& q = p.points[n];
+    std::snprintf(buf, sizeof buf, "# Probe %zu (%.6g %.6g %.6g)", n + 1, q.x, q.y, q.z);
+    p.out->line(buf);
+  }
+  std::string cols(1, '#');
+  cols += column("nn", 9);
+  cols += column("t", 15);
+  for (std::size_t n = 1; n <= p.points.size(); ++n)
+    for (const char* q : {"u", "v", "w", "p"}) {
+      std::string name(q);
+      name += std::to_string(n);
+      cols += column(name, 20);
+    }
+  p.out->line(cols);
+  p.out->flush();
+  return p;
+}
+
+void probes_sample(const Store& s, Probes& p) {
+  if (!p.out) return;
+  std::string l = fmt::I(s.nn, 10) + fmt::F(s.t, 15, 6);
+  for (const ProbePoint& q : p.points) {
+    l += fmt::E(probe_value(s.uu, q.at[0]), 20, 12);
+    l += fmt::E(probe_value(s.vv, q.at[1]), 20, 12);
+    l += fmt::E(probe_value(s.ww, q.at[2]), 20, 12);
+    l += fmt::E(probe_value(s.pp, q.at[3]), 20, 12);
+  }
+  p.out->line(l);
+  p.out->flush();
+}
+
+}  // namespace qv
