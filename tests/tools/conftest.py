@@ -1,6 +1,5 @@
 """Fixtures: a small synthetic run directory written in the program's formats."""
 
-import math
 import os
 import sys
 
@@ -10,6 +9,7 @@ import pytest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
 
+from qvtools.columns import fmt_e  # noqa: E402
 from qvtools.records import pack_record, write_records  # noqa: E402
 
 # grid of 7 x 6 x 5 grid lines (6 x 5 x 4 cells); body = cell column i=2, j=2 (0-based), all k
@@ -24,21 +24,6 @@ VIN = 1.0
 F_SHED = 0.2          # shedding frequency of the synthetic pfy
 PFY_AMP = 0.35
 PFX_MEAN = 0.84
-
-
-def fmt_e(v, w, d):
-    """Ew.d as the program writes it: mantissa 0.1..1, E and a signed exponent."""
-    if v == 0:
-        s = "0." + "0" * d + "E+00"
-    else:
-        e = math.floor(math.log10(abs(v))) + 1
-        m = round(abs(v) / 10.0 ** e, d)
-        if m >= 1.0:
-            m, e = m / 10, e + 1
-        digits = f"{m:.{d}f}"[1:]
-        exp = f"E{e:+03d}" if abs(e) < 100 else f"{e:+04d}"
-        s = ("-" if v < 0 else "") + "0" + digits + exp
-    return s.rjust(w)
 
 
 def wrap(fields, per_line):

@@ -15,6 +15,7 @@ sys.path.insert(0, str(ROOT / "tools"))
 
 from qvtools import casegen  # noqa: E402
 from qvtools.casegen import CaseError, build_case, write_case  # noqa: E402
+from qvtools.columns import FormatError  # noqa: E402
 
 CASES = sorted(p.parent.name for p in (ROOT / "cases").glob("*/recipe.json"))
 E135 = re.compile(r"^ *-?0\.\d{5}E[+-]\d\d$")
@@ -195,7 +196,7 @@ def test_fixed_point_fields():
     assert casegen.fmt_f0(22000) == "    22000."
     assert casegen.fmt_f0(150.5) == "     150.5"
     assert casegen.fmt_f(-0.000001, 10, 5) == "   0.00000"
-    with pytest.raises(CaseError):
+    with pytest.raises(FormatError):
         casegen.fmt_f(-10000.0, 10, 5)
 
 

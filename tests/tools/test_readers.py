@@ -184,3 +184,25 @@ def test_probe_and_change_files(tmp_path, run_dir):
     ch = r.read_change(run_dir / "change.out")
     assert ch == {"nt": 500, "nn": 120, "t": 4.45, "iter": 17, "dt": 0.01,
                   "dtmin": 0.03125, "esp": 0.001}
+
+
+def test_parameter_file_written_and_read_by_one_layout(tmp_path):
+    # Every value of the 16 lines comes back as written, the F10.0 Re with
+    # its decimals, the E13.5 fields to five significant digits.
+    from qvtools.columns import PARAM_LAYOUT, param_lines
+    names = [n for line, _ in PARAM_LAYOUT for n in line.split()]
+    values = {n: 0.5 + k for k, n in enumerate(names)}
+    values.update({n: f"f{k}.dat" for k, n in enumerate(names) if n.endswith("file") or
+                   n.startswith("nfile") or n == "vfile"})
+    values.update({n: k for k, n in enumerate(names) if n in
+                   ("nx", "ny", "nz", "iyper", "izper", "nt", "ndof", "nsmp")})
+    values.update({"Re": 150.5, "dt": 1.234567e-3, "amas": 98765.4})
+    path = tmp_path / "quivel_vib8.inf"
+    path.write_text("".join(ln + "\r\n" for ln in param_lines(values)), newline="")
+    got = r.read_params(path)
+    assert got.keys() == values.keys()
+    for n, v in values.items():
+        if n in ("dt", "amas"):
+            assert got[n] == pytest.approx(v, rel=5e-5)
+        else:
+            assert got[n] == v, n

@@ -34,6 +34,14 @@ import os
 import sys
 from pathlib import Path
 
+if __package__:
+    from .columns import (FormatError, fmt_a, fmt_e, fmt_f,  # noqa: F401
+                          fmt_f0, fmt_i, fortran_real, param_lines)
+else:  # run as a script
+    sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+    from qvtools.columns import (FormatError, fmt_a, fmt_e, fmt_f,  # noqa: F401
+                                 fmt_f0, fmt_i, fortran_real, param_lines)
+
 PROGRAM = "quivel_vib8"
 
 # Largest grid the solver's field store holds (cells per direction).
@@ -44,7 +52,6 @@ NFL_MAX = 100
 NSAMPLE_MAX = 70000
 # Cap of the solver's viscous time-step bound.
 DELM_CAP = 10000.0
-NAME_WIDTH = 14
 
 DEFAULTS = {
     "name": "case",
@@ -142,76 +149,9 @@ class CaseError(ValueError):
 # --------------------------------------------------------------------------
 # fixed-column fields
 
-def fmt_i(value, width):
-    """Iw: integer right-aligned in `width` columns."""
-    if isinstance(value, bool) or int(value) != value:
-        raise CaseError(f"{value!r} is not an integer")
-    text = str(int(value))
-    if len(text) > width:
-        raise CaseError(f"integer {value} does not fit I{width}")
-    return text.rjust(width)
-
-
-def fmt_f(value, width, decimals):
-    """Fw.d with the decimal point always written."""
-    if not math.isfinite(value):
-        raise CaseError(f"value {value!r} is not finite")
-    text = f"{value:.{decimals}f}"
-    if text.startswith("-") and float(text) == 0.0:
-        text = text[1:]
-    if len(text) > width:
-        raise CaseError(f"value {value} does not fit F{width}.{decimals}")
-    return text.rjust(width)
-
-
-def fmt_f0(value, width=10):
-    """F10.0 field for values such as Re: written with a point and as many
-    decimals as the value needs, so it reads back as written."""
-    if not math.isfinite(value):
-        raise CaseError(f"value {value!r} is not finite")
-    for decimals in range(0, width):
-        if decimals == 0:
-            text = f"{value:.0f}."
-        else:
-            text = f"{value:.{decimals}f}"
-        if abs(float(text) - value) <= 1e-12 * max(1.0, abs(value)):
-            break
-    if len(text) > width:
-        raise CaseError(f"value {value} does not fit F{width}.0")
-    return text.rjust(width)
-
-
-def fmt_e(value, width=13, decimals=5):
-    """Ew.d: mantissa 0.ddddd, exponent letter E and a signed two-digit exponent."""
-    if not math.isfinite(value):
-        raise CaseError(f"value {value!r} is not finite")
-    if value == 0.0:
-        text = "0." + "0" * decimals + "E+00"
-    else:
-        digits, exp = f"{abs(value):.{decimals - 1}e}".split("e")
-        exp = int(exp) + 1
-        if abs(exp) > 99:
-            raise CaseError(f"value {value} does not fit E{width}.{decimals}")
-        sign = "-" if value < 0 else ""
-        text = f"{sign}0.{digits.replace('.', '')}E{'+' if exp >= 0 else '-'}{abs(exp):02d}"
-    if len(text) > width:
-        raise CaseError(f"value {value} does not fit E{width}.{decimals}")
-    return text.rjust(width)
-
-
 def as_written(text):
     """The value the solver reads from a numeric field written here."""
-    return float(text.replace("E", "e"))
-
-
-def fmt_a(name, width=NAME_WIDTH, what="file name"):
-    if not isinstance(name, str) or not name:
-        raise CaseError(f"{what} must be a non-empty string")
-    if len(name) > width:
-        raise CaseError(f"{what} {name!r} is longer than {width} characters")
-    if any(c.isspace() for c in name) or not name.isascii():
-        raise CaseError(f"{what} {name!r} must be plain ASCII without blanks")
-    return name.ljust(width)
+    return fortran_real(text)
 
 
 def wrap_fields(fields, per_line):
@@ -496,16 +436,87 @@ def build_case(recipe):
         recipe = dataclasses.asdict(recipe)
     request = copy.deepcopy(recipe)
     r = merge_recipe(recipe)
+    try:
+        return _assemble(r, request)
+    except FormatError as exc:  # a value that does not fit its field
+        raise CaseError(str(exc)) from None
+
+
+def _assemble(r, request):
+    """The case of the merged recipe r, part by part in the order of checking."""
     warnings = []
     flow, body, grid, bnd, run, out = (r[k] for k in
                                        ("flow", "body", "grid", "boundaries", "run", "output"))
+    fl = _flow(flow)
+    g = _grid(body, grid, fl["Re"], warnings)
+    sides = _boundaries(body, bnd)
+    step = _time_step(run, g, fl["Vin"], warnings)
+    it = _iteration(run)
+    b = _body(body, g, sides["iyper"], fl["Vin"], step["dt"], warnings)
+    nsmp = _sampling(run, it["nt"])
+    files = _files(out, it["nt"], warnings)
 
-    # flow
-    Re = _num(flow["Re"], "flow.Re", positive=True)
-    Vin = _num(flow["Vin"], "flow.Vin", positive=True)
-    Cs = _num(flow["Cs"], "flow.Cs", nonneg=True)
+    params = {"nx": g["nx"] + 1, "ny": g["ny"] + 1, "nz": g["nz"] + 1,
+              "Re": fl["Re"], "Cs": fl["Cs"], "dt": step["dt_asked"], "nt": it["nt"],
+              "esp": it["esp"], "omg": it["omg"], "nsmp": nsmp}
+    params.update({k: sides[k] for k in ("iyper", "izper", "ca1", "ca2")})
+    params.update(b["params"])
+    params.update({PARAM_NAMES[k]: v for k, v in files["names"].items()})
+    inf = param_lines(params)
+    fil = [fmt_i(files["ifc"], 5) + fmt_i(0, 5) + fmt_i(files["nfl"], 5)] + files["snap_lines"]
+    esp2 = fmt_i(it["ic2"], 10) + fmt_i(it["ic3"], 10) + it["sesp_text"]
+    change = fmt_i(it["nt"], 10)
 
-    # body geometry and grid
+    x, y, z = g["x"], g["y"], g["z"]
+    dxs, dys, dzs = _widths(x), _widths(y), _widths(z)
+    nt, dt = it["nt"], step["dt"]
+    Vin, D = fl["Vin"], g["D"]
+    bc = g["body_cells"]
+    derived = {
+        "nx": g["nx"], "ny": g["ny"], "nz": g["nz"],
+        "grid_lines": [g["nx"] + 1, g["ny"] + 1, g["nz"] + 1],
+        "cells": g["nx"] * g["ny"] * g["nz"],
+        "x_range": [x[0], x[-1]], "y_range": [y[0], y[-1]], "z_range": [z[0], z[-1]],
+        "dx_min": min(dxs), "dx_max": max(dxs), "dy_min": min(dys), "dy_max": max(dys),
+        "dz_min": min(dzs), "dz_max": max(dzs),
+        "max_neighbour_ratio": max(_max_ratio(x), _max_ratio(y)),
+        "body_cells": {"i": [bc[0] + 1, bc[1]], "j": [bc[2] + 1, bc[3]],
+                       "cells_across_B": bc[1] - bc[0], "cells_across_D": bc[3] - bc[2]},
+        "blockage": D / (y[-1] - y[0]),
+        "Re": as_written(fmt_f0(fl["Re"])), "Vin": Vin, "Cs": as_written(fmt_f(fl["Cs"], 10, 5)),
+        "dt": dt, "delm": g["delm"], "dt_over_delm": dt / g["delm"],
+        "cfl": step["cfl"], "cfl_limit": step["cfl_limit"],
+        "nt": nt, "end_time": nt * dt, "end_time_over_D_Vin": nt * dt * Vin / D,
+        "iyper": sides["iyper"], "izper": sides["izper"],
+        "esp": as_written(it["esp_text"]), "omg": as_written(it["omg_text"]),
+        "ramp": {"ic2": it["ic2"], "ic3": it["ic3"], "sesp": as_written(it["sesp_text"])},
+        "body": b["derived"],
+        "startup": b["startup"],
+        "nsmp": nsmp,
+        "snapshots": {"interval": files["ifc"], "names": files["snaps"]},
+        "files": files["names"],
+    }
+    console = _console(out, fl["Vin"], files["names"])
+    return Case(recipe=r, request=request, x=x, y=y, z=z, body_cells=bc,
+                inf_lines=inf, fil_lines=fil, esp2_line=esp2, change_line=change,
+                console=console, derived=derived, warnings=warnings)
+
+
+# the recipe's output keys -> the parameter file's names
+PARAM_NAMES = {"axis": "axisfile", "flag": "flagfile", "input": "inputfile",
+               "final": "finalfile", "stat": "statfile", "nfile0": "nfile0",
+               "nfile": "nfile", "vfile": "vfile"}
+
+
+def _flow(flow):
+    """Re, Vin, Cs."""
+    return {"Re": _num(flow["Re"], "flow.Re", positive=True),
+            "Vin": _num(flow["Vin"], "flow.Vin", positive=True),
+            "Cs": _num(flow["Cs"], "flow.Cs", nonneg=True)}
+
+
+def _grid(body, grid, Re, warnings):
+    """Grid lines x, y, z around the body, its cells and the viscous bound delm."""
     B = _num(body["B"], "body.B", positive=True)
     D = _num(body["D"], "body.D", positive=True)
     for size, name in ((B, "B"), (D, "D")):
@@ -560,14 +571,17 @@ def build_case(recipe):
     if body_cells[0] == 0 or body_cells[1] == nx or body_cells[2] == 0 or body_cells[3] == ny:
         raise CaseError("body touches the domain boundary")
 
-    dxs, dys, dzs = _widths(x), _widths(y), _widths(z)
-    dxmin, dymin, dzmin = min(dxs), min(dys), min(dzs)
+    dxmin, dymin, dzmin = min(_widths(x)), min(_widths(y)), min(_widths(z))
     # viscous bound: d grows with every width, so the smallest widths give the minimum
     delm = min(DELM_CAP, (Re / 2) / (1 / (dxmin * dxmin) + 1 / (dymin * dymin)
                                      + 1 / (dzmin * dzmin)))
-    hmin = min(dxmin, dymin, dzmin)
+    return {"B": B, "D": D, "span": span, "x": x, "y": y, "z": z, "nx": nx, "ny": ny,
+            "nz": nz, "body_cells": body_cells, "delm": delm,
+            "hmin": min(dxmin, dymin, dzmin)}
 
-    # boundaries
+
+def _boundaries(body, bnd):
+    """iyper, izper and the reflection factors ca1, ca2 (as the file holds them)."""
     ykind = str(bnd["y"]).lower()
     zkind = str(bnd["z"]).lower()
     iyper = {"periodic": 0, "slip": 1}.get(ykind)
@@ -581,8 +595,12 @@ def build_case(recipe):
     for v, what in ((ca1, "body.ca1"), (ca2, "boundaries.ca2")):
         if not 0.0 <= v <= 1.0:
             raise CaseError(f"{what} must lie between 0 (no-slip) and 1 (slip)")
+    return {"iyper": iyper, "izper": izper, "ca1": ca1, "ca2": ca2}
 
-    # time step
+
+def _time_step(run, g, Vin, warnings):
+    """dt (asked, and as the solver reads it back) against delm and the convective bound."""
+    delm, hmin = g["delm"], g["hmin"]
     cfl_limit = _num(run["cfl_limit"], "run.cfl_limit", positive=True)
     if cfl_limit > 1.0:
         raise CaseError("run.cfl_limit must not exceed 1")
@@ -594,8 +612,8 @@ def build_case(recipe):
             dt = float(f"{dt - 10 ** math.floor(math.log10(dt) - 1):.1e}")
     else:
         dt = _num(run["dt"], "run.dt", positive=True)
-    dt_text = fmt_e(dt)
-    dt = as_written(dt_text)
+    dt_asked = dt
+    dt = as_written(fmt_e(dt))
     if dt > delm:
         raise CaseError(f"time step dt = {dt:g} exceeds the viscous bound delm = {delm:.6g} "
                         "of this grid")
@@ -605,7 +623,11 @@ def build_case(recipe):
                         f"{cfl:.3g} above 1")
     if cfl > cfl_limit:
         warnings.append(f"convective number dt Vin / h_min = {cfl:.3g} is above {cfl_limit}")
+    return {"dt": dt, "dt_asked": dt_asked, "cfl": cfl, "cfl_limit": cfl_limit}
 
+
+def _iteration(run):
+    """nt, the pressure iteration's esp and omg, the tolerance ramp."""
     nt = _int(run["nt"], "run.nt", minimum=1)
     if nt > 99999:
         raise CaseError(f"run.nt = {nt} does not fit the parameter file (at most 99999); "
@@ -623,8 +645,13 @@ def build_case(recipe):
     for text, what in ((esp_text, "run.esp"), (sesp_text, "run.ramp.sesp")):
         if as_written(text) <= 0:
             raise CaseError(f"{what} rounds to 0 with 5 decimals")
+    return {"nt": nt, "esp": esp, "omg": omg, "ic2": ic2, "ic3": ic3,
+            "esp_text": esp_text, "omg_text": omg_text, "sesp_text": sesp_text}
 
-    # body parameters
+
+def _body(body, g, iyper, Vin, dt, warnings):
+    """The body's mass, inertia, springs, damping and start-up oscillation."""
+    B, D, span = g["B"], g["D"], g["span"]
     dofs = parse_dof(body["dof"])
     ndof = NDOF[dofs]
     area_span = B * D * span
@@ -670,19 +697,17 @@ def build_case(recipe):
                         "confines the fluid between them and the coupled run grows unstable: "
                         "use boundaries.y = periodic")
 
-    amas_t, aitm_t = fmt_e(amas), fmt_e(aitm)
-    k_t = {d: fmt_e(stiff[d]) for d in DOF_NAMES}
-    z_t = {d: fmt_f(damp[d], 10, 5) for d in DOF_NAMES}
-    amas_w, aitm_w = as_written(amas_t), as_written(aitm_t)
+    # the values as the solver reads them back from the parameter file
+    amas_w, aitm_w = as_written(fmt_e(amas)), as_written(fmt_e(aitm))
     inertia_w = {"x": amas_w, "y": amas_w, "theta": aitm_w}
     body_out = {"ndof": ndof, "dof": sorted(dofs, key=DOF_NAMES.index),
                 "mass_ratio": mstar, "amas": amas_w, "aitm": aitm_w, "beta": beta}
     steps_per_period = None
     for d in DOF_NAMES:
-        k_w = as_written(k_t[d])
+        k_w = as_written(fmt_e(stiff[d]))
         omega = math.sqrt(k_w / inertia_w[d])
         f_w = omega / (2 * math.pi)
-        z_w = as_written(z_t[d])
+        z_w = as_written(fmt_f(damp[d], 10, 5))
         body_out[d] = {"moving": d in dofs, "stiffness": k_w, "zeta": z_w,
                        "fn": f_w, "Ur": Vin / (f_w * D),
                        "damping_coefficient": 2 * inertia_w[d] * omega * z_w,
@@ -692,18 +717,30 @@ def build_case(recipe):
             steps_per_period = spp if steps_per_period is None else min(steps_per_period, spp)
     if steps_per_period is not None and steps_per_period < 100:
         warnings.append(f"only {steps_per_period:.0f} time steps per natural period")
+    params = {"amas": amas, "aitm": aitm, "xkst": stiff["x"], "ykst": stiff["y"],
+              "tkst": stiff["theta"], "xh0": damp["x"], "yh0": damp["y"], "th0": damp["theta"],
+              "beta": beta, "ndof": ndof, "xamp": amp["x"], "yamp": amp["y"],
+              "tamp": amp["theta"], "tfrc": tfrc}
+    return {"params": params, "derived": body_out,
+            "startup": {"xamp": amp["x"], "yamp": amp["y"], "tamp": amp["theta"], "tfrc": tfrc}}
 
+
+def _sampling(run, nt):
+    """nsmp, the body-history sampling interval."""
     nsmp = run["nsmp"]
     nsmp = max(1, math.ceil(nt / NSAMPLE_MAX)) if nsmp is None else _int(nsmp, "run.nsmp",
                                                                          minimum=0)
     if nsmp and nt / nsmp > NSAMPLE_MAX:
         raise CaseError(f"run.nsmp = {nsmp} takes more than {NSAMPLE_MAX} body-history "
                         f"samples in {nt} steps")
+    return nsmp
 
-    # file names
-    names = {k: out[k] for k in ("axis", "flag", "input", "final", "stat",
-                                 "nfile0", "nfile", "vfile")}
-    name_t = {k: fmt_a(v, what=f"output.{k}") for k, v in names.items()}
+
+def _files(out, nt, warnings):
+    """The file names and the snapshot schedule."""
+    names = {k: out[k] for k in PARAM_NAMES}
+    for k, v in names.items():
+        fmt_a(v, what=f"output.{k}")
     ifc = _int(out["snap_interval"], "output.snap_interval", minimum=0)
     nfl = _int(out["snap_count"], "output.snap_count", minimum=0)
     if nfl > NFL_MAX:
@@ -714,69 +751,20 @@ def build_case(recipe):
         raise CaseError("output.snap_interval does not fit the file-name list (at most 99999)")
     prefix = out["snap_prefix"]
     snaps = [f"{prefix}{n:04d}" for n in range(1, nfl + 1)]
-    snap_t = [fmt_a(s, what="snapshot name (output.snap_prefix + 4 digits)") for s in snaps]
+    snap_lines = [fmt_a(s, what="snapshot name (output.snap_prefix + 4 digits)") for s in snaps]
     if nfl and nfl * ifc > nt:
         warnings.append(f"only {nt // ifc} of the {nfl} snapshots fall within {nt} steps")
+    return {"names": names, "ifc": ifc, "nfl": nfl, "snaps": snaps, "snap_lines": snap_lines}
 
-    inf = [
-        "".join("  " + name_t[k] for k in ("axis", "flag", "input", "final", "stat")),
-        fmt_i(nx + 1, 5) + fmt_i(ny + 1, 5) + fmt_i(nz + 1, 5),
-        fmt_i(iyper, 5) + fmt_i(izper, 5),
-        fmt_f0(Re),
-        fmt_f(Cs, 10, 5),
-        dt_text,
-        esp_text + omg_text,
-        fmt_f(ca1, 10, 5) + fmt_f(ca2, 10, 5),
-        fmt_i(nt, 5),
-        "".join("  " + name_t[k] for k in ("nfile0", "nfile", "vfile")),
-        amas_t + aitm_t,
-        k_t["x"] + k_t["y"] + k_t["theta"],
-        z_t["x"] + z_t["y"] + z_t["theta"],
-        fmt_f(beta, 10, 5) + fmt_i(ndof, 5),
-        "".join(fmt_f(amp[d], 10, 5) for d in DOF_NAMES) + fmt_f(tfrc, 10, 5),
-        fmt_i(nsmp, 5),
-    ]
-    fil = [fmt_i(ifc, 5) + fmt_i(0, 5) + fmt_i(nfl, 5)] + snap_t
-    esp2 = fmt_i(ic2, 10) + fmt_i(ic3, 10) + sesp_text
-    change = fmt_i(nt, 10)
 
-    height = y[-1] - y[0]
-    derived = {
-        "nx": nx, "ny": ny, "nz": nz,
-        "grid_lines": [nx + 1, ny + 1, nz + 1],
-        "cells": nx * ny * nz,
-        "x_range": [x[0], x[-1]], "y_range": [y[0], y[-1]], "z_range": [z[0], z[-1]],
-        "dx_min": dxmin, "dx_max": max(dxs), "dy_min": dymin, "dy_max": max(dys),
-        "dz_min": dzmin, "dz_max": max(dzs),
-        "max_neighbour_ratio": max(_max_ratio(x), _max_ratio(y)),
-        "body_cells": {"i": [body_cells[0] + 1, body_cells[1]],
-                       "j": [body_cells[2] + 1, body_cells[3]],
-                       "cells_across_B": body_cells[1] - body_cells[0],
-                       "cells_across_D": body_cells[3] - body_cells[2]},
-        "blockage": D / height,
-        "Re": as_written(fmt_f0(Re)), "Vin": Vin, "Cs": as_written(fmt_f(Cs, 10, 5)),
-        "dt": dt, "delm": delm, "dt_over_delm": dt / delm,
-        "cfl": cfl, "cfl_limit": cfl_limit,
-        "nt": nt, "end_time": nt * dt, "end_time_over_D_Vin": nt * dt * Vin / D,
-        "iyper": iyper, "izper": izper,
-        "esp": as_written(esp_text), "omg": as_written(omg_text),
-        "ramp": {"ic2": ic2, "ic3": ic3, "sesp": as_written(sesp_text)},
-        "body": body_out,
-        "startup": {"xamp": amp["x"], "yamp": amp["y"], "tamp": amp["theta"], "tfrc": tfrc},
-        "nsmp": nsmp,
-        "snapshots": {"interval": ifc, "names": snaps},
-        "files": names,
-    }
+def _console(out, Vin, names):
+    """The console answers: Vin, and on a restart whether the time series goes on."""
     console = f"{Vin!r}\n"
-    restart = not names["input"].startswith("fffff")
-    if restart:
+    if not names["input"].startswith("fffff"):
         if not isinstance(out["append_time_series"], bool):
             raise CaseError("output.append_time_series must be true or false")
         console += "0\n" if out["append_time_series"] else "1\n"
-    case = Case(recipe=r, request=request, x=x, y=y, z=z, body_cells=body_cells,
-                inf_lines=inf, fil_lines=fil, esp2_line=esp2, change_line=change,
-                console=console, derived=derived, warnings=warnings)
-    return case
+    return console
 
 
 def _write_text(path, lines):
@@ -920,7 +908,6 @@ def main(args):
 
 
 if __name__ == "__main__":
-    sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
     _top = argparse.ArgumentParser(prog="casegen")
     _sub = _top.add_subparsers(dest="command", required=True)
     add_parser(_sub)

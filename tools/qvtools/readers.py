@@ -16,6 +16,8 @@ from dataclasses import dataclass, field
 
 import numpy as np
 
+from .columns import (PARAM_LAYOUT, FormatError, fortran_int,  # noqa: F401 (part of the API)
+                      fortran_real, parse_line)
 from .records import INT, REAL, RecordError, read_records, unpack
 
 PARAM_FILE = "quivel_vib8.inf"
@@ -23,81 +25,6 @@ NAME_FILE = "quivel_vib8.fil"
 TS_FILE = os.path.join("DAT", "quivel_vib8.ts")
 CHANGE_FILE = "change.out"
 CONSOLE_FILE = "console.in"
-
-
-class FormatError(ValueError):
-    """A text file does not follow its fixed-column layout."""
-
-
-# ---------------------------------------------------------------- columns
-
-_REAL_RE = re.compile(r"^([+-]?)(\d*)(\.?)(\d*)(?:[ED]([+-]?\d+)|([+-]\d+))?$")
-
-
-def fortran_int(text):
-    """Read an Iw field: blanks are ignored, an all-blank field is 0."""
-    s = text.replace(" ", "").strip()
-    if not s:
-        return 0
-    try:
-        return int(s)
-    except ValueError:
-        raise FormatError(f"not an integer: {text!r}") from None
-
-
-def fortran_real(text, d=0):
-    """Read an Fw.d or Ew.d field.
-
-    Blanks are ignored (all blank reads 0); without a decimal point the last
-    *d* digits are decimals; the exponent letter may be E, D or missing
-    (``0.1234+100``).  ``nan`` and ``inf`` are accepted as written, and a
-    field of asterisks (a value too wide for its field) reads as nan.
-    """
-    s = text.replace(" ", "").strip().upper()
-    if not s:
-        return 0.0
-    m = _REAL_RE.match(s)
-    if not m or not (m.group(2) or m.group(4)):
-        if s.lstrip("+-") in ("NAN", "INF", "INFINITY"):
-            return float(s)
-        if set(s) == {"*"}:
-            return float("nan")
-        raise FormatError(f"not a number: {text!r}")
-    sign, whole, point, frac, exp1, exp2 = m.groups()
-    if point:
-        mant = f"{whole or '0'}.{frac or '0'}"
-    elif d > 0:
-        digits = whole.rjust(d + 1, "0")
-        mant = f"{digits[:-d]}.{digits[-d:]}"
-    else:
-        mant = whole
-    exp = exp1 if exp1 is not None else exp2
-    return float(f"{sign}{mant}e{int(exp) if exp is not None else 0}")
-
-
-def parse_line(line, layout):
-    """Cut *line* by a layout such as ``[("I", 6), ("F", 10, 4), ("X", 2)]``.
-
-    Descriptors: I w, F w d, E w d, A w, X w.  A short line counts as padded
-    with blanks.  Returns the values in order, X fields omitted.
-    """
-    line = line.rstrip("\r\n")
-    values, pos = [], 0
-    for desc in layout:
-        kind, width = desc[0], desc[1]
-        text = line[pos:pos + width].ljust(width)
-        pos += width
-        if kind == "X":
-            continue
-        if kind == "I":
-            values.append(fortran_int(text))
-        elif kind in ("F", "E"):
-            values.append(fortran_real(text, desc[2]))
-        elif kind == "A":
-            values.append(text)
-        else:
-            raise ValueError(f"unknown edit descriptor {kind}")
-    return values
 
 
 def _lines(path):
@@ -204,35 +131,15 @@ def read_flags(path):
     return counts, np.array(vals, dtype=np.int32).reshape(cells, order="F")
 
 
-_PARAM_LAYOUT = [
-    ("axisfile flagfile inputfile finalfile statfile", [("X", 2), ("A", 14)] * 5),
-    ("nx ny nz", [("I", 5)] * 3),
-    ("iyper izper", [("I", 5)] * 2),
-    ("Re", [("F", 10, 0)]),
-    ("Cs", [("F", 10, 5)]),
-    ("dt", [("E", 13, 5)]),
-    ("esp omg", [("F", 10, 5)] * 2),
-    ("ca1 ca2", [("F", 10, 5)] * 2),
-    ("nt", [("I", 5)]),
-    ("nfile0 nfile vfile", [("X", 2), ("A", 14)] * 3),
-    ("amas aitm", [("E", 13, 5)] * 2),
-    ("xkst ykst tkst", [("E", 13, 5)] * 3),
-    ("xh0 yh0 th0", [("F", 10, 5)] * 3),
-    ("beta ndof", [("F", 10, 5), ("I", 5)]),
-    ("xamp yamp tamp tfrc", [("F", 10, 5)] * 4),
-    ("nsmp", [("I", 5)]),
-]
-
-
 def read_params(path):
     """Read the 16-line parameter file into a dict of named values."""
     lines = _lines(path)
-    if len(lines) < len(_PARAM_LAYOUT):
+    if len(lines) < len(PARAM_LAYOUT):
         raise FormatError(
-            f"{path} ends early: a parameter file has {len(_PARAM_LAYOUT)} lines, "
+            f"{path} ends early: a parameter file has {len(PARAM_LAYOUT)} lines, "
             f"found {len(lines)}")
     params = {}
-    for n, (names, layout) in enumerate(_PARAM_LAYOUT):
+    for n, (names, layout) in enumerate(PARAM_LAYOUT):
         try:
             vals = parse_line(lines[n], layout)
         except FormatError as exc:
