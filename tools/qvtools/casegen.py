@@ -127,6 +127,9 @@ DEFAULTS = {
         # whether the time series is continued (true) or started anew
         "append_time_series": True,
     },
+    # probe points (x, y, z) in grid coordinates for probes.inf; None: the
+    # default set (see probe_points), [] for none
+    "probes": None,
 }
 
 DOF_NAMES = ("x", "y", "theta")
@@ -140,6 +143,15 @@ NDOF = {frozenset(): 0, frozenset({"y"}): 1, frozenset({"x"}): 2,
 # Natural frequency given to degrees of freedom that do not move; only needs
 # to be positive (the solver takes square roots of stiffness / mass).
 _IDLE_UR = 5.0
+
+
+def program_path():
+    """The program as built by the README's commands (QV_PROGRAM overrides)."""
+    exe = os.environ.get("QV_PROGRAM")
+    if not exe:
+        root = Path(__file__).resolve().parents[2]
+        exe = str(root / "build" / PROGRAM)
+    return exe
 
 
 class CaseError(ValueError):
@@ -391,6 +403,7 @@ class Case:
     console: str
     derived: dict
     warnings: list
+    probes: list = dataclasses.field(default_factory=list)
 
     @property
     def nx(self):
@@ -496,10 +509,11 @@ def _assemble(r, request):
         "snapshots": {"interval": files["ifc"], "names": files["snaps"]},
         "files": files["names"],
     }
+    derived["probes"] = probes = probe_points(r["probes"], x, y, z, g["B"], D, warnings)
     console = _console(out, fl["Vin"], files["names"])
     return Case(recipe=r, request=request, x=x, y=y, z=z, body_cells=bc,
                 inf_lines=inf, fil_lines=fil, esp2_line=esp2, change_line=change,
-                console=console, derived=derived, warnings=warnings)
+                console=console, derived=derived, warnings=warnings, probes=probes)
 
 
 # the recipe's output keys -> the parameter file's names
@@ -767,6 +781,45 @@ def _console(out, Vin, names):
     return console
 
 
+# Default probes, in body depths D behind the rear face (x) and off the
+# wake centre line (y), at mid-span: three on the centre line, one off it.
+DEFAULT_PROBES = ((2.0, 0.0), (5.0, 0.0), (10.0, 0.0), (2.0, 1.0))
+
+
+def probe_points(points, x, y, z, B, D, warnings):
+    """The probe points (x, y, z) of probes.inf.
+
+    None gives DEFAULT_PROBES (those beyond the domain are left out with a
+    warning); a list is taken as given and each point must lie in the fluid:
+    inside the domain and outside the body.
+    """
+    zmid = round5((z[0] + z[-1]) / 2)
+    if points is None:
+        out = []
+        for behind, off in DEFAULT_PROBES:
+            p = (round5(B / 2 + behind * D), round5(off * D), zmid)
+            if p[0] <= x[-1] and y[0] <= p[1] <= y[-1]:
+                out.append(p)
+            else:
+                warnings.append(f"default probe {behind:g} D behind the body is outside the "
+                                 f"domain (x up to {x[-1]:g}); left out")
+        return out
+    if not isinstance(points, list):
+        raise CaseError("probes must be a list of [x, y, z] points (or null for the default)")
+    out = []
+    for n, p in enumerate(points, 1):
+        if not (isinstance(p, (list, tuple)) and len(p) == 3):
+            raise CaseError(f"probes[{n}] must be [x, y, z], got {p!r}")
+        p = tuple(_num(v, f"probes[{n}]") for v in p)
+        if not (x[0] <= p[0] <= x[-1] and y[0] <= p[1] <= y[-1] and z[0] <= p[2] <= z[-1]):
+            raise CaseError(f"probes[{n}] = {list(p)} lies outside the domain "
+                            f"x {x[0]:g}..{x[-1]:g}, y {y[0]:g}..{y[-1]:g}, z {z[0]:g}..{z[-1]:g}")
+        if -B / 2 <= p[0] < B / 2 and -D / 2 <= p[1] < D / 2:
+            raise CaseError(f"probes[{n}] = {list(p)} lies inside the body")
+        out.append(p)
+    return out
+
+
 def _write_text(path, lines):
     with open(path, "w", encoding="ascii", newline="") as fh:
         fh.write("".join(line + "\r\n" for line in lines))
@@ -809,6 +862,8 @@ def write_case(directory, recipe, force=False):
     _write_text(directory / "change.inf", [case.change_line])
     with open(directory / "console.in", "w", encoding="ascii", newline="") as fh:
         fh.write(case.console)
+    if case.probes:
+        _write_text(directory / "probes.inf", [" ".join(f"{v:.5f}" for v in p) for p in case.probes])
     record = {"request": case.request, "recipe": case.recipe, "derived": case.derived,
               "warnings": case.warnings}
     with open(directory / "case.json", "w", encoding="utf-8") as fh:
@@ -903,7 +958,9 @@ def main(args):
     else:
         print(summary(case))
         if args.out and not args.check:
-            print(f"written to {args.out}; run there: {PROGRAM} < console.in")
+            exe = program_path()
+            print(f"written to {args.out}; run there: {exe} < console.in > console.log"
+                  + ("" if os.path.exists(exe) else "  (not built yet: scripts/example.sh builds it)"))
     return 0
 
 

@@ -16,10 +16,6 @@ def _ts_path(path):
     return os.path.join(path, readers.TS_FILE) if os.path.isdir(path) else path
 
 
-def _history_path(path):
-    return readers.Run(path).history_path if os.path.isdir(path) else path
-
-
 def _default_out(path, suffix):
     base = path.rstrip("/\\") if not os.path.isdir(path) else os.path.join(path, "qv")
     return base + suffix
@@ -65,12 +61,23 @@ def cmd_vtk(args):
 def cmd_plot(args):
     from . import plots
     what = args.what
-    if what == "ts":
-        ts = readers.read_timeseries(_ts_path(args.path))
-        out = plots.plot_timeseries(ts, args.output or _default_out(args.path, "_ts.png"))
-    elif what == "history":
-        hist = readers.read_history(_history_path(args.path))
-        out = plots.plot_history(hist, args.output or _default_out(args.path, "_history.png"))
+    if what in ("ts", "history"):
+        from . import chain
+        paths = args.path
+        runs = all(os.path.isdir(p) for p in paths)
+        if len(paths) > 1 and not runs:
+            raise ValueError("several paths are the run folders of a restart chain")
+        last = paths[-1]
+        if what == "ts":
+            ts = chain.joined_timeseries(paths) if runs else readers.read_timeseries(last)
+            out = plots.plot_timeseries(ts, args.output or _default_out(last, "_ts.png"))
+        elif runs:
+            hist = chain.joined_history(paths)
+            out = plots.plot_history(hist, args.output or _default_out(last, "_history.png"),
+                                     restarts=hist["restarts"])
+        else:
+            hist = readers.read_history(last)
+            out = plots.plot_history(hist, args.output or _default_out(last, "_history.png"))
     elif what == "spectrum":
         ts = readers.read_timeseries(_ts_path(args.path))
         sel = np.ones(len(ts), bool) if args.tmin is None else ts["t"] >= args.tmin
@@ -103,11 +110,22 @@ def cmd_plot(args):
 
 def cmd_summary(args):
     from .summary import format_table, summarize, write_json
-    s = summarize(args.run, args.vin, args.tmin)
+    s = summarize(args.run if len(args.run) > 1 else args.run[0], args.vin, args.tmin)
     print(format_table(s))
-    path = args.json or os.path.join(args.run, "summary.json")
+    path = args.json or os.path.join(args.run[-1], "summary.json")
     write_json(s, path)
     print(f"wrote {path}")
+    return 0
+
+
+def cmd_restart(args):
+    from .chain import write_restart
+    from .casegen import program_path
+    rec = write_restart(args.run, args.out, args.steps, bool(args.append))
+    print(f"wrote {args.out}: segment {rec['segment']} continues {args.run} from "
+          f"t = {rec['start_time']:.6g} for {args.steps} steps "
+          f"(time series {'appended' if args.append else 'started anew'})")
+    print(f"run it: cd {args.out} && {program_path()} < console.in > console.log")
     return 0
 
 
@@ -146,9 +164,13 @@ def build_parser():
     psub = s.add_subparsers(dest="what", metavar="WHAT")
     psub.required = True
     q = psub.add_parser("ts", help="loads and displacements against time")
-    q.add_argument("path", help="run directory or time-series file")
+    q.add_argument("path", nargs="+",
+                   help="run directory (a restart chain is followed back from its last "
+                        "folder), the chain's folders in order, or a time-series file")
     q = psub.add_parser("history", help="body displacement, velocity, acceleration")
-    q.add_argument("path", help="run directory or vibration history file")
+    q.add_argument("path", nargs="+",
+                   help="run directory (a restart chain is followed back from its last "
+                        "folder), the chain's folders in order, or a vibration history file")
     q = psub.add_parser("spectrum", help="amplitude spectrum of pfy")
     q.add_argument("path", help="run directory or time-series file")
     q.add_argument("--vin", type=float, help="inflow velocity (for St)")
@@ -166,11 +188,23 @@ def build_parser():
     s.set_defaults(func=cmd_plot)
 
     s = sub.add_parser("summary", help="Cd, Cl, St, amplitudes of a run")
-    s.add_argument("run", nargs="?", default=".", help="run directory")
+    s.add_argument("run", nargs="*", default=["."],
+                   help="run directory (a restart chain is followed back from its last "
+                        "folder), or the chain's folders in order")
     s.add_argument("--vin", type=float, help="inflow velocity (default: console.in)")
     s.add_argument("--tmin", type=float, help="analyse from this time on")
     s.add_argument("--json", help="JSON output (default RUN/summary.json)")
     s.set_defaults(func=cmd_summary)
+
+    s = sub.add_parser("restart", help="write the case that continues a finished run",
+                       description="Write NEXT, a case that continues RUN from its final "
+                                   "field and body-state files; nothing of RUN is overwritten.")
+    s.add_argument("run", help="the finished (or SIGTERM-stopped) run folder")
+    s.add_argument("--out", required=True, help="new folder for the continuation")
+    s.add_argument("--steps", type=int, required=True, help="number of further steps")
+    s.add_argument("--append", type=int, choices=(0, 1), default=1,
+                   help="1 (default): continue RUN's time series; 0: start it anew")
+    s.set_defaults(func=cmd_restart)
 
     s = sub.add_parser("monitor", help="follow a running case")
     s.add_argument("run", nargs="?", default=".", help="run directory")

@@ -7,10 +7,20 @@ finish from the step rate seen between polls.
 """
 
 import os
+import re
 import sys
 import time
 
-from .readers import CHANGE_FILE, TS_FILE, FormatError, read_change, read_timeseries
+from .readers import (CHANGE_FILE, PARAM_FILE, TS_FILE, FormatError, read_change, read_params,
+                      read_timeseries)
+
+PROGRAM = "quivel_vib8"
+# Console logs the README's way of running leaves, searched for how a run ended.
+LOG_FILES = ("console.log", "console.err", "console.out", "nohup.out")
+# A run is stalled when no step has come for this many recent step times ...
+STALL_STEPS = 5
+# ... and at least this long (file times are coarse); without a step time yet.
+STALL_MIN, STALL_UNKNOWN = 5.0, 300.0
 
 
 def read_progress(run_dir):
@@ -35,6 +45,67 @@ def read_progress(run_dir):
     return p
 
 
+def process_running(run_dir):
+    """True when the program runs with run_dir as its working directory,
+    False when it does not, None where processes cannot be looked at."""
+    if not os.path.isdir("/proc"):
+        return None
+    target = os.path.realpath(run_dir)
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            if os.readlink(f"/proc/{pid}/cwd") != target:
+                continue
+            exe = os.path.basename(os.readlink(f"/proc/{pid}/exe"))
+        except OSError:
+            continue
+        if exe.startswith(PROGRAM):
+            return True
+    return False
+
+
+def how_it_ended(run_dir, p):
+    """How a run that no longer runs ended, as far as its files tell: a text."""
+    nn, nt = p.get("nn"), p.get("nt")
+    text = ""
+    for name in LOG_FILES:
+        path = os.path.join(run_dir, name)
+        if os.path.exists(path):
+            with open(path, "rb") as fh:
+                fh.seek(max(0, os.path.getsize(path) - 8192))
+                text += fh.read().decode("latin-1")
+    blown = re.search(r"blown up|no longer finite", text)
+    sig = re.search(r"interrupted by signal\s+(\d+)", text)
+    stop = re.search(r"run stopped: (.*)", text)
+    ends = []
+    try:
+        params = read_params(os.path.join(run_dir, PARAM_FILE))
+        ends = [os.path.join(run_dir, params[k]) for k in ("vfile", "nfile")]
+    except (OSError, FormatError, KeyError):
+        pass
+    changed = p.get("change_mtime", 0.0)
+    end_files = bool(ends) and all(os.path.exists(f) and os.path.getmtime(f) >= changed - 1.0
+                                   for f in ends)
+    step = f" at step {nn}" if nn is not None else ""
+    if blown:
+        return f"blew up{step} (the flow is no longer finite); the final field file holds " \
+               "the last snapshot instant"
+    if end_files and nt is not None and nn is not None and nn >= nt:
+        return f"finished normally{step}"
+    if sig:
+        num = int(sig.group(1))
+        name = {2: "SIGINT", 15: "SIGTERM", 1: "SIGHUP"}.get(num, f"signal {num}")
+        return f"stopped by {name}{step}; end-of-run files " + \
+            ("written (qv restart continues it)" if end_files else "missing")
+    if end_files:
+        return f"stopped early{step} with its end-of-run files written (a signal)"
+    if stop:
+        return f"stopped{step}: {stop.group(1).strip()}"
+    return f"stopped{step} without its end-of-run files (killed, crashed or blew up; " \
+           "its console log may tell)"
+
+
 def _duration(sec):
     sec = int(round(sec))
     h, rem = divmod(sec, 3600)
@@ -45,10 +116,12 @@ def _duration(sec):
 class Monitor:
     """Keeps the (wall time, step) readings of one run to estimate its rate."""
 
-    def __init__(self, run_dir, clock=time.time):
+    def __init__(self, run_dir, clock=time.time, running=process_running):
         self.run_dir = run_dir
         self.clock = clock
+        self.running = running
         self.readings = []
+        self.steps = []
 
     def poll(self):
         """Read the run once; returns (progress dict, text line)."""
@@ -56,11 +129,43 @@ class Monitor:
         now = self.clock()
         if "nn" in p:
             if self.readings and p["nn"] < self.readings[-1][1]:
-                self.readings = []  # a new run started in the directory
+                self.readings, self.steps = [], []  # a new run started in the directory
             if not self.readings or p["nn"] != self.readings[-1][1]:
                 self.readings.append((now, p["nn"]))
+                if "change_mtime" in p:  # the time of the step itself
+                    self.steps.append((p["change_mtime"], p["nn"]))
         p["rate"] = self.rate()
+        p["state"] = self.state(p, now)
         return p, format_progress(p, now)
+
+    def state(self, p, now):
+        """None while the run goes on; else "stalled: ..." or "stopped: ..."."""
+        if "nn" not in p:
+            return None
+        alive = self.running(self.run_dir)
+        if alive is False:
+            return "stopped: " + how_it_ended(self.run_dir, p)
+        changed = p.get("change_mtime")
+        if changed is None:
+            return None
+        age = now - changed
+        rate = self.recent_rate()
+        limit = max(STALL_STEPS / rate, STALL_MIN) if rate else STALL_UNKNOWN
+        if age <= limit:
+            return None
+        why = f"no step for {_duration(age)}"
+        if rate:
+            why += f" (recent step time {1 / rate:.3g} s)"
+        if alive:
+            return "stalled: " + why
+        return f"stalled or stopped: {why}; if it has stopped, it " + how_it_ended(self.run_dir, p)
+
+    def recent_rate(self):
+        """Steps per second between the last two steps seen."""
+        if len(self.steps) < 2:
+            return None
+        (w0, n0), (w1, n1) = self.steps[-2], self.steps[-1]
+        return (n1 - n0) / (w1 - w0) if w1 > w0 and n1 > n0 else None
 
     def rate(self):
         """Steps per second between the first and the latest reading."""
@@ -98,9 +203,8 @@ def format_progress(p, now=None):
     line = "  ".join(parts)
     if p.get("dt") and p.get("dtmin") and p["dt"] > p["dtmin"]:
         line += f"\n  warning: dt={p['dt']:.6g} exceeds the admissible dtmin={p['dtmin']:.6g}"
-    if now is not None and "change_mtime" in p and now - p["change_mtime"] > 300 \
-            and nt is not None and p["nn"] < nt:
-        line += f"\n  note: change.out not updated for {_duration(now - p['change_mtime'])}"
+    if p.get("state"):
+        line += f"\n  {p['state']}"
     return line
 
 
@@ -109,10 +213,14 @@ def monitor(run_dir, interval=10.0, once=False, count=None, plot=None,
     """Poll a run and print its progress.
 
     With *once* one reading is printed; with *count* that many; otherwise
-    it polls until the run reaches nt or the user interrupts.  *plot* names
+    it polls until the run reaches nt, stops, or the user interrupts.  A run
+    that makes no progress for several recent step times is reported stalled;
+    one whose program is gone, stopped, with how it ended as its files tell.  *plot* names
     a PNG of the loads that is redrawn whenever the time series grows.
     """
     out = out or sys.stdout
+    if not os.path.exists(os.path.join(run_dir, PARAM_FILE)):
+        raise FileNotFoundError(f"{run_dir} is not a run folder: {PARAM_FILE} is missing")
     mon = Monitor(run_dir, clock)
     polls, drawn = 0, -1
     try:
@@ -128,6 +236,8 @@ def monitor(run_dir, interval=10.0, once=False, count=None, plot=None,
             if once or (count is not None and polls >= count):
                 return p
             if "nt" in p and p["nn"] >= p["nt"]:
+                return p
+            if p.get("state", "") and p["state"].startswith("stopped"):
                 return p
             sleep(interval)
     except KeyboardInterrupt:

@@ -47,8 +47,9 @@ def plot_timeseries(ts, out, title=None):
     return _save(fig, out)
 
 
-def plot_history(hist, out, title=None):
-    """Displacement, velocity and acceleration of each degree of freedom."""
+def plot_history(hist, out, title=None, restarts=()):
+    """Displacement, velocity and acceleration of each degree of freedom;
+    the start times of restarted segments are marked."""
     fig, axes = plt.subplots(3, 3, figsize=(10, 7), sharex=True)
     t = hist["time"]
     for col, (dof, label) in enumerate((("x", "x"), ("y", "y"), ("t", "rotation"))):
@@ -57,6 +58,8 @@ def plot_history(hist, out, title=None):
                                               ("acc", "acceleration"))):
             ax = axes[row, col]
             ax.plot(t, hist[dof + suffix], lw=0.9)
+            for t0 in restarts:
+                ax.axvline(t0, color="0.6", ls="--", lw=0.8)
             ax.grid(alpha=0.3)
             if row == 0:
                 ax.set_title(label)

@@ -12,7 +12,8 @@ import os
 
 import numpy as np
 
-from .readers import Run, body_box, read_history, read_timeseries
+from .chain import joined_history, joined_timeseries, segment_dirs
+from .readers import Run, body_box
 
 
 def _uniform(t, y):
@@ -71,11 +72,16 @@ def _num(v):
 
 
 def summarize(run_dir, vin=None, tmin=None):
-    """Summary values of a run directory as a dict (None where unknown)."""
+    """Summary values of a run as a dict (None where unknown).
+
+    *run_dir* is a run folder, the last folder of a restart chain (found
+    through its restart records) or a list of the chain's folders; a chain is
+    one run in time, every value taken from the same joined window.
+    """
+    dirs = segment_dirs(run_dir)
+    run_dir = dirs[-1]
     run = Run(run_dir)
-    if not os.path.exists(run.ts_path):
-        raise FileNotFoundError(f"no time series in {run_dir}: {run.ts_path} is missing")
-    ts = read_timeseries(run.ts_path)
+    ts = joined_timeseries(dirs)
     if len(ts) == 0:
         raise ValueError(f"{run.ts_path} holds no data lines yet")
     sel = np.ones(len(ts), bool) if tmin is None else ts["t"] >= tmin
@@ -83,6 +89,7 @@ def summarize(run_dir, vin=None, tmin=None):
         raise ValueError(f"no time-series line at t >= {tmin}")
     t = ts["t"][sel]
     out = {"run": os.path.abspath(run_dir),
+           "chain": [os.path.abspath(d) for d in dirs] if len(dirs) > 1 else None,
            "t_first": _num(ts["t"][0]), "t_last": _num(ts["t"][-1]),
            "t_from": _num(t[0]), "t_to": _num(t[-1]), "lines": int(sel.sum()),
            "segments": len(ts.segments), "notes": []}
@@ -125,14 +132,10 @@ def summarize(run_dir, vin=None, tmin=None):
         out[name + "_amp"] = _num(0.5 * (d.max() - d.min()))
     out["tdis_amp"] = None
     try:
-        hist = read_history(run.history_path)
-        if hist.header["nsample"]:
-            td = hist["tdis"]
-            if tmin is not None:
-                t0 = ts.segments[-1]["start_time"] if ts.segments else 0.0
-                td = td[hist["time"] + (t0 if math.isfinite(t0) else 0.0) >= tmin]
-            if len(td):
-                out["tdis_amp"] = _num(0.5 * (td.max() - td.min()))
+        hist = joined_history(dirs)
+        td = hist["tdis"][(hist["time"] >= t[0] - 1e-9) & (hist["time"] <= t[-1] + 1e-9)]
+        if len(td):
+            out["tdis_amp"] = _num(0.5 * (td.max() - td.min()))
     except (OSError, ValueError):
         pass
     return out

@@ -1,0 +1,201 @@
+"""A restart chain through the real program: three segments, the middle one
+stopped by SIGTERM, joined by summary, plot ts and plot history; and the
+refusals of qv restart."""
+
+import json
+import os
+import shutil
+import signal
+import subprocess
+import time
+
+import numpy as np
+import pytest
+
+from qvtools import chain, cli, readers, summary
+from qvtools.casegen import write_case
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+DT = 0.02
+
+
+def program():
+    exe = os.environ.get("QV_PROGRAM") or os.path.join(ROOT, "build", "quivel_vib8")
+    if not os.path.exists(exe):
+        pytest.fail(f"the program is not built: {exe}")
+    return exe
+
+
+def run_to_end(d):
+    with open(d / "console.in", "rb") as cin, open(d / "console.log", "wb") as log:
+        rc = subprocess.run([program()], cwd=d, stdin=cin, stdout=log,
+                            stderr=subprocess.PIPE, timeout=300)
+    return rc.returncode, rc.stderr.decode()
+
+
+def run_and_stop(d, after_steps):
+    """Start the program in d and send SIGTERM once it has done after_steps steps."""
+    with open(d / "console.in", "rb") as cin, open(d / "console.log", "wb") as log:
+        p = subprocess.Popen([program()], cwd=d, stdin=cin, stdout=log, stderr=subprocess.PIPE)
+        until = time.time() + 120
+        while time.time() < until and p.poll() is None:
+            try:
+                if readers.read_change(d / "change.out")["nn"] >= after_steps:
+                    break
+            except (OSError, ValueError, KeyError):
+                pass
+            time.sleep(0.05)
+        p.send_signal(signal.SIGTERM)
+        _, err = p.communicate(timeout=120)
+    return p.returncode, err.decode()
+
+
+@pytest.fixture(scope="module")
+def segments(tmp_path_factory):
+    base = tmp_path_factory.mktemp("chain")
+    s1, s2, s3 = base / "s1", base / "s2", base / "s3"
+    recipe = {
+        "name": "chain",
+        "flow": {"Re": 100, "Vin": 1.0},
+        "body": {"B": 1.0, "D": 1.0, "dof": ["y", "theta"], "mass_ratio": 2.0, "Ur": 5.0,
+                 "zeta": 0.0, "startup": {"y": 0.05, "theta": 0.02, "until": 1.0}},
+        "grid": {"h": 0.25, "ratio": 1.2, "hmax": 0.5,
+                 "core": {"upstream": 0.5, "downstream": 1.0, "lateral": 0.5},
+                 "domain": {"upstream": 2, "downstream": 4, "lateral": 2},
+                 "span": 1.0, "nz": 2},
+        "boundaries": {"y": "periodic"},
+        "run": {"dt": DT, "nt": 20, "nsmp": 1},
+        "output": {"snap_interval": 10, "snap_count": 1},
+        "probes": [[1.5, 0.0, 0.5], [2.5, 0.4, 0.5]],
+    }
+    write_case(s1, recipe)
+    rc, err = run_to_end(s1)
+    assert rc == 0, err
+    assert cli.main(["restart", str(s1), "--out", str(s2), "--steps", "5000"]) == 0
+    rc, err = run_and_stop(s2, 23)
+    assert rc == 128 + signal.SIGTERM, err
+    assert cli.main(["restart", str(s2), "--out", str(s3), "--steps", "10"]) == 0
+    rc, err = run_to_end(s3)
+    assert rc == 0, err
+    return s1, s2, s3
+
+
+def test_restart_writes_a_case_that_overwrites_nothing(segments):
+    s1, s2, s3 = segments
+    rec = json.loads((s3 / "restart.json").read_text())
+    assert rec["segment"] == 3 and rec["previous"] == "../s2"
+    p1, p3 = readers.Run(s1).params, readers.Run(s3).params
+    names1 = {p1[k] for k in ("statfile", "vfile", "nfile")} | set(readers.Run(s1).snapshot_paths)
+    for k in ("statfile", "vfile", "nfile"):
+        assert p3[k] not in names1
+    assert readers.read_name_list(s3 / "quivel_vib8.fil")[2] == ["DAT/snap03_001"]
+    assert (s3 / "console.in").read_text().split() == ["1.0", "0"]
+    assert (s3 / "change.inf").read_text().strip() == "10"
+    # the inputs are the earlier run's end-of-run files
+    assert (s3 / p3["inputfile"]).read_bytes() == (s2 / readers.Run(s2).params["finalfile"]).read_bytes()
+    assert (s3 / p3["nfile0"]).read_bytes() == (s2 / readers.Run(s2).params["nfile"]).read_bytes()
+    # segment 1 is untouched: its history still has its own 20 samples
+    assert readers.read_history(readers.Run(s1).history_path).header["nsample"] == 20
+
+
+def test_the_chain_is_one_run_in_time(segments):
+    s1, s2, s3 = segments
+    n2 = readers.read_history(readers.Run(s2).history_path).header["nsample"]
+    assert 23 <= n2 < 5000
+    t2 = 20 * DT
+    t3 = t2 + n2 * DT
+    for paths in ([str(s3)], [str(s1), str(s2), str(s3)]):
+        ts = chain.joined_timeseries(paths)
+        t = ts["t"]
+        assert np.all(np.diff(t) > 0), "lines repeated or out of order"
+        assert [g["start_time"] for g in ts.segments][1:] == pytest.approx([t2, t3])
+        assert t[-1] == pytest.approx(t3 + 10 * DT)
+        assert len(t) == 2 + n2 // 10 + 1
+        h = chain.joined_history(paths)
+        assert len(h["time"]) == 20 + n2 + 10
+        assert np.allclose(np.diff(h["time"]), DT)
+        assert h["restarts"] == pytest.approx([t2, t3])
+    # the body state carried over: segment 3 starts where segment 2 ended
+    body2 = readers.read_body(readers.Run(s2).body_path)
+    h = chain.joined_history(str(s3))
+    assert h["ydis"][20 + n2 - 1] == body2.header["ydis"]
+    assert h["tdis"][20 + n2 - 1] == body2.header["tdis"]
+    # the probes file of the last segment holds every step of the chain
+    rows = [ln.split() for ln in (s3 / "DAT" / "probes.dat").read_text().splitlines()
+            if not ln.startswith("#")]
+    assert len(rows) == 20 + n2 + 10
+    assert np.all(np.diff([float(r[1]) for r in rows]) > 0)
+
+
+def test_summary_and_plots_of_a_chain(segments, tmp_path):
+    s1, s2, s3 = segments
+    whole = summary.summarize(str(s3))
+    listed = summary.summarize([str(s1), str(s2), str(s3)])
+    for key in ("lines", "t_first", "t_last", "ydis_amp", "tdis_amp", "pfy_rms", "segments"):
+        assert whole[key] == listed[key], key
+    assert whole["segments"] == 3 and whole["t_first"] == pytest.approx(10 * DT)
+    # every amplitude from the same window: tdis from the joined history
+    h = chain.joined_history(str(s3))
+    sel = (h["time"] >= whole["t_from"] - 1e-9) & (h["time"] <= whole["t_to"] + 1e-9)
+    assert whole["tdis_amp"] == pytest.approx(0.5 * np.ptp(h["tdis"][sel]))
+    assert sel[:20].any(), "the first segment's rotation is part of the window"
+    one = summary.summarize(str(s1))
+    assert one["segments"] == 1 and one["lines"] == 2
+    assert cli.main(["summary", str(s3), "--json", str(tmp_path / "s.json")]) == 0
+    for what in ("ts", "history"):
+        out = tmp_path / f"{what}.png"
+        assert cli.main(["plot", what, str(s3), "-o", str(out)]) == 0
+        assert out.stat().st_size > 1000
+
+
+def test_restart_refuses_an_incomplete_run(segments, tmp_path, capsys):
+    s1 = segments[0]
+    broken = tmp_path / "broken"
+    shutil.copytree(s1, broken)
+    os.remove(broken / "DAT" / "vib.dat")
+    assert cli.main(["restart", str(broken), "--out", str(tmp_path / "n1"), "--steps", "5"]) == 1
+    err = capsys.readouterr().err
+    assert "vibration history file" in err and "DAT/vib.dat" in err and "missing" in err
+    assert not (tmp_path / "n1").exists()
+    shutil.copy2(s1 / "DAT" / "vib.dat", broken / "DAT" / "vib.dat")
+    data = (broken / "DAT" / "final.dat").read_bytes()
+    (broken / "DAT" / "final.dat").write_bytes(data[:len(data) // 2])
+    assert cli.main(["restart", str(broken), "--out", str(tmp_path / "n2"), "--steps", "5"]) == 1
+    assert "final field file" in capsys.readouterr().err
+    assert cli.main(["restart", str(tmp_path), "--out", str(tmp_path / "n3"), "--steps", "5"]) == 1
+    assert "not a run folder" in capsys.readouterr().err
+    assert cli.main(["restart", str(s1), "--out", str(s1), "--steps", "5"]) == 1
+
+
+def test_monitor_says_how_a_run_ended(segments, tmp_path, capsys):
+    s1, s2, _ = segments
+    from qvtools.monitor import Monitor, monitor
+    p = monitor(str(s1), once=True)
+    assert "stopped: finished normally at step 20" in capsys.readouterr().out
+    p = monitor(str(s2), interval=0, sleep=lambda s: None)   # returns: the run has stopped
+    out = capsys.readouterr().out
+    assert f"stopped: stopped by SIGTERM at step {p['nn']}" in out
+    assert "end-of-run files written" in out and out.count("\n") == 2
+    # a run that blew up: no end-of-run files of its own, the message in its log
+    blown = tmp_path / "blown"
+    shutil.copytree(s1, blown)
+    for name in ("vib.dat", "body.dat"):
+        os.remove(blown / "DAT" / name)
+    (blown / "console.err").write_text("run stopped: the divergence is no longer finite at "
+                                       "step 20 (the flow has blown up)\n")
+    monitor(str(blown), once=True)
+    assert "stopped: blew up at step 20" in capsys.readouterr().out
+    # a program that is still there but makes no progress
+    clock = iter([0.0, 1.0, 100.0])
+    mon = Monitor(str(s1), clock=lambda: next(clock), running=lambda d: True)
+    mtime = os.path.getmtime(s1 / "change.out")
+    mon.steps = [(mtime - 2.0, 18), (mtime - 1.0, 19)]
+    mon.readings = [(0.0, 19)]
+    mon.clock = lambda: mtime + 3.0
+    assert mon.poll()[0]["state"] is None           # 2 s after the last step: running
+    mon.clock = lambda: mtime + 60.0
+    p, line = mon.poll()
+    assert p["state"].startswith("stalled: no step for 1m00s (recent step time 1 s)"), line
+    # not a run folder
+    assert cli.main(["monitor", str(tmp_path / "nonexistent"), "--once"]) == 1
+    assert "not a run folder" in capsys.readouterr().err

@@ -1,0 +1,283 @@
+"""A long run as a chain of restarts: writing the continuation case and
+reading the chain back as one run in time.
+
+``qv restart RUN --out NEXT --steps N`` writes NEXT, a case that continues
+RUN from its final field file and body-state file.  Nothing of RUN is ever
+overwritten: the inputs are linked (or copied) into NEXT under names of
+their own, and the outputs carry the segment number.  NEXT holds a small
+record, ``restart.json``, that names the folder it continues, so the tools
+find the whole chain from its last folder.
+
+Joining: segment k covers the times (start_k, start_k+1]; its time-series
+lines and body-history samples in that window are taken, so a time series
+that was appended (and so repeats the earlier segments) is not counted twice.
+"""
+
+import json
+import os
+import shutil
+
+import numpy as np
+
+from .readers import (CONSOLE_FILE, NAME_FILE, PARAM_FILE, TS_FILE, FormatError, Run,
+                      TimeSeries, read_body, read_field, read_history, read_name_list,
+                      read_statistics, read_timeseries)
+from .records import RecordError
+
+CHAIN_FILE = "restart.json"
+PROBE_INPUT = "probes.inf"
+PROBE_FILE = os.path.join("DAT", "probes.dat")
+NAME_WIDTH = 14
+# Inputs of a continuation, linked to the earlier run's end-of-run files.
+INPUT_FIELD = "DAT/in_fld.dat"
+INPUT_BODY = "DAT/in_bdy.dat"
+_EPS = 1e-9
+
+
+class ChainError(ValueError):
+    """A run that cannot be continued or a chain that does not hold together."""
+
+
+# ---------------------------------------------------------------- the chain
+
+def read_record(run_dir):
+    """The restart record of a folder, or None for a run that starts fresh."""
+    path = os.path.join(run_dir, CHAIN_FILE)
+    if not os.path.exists(path):
+        return None
+    with open(path, encoding="utf-8") as fh:
+        return json.load(fh)
+
+
+def segment_dirs(paths):
+    """Run folders of a chain, oldest first.
+
+    Several paths are taken as the chain, in the order given.  One path is
+    followed back through the ``previous`` folders its restart records name.
+    """
+    if isinstance(paths, (str, os.PathLike)):
+        paths = [paths]
+    paths = [os.fspath(p) for p in paths]
+    if len(paths) != 1:
+        return paths
+    dirs, seen = [paths[0]], {os.path.realpath(paths[0])}
+    while True:
+        rec = read_record(dirs[0])
+        if not rec or not rec.get("previous"):
+            return dirs
+        prev = os.path.normpath(os.path.join(dirs[0], rec["previous"]))
+        if os.path.realpath(prev) in seen:
+            raise ChainError(f"the restart records of {paths[0]} run in a circle at {prev}")
+        if not os.path.isdir(prev):
+            raise ChainError(f"{os.path.join(dirs[0], CHAIN_FILE)} names {prev}, "
+                             "which is not there any more")
+        seen.add(os.path.realpath(prev))
+        dirs.insert(0, prev)
+
+
+def start_time(run_dir):
+    """Time at which a run folder's own (last) segment starts: from its
+    restart record, else from the last "#start at t=" header of its time
+    series, else 0."""
+    rec = read_record(run_dir)
+    if rec and "start_time" in rec:
+        return float(rec["start_time"])
+    path = os.path.join(run_dir, TS_FILE)
+    if os.path.exists(path):
+        segs = read_timeseries(path).segments
+        if segs and np.isfinite(segs[-1]["start_time"]):
+            return float(segs[-1]["start_time"])
+    return 0.0
+
+
+def _windows(dirs):
+    """Per folder: the start of its segment and the window (lo, hi] of its lines."""
+    starts = [start_time(d) for d in dirs]
+    lows = [-np.inf] + starts[1:]
+    highs = starts[1:] + [np.inf]
+    return starts, lows, highs
+
+
+def joined_timeseries(paths):
+    """The time series of a chain as one TimeSeries.
+
+    Each segment's lines in its own time window; ``segments`` holds, per
+    segment, the index of its first line, its start time and its folder.
+    """
+    dirs = segment_dirs(paths)
+    starts, lows, highs = _windows(dirs)
+    cols, segments = None, []
+    for d, start, t0, t1 in zip(dirs, starts, lows, highs):
+        path = os.path.join(d, TS_FILE)
+        if not os.path.exists(path):
+            raise FileNotFoundError(f"no time series in {d}: {path} is missing")
+        ts = read_timeseries(path)
+        sel = (ts["t"] > t0 + _EPS) & (ts["t"] <= t1 + _EPS)
+        if cols is None:
+            cols = {k: [] for k in ts.data}
+        first = sum(len(c) for c in cols["t"])
+        segments.append({"index": first, "start_time": start, "run": d})
+        for k in cols:
+            cols[k].append(ts[k][sel])
+    data = {k: np.concatenate(v) for k, v in cols.items()}
+    if len(dirs) == 1:
+        segments = ts.segments  # the file's own header pairs mark its restarts
+    return TimeSeries(data, segments)
+
+
+def joined_history(paths):
+    """The body histories of a chain as one dict of arrays.
+
+    ``time`` is absolute (segment start + the sample's time in its segment);
+    ``restarts`` lists the start times of the segments after the first.
+    """
+    dirs = segment_dirs(paths)
+    starts, lows, highs = _windows(dirs)
+    parts, header = [], None
+    for d, t0, t1 in zip(dirs, starts, highs):
+        h = read_history(Run(d).history_path)
+        header = header or dict(h.header)
+        time = h["time"] + t0
+        sel = time <= t1 + _EPS
+        part = {k: h[k][sel] for k in h.blocks}
+        part["time"] = time[sel]
+        parts.append(part)
+    out = {k: np.concatenate([p[k] for p in parts]) for k in parts[0]}
+    out["restarts"] = starts[1:]
+    out["header"] = header
+    return out
+
+
+# ---------------------------------------------------------------- restart
+
+def _check_end_files(run):
+    """Refuse a run without complete end-of-run files, naming the file."""
+    need = (("final field file", "finalfile", read_field),
+            ("statistics file", "statfile", read_statistics),
+            ("vibration history file (vfile)", "vfile", read_history),
+            ("body-state file (nfile)", "nfile", read_body))
+    for what, key, reader in need:
+        path = run.file(run.params[key])
+        if not os.path.exists(path):
+            raise ChainError(f"{run.path} has no complete end of run: the {what} {path} "
+                             "is missing (the run has not ended, was killed hard, or blew up)")
+        try:
+            f = reader(path)
+        except (RecordError, FormatError, ValueError) as exc:
+            raise ChainError(f"{run.path}: the {what} {path} is incomplete or damaged: {exc}") \
+                from None
+        if key == "finalfile":
+            field = f
+    if not np.all(np.isfinite(field["uu"])):
+        raise ChainError(f"{run.path}: the final field file holds non-finite velocities "
+                         "(the flow blew up)")
+    return field
+
+
+def _name(text, what):
+    if len(text) > NAME_WIDTH:
+        raise ChainError(f"{what} {text!r} is longer than {NAME_WIDTH} characters")
+    return text.ljust(NAME_WIDTH)
+
+
+def _set_names(names):
+    """A parameter-file line of blank-and-name fields (2X,A14) with the names."""
+    return "".join("  " + _name(n, "file name") for n in names)
+
+
+def _link(src, dst):
+    try:
+        os.link(src, dst)
+    except OSError:
+        shutil.copy2(src, dst)
+
+
+def _segment_names(n, nfl):
+    tag = f"{n:02d}"
+    snap = "DAT/snap" if len(tag) <= 2 else "DAT/s"
+    return {"stat": f"DAT/stat{tag}.dat" if len(tag) <= 2 else f"DAT/st{tag}.dat",
+            "vfile": f"DAT/vib{tag}.dat",
+            "nfile": f"DAT/body{tag}.dat" if len(tag) <= 2 else f"DAT/bd{tag}.dat",
+            "snaps": [f"{snap}{tag}_{m:03d}" for m in range(1, nfl + 1)]}
+
+
+def write_restart(run_dir, out_dir, steps, append=True):
+    """Write the case that continues *run_dir* for *steps* steps into *out_dir*.
+
+    Returns the restart record written to out_dir/restart.json.
+    """
+    run = Run(run_dir)
+    if not run.params:
+        raise ChainError(f"{run_dir} is not a run folder: {PARAM_FILE} is missing")
+    if steps < 1:
+        raise ChainError(f"--steps must be at least 1, got {steps}")
+    if steps > 99999:
+        raise ChainError(f"--steps {steps} does not fit the parameter file (at most 99999)")
+    if os.path.realpath(run_dir) == os.path.realpath(out_dir):
+        raise ChainError("--out must be a new folder, not the run itself")
+    if os.path.exists(out_dir) and (not os.path.isdir(out_dir) or os.listdir(out_dir)):
+        raise ChainError(f"{out_dir} exists and is not an empty folder")
+    field = _check_end_files(run)
+    t_end = float(field.header["t"])
+    ts_path = run.file(TS_FILE)
+    if append and not os.path.exists(ts_path):
+        raise ChainError(f"cannot append: {ts_path} is missing (use --append 0)")
+    rec = read_record(run_dir) or {}
+    segment = int(rec.get("segment", 1)) + 1
+
+    with open(run.file(PARAM_FILE), "rb") as fh:
+        raw = fh.read().decode("latin-1")
+    inf = raw.replace("\r\n", "\n").split("\n")
+    if len(inf) < 16:
+        raise ChainError(f"{run.file(PARAM_FILE)} has {len(inf)} lines, expected 16")
+    ifc, kout, snaps = read_name_list(run.file(NAME_FILE))
+    names = _segment_names(segment, len(snaps))
+    p = run.params
+    inf[0] = _set_names([p["axisfile"], p["flagfile"], INPUT_FIELD, p["finalfile"],
+                                 names["stat"]])
+    inf[8] = f"{steps:5d}" + inf[8][5:]
+    inf[9] = _set_names([INPUT_BODY, names["nfile"], names["vfile"]])
+
+    os.makedirs(os.path.join(out_dir, "DAT"), exist_ok=True)
+    for key in ("axisfile", "flagfile"):
+        dst = os.path.join(out_dir, p[key])
+        os.makedirs(os.path.dirname(dst) or out_dir, exist_ok=True)
+        shutil.copy2(run.file(p[key]), dst)
+    for name in (p["finalfile"], names["stat"], names["nfile"], names["vfile"], *names["snaps"]):
+        os.makedirs(os.path.dirname(os.path.join(out_dir, name)), exist_ok=True)
+    _link(run.file(p["finalfile"]), os.path.join(out_dir, INPUT_FIELD))
+    _link(run.file(p["nfile"]), os.path.join(out_dir, INPUT_BODY))
+
+    def write(name, lines):
+        with open(os.path.join(out_dir, name), "w", encoding="latin-1", newline="") as fh:
+            fh.write("".join(line + "\r\n" for line in lines))
+
+    write(PARAM_FILE, inf[:16])
+    write(NAME_FILE, [f"{ifc:5d}{kout:5d}{len(snaps):5d}"] +
+          [_name(s, "snapshot name") for s in names["snaps"]])
+    write("change.inf", [f"{steps:10d}"])
+    shutil.copy2(run.file("esp2.inf"), os.path.join(out_dir, "esp2.inf"))
+    with open(run.file(CONSOLE_FILE), encoding="latin-1") as fh:
+        vin = fh.read().split()[0]
+    with open(os.path.join(out_dir, CONSOLE_FILE), "w", encoding="ascii", newline="") as fh:
+        fh.write(f"{vin}\n{0 if append else 1}\n")
+    if append:
+        shutil.copy2(ts_path, os.path.join(out_dir, TS_FILE))
+    if os.path.exists(run.file(PROBE_INPUT)):
+        shutil.copy2(run.file(PROBE_INPUT), os.path.join(out_dir, PROBE_INPUT))
+        if os.path.exists(run.file(PROBE_FILE)):
+            shutil.copy2(run.file(PROBE_FILE), os.path.join(out_dir, PROBE_FILE))
+    for extra in ("case.json",):
+        if os.path.exists(run.file(extra)):
+            shutil.copy2(run.file(extra), os.path.join(out_dir, extra))
+
+    record = {"previous": os.path.relpath(os.path.abspath(run_dir), os.path.abspath(out_dir)),
+              "segment": segment, "start_time": t_end, "steps": steps,
+              "append_time_series": bool(append),
+              "inputs": {"field": INPUT_FIELD, "body": INPUT_BODY},
+              "outputs": {"stat": names["stat"], "vfile": names["vfile"],
+                          "nfile": names["nfile"], "snapshots": names["snaps"]}}
+    with open(os.path.join(out_dir, CHAIN_FILE), "w", encoding="utf-8") as fh:
+        json.dump(record, fh, indent=2)
+        fh.write("\n")
+    return record
