@@ -125,6 +125,9 @@ def test_the_chain_is_one_run_in_time(segments):
             if not ln.startswith("#")]
     assert len(rows) == 20 + n2 + 10
     assert np.all(np.diff([float(r[1]) for r in rows]) > 0)
+    points, data, segs = readers.read_probes(s3 / "DAT" / "probes.dat")
+    assert points == [(1.5, 0.0, 0.5), (2.5, 0.4, 0.5)] and len(segs) == 3
+    assert np.array_equal(data["t"], [float(r[1]) for r in rows])
 
 
 def test_summary_and_plots_of_a_chain(segments, tmp_path):

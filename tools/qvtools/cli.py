@@ -16,6 +16,10 @@ def _ts_path(path):
     return os.path.join(path, readers.TS_FILE) if os.path.isdir(path) else path
 
 
+def _probes_path(path):
+    return os.path.join(path, readers.PROBES_FILE) if os.path.isdir(path) else path
+
+
 def _default_out(path, suffix):
     base = path.rstrip("/\\") if not os.path.isdir(path) else os.path.join(path, "qv")
     return base + suffix
@@ -78,9 +82,24 @@ def cmd_plot(args):
         else:
             hist = readers.read_history(last)
             out = plots.plot_history(hist, args.output or _default_out(last, "_history.png"))
+    elif what == "probes":
+        _, data, segs = readers.read_probes(_probes_path(args.path))
+        sel = np.ones(len(data["t"]), bool) if args.tmin is None else data["t"] >= args.tmin
+        out = plots.plot_probes({k: v[sel] for k, v in data.items()},
+                                args.output or _default_out(args.path, "_probes.png"),
+                                restarts=[g["start_time"] for g in segs[1:]])
     elif what == "spectrum":
-        ts = readers.read_timeseries(_ts_path(args.path))
-        sel = np.ones(len(ts), bool) if args.tmin is None else ts["t"] >= args.tmin
+        if args.probe is not None:
+            _, data, _ = readers.read_probes(_probes_path(args.path))
+            name = f"{args.quantity}{args.probe}"
+            if name not in data:
+                raise ValueError(f"no column {name} in the probes file (probes 1.."
+                                 f"{(len(data) - 2) // 4})")
+            t, y = data["t"], data[name]
+        else:
+            ts = readers.read_timeseries(_ts_path(args.path))
+            t, y, name = ts["t"], ts["pfy"], "pfy"
+        sel = np.ones(len(t), bool) if args.tmin is None else t >= args.tmin
         vin, diam = args.vin, None
         if os.path.isdir(args.path):
             run = readers.Run(args.path)
@@ -91,10 +110,10 @@ def cmd_plot(args):
                 diam = box["y1"] - box["y0"] if box else None
             except (OSError, ValueError):
                 diam = None
-        out, fs = plots.plot_spectrum(ts["t"][sel], ts["pfy"][sel],
+        out, fs = plots.plot_spectrum(t[sel], y[sel],
                                       args.output or _default_out(args.path, "_spectrum.png"),
-                                      vin, diam)
-        print(f"shedding frequency {fs:.6g}")
+                                      vin, diam, quantity=name)
+        print(f"{'shedding' if name == 'pfy' else 'peak'} frequency {fs:.6g}")
     else:  # slice
         f = readers.read_record_file(args.path, args.kind)
         if f.kind not in ("field", "snapshot"):
@@ -171,8 +190,14 @@ def build_parser():
     q.add_argument("path", nargs="+",
                    help="run directory (a restart chain is followed back from its last "
                         "folder), the chain's folders in order, or a vibration history file")
-    q = psub.add_parser("spectrum", help="amplitude spectrum of pfy")
-    q.add_argument("path", help="run directory or time-series file")
+    q = psub.add_parser("probes", help="velocities and pressure at the probes against time")
+    q.add_argument("path", help="run directory or probes file (DAT/probes.dat)")
+    q.add_argument("--tmin", type=float, help="ignore lines before this time")
+    q = psub.add_parser("spectrum", help="amplitude spectrum of pfy or of a probe signal")
+    q.add_argument("path", help="run directory, time-series file or (with --probe) probes file")
+    q.add_argument("--probe", type=int, help="spectrum of this probe (1, 2, ...) of DAT/probes.dat")
+    q.add_argument("--quantity", choices=("u", "v", "w", "p"), default="v",
+                   help="probe signal for --probe (default v)")
     q.add_argument("--vin", type=float, help="inflow velocity (for St)")
     q.add_argument("--tmin", type=float, help="ignore lines before this time")
     q = psub.add_parser("slice", help="u or vorticity in the mid-span x-y plane")

@@ -72,8 +72,26 @@ def plot_history(hist, out, title=None, restarts=()):
     return _save(fig, out)
 
 
-def plot_spectrum(t, pfy, out, vin=None, diameter=None, title=None):
-    """Amplitude spectrum of pfy with the shedding frequency marked.
+def plot_probes(data, out, title=None, restarts=()):
+    """u, v, w and p at each probe of a probes file against time."""
+    n = (len(data) - 2) // 4
+    fig, axes = plt.subplots(4, 1, figsize=(8, 8), sharex=True)
+    for ax, q in zip(axes, "uvwp"):
+        for k in range(1, n + 1):
+            ax.plot(data["t"], data[f"{q}{k}"], lw=0.9, label=f"probe {k}")
+        for t0 in restarts:
+            ax.axvline(t0, color="0.6", ls="--", lw=0.8)
+        ax.set_ylabel(q)
+        ax.grid(alpha=0.3)
+    axes[0].legend(loc="upper right", fontsize=8)
+    axes[-1].set_xlabel("t")
+    if title:
+        axes[0].set_title(title)
+    return _save(fig, out)
+
+
+def plot_spectrum(t, pfy, out, vin=None, diameter=None, title=None, quantity="pfy"):
+    """Amplitude spectrum of pfy (or another signal) with its peak marked.
 
     Returns (out, shedding frequency).
     """
@@ -89,7 +107,7 @@ def plot_spectrum(t, pfy, out, vin=None, diameter=None, title=None):
         ax.legend(loc="upper right")
         ax.set_xlim(0, min(f[-1], 6 * fs))
     ax.set_xlabel("frequency")
-    ax.set_ylabel("amplitude of pfy")
+    ax.set_ylabel(f"amplitude of {quantity}")
     ax.grid(alpha=0.3)
     if title:
         ax.set_title(title)

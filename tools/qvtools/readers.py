@@ -247,6 +247,58 @@ def read_probe(path):
     return out
 
 
+PROBES_FILE = os.path.join("DAT", "probes.dat")
+
+
+def read_probes(path):
+    """Read "DAT/probes.dat": # header lines naming the points and columns,
+    then nn, t and u v w p per point.
+
+    Returns (points, data, segments): the points [(x, y, z), ...] of the last
+    header, a dict of column arrays (nn, t, u1, v1, w1, p1, u2, ...) and, per
+    header (a restart appends one), the index of its first line and its start
+    time.  A last line without its line end (being written) is ignored.
+    """
+    with open(path, "r", encoding="latin-1", newline="") as fh:
+        lines = fh.read().split("\n")
+    lines.pop()
+    points, names, rows, segments = [], None, [], []
+    point_re = re.compile(r"#\s*Probe\s+\d+\s*\(([^)]*)\)")
+    for n, line in enumerate(lines, 1):
+        s = line.strip()
+        if not s:
+            continue
+        if s.startswith("#"):
+            m = point_re.match(s)
+            if s.startswith("# probes of"):
+                start = float(s.rsplit("=", 1)[1]) if "=" in s else float("nan")
+                segments.append({"index": len(rows), "start_time": start})
+                points = []
+            elif m:
+                points.append(tuple(float(v) for v in m.group(1).split()))
+            elif s[1:].split()[:2] == ["nn", "t"]:
+                cols = s[1:].split()
+                if names is not None and cols != names:
+                    raise FormatError(f"{path}, line {n}: the probes changed within the file")
+                names = cols
+            continue
+        if names is None:
+            raise FormatError(f"{path}, line {n}: data before the column header")
+        vals = s.split()
+        if len(vals) != len(names):
+            raise FormatError(f"{path}, line {n}: {len(vals)} columns, expected {len(names)}")
+        try:
+            rows.append([fortran_real(v) for v in vals])
+        except FormatError as exc:
+            raise FormatError(f"{path}, line {n}: {exc}") from None
+    if names is None:
+        raise FormatError(f"{path} has no column header")
+    arr = np.array(rows, dtype=float).reshape(-1, len(names))
+    data = {name: arr[:, c] for c, name in enumerate(names)}
+    data["nn"] = data["nn"].astype(int)
+    return points, data, segments
+
+
 def read_change(path):
     """Read change.out: nt, nn, t, iter, dt, dtmin, esp."""
     lines = _lines(path)
