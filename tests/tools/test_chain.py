@@ -165,6 +165,11 @@ def test_restart_refuses_an_incomplete_run(segments, tmp_path, capsys):
     (broken / "DAT" / "final.dat").write_bytes(data[:len(data) // 2])
     assert cli.main(["restart", str(broken), "--out", str(tmp_path / "n2"), "--steps", "5"]) == 1
     assert "final field file" in capsys.readouterr().err
+    shutil.copy2(s1 / "DAT" / "final.dat", broken / "DAT" / "final.dat")
+    old = os.path.getmtime(broken / "DAT" / "final.dat") - 3600
+    os.utime(broken / "DAT" / "body.dat", (old, old))     # left from an earlier run
+    assert cli.main(["restart", str(broken), "--out", str(tmp_path / "n4"), "--steps", "5"]) == 1
+    assert "DAT/body.dat is older than the final field file" in capsys.readouterr().err
     assert cli.main(["restart", str(tmp_path), "--out", str(tmp_path / "n3"), "--steps", "5"]) == 1
     assert "not a run folder" in capsys.readouterr().err
     assert cli.main(["restart", str(s1), "--out", str(s1), "--steps", "5"]) == 1

@@ -1,5 +1,7 @@
 """Probe points from the case generator, and the probes file read back."""
 
+import os
+
 import numpy as np
 import pytest
 
@@ -63,3 +65,13 @@ def test_probes_file_with_a_restart_is_read_and_plotted(tmp_path, capsys):
     path.write_text("\n".join([h.format(t=0) for h in head] + [rows[0][:30]]) + "\n")
     with pytest.raises(readers.FormatError, match="line 5: 3 columns, expected 10"):
         readers.read_probes(path)
+
+
+def test_the_generator_prints_the_programs_path(tmp_path, capsys, monkeypatch):
+    monkeypatch.setenv("QV_PROGRAM", "/opt/qv/quivel_vib8")
+    assert cli.main(["case", "--out", str(tmp_path / "c"), "--set", "run.nt=10"]) == 0
+    assert "run there: /opt/qv/quivel_vib8 < console.in" in capsys.readouterr().out
+    monkeypatch.delenv("QV_PROGRAM")
+    assert cli.main(["case", "--out", str(tmp_path / "d"), "--set", "run.nt=10"]) == 0
+    exe = capsys.readouterr().out.split("run there: ")[1].split(" <")[0]
+    assert os.path.isabs(exe) and exe.endswith(os.path.join("build", "quivel_vib8"))

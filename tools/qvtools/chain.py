@@ -168,6 +168,12 @@ def _check_end_files(run):
                 from None
         if key == "finalfile":
             field = f
+    final = run.file(run.params["finalfile"])
+    for key in ("statfile", "vfile", "nfile"):
+        path = run.file(run.params[key])
+        if os.path.getmtime(path) < os.path.getmtime(final) - 2.0:
+            raise ChainError(f"{run.path}: {path} is older than the final field file {final}: "
+                             "a later run in this folder did not reach its end")
     if not np.all(np.isfinite(field["uu"])):
         raise ChainError(f"{run.path}: the final field file holds non-finite velocities "
                          "(the flow blew up)")
@@ -217,6 +223,10 @@ def write_restart(run_dir, out_dir, steps, append=True):
         raise ChainError("--out must be a new folder, not the run itself")
     if os.path.exists(out_dir) and (not os.path.isdir(out_dir) or os.listdir(out_dir)):
         raise ChainError(f"{out_dir} exists and is not an empty folder")
+    from .monitor import process_running
+    if process_running(run_dir):
+        raise ChainError(f"{run_dir} is still running: continue it once it has ended "
+                         "(SIGTERM ends it after the current step with its end-of-run files)")
     field = _check_end_files(run)
     t_end = float(field.header["t"])
     ts_path = run.file(TS_FILE)
