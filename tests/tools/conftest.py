@@ -12,6 +12,16 @@ sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
 from qvtools.columns import fmt_e  # noqa: E402
 from qvtools.records import pack_record, write_records  # noqa: E402
 
+
+def need_vtk():
+    """VTK's Python module; its absence fails the test (never a silent skip)."""
+    try:
+        import vtk
+    except ImportError:
+        pytest.fail("VTK for Python is missing: apt-get install python3-vtk9 "
+                    "(scripts/test.sh installs it)", pytrace=False)
+    return vtk
+
 # grid of 7 x 6 x 5 grid lines (6 x 5 x 4 cells); body = cell column i=2, j=2 (0-based), all k
 X = [0.0, 1.0, 2.0, 2.5, 3.0, 4.0, 6.0]
 Y = [0.0, 1.0, 1.5, 2.2, 3.0, 4.0]

@@ -24,7 +24,7 @@ def program():
 def run(tmp_path_factory):
     exe = program()
     if exe is None:
-        pytest.skip("the program is not built")
+        pytest.fail("the program is not built: run scripts/test.sh (or set QV_PROGRAM)", pytrace=False)
     d = tmp_path_factory.mktemp("prog") / "run"
     recipe = {
         "name": "tiny",
@@ -82,7 +82,8 @@ def test_text_outputs(run):
 
 
 def test_vtk_round_trip_of_a_real_field(run, tmp_path):
-    vtk = pytest.importorskip("vtk")
+    from conftest import need_vtk
+    vtk = need_vtk()
     from vtk.util.numpy_support import vtk_to_numpy
     out = tmp_path / "final.vtr"
     vtk_export.export(run.final_path, out, run=run.path)

@@ -3,7 +3,9 @@
 import numpy as np
 import pytest
 
-vtk = pytest.importorskip("vtk")
+from conftest import need_vtk  # noqa: E402
+
+vtk = need_vtk()
 from vtk.util.numpy_support import vtk_to_numpy  # noqa: E402
 
 import conftest as c  # noqa: E402
