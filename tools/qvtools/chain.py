@@ -22,12 +22,12 @@ import numpy as np
 from .readers import (CONSOLE_FILE, NAME_FILE, PARAM_FILE, TS_FILE, FormatError, Run,
                       TimeSeries, read_body, read_field, read_history, read_name_list,
                       read_statistics, read_timeseries)
+from .columns import PARAM_LAYOUT, fmt_a, format_line
 from .records import RecordError
 
 CHAIN_FILE = "restart.json"
 PROBE_INPUT = "probes.inf"
 PROBE_FILE = os.path.join("DAT", "probes.dat")
-NAME_WIDTH = 14
 # Inputs of a continuation, linked to the earlier run's end-of-run files.
 INPUT_FIELD = "DAT/in_fld.dat"
 INPUT_BODY = "DAT/in_bdy.dat"
@@ -180,17 +180,6 @@ def _check_end_files(run):
     return field
 
 
-def _name(text, what):
-    if len(text) > NAME_WIDTH:
-        raise ChainError(f"{what} {text!r} is longer than {NAME_WIDTH} characters")
-    return text.ljust(NAME_WIDTH)
-
-
-def _set_names(names):
-    """A parameter-file line of blank-and-name fields (2X,A14) with the names."""
-    return "".join("  " + _name(n, "file name") for n in names)
-
-
 def _link(src, dst):
     try:
         os.link(src, dst)
@@ -243,10 +232,14 @@ def write_restart(run_dir, out_dir, steps, append=True):
     ifc, kout, snaps = read_name_list(run.file(NAME_FILE))
     names = _segment_names(segment, len(snaps))
     p = run.params
-    inf[0] = _set_names([p["axisfile"], p["flagfile"], INPUT_FIELD, p["finalfile"],
-                                 names["stat"]])
-    inf[8] = f"{steps:5d}" + inf[8][5:]
-    inf[9] = _set_names([INPUT_BODY, names["nfile"], names["vfile"]])
+    # lines 1, 9 and 10 anew; every other line exactly as RUN had it
+    try:
+        inf[0] = format_line([p["axisfile"], p["flagfile"], INPUT_FIELD, p["finalfile"],
+                              names["stat"]], PARAM_LAYOUT[0][1])
+        inf[8] = format_line([steps], PARAM_LAYOUT[8][1])
+        inf[9] = format_line([INPUT_BODY, names["nfile"], names["vfile"]], PARAM_LAYOUT[9][1])
+    except ValueError as exc:
+        raise ChainError(f"{run.file(PARAM_FILE)}: {exc}") from None
 
     os.makedirs(os.path.join(out_dir, "DAT"), exist_ok=True)
     for key in ("axisfile", "flagfile"):
@@ -264,7 +257,7 @@ def write_restart(run_dir, out_dir, steps, append=True):
 
     write(PARAM_FILE, inf[:16])
     write(NAME_FILE, [f"{ifc:5d}{kout:5d}{len(snaps):5d}"] +
-          [_name(s, "snapshot name") for s in names["snaps"]])
+          [fmt_a(s, what="snapshot name") for s in names["snaps"]])
     write("change.inf", [f"{steps:10d}"])
     shutil.copy2(run.file("esp2.inf"), os.path.join(out_dir, "esp2.inf"))
     with open(run.file(CONSOLE_FILE), encoding="latin-1") as fh:
