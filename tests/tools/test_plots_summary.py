@@ -32,7 +32,7 @@ def test_spectrum_peak_height_and_off_bin_frequency():
 
 
 def test_summary_coefficients(run_dir):
-    s = summarize(run_dir)
+    s = summarize(run_dir, tmin=0.0)
     area = 0.7 * 2.0                                  # body: y 1.5..2.2, z 0..2
     q = 0.5 * c.VIN ** 2 * area
     assert s["frontal_area"] == pytest.approx(area) and s["body_height_D"] == pytest.approx(0.7)
@@ -47,6 +47,12 @@ def test_summary_coefficients(run_dir):
     assert s2["cd_mean"] == pytest.approx(s["cd_mean"] / 4, rel=1e-3)
     assert s2["strouhal"] == pytest.approx(s["strouhal"] / 2, rel=2e-2)
     assert s2["t_from"] == 30.0 and s2["lines"] == 301
+    # by default the window starts where the lift has settled: here, a sine
+    # from t = 0, at its first whole cycle
+    s3 = summarize(run_dir)
+    assert s3["t_from"] == pytest.approx(1 / c.F_SHED, abs=0.11)
+    assert "within 10%" in s3["window_rule"]
+    assert s3["cycles"] == pytest.approx(c.F_SHED * (60 - s3["t_from"]), rel=0.02)
     os.remove(run_dir / "console.in")
     s3 = summarize(run_dir)
     assert s3["cd_mean"] is None and any("Vin" in n for n in s3["notes"])

@@ -99,5 +99,5 @@ def test_vtk_round_trip_of_a_real_field(run, tmp_path):
 
 
 def test_summary_of_a_real_run(run):
-    s = summary.summarize(run.path)
+    s = summary.summarize(run.path, tmin=0.0)
     assert s["lines"] == 3 and s["vin"] == 1.0 and not s["notes"]

@@ -49,17 +49,54 @@ def cmd_info(args):
 
 
 def cmd_vtk(args):
-    from .vtk_export import export
+    from .vtk_export import export, write_pvd
     if args.output and len(args.files) > 1:
         raise ValueError("-o names one output file: give one input or use --outdir")
+    series = []
+    if args.outdir:
+        os.makedirs(args.outdir, exist_ok=True)
     for path in args.files:
         out = args.output
         if out is None:
             out = os.path.basename(path) + ".vtr"
             out = os.path.join(args.outdir or os.path.dirname(path) or ".", out)
-        export(path, out, args.axis, args.flag, args.run, args.kind, args.encoding)
+        export(path, out, args.axis, args.flag, args.run, args.kind, args.encoding,
+               args.compress)
         print(f"wrote {out}")
+        rec = readers.read_record_file(path, args.kind)
+        if rec.kind != "statistics":
+            series.append((rec.header["t"], out))
+    if len(series) > 1 or (args.pvd and series):
+        times = [t for t, _ in series]
+        if len(set(times)) != len(times):
+            print("qv: warning: several files have the same time; ParaView shows one "
+                  "of them per time", file=sys.stderr)
+        pvd = args.pvd or os.path.join(args.outdir or os.path.dirname(series[0][1]) or ".",
+                                       "series.pvd")
+        write_pvd(pvd, series)
+        print(f"wrote {pvd} ({len(series)} times)")
     return 0
+
+
+def _run_geometry(path, vin=None):
+    """(Vin, D, frontal area) of a run directory, None where unknown."""
+    if not os.path.isdir(path):
+        return vin, None, None
+    run = readers.Run(path)
+    if vin is None and os.path.exists(run.file(readers.CONSOLE_FILE)):
+        vin = run.vin()
+    try:
+        box = readers.body_box(run.axis(), run.flags())
+    except (OSError, ValueError):
+        box = None
+    if not box:
+        return vin, None, None
+    d = box["y1"] - box["y0"]
+    return vin, d, d * (box["z1"] - box["z0"])
+
+
+def _run_name(path):
+    return os.path.basename(os.path.abspath(path.rstrip("/\\")))
 
 
 def cmd_plot(args):
@@ -72,16 +109,20 @@ def cmd_plot(args):
         if len(paths) > 1 and not runs:
             raise ValueError("several paths are the run folders of a restart chain")
         last = paths[-1]
+        name = _run_name(last)
         if what == "ts":
             ts = chain.joined_timeseries(paths) if runs else readers.read_timeseries(last)
-            out = plots.plot_timeseries(ts, args.output or _default_out(last, "_ts.png"))
+            vin, diam, area = _run_geometry(last, args.vin)
+            out = plots.plot_timeseries(ts, args.output or _default_out(last, "_ts.png"),
+                                        f"{name}: loads and displacements", vin, diam, area)
         elif runs:
             hist = chain.joined_history(paths)
             out = plots.plot_history(hist, args.output or _default_out(last, "_history.png"),
-                                     restarts=hist["restarts"])
+                                     f"{name}: body motion", restarts=hist["restarts"])
         else:
             hist = readers.read_history(last)
-            out = plots.plot_history(hist, args.output or _default_out(last, "_history.png"))
+            out = plots.plot_history(hist, args.output or _default_out(last, "_history.png"),
+                                     f"{name}: body motion")
     elif what == "probes":
         _, data, segs = readers.read_probes(_probes_path(args.path))
         sel = np.ones(len(data["t"]), bool) if args.tmin is None else data["t"] >= args.tmin
@@ -89,6 +130,7 @@ def cmd_plot(args):
                                 args.output or _default_out(args.path, "_probes.png"),
                                 restarts=[g["start_time"] for g in segs[1:]])
     elif what == "spectrum":
+        tmin = args.tmin
         if args.probe is not None:
             _, data, _ = readers.read_probes(_probes_path(args.path))
             name = f"{args.quantity}{args.probe}"
@@ -97,22 +139,21 @@ def cmd_plot(args):
                                  f"{(len(data) - 2) // 4})")
             t, y = data["t"], data[name]
         else:
+            from .summary import auto_tmin
             ts = readers.read_timeseries(_ts_path(args.path))
             t, y, name = ts["t"], ts["pfy"], "pfy"
-        sel = np.ones(len(t), bool) if args.tmin is None else t >= args.tmin
-        vin, diam = args.vin, None
-        if os.path.isdir(args.path):
-            run = readers.Run(args.path)
-            if vin is None and os.path.exists(run.file(readers.CONSOLE_FILE)):
-                vin = run.vin()
-            try:
-                box = readers.body_box(run.axis(), run.flags())
-                diam = box["y1"] - box["y0"] if box else None
-            except (OSError, ValueError):
-                diam = None
+            if tmin is None:
+                tmin, rule = auto_tmin(ts["t"], ts["pfy"], ts["pfx"], ts["ydis"])
+                print(f"window: {rule}")
+        sel = np.ones(len(t), bool) if tmin is None else t >= tmin
+        if not sel.any():
+            raise ValueError(f"no line at t >= {tmin}")
+        vin, diam, _ = _run_geometry(args.path, args.vin)
+        what_t = "lift" if name == "pfy" else name
         out, fs = plots.plot_spectrum(t[sel], y[sel],
                                       args.output or _default_out(args.path, "_spectrum.png"),
-                                      vin, diam, quantity=name)
+                                      vin, diam, f"{_run_name(args.path)}: {what_t} spectrum, "
+                                      f"t = {t[sel][0]:.4g} ... {t[sel][-1]:.4g}", quantity=name)
         print(f"{'shedding' if name == 'pfy' else 'peak'} frequency {fs:.6g}")
     else:  # slice
         f = readers.read_record_file(args.path, args.kind)
@@ -121,8 +162,10 @@ def cmd_plot(args):
         axis_path, flag_path = readers.find_grid(args.path, args.axis, args.flag, args.run)
         axis = readers.read_axis(axis_path)
         flags = readers.read_flags(flag_path)[1] if flag_path else None
+        zoom = "all" if args.full else args.zoom
         out = plots.plot_slice(f, axis, args.output or _default_out(args.path, f"_{args.quantity}.png"),
-                               flags, args.quantity, args.k)
+                               flags, args.quantity, args.k, vmin=args.vmin, vmax=args.vmax,
+                               zoom=zoom)
     print(f"wrote {out}")
     return 0
 
@@ -145,6 +188,35 @@ def cmd_restart(args):
           f"t = {rec['start_time']:.6g} for {args.steps} steps "
           f"(time series {'appended' if args.append else 'started anew'})")
     print(f"run it: cd {args.out} && {program_path()} < console.in > console.log")
+    return 0
+
+
+def cmd_surface(args):
+    from . import plots, surface
+    curves = []
+    for path in args.files:
+        cp = surface.file_cp(path, args.vin, args.k, args.axis, args.flag, args.run, args.kind)
+        base = _default_out(path, "_cp")
+        csv = args.csv if args.csv and len(args.files) == 1 else base + ".csv"
+        surface.write_csv(cp, csv)
+        window = (f", mean over t = {cp['window'][0]:.6g} ... {cp['window'][1]:.6g}"
+                  if cp["window"] else "")
+        print(f"{path}: {cp['what']}, {cp['layer']}, t = {cp['t']:.6g}{window}")
+        print(f"  p_ref = {cp['p_ref']:.6g} (cell i, j = {cp['ref_cell']}: first cell row on "
+              f"the centre line), Vin = {cp['vin']:g}")
+        for face in ("front", "top", "rear", "bottom"):
+            try:
+                print(f"  mean Cp {face:<6s} {surface.face_mean(cp, face):8.4f}")
+            except ValueError:
+                pass
+        print(f"wrote {csv}")
+        label = os.path.basename(path) + (f" (t = {cp['window'][0]:.4g} ... "
+                                          f"{cp['window'][1]:.4g})" if cp["window"]
+                                          else f" (t = {cp['t']:.4g})")
+        curves.append((label, cp))
+    png = args.output or _default_out(args.files[0], "_cp.png")
+    plots.plot_surface(curves, png, args.title)
+    print(f"wrote {png}")
     return 0
 
 
@@ -177,16 +249,21 @@ def build_parser():
     s.add_argument("--kind", choices=("field", "snapshot", "statistics"))
     s.add_argument("--encoding", choices=("raw", "base64"), default="raw",
                    help="appended raw binary (default) or inline base64")
+    s.add_argument("--compress", action="store_true", help="zlib-compress the arrays")
+    s.add_argument("--pvd", help="ParaView collection of the field and snapshot files "
+                                 "(written for two or more; default OUTDIR/series.pvd)")
     s.set_defaults(func=cmd_vtk)
 
     s = sub.add_parser("plot", help="PNG plots")
     psub = s.add_subparsers(dest="what", metavar="WHAT")
     psub.required = True
-    q = psub.add_parser("ts", help="loads and displacements against time")
+    q = psub.add_parser("ts", help="Cd, Cl, moment and displacements against time")
     q.add_argument("path", nargs="+",
                    help="run directory (a restart chain is followed back from its last "
                         "folder), the chain's folders in order, or a time-series file")
-    q = psub.add_parser("history", help="body displacement, velocity, acceleration")
+    q.add_argument("--vin", type=float, help="inflow velocity (default: console.in)")
+    q = psub.add_parser("history", help="displacement, velocity, acceleration of the "
+                                        "moving degrees of freedom")
     q.add_argument("path", nargs="+",
                    help="run directory (a restart chain is followed back from its last "
                         "folder), the chain's folders in order, or a vibration history file")
@@ -199,11 +276,17 @@ def build_parser():
     q.add_argument("--quantity", choices=("u", "v", "w", "p"), default="v",
                    help="probe signal for --probe (default v)")
     q.add_argument("--vin", type=float, help="inflow velocity (for St)")
-    q.add_argument("--tmin", type=float, help="ignore lines before this time")
+    q.add_argument("--tmin", type=float,
+                   help="ignore lines before this time (default: the summary's rule)")
     q = psub.add_parser("slice", help="u or vorticity in the mid-span x-y plane")
     q.add_argument("path", help="field or snapshot file")
     q.add_argument("--quantity", choices=("u", "vorticity"), default="u")
     q.add_argument("--k", type=int, help="cell layer from 0 (default: mid-span)")
+    q.add_argument("--vmin", type=float, help="lower colour limit (default: from the wake)")
+    q.add_argument("--vmax", type=float, help="upper colour limit (default: from the wake)")
+    q.add_argument("--zoom", type=float, nargs=4, metavar=("X0", "X1", "Y0", "Y1"),
+                   help="view box (default: 3 D upstream to 15 D downstream, 4 D aside)")
+    q.add_argument("--full", action="store_true", help="show the whole grid")
     q.add_argument("--axis")
     q.add_argument("--flag")
     q.add_argument("--run")
@@ -217,7 +300,8 @@ def build_parser():
                    help="run directory (a restart chain is followed back from its last "
                         "folder), or the chain's folders in order")
     s.add_argument("--vin", type=float, help="inflow velocity (default: console.in)")
-    s.add_argument("--tmin", type=float, help="analyse from this time on")
+    s.add_argument("--tmin", type=float,
+                   help="analyse from this time on (default: where the lift has settled)")
     s.add_argument("--json", help="JSON output (default RUN/summary.json)")
     s.set_defaults(func=cmd_summary)
 
@@ -230,6 +314,22 @@ def build_parser():
     s.add_argument("--append", type=int, choices=(0, 1), default=1,
                    help="1 (default): continue RUN's time series; 0: start it anew")
     s.set_defaults(func=cmd_restart)
+
+    s = sub.add_parser("surface", help="pressure coefficient around the body (CSV + PNG)")
+    s.add_argument("files", nargs="+", help="field, snapshot or statistics files")
+    s.add_argument("--k", type=int, help="cell layer from 0 (default: mean over the span)")
+    s.add_argument("--vin", type=float, help="inflow velocity (default: console.in)")
+    s.add_argument("--csv", help="CSV output (one input; default FILE_cp.csv)")
+    s.add_argument("-o", "--output", help="PNG of all inputs (default FILE_cp.png)")
+    s.add_argument("--title", help="title of the figure")
+    s.add_argument("--axis")
+    s.add_argument("--flag")
+    s.add_argument("--run")
+    s.add_argument("--kind", choices=("field", "snapshot", "statistics"))
+    s.set_defaults(func=cmd_surface)
+
+    from . import sweep
+    sweep.add_parser(sub)
 
     s = sub.add_parser("monitor", help="follow a running case")
     s.add_argument("run", nargs="?", default=".", help="run directory")

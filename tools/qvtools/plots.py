@@ -19,43 +19,85 @@ def _save(fig, out):
     return out
 
 
-def _segments(ax, ts):
-    """Mark where a restarted run continues the series."""
-    for seg in ts.segments[1:]:
-        if seg["index"] < len(ts):
-            ax.axvline(ts["t"][seg["index"]], color="0.6", ls="--", lw=0.8)
+def plot_timeseries(ts, out, title=None, vin=None, diameter=None, area=None):
+    """Force coefficients, moment and displacements against time.
 
-
-def plot_timeseries(ts, out, title=None):
-    """Loads (pfx, pfy, pft) and displacements (xdis, ydis) against time."""
-    fig, (a1, a2) = plt.subplots(2, 1, figsize=(8, 6), sharex=True)
-    t = ts["t"]
-    for name in ("pfx", "pfy", "pft"):
-        a1.plot(t, ts[name], lw=0.9, label=name)
-    a1.set_ylabel("load")
+    With Vin, the body depth D (extent in y) and the frontal area A known,
+    the loads are shown as Cd = pfx / (0.5 Vin^2 A), Cl = pfy / (...) and
+    Cm = pft / (0.5 Vin^2 A D), displacements as x/D, y/D and time as
+    t Vin / D; otherwise as the raw loads and the program's units."""
+    moves = any(len(ts[n]) and np.ptp(ts[n]) > 0 for n in ("xdis", "ydis"))
+    if moves:
+        fig, (a1, a2, a3) = plt.subplots(3, 1, figsize=(8, 7.5), sharex=True,
+                                         gridspec_kw={"height_ratios": [2, 1, 1.3]})
+    else:   # a fixed body: no displacement panel
+        fig, (a1, a2) = plt.subplots(2, 1, figsize=(8, 5.5), sharex=True,
+                                     gridspec_kw={"height_ratios": [2, 1]})
+        a3 = None
+    coef = bool(vin and diameter and area)
+    if coef:
+        q = 0.5 * vin * vin * area
+        tscale, lscale = vin / diameter, 1.0 / diameter
+        t = ts["t"] * tscale
+        a1.plot(t, ts["pfx"] / q, lw=0.9, label="Cd")
+        a1.plot(t, ts["pfy"] / q, lw=0.9, label="Cl")
+        a1.set_ylabel("force coefficient (-)")
+        a2.plot(t, ts["pft"] / (q * diameter), lw=0.9, color="C2")
+        a2.set_ylabel("Cm about x = y = 0 (-)")
+        labels = ("x / D", "y / D")
+        ylabel, xlabel = "displacement / D (-)", "time t Vin / D (-)"
+    else:
+        tscale, lscale = 1.0, 1.0
+        t = ts["t"]
+        a1.plot(t, ts["pfx"], lw=0.9, label="pfx")
+        a1.plot(t, ts["pfy"], lw=0.9, label="pfy")
+        a1.set_ylabel("force (pressure x area)")
+        a2.plot(t, ts["pft"], lw=0.9, color="C2")
+        a2.set_ylabel("moment pft\n(pressure x area x length)")
+        labels = ("xdis", "ydis")
+        ylabel, xlabel = "displacement (length)", "time t (length / velocity)"
     a1.legend(loc="upper right", fontsize=8)
-    for name in ("xdis", "ydis"):
-        a2.plot(t, ts[name], lw=0.9, label=name)
-    a2.set_ylabel("displacement")
-    a2.set_xlabel("t")
-    a2.legend(loc="upper right", fontsize=8)
-    for ax in (a1, a2):
-        _segments(ax, ts)
+    if a3 is not None:
+        for name, label in zip(("xdis", "ydis"), labels):
+            a3.plot(t, ts[name] * lscale, lw=0.9, label=label)
+        a3.legend(loc="upper right", fontsize=8)
+        a3.set_ylabel(ylabel)
+    (a3 or a2).set_xlabel(xlabel)
+    for ax in (a1, a2, a3) if a3 is not None else (a1, a2):
+        for seg in ts.segments[1:]:
+            if seg["index"] < len(ts):
+                ax.axvline(ts["t"][seg["index"]] * tscale, color="0.6", ls="--", lw=0.8)
         ax.grid(alpha=0.3)
-    if title:
-        a1.set_title(title)
+    a1.set_title(title or "loads and displacements")
     return _save(fig, out)
 
 
+def moving_dofs(hist, tol=1e-12):
+    """Degrees of freedom whose displacement or velocity is not constant zero."""
+    out = []
+    for dof in ("x", "y", "t"):
+        d, v = hist[dof + "dis"], hist[dof + "vel"]
+        if len(d) and (np.ptp(d) > tol or np.max(np.abs(v)) > tol):
+            out.append(dof)
+    return out
+
+
 def plot_history(hist, out, title=None, restarts=()):
-    """Displacement, velocity and acceleration of each degree of freedom;
-    the start times of restarted segments are marked."""
-    fig, axes = plt.subplots(3, 3, figsize=(10, 7), sharex=True)
+    """Displacement, velocity and acceleration of each moving degree of
+    freedom; the start times of restarted segments are marked."""
+    dofs = moving_dofs(hist)
+    if not dofs:
+        raise ValueError("no degree of freedom moves in this history: nothing to plot "
+                         "(the loads are in `plot ts`)")
+    names = {"x": ("x", "length"), "y": ("y", "length"), "t": ("rotation", "rad")}
+    fig, axes = plt.subplots(3, len(dofs), figsize=(3.6 * len(dofs) + 1.5, 7),
+                             sharex=True, squeeze=False)
     t = hist["time"]
-    for col, (dof, label) in enumerate((("x", "x"), ("y", "y"), ("t", "rotation"))):
-        for row, (suffix, what) in enumerate((("dis", "displacement"),
-                                              ("vel", "velocity"),
-                                              ("acc", "acceleration"))):
+    for col, dof in enumerate(dofs):
+        label, unit = names[dof]
+        for row, (suffix, what, per) in enumerate((("dis", "displacement", ""),
+                                                   ("vel", "velocity", " / time"),
+                                                   ("acc", "acceleration", " / time²"))):
             ax = axes[row, col]
             ax.plot(t, hist[dof + suffix], lw=0.9)
             for t0 in restarts:
@@ -63,12 +105,10 @@ def plot_history(hist, out, title=None, restarts=()):
             ax.grid(alpha=0.3)
             if row == 0:
                 ax.set_title(label)
-            if col == 0:
-                ax.set_ylabel(what)
+            ax.set_ylabel(f"{what} ({unit}{per})")
             if row == 2:
-                ax.set_xlabel("t")
-    if title:
-        fig.suptitle(title)
+                ax.set_xlabel("time t")
+    fig.suptitle(title or "body motion")
     return _save(fig, out)
 
 
@@ -100,14 +140,16 @@ def plot_spectrum(t, pfy, out, vin=None, diameter=None, title=None, quantity="pf
     fig, ax = plt.subplots(figsize=(7, 4))
     ax.plot(f, amp, lw=0.9)
     if np.isfinite(fs):
-        label = f"f = {fs:.4g}"
+        res = 1.0 / (np.max(t) - np.min(t))
+        label = f"f = {fs:.4g} (resolution {res:.2g}, {fs / res:.1f} cycles)"
         if vin and diameter:
-            label += f", St = {fs * diameter / vin:.4g}"
+            label += f"\nSt = {fs * diameter / vin:.4g}"
         ax.axvline(fs, color="r", ls="--", lw=0.9, label=label)
         ax.legend(loc="upper right")
         ax.set_xlim(0, min(f[-1], 6 * fs))
-    ax.set_xlabel("frequency")
-    ax.set_ylabel(f"amplitude of {quantity}")
+    ax.set_xlabel("frequency f (1 / time)")
+    unit = " (pressure x area)" if quantity == "pfy" else ""
+    ax.set_ylabel(f"amplitude of {quantity}{unit}")
     ax.grid(alpha=0.3)
     if title:
         ax.set_title(title)
@@ -142,24 +184,110 @@ def slice_values(f, axis, quantity="u", k=None):
     raise ValueError(f"unknown quantity {quantity!r}: use u or vorticity")
 
 
-def plot_slice(f, axis, out, flags=None, quantity="u", k=None, title=None):
-    """Streamwise velocity or z-vorticity in an x-y plane, body outlined."""
-    vals, k = slice_values(f, axis, quantity, k)
-    fig, ax = plt.subplots(figsize=(9, 4.5))
+def wake_limits(vals, axis, flags, k, quantity):
+    """Colour limits from the wake: the 1st and 99th percentiles of the
+    values within 10 D downstream of the body and 2 D of its centre line
+    (symmetric about 0 for the vorticity).  The whole field without a body."""
+    xc, yc = axis.centres(axis.x), axis.centres(axis.y)
+    sel = np.isfinite(vals)
+    if flags is not None and np.any(flags[:, :, k]):
+        ii, jj = np.nonzero(flags[:, :, k])
+        x1 = axis.x[ii.max() + 1]
+        d = axis.y[jj.max() + 1] - axis.y[jj.min()]
+        ym = 0.5 * (axis.y[jj.max() + 1] + axis.y[jj.min()])
+        wake = (xc[:, None] > x1) & (xc[:, None] < x1 + 10 * d) & \
+            (np.abs(yc[None, :] - ym) < 2 * d)
+        if np.any(wake & sel):
+            sel = wake & sel
+    v = vals[sel]
     if quantity == "vorticity":
-        lim = float(np.nanmax(np.abs(vals))) or 1.0
-        mesh = ax.pcolormesh(axis.x, axis.y, vals.T, cmap="RdBu_r", vmin=-lim, vmax=lim)
-        label = "z-vorticity"
+        lim = float(np.percentile(np.abs(v), 99)) or 1.0
+        return -lim, lim
+    lo, hi = np.percentile(v, [1, 99])
+    return float(lo), float(hi) if hi > lo else float(lo) + 1.0
+
+
+def default_zoom(axis, flags, k):
+    """From 3 D upstream to 15 D downstream of the body, 4 D to each side,
+    cut to the grid; the whole grid without a body."""
+    if flags is None or not np.any(flags[:, :, k]):
+        return (axis.x[0], axis.x[-1]), (axis.y[0], axis.y[-1])
+    ii, jj = np.nonzero(flags[:, :, k])
+    x0, x1 = axis.x[ii.min()], axis.x[ii.max() + 1]
+    y0, y1 = axis.y[jj.min()], axis.y[jj.max() + 1]
+    d = y1 - y0
+    return ((max(axis.x[0], x0 - 3 * d), min(axis.x[-1], x1 + 15 * d)),
+            (max(axis.y[0], y0 - 4 * d), min(axis.y[-1], y1 + 4 * d)))
+
+
+def plot_slice(f, axis, out, flags=None, quantity="u", k=None, title=None,
+               vmin=None, vmax=None, zoom=None):
+    """Streamwise velocity or z-vorticity in an x-y plane, body outlined and
+    its cells left blank.  Colour limits default to ``wake_limits``, the
+    view (x0, x1, y0, y1) to ``default_zoom``; zoom "all" shows the grid."""
+    vals, k = slice_values(f, axis, quantity, k)
+    vals = np.array(vals, float)
+    if flags is not None:
+        vals[flags[:, :, k] != 0] = np.nan
+    lo, hi = wake_limits(vals, axis, flags, k, quantity)
+    lo = lo if vmin is None else vmin
+    hi = hi if vmax is None else vmax
+    if zoom == "all":
+        (xa, xb), (ya, yb) = (axis.x[0], axis.x[-1]), (axis.y[0], axis.y[-1])
+    elif zoom is None:
+        (xa, xb), (ya, yb) = default_zoom(axis, flags, k)
     else:
-        mesh = ax.pcolormesh(axis.x, axis.y, vals.T, cmap="viridis")
-        label = "u"
-    fig.colorbar(mesh, ax=ax, label=label)
+        xa, xb, ya, yb = zoom
+    aspect = (yb - ya) / max(xb - xa, 1e-30)
+    fig, ax = plt.subplots(figsize=(9, max(2.5, min(7, 9 * aspect + 0.8))))
+    if quantity == "vorticity":
+        cmap, label = "RdBu_r", "z-vorticity ωz (velocity / length)"
+    else:
+        cmap, label = "viridis", "streamwise velocity u (velocity)"
+    mesh = ax.pcolormesh(axis.x, axis.y, vals.T, cmap=cmap, vmin=lo, vmax=hi)
+    fig.colorbar(mesh, ax=ax, label=label, extend="both", fraction=0.046 * aspect, pad=0.03)
     if flags is not None:
         segs = body_outline(flags[:, :, k] != 0, axis.x, axis.y)
         ax.add_collection(LineCollection(segs, colors="k", linewidths=1.2))
+    ax.set_xlim(xa, xb)
+    ax.set_ylim(ya, yb)
     ax.set_aspect("equal")
-    ax.set_xlabel("x")
-    ax.set_ylabel("y")
+    ax.set_xlabel("x (length)")
+    ax.set_ylabel("y (length)")
     zc = 0.5 * (axis.z[k] + axis.z[k + 1])
-    ax.set_title(title or f"{label} at z = {zc:.4g} (t = {f.header['t']:.4g})")
+    ax.set_title(title or f"{label.split(' (')[0]} at z = {zc:.4g}, t = {f.header['t']:.4g}")
+    return _save(fig, out)
+
+
+def plot_surface(curves, out, title=None, reference=None):
+    """Cp against the perimeter coordinate s for one or more ``surface_cp``
+    results (*curves*: list of (label, cp dict)), corners of the first
+    marked and named; *reference*: optional (label, s, cp) points."""
+    fig, ax = plt.subplots(figsize=(8, 4.5))
+    for n, (label, cp) in enumerate(curves):
+        ax.plot(cp["s"], cp["cp"], marker=".", ms=3, lw=1.0, label=label)
+    first = curves[0][1]
+    for c in first["corners"]:
+        ax.axvline(c, color="0.5", ls=":", lw=0.9)
+    # face names between corners, from the faces' normals
+    names = {(-1, 0): "front", (0, 1): "top", (1, 0): "rear", (0, -1): "bottom"}
+    bounds = list(first["corners"]) + [first["perimeter"]]
+    if not bounds or bounds[0] > 0:
+        bounds = [0.0] + bounds
+    for a, b in zip(bounds[:-1], bounds[1:]):
+        sel = (first["s"] > a) & (first["s"] < b)
+        if sel.any() and b - a > 0.05 * first["perimeter"]:
+            n0 = (int(first["nx"][sel][0]), int(first["ny"][sel][0]))
+            ax.text(0.5 * (a + b), 1.02, names[n0], transform=ax.get_xaxis_transform(),
+                    ha="center", va="bottom", fontsize=8, color="0.3")
+    if reference is not None:
+        label, s_ref, cp_ref = reference
+        ax.plot(s_ref, cp_ref, "ks", mfc="none", ms=6, label=label)
+    ax.set_xlim(0, first["perimeter"])
+    ax.set_xlabel("distance s along the perimeter from the front lower corner, clockwise "
+                  "(length)")
+    ax.set_ylabel("Cp = (p - p_ref) / (½ Vin²) (-)")
+    ax.grid(alpha=0.3)
+    ax.legend(fontsize=8, loc="lower right")
+    ax.set_title(title or "pressure coefficient around the body", pad=16)
     return _save(fig, out)

@@ -1,0 +1,410 @@
+"""Parameter sweeps: one case per value of a recipe key, run side by side.
+
+    qv sweep --recipe R --vary body.Ur=3:0.5:10 --out DIR   # write the cases
+    qv sweep run DIR [--jobs N]                              # run them (resumable)
+    qv sweep summary DIR                                     # table + plot
+    qv sweep slurm DIR                                       # Slurm job-array script
+
+DIR/sweep.json lists the cases.  Each case directory holds the case files
+and, once run, "console.log" (the program's console) and "qv_status.json"
+(state, exit code, seconds).  A case whose status is "done" with exit code 0
+is not run again; any other case is cleaned back to its case files (every
+file that was not there when the case was written is removed) and run anew,
+so an interrupted sweep resumes where it stopped.
+"""
+
+import concurrent.futures
+import json
+import math
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+import numpy as np
+
+SWEEP_FILE = "sweep.json"
+STATUS_FILE = "qv_status.json"
+LOG_FILE = "console.log"
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def parse_values(spec):
+    """Values of "A:STEP:B" (A to B inclusive) or "v1,v2,..."."""
+    try:
+        if ":" in spec:
+            a, step, b = (float(v) for v in spec.split(":"))
+            if step <= 0 or b < a:
+                raise ValueError
+            n = int(math.floor((b - a) / step + 1e-9)) + 1
+            return [round(a + m * step, 12) for m in range(n)]
+        return [float(v) for v in spec.split(",") if v.strip()]
+    except ValueError:
+        raise ValueError(f"cannot read the values {spec!r}: use A:STEP:B with STEP > 0 "
+                         f"and B >= A, or a comma-separated list") from None
+
+
+def _case_name(key, value):
+    return f"{key.split('.')[-1]}_{value:g}"
+
+
+def _manifest(folder):
+    files = []
+    for root, _, names in os.walk(folder):
+        files += [os.path.relpath(os.path.join(root, n), folder) for n in names]
+    return sorted(files)
+
+
+def create(out, recipe_path, vary, overrides=(), force=False):
+    """Write one case per value of *vary* ("key=spec") into *out*."""
+    from .casegen import CaseError, apply_override, load_recipe, write_case
+    if "=" not in vary:
+        raise ValueError(f"--vary {vary!r} is not of the form key=A:STEP:B")
+    key, spec = vary.split("=", 1)
+    values = parse_values(spec)
+    if not values:
+        raise ValueError(f"--vary {vary!r} gives no value")
+    if os.path.exists(os.path.join(out, SWEEP_FILE)) and not force:
+        raise ValueError(f"{out} already holds a sweep (use --force to write it anew)")
+    try:
+        recipe = load_recipe(recipe_path) if recipe_path else {}
+        for a in overrides:
+            apply_override(recipe, a)
+        cases = []
+        for v in values:
+            name = _case_name(key, v)
+            r = json.loads(json.dumps(recipe))
+            apply_override(r, f"{key}={json.dumps(v)}")
+            folder = os.path.join(out, name)
+            if os.path.isdir(folder):
+                shutil.rmtree(folder)
+            case = write_case(folder, r)
+            cases.append({"name": name, "value": v, "warnings": case.warnings,
+                          "files": _manifest(folder)})
+    except CaseError as exc:
+        raise ValueError(str(exc)) from None
+    record = {"recipe": recipe_path and os.path.abspath(recipe_path), "key": key,
+              "spec": spec, "overrides": list(overrides), "cases": cases}
+    with open(os.path.join(out, SWEEP_FILE), "w", encoding="utf-8") as fh:
+        json.dump(record, fh, indent=2)
+        fh.write("\n")
+    return record
+
+
+def load(folder):
+    path = os.path.join(folder, SWEEP_FILE)
+    if not os.path.exists(path):
+        raise FileNotFoundError(f"{folder} is not a sweep: {SWEEP_FILE} is missing")
+    with open(path, encoding="utf-8") as fh:
+        return json.load(fh)
+
+
+def status(folder, case):
+    path = os.path.join(folder, case["name"], STATUS_FILE)
+    if not os.path.exists(path):
+        return {"state": "new"}
+    try:
+        with open(path, encoding="utf-8") as fh:
+            return json.load(fh)
+    except (OSError, ValueError):
+        return {"state": "unknown"}
+
+
+def is_done(st):
+    return st.get("state") == "done" and st.get("rc") == 0
+
+
+def _write_status(folder, st):
+    tmp = os.path.join(folder, STATUS_FILE + ".tmp")
+    with open(tmp, "w", encoding="utf-8") as fh:
+        json.dump(st, fh)
+    os.replace(tmp, os.path.join(folder, STATUS_FILE))
+
+
+def clean(folder, case):
+    """Remove every file of the case directory that the case did not start
+    with (results of an earlier, unfinished run)."""
+    keep = set(case["files"])
+    for rel in _manifest(folder):
+        if rel not in keep:
+            os.remove(os.path.join(folder, rel))
+
+
+def find_program(program=None):
+    """The solver: *program*, $QV_PROGRAM, the repository's build, or PATH."""
+    for cand in (program, os.environ.get("QV_PROGRAM"),
+                 os.path.join(HERE, "..", "..", "build", "quivel_vib8")):
+        if cand and os.path.isfile(cand) and os.access(cand, os.X_OK):
+            return os.path.abspath(cand)
+    found = shutil.which("quivel_vib8")
+    if found:
+        return found
+    raise FileNotFoundError("the program quivel_vib8 is not found: give --program or set "
+                            "QV_PROGRAM")
+
+
+def run_case(folder, case, program):
+    """Run one case in its directory (console.in to the program, its console
+    to console.log); returns the status written."""
+    cdir = os.path.join(folder, case["name"])
+    clean(cdir, case)
+    start = time.time()
+    _write_status(cdir, {"state": "running", "started": start, "host": os.uname().nodename,
+                         "pid": os.getpid()})
+    env = dict(os.environ, OMP_NUM_THREADS="1")
+    with open(os.path.join(cdir, "console.in"), "rb") as cin, \
+            open(os.path.join(cdir, LOG_FILE), "wb") as log:
+        rc = subprocess.run([program], cwd=cdir, stdin=cin, stdout=log,
+                            stderr=subprocess.STDOUT, env=env).returncode
+    st = {"state": "done", "rc": rc, "seconds": round(time.time() - start, 3)}
+    _write_status(cdir, st)
+    return st
+
+
+def run(folder, jobs=None, program=None, only=None, out=None):
+    """Run the cases of a sweep that are not done, *jobs* at a time (default:
+    the number of cores).  *only*: a case name or index to run alone.
+    Returns the number of cases that failed."""
+    out = out or sys.stdout
+    rec = load(folder)
+    cases = rec["cases"]
+    program = find_program(program)
+    if only is not None:
+        pick = [c for n, c in enumerate(cases) if str(only) in (c["name"], str(n))]
+        if not pick:
+            raise ValueError(f"no case {only!r} in {folder} (0..{len(cases) - 1} or a name)")
+        st = run_case(folder, pick[0], program)
+        print(f"{pick[0]['name']}: exit code {st['rc']} after {st['seconds']:.1f} s", file=out)
+        return int(st["rc"] != 0)
+    todo = [c for c in cases if not is_done(status(folder, c))]
+    jobs = max(1, jobs or os.cpu_count() or 1)
+    n_all, n_done = len(cases), len(cases) - len(todo)
+    print(f"{n_all} cases, {n_done} done already, {len(todo)} to run, {jobs} at a time",
+          file=out, flush=True)
+    failed = 0
+    with concurrent.futures.ThreadPoolExecutor(max_workers=jobs) as pool:
+        futures = {pool.submit(run_case, folder, c, program): c for c in todo}
+        for fut in concurrent.futures.as_completed(futures):
+            c = futures[fut]
+            n_done += 1
+            try:
+                st = fut.result()
+            except OSError as exc:
+                st = {"rc": None, "seconds": 0.0, "error": str(exc)}
+            ok = st.get("rc") == 0
+            failed += not ok
+            what = "done" if ok else f"FAILED (exit code {st.get('rc')}, see " \
+                                     f"{os.path.join(c['name'], LOG_FILE)})"
+            print(f"[{n_done}/{n_all}] {c['name']} {what} in {st['seconds']:.1f} s",
+                  file=out, flush=True)
+    return failed
+
+
+def _natural_frequency(case_dir):
+    """(dof, natural frequency) of the first moving degree of freedom."""
+    with open(os.path.join(case_dir, "case.json"), encoding="utf-8") as fh:
+        body = json.load(fh)["derived"]["body"]
+    for d in body.get("dof", []):
+        return d, body[d]["fn"]
+    return None, None
+
+
+def summary_rows(folder, tmin=None):
+    """One dict per case: the varied value, amplitudes, frequencies,
+    coefficients (None for cases not done)."""
+    from .readers import read_timeseries
+    from .summary import dominant_frequency, summarize
+    rec = load(folder)
+    rows = []
+    for c in rec["cases"]:
+        row = {"case": c["name"], "value": c["value"], "state": "not run"}
+        st = status(folder, c)
+        rows.append(row)
+        if not is_done(st):
+            row["state"] = st.get("state", "new") if st.get("rc") in (None, 0) else \
+                f"failed ({st.get('rc')})"
+            continue
+        cdir = os.path.join(folder, c["name"])
+        s = summarize(cdir, tmin=tmin)
+        dof, fn = _natural_frequency(cdir)
+        ts = read_timeseries(os.path.join(cdir, "DAT", "quivel_vib8.ts"))
+        sel = ts["t"] >= s["t_from"]
+        col = {"x": "xdis", "y": "ydis"}.get(dof)
+        f_body = dominant_frequency(ts["t"][sel], ts[col][sel]) if col else float("nan")
+        d = s["body_height_D"] or float("nan")
+        amp = s[col + "_amp"] if col else None
+        row.update({"state": "done", "dof": dof, "A_D": amp / d if amp is not None else None,
+                    "f_body": f_body if math.isfinite(f_body) else None, "fn": fn,
+                    "f_ratio": f_body / fn if fn and math.isfinite(f_body) else None,
+                    "f_lift": s["shedding_frequency"], "St": s["strouhal"],
+                    "cd_mean": s["cd_mean"], "cl_rms": s["cl_rms"], "cycles": s["cycles"],
+                    "t_from": s["t_from"], "t_to": s["t_to"], "warnings": len(s["warnings"])})
+    return rec["key"], rows
+
+
+_COLS = [("value", "{:g}"), ("A_D", "{:.4g}"), ("f_body", "{:.4g}"), ("fn", "{:.4g}"),
+         ("f_ratio", "{:.4g}"), ("f_lift", "{:.4g}"), ("St", "{:.4g}"), ("cd_mean", "{:.4g}"),
+         ("cl_rms", "{:.4g}"), ("cycles", "{:.1f}"), ("warnings", "{}")]
+
+
+def format_rows(key, rows):
+    head = [key] + [n for n, _ in _COLS[1:]] + ["state"]
+    lines = ["  ".join(f"{h:>9s}" for h in head)]
+    for r in rows:
+        cells = [f.format(r[n]) if r.get(n) is not None else "-" for n, f in _COLS]
+        lines.append("  ".join(f"{v:>9s}" for v in cells) + f"  {r['state']:>9s}")
+    return "\n".join(lines)
+
+
+def write_csv(key, rows, path):
+    with open(path, "w", encoding="utf-8") as fh:
+        fh.write(",".join([key] + [n for n, _ in _COLS[1:]] + ["state"]) + "\n")
+        for r in rows:
+            vals = ["" if r.get(n) is None else f"{r[n]:.8g}" if isinstance(r[n], float)
+                    else str(r[n]) for n, _ in _COLS]
+            fh.write(",".join(vals + [r["state"]]) + "\n")
+    return path
+
+
+def plot_rows(key, rows, path, title=None):
+    """Amplitude and frequency ratio against the varied value."""
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+    done = [r for r in rows if r["state"] == "done"]
+    v = np.array([r["value"] for r in done], float)
+
+    def col(name):
+        return np.array([np.nan if r.get(name) is None else r[name] for r in done], float)
+
+    fig, (a1, a2) = plt.subplots(2, 1, figsize=(6.5, 6), sharex=True)
+    dof = next((r["dof"] for r in done if r.get("dof")), None)
+    a1.plot(v, col("A_D"), "o-")
+    a1.set_ylabel(f"amplitude A_{dof or '?'} / D (-)\n(half peak-to-peak)")
+    a1.set_ylim(bottom=0)
+    if np.any(np.isfinite(col("f_ratio"))):
+        a2.plot(v, col("f_ratio"), "o-", label="body f / fn")
+        a2.plot(v, col("f_lift") / col("fn"), "s--", mfc="none", label="lift f / fn")
+        a2.axhline(1.0, color="0.5", lw=0.8, ls=":")
+        a2.set_ylabel("frequency ratio f / fn (-)")
+        a2.legend(fontsize=8)
+    else:
+        a2.plot(v, col("St"), "o-")
+        a2.set_ylabel("St = f D / Vin (-)")
+    a2.set_xlabel(f"{key} (-)" if key.endswith(("Ur", "Re", "mass_ratio", "zeta"))
+                  else key)
+    for ax in (a1, a2):
+        ax.grid(alpha=0.3)
+    a1.set_title(title or f"sweep of {key}")
+    fig.tight_layout()
+    fig.savefig(path, dpi=110)
+    plt.close(fig)
+    return path
+
+
+def slurm_script(folder, program=None, time_limit="24:00:00", partition=None,
+                 account=None, python=None):
+    """Write DIR/sweep.sbatch: a job array with one task per case, each
+    running `qv sweep run DIR --case N`, the command `qv sweep run` uses."""
+    rec = load(folder)
+    folder = os.path.abspath(folder)
+    program = os.path.abspath(program) if program else find_program(None)
+    qv = os.path.abspath(os.path.join(HERE, "..", "qv"))
+    python = python or sys.executable or "/usr/bin/python3"
+    n = len(rec["cases"])
+    name = "qv-" + os.path.basename(folder.rstrip("/"))
+    lines = ["#!/bin/bash",
+             f"#SBATCH --job-name={name}",
+             f"#SBATCH --array=0-{n - 1}",
+             "#SBATCH --ntasks=1",
+             "#SBATCH --cpus-per-task=1",
+             f"#SBATCH --time={time_limit}",
+             f"#SBATCH --output={folder}/slurm-%A_%a.out"]
+    if partition:
+        lines.append(f"#SBATCH --partition={partition}")
+    if account:
+        lines.append(f"#SBATCH --account={account}")
+    lines += ["# one task per case of the sweep; the case's own console goes to",
+              f"# {folder}/CASE/console.log, its state to CASE/{STATUS_FILE}",
+              "set -euo pipefail",
+              "export OMP_NUM_THREADS=1",
+              f"exec {_q(python)} {_q(qv)} sweep run {_q(folder)} --case "
+              f"\"$SLURM_ARRAY_TASK_ID\" --program {_q(program)}"]
+    path = os.path.join(folder, "sweep.sbatch")
+    with open(path, "w", encoding="utf-8") as fh:
+        fh.write("\n".join(lines) + "\n")
+    os.chmod(path, 0o755)
+    return path
+
+
+def _q(text):
+    import shlex
+    return shlex.quote(text)
+
+
+# ---------------------------------------------------------------- command line
+
+ACTIONS = ("run", "summary", "slurm")
+
+
+def add_parser(sub):
+    s = sub.add_parser(
+        "sweep", help="parameter sweeps: write, run, summarise, Slurm script",
+        description="qv sweep --recipe R --vary KEY=A:STEP:B --out DIR writes one case "
+                    "per value; qv sweep run DIR runs them (resumable); qv sweep summary "
+                    "DIR tabulates and plots them; qv sweep slurm DIR writes a job-array "
+                    "script.")
+    s.add_argument("action", nargs="*", metavar="run|summary|slurm DIR",
+                   help="what to do with the sweep in DIR (nothing: write a new sweep)")
+    s.add_argument("--recipe", help="recipe of the cases (new sweep)")
+    s.add_argument("--vary", help="KEY=A:STEP:B or KEY=v1,v2,... (new sweep)")
+    s.add_argument("--out", help="sweep directory to write (new sweep)")
+    s.add_argument("--set", dest="overrides", action="append", default=[],
+                   metavar="KEY=VALUE", help="recipe override for every case (repeatable)")
+    s.add_argument("--force", action="store_true", help="write over an existing sweep")
+    s.add_argument("--jobs", type=int, help="cases at a time (run; default: the cores)")
+    s.add_argument("--case", help="run only this case, by index from 0 or name (run)")
+    s.add_argument("--program", help="the solver (default: $QV_PROGRAM or build/quivel_vib8)")
+    s.add_argument("--tmin", type=float, help="analysis window start (summary; default: "
+                                               "each case's settled start)")
+    s.add_argument("-o", "--output", help="PNG of the summary (default DIR/sweep_summary.png)")
+    s.add_argument("--time", default="24:00:00", help="Slurm time limit per case")
+    s.add_argument("--partition", help="Slurm partition")
+    s.add_argument("--account", help="Slurm account")
+    s.set_defaults(func=main)
+    return s
+
+
+def main(args):
+    act = args.action
+    if not act:
+        if not (args.vary and args.out):
+            raise ValueError("a new sweep needs --vary KEY=A:STEP:B and --out DIR")
+        rec = create(args.out, args.recipe, args.vary, args.overrides, args.force)
+        for c in rec["cases"]:
+            for w in c["warnings"]:
+                print(f"qv: warning: {c['name']}: {w}", file=sys.stderr)
+        values = ", ".join(f"{c['value']:g}" for c in rec["cases"])
+        print(f"wrote {len(rec['cases'])} cases of {rec['key']} = {values} to {args.out}")
+        print(f"run them with: tools/qv sweep run {args.out}")
+        return 0
+    if len(act) != 2 or act[0] not in ACTIONS:
+        raise ValueError(f"use: qv sweep {{run|summary|slurm}} DIR, not {' '.join(act)}")
+    what, folder = act
+    if what == "run":
+        failed = run(folder, args.jobs, args.program, args.case)
+        return 1 if failed else 0
+    if what == "summary":
+        key, rows = summary_rows(folder, args.tmin)
+        print(format_rows(key, rows))
+        csv = write_csv(key, rows, os.path.join(folder, "sweep_summary.csv"))
+        print(f"wrote {csv}")
+        if any(r["state"] == "done" for r in rows):
+            png = plot_rows(key, rows, args.output or os.path.join(folder, "sweep_summary.png"),
+                            f"{os.path.basename(os.path.abspath(folder))}: response against {key}")
+            print(f"wrote {png}")
+        return 0
+    path = slurm_script(folder, args.program, args.time, args.partition, args.account)
+    print(f"wrote {path}; submit with: sbatch {path}")
+    return 0
