@@ -10,29 +10,19 @@
 //    the ends and next to the body;
 // 5. viscous term: (1/Re + nu) Laplacian + eddy-viscosity gradient terms,
 //    with nut copied into body cells next to the fluid as it goes.
-#include <algorithm>
-#include <array>
-#include <vector>
+//
+// This file is the recipe, one point after the other in the defining
+// order.  The program runs the tuned kernel of momentum_kernel.cpp, which
+// gives the same bits.
+#include "solver/momentum.hpp"
 
 #include "solver/solver.hpp"
 
-namespace qv {
+namespace qv::mom {
 namespace {
 
-using Weights = std::array<double, 4>;
-
-struct Axis {
-  const Line* X;   // grid-line coordinates
-  const Line* W;   // cell widths
-  const Line* C;   // centre distances
-  int lo, hi;      // first and last active index of the direction
-  bool walls;      // non-periodic (y, z) or always (x)
-  // own[m]: face points; cross[m]: cell centres.  [0] backward, [1] forward set.
-  std::array<Weights, 2>* own;    // per index, in the store's work space
-  std::array<Weights, 2>* cross;
-};
-
-// Signed distance s(a) - s(b) between points of one direction.
+// Signed distance s(a) - s(b) between points of one direction: face
+// points, or cell centres formed as half-sums of face coordinates.
 inline double face_diff(const Line& X, int a, int b) { return X(a) - X(b); }
 inline double centre_diff(const Line& X, int a, int b) {
   if (a == b + 1) return (X(a + 1) - X(b)) * 0.5;
@@ -41,7 +31,9 @@ inline double centre_diff(const Line& X, int a, int b) {
 }
 
 // Weights of the derivative at point c of the cubic through points
-// first..first+3.
+// first..first+3: for a point n other than c, the product of (s(c) - s(p))
+// over the two other points over the product of (s(n) - s(p)) over the
+// three points p != n; for c itself, the sum of 1/(s(c) - s(p)).
 template <class Diff>
 Weights cubic_weights(int c, int first, Diff diff) {
   Weights w{};
@@ -71,17 +63,16 @@ Weights cubic_weights(int c, int first, Diff diff) {
   return w;
 }
 
-void build_weights(Axis& a, int last_own, int last_cross) {
-  const Line& X = *a.X;
+void build_weights(const Line& X, WeightSets* own, WeightSets* cross, int lo, int last_own, int last_cross) {
   auto fd = [&](int p, int q) { return face_diff(X, p, q); };
   auto cd = [&](int p, int q) { return centre_diff(X, p, q); };
-  for (int m = a.lo; m <= last_own; ++m) {
-    a.own[static_cast<std::size_t>(m)][0] = cubic_weights(m, m - 2, fd);
-    a.own[static_cast<std::size_t>(m)][1] = cubic_weights(m, m - 1, fd);
+  for (int m = lo; m <= last_own; ++m) {
+    own[static_cast<std::size_t>(m)][0] = cubic_weights(m, m - 2, fd);
+    own[static_cast<std::size_t>(m)][1] = cubic_weights(m, m - 1, fd);
   }
-  for (int m = a.lo; m <= last_cross; ++m) {
-    a.cross[static_cast<std::size_t>(m)][0] = cubic_weights(m, m - 2, cd);
-    a.cross[static_cast<std::size_t>(m)][1] = cubic_weights(m, m - 1, cd);
+  for (int m = lo; m <= last_cross; ++m) {
+    cross[static_cast<std::size_t>(m)][0] = cubic_weights(m, m - 2, cd);
+    cross[static_cast<std::size_t>(m)][1] = cubic_weights(m, m - 1, cd);
   }
 }
 
@@ -89,264 +80,241 @@ inline double apply(const Weights& w, double q0, double q1, double q2, double q3
   return w[0] * q0 + w[1] * q1 + w[2] * q2 + w[3] * q3;
 }
 
-struct Sweep {
-  Store& s;
-  Axis ax[3];
-  Field* comp[3];
-
-  explicit Sweep(Store& st) : s(st) {
-    comp[0] = &s.uu;
-    comp[1] = &s.vv;
-    comp[2] = &s.ww;
-    const std::size_t n = kMaxI + 1;
-    Store::CubicWeights* w = s.work_weights.data();
-    ax[0] = Axis{&s.x, &s.dx, &s.dxc, s.is, s.ie, true, w, w + n};
-    ax[1] = Axis{&s.y, &s.dy, &s.dyc, s.js, s.je, s.iyper != 0, w + 2 * n, w + 3 * n};
-    ax[2] = Axis{&s.z, &s.dz, &s.dzc, s.ks, s.ke, s.izper != 0, w + 4 * n, w + 5 * n};
-    build_weights(ax[0], s.ie - 1, s.ie - 1);
-    build_weights(ax[1], s.je, s.je - 1);
-    build_weights(ax[2], s.ke, s.ke - 1);
-  }
-
-  template <int D>
-  void run();
-};
-
-template <int D>
-void Sweep::run() {
-  Store& st = s;
-  Field& q = *comp[D];
-  Field& f = D == 0 ? st.fu : (D == 1 ? st.fv : st.fw);
-  const double rRe = 1 / st.Re;
-  const int i2 = st.ie - 1;
-  const int j2 = D == 1 ? st.je : st.je - 1;
-  const int k2 = D == 2 ? st.ke : st.ke - 1;
-  const Line& WD = *ax[D].W;
-  const Line& CD = *ax[D].C;
-  // every field shares the store's box, so one linear index and one set of
-  // strides serve them all
-  const std::ptrdiff_t sd[3] = {static_cast<std::ptrdiff_t>(q.stride_i()), static_cast<std::ptrdiff_t>(q.stride_j()),
-                                1};
-  const std::ptrdiff_t e = sd[D];
-  const double* vel[3] = {comp[0]->data(), comp[1]->data(), comp[2]->data()};
-  double* fd = f.data();
-  double* nut = st.nut.data();
-  const std::int32_t* fl = st.iflag.data();
-  const std::int32_t* near = st.near_body.data();
-
-  for (int i = st.is; i <= i2; ++i)
-    for (int j = st.js; j <= j2; ++j)
-      for (int k = st.ks; k <= k2; ++k) {
-        const int m[3] = {i, j, k};
-        const std::ptrdiff_t cQ = static_cast<std::ptrdiff_t>(q.index(i, j, k));
-        const std::ptrdiff_t cP = cQ - e;
-        const bool bQ = fl[cQ] != 0;
-        const bool bP = fl[cP] != 0;
-        if (bQ && bP) {
-          fd[cQ] = 0;
-          continue;
-        }
-        // every ghost target lies within two cells of the point: far from
-        // the body the rules have nothing to write, and no flag around the
-        // point is set
-        const bool nb = near[cQ] != 0;
-        if (nb) {
-          reflect_A(st, D, i, j, k);
-          reflect_B(st, i, j, k);
-          reflect_C(st, i, j, k);
-          reflect_D(st, i, j, k);
-          reflect_E(st, i, j, k);
-          reflect_F(st, i, j, k);
-          reflect_G(st, i, j, k);
-        }
-
-        // values of the swept component along each direction, m-2..m+2
-        const double* qp = vel[D] + cQ;
-        auto qa = [&](int c, int off) { return qp[off * sd[c]]; };
-        const double qc = qp[0];
-
-        // advecting velocities
-        double a[3];
-        a[D] = qc;
-        for (int c = 0; c < 3; ++c) {
-          if (c == D) continue;
-          const double* w = vel[c];
-          const double sq = w[cQ] + w[cQ + sd[c]];
-          const double sp = w[cP] + w[cP + sd[c]];
-          a[c] = (sq * WD(m[D] - 1) + sp * WD(m[D])) / (WD(m[D] - 1) + WD(m[D])) * 0.5;
-        }
-
-        // convective derivatives
-        double conv = 0;
-        for (int c = 0; c < 3; ++c) {
-          const Axis& A = ax[c];
-          const int mc = m[c];
-          bool back_fb, fwd_fb;
-          double hm, hp;
-          const Weights* wts;
-          if (c == D) {
-            back_fb = A.walls && mc == A.lo;
-            fwd_fb = c == 0 ? mc == A.hi - 1 : (A.walls && mc == A.hi);
-            hm = (*A.W)(mc - 1);
-            hp = (*A.W)(mc);
-            wts = A.own[static_cast<std::size_t>(mc)].data();
-          } else {
-            int mk = 0;
-            if (nb) {
-              if (fl[cQ - sd[c]] != 0)
-                mk = 2;
-              else if (fl[cQ + sd[c]] != 0)
-                mk = 1;
-            }
-            back_fb = mk == 2 || (A.walls && mc == A.lo);
-            fwd_fb = mk == 1 || (A.walls && mc == A.hi - 1);
-            hm = (*A.C)(mc);
-            hp = (*A.C)(mc + 1);
-            wts = A.cross[static_cast<std::size_t>(mc)].data();
-          }
-          double Dq;
-          if (a[c] >= 0) {
-            if (back_fb)
-              Dq = (qc - qa(c, -1)) / hm;
-            else
-              Dq = apply(wts[0], qa(c, -2), qa(c, -1), qc, qa(c, 1));
-          } else {
-            if (fwd_fb)
-              Dq = (qa(c, 1) - qc) / hp;
-            else
-              Dq = apply(wts[1], qa(c, -1), qc, qa(c, 1), qa(c, 2));
-          }
-          const double cc = a[c] * Dq;
-          conv = c == 0 ? cc : conv + cc;
-        }
-
-        // viscous: first differences, Laplacian, central derivatives
-        double lap = 0, g[3], od[3];
-        for (int c = 0; c < 3; ++c) {
-          const Axis& A = ax[c];
-          const int mc = m[c];
-          double dp, dm, div;
-          if (c == D) {
-            dp = (qa(c, 1) - qc) / (*A.W)(mc);
-            dm = (qc - qa(c, -1)) / (*A.W)(mc - 1);
-            div = (*A.C)(mc);
-          } else {
-            dp = (qa(c, 1) - qc) / (*A.C)(mc + 1);
-            dm = (qc - qa(c, -1)) / (*A.C)(mc);
-            div = ((*A.C)(mc) + (*A.C)(mc + 1)) / 2;
-          }
-          const double term = (dp - dm) / div;
-          lap = c == 0 ? term : lap + term;
-          g[c] = (dp + dm) * 0.5;
-          // derivative along the own direction of the component c
-          if (c != D) {
-            const double* w = vel[c];
-            od[c] = ((w[cQ] + w[cQ + sd[c]]) / 2 - (w[cP] + w[cP + sd[c]]) / 2) / CD(m[D]);
-          } else {
-            od[c] = 0;
-          }
-        }
-
-        // eddy viscosity at the point and its gradient
-        double& nQ = nut[cQ];
-        double& nP = nut[cP];
-        if (bQ && !bP) nQ = nP;
-        if (bP && !bQ) nP = nQ;
-        const double wP = WD(m[D]), wQ = WD(m[D] - 1), cD = CD(m[D]);
-        const double nu = (nP * wP + nQ * wQ) / (cD * 2);
-        double G[3];
-        G[D] = (nQ - nP) / cD;
-        for (int c = 0; c < 3; ++c) {
-          if (c == D) continue;
-          const std::ptrdiff_t ec = sd[c];
-          double& nQp = nut[cQ + ec];
-          double& nQm = nut[cQ - ec];
-          double& nPp = nut[cP + ec];
-          double& nPm = nut[cP - ec];
-          double np, nm;
-          if (!nb) {
-            np = (nPp * wP + nQp * wQ) / (cD * 2);
-            nm = (nPm * wP + nQm * wQ) / (cD * 2);
-          } else {
-            const bool bQp = fl[cQ + ec] != 0, bQm = fl[cQ - ec] != 0;
-            const bool bPp = fl[cP + ec] != 0, bPm = fl[cP - ec] != 0;
-            if (bQp && !bQ) nQp = nQ;
-            if (bQm && !bQ) nQm = nQ;
-            if (bPp && !bP) nPp = nP;
-            if (bPm && !bP) nPm = nP;
-            np = (nPp * wP + nQp * wQ) / (cD * 2);
-            nm = (nPm * wP + nQm * wQ) / (cD * 2);
-            if (bPp && !bQp) np = nQp;
-            if (bQp && !bPp) np = nPp;
-            if (bPm && !bQm) nm = nQm;
-            if (bQm && !bPm) nm = nPm;
-            if (bQp && bPp) {
-              if (bQ && !bP) np = nP;
-              if (bP && !bQ) np = nQ;
-            }
-            if (bQm && bPm) {
-              if (bQ && !bP) nm = nP;
-              if (bP && !bQ) nm = nQ;
-            }
-          }
-          const Line& Wc = *ax[c].W;
-          const int mc = m[c];
-          G[c] = (np - nm) / ((Wc(mc - 1) + Wc(mc + 1)) / 2 + Wc(mc));
-        }
-
-        double r = -conv + (rRe + nu) * lap;
-        for (int c = 0; c < 3; ++c) {
-          if (c == D)
-            r = r + 2 * G[c] * g[c];
-          else
-            r = r + G[c] * (od[c] + g[c]);
-        }
-        fd[cQ] = r;
-      }
+// Velocity along the swept component's direction c: the cell-centre
+// value of component c (its two faces summed: sq in Q, sp in P),
+// interpolated linearly to the face between P and Q; wQ, wP are the widths
+// of P and Q (each weights the other cell).
+inline double advecting_velocity(double sq, double sp, double wQ, double wP) {
+  return (sq * wQ + sp * wP) / (wQ + wP) * 0.5;
 }
 
-// near_body = 1 where a body cell lies within two cells in every direction
-// (a 5 x 5 x 5 neighbourhood), by three one-dimensional passes.
-void mark_near_body(Store& s) {
-  Flags& n = s.near_body;
-  const Flags& f = s.iflag;
-  const int ni = f.ni(), nj = f.nj(), nk = f.nk();
-  int line[kMaxI + 1];
-  for (int i = 1; i <= ni; ++i)
-    for (int j = 1; j <= nj; ++j)
-      for (int k = 1; k <= nk; ++k) {
-        int b = 0;
-        for (int d = std::max(1, k - 2); d <= std::min(nk, k + 2); ++d) b |= f(i, j, d) != 0;
-        n(i, j, k) = b;
-      }
-  for (int i = 1; i <= ni; ++i)
-    for (int k = 1; k <= nk; ++k) {
-      for (int j = 1; j <= nj; ++j) line[j] = n(i, j, k);
-      for (int j = 1; j <= nj; ++j) {
-        int b = 0;
-        for (int d = std::max(1, j - 2); d <= std::min(nj, j + 2); ++d) b |= line[d];
-        n(i, j, k) = b;
-      }
-    }
-  for (int j = 1; j <= nj; ++j)
-    for (int k = 1; k <= nk; ++k) {
-      for (int i = 1; i <= ni; ++i) line[i] = n(i, j, k);
-      for (int i = 1; i <= ni; ++i) {
-        int b = 0;
-        for (int d = std::max(1, i - 2); d <= std::min(ni, i + 2); ++d) b |= line[d];
-        n(i, j, k) = b;
-      }
-    }
+// Convective derivative along one direction for the advecting velocity
+// a: the cubic through the four points on the upwind-biased side, or the
+// first-order upwind difference (dm backward, dp forward) at the ends and
+// beside the body.  q[0..4] are the values at m-2..m+2.
+inline double upwind_derivative(double a, const WeightSets& w, bool back_fallback, bool fwd_fallback, double dm,
+                                double dp, const double q[5]) {
+  if (a >= 0) return back_fallback ? dm : apply(w[0], q[0], q[1], q[2], q[3]);
+  return fwd_fallback ? dp : apply(w[1], q[1], q[2], q[3], q[4]);
+}
+
+// Eddy viscosity interpolated to the face between P and Q (weights: the
+// width of the other cell, over twice the centre distance).
+inline double face_viscosity(double nP, double nQ, double wP, double wQ, double cD) {
+  return (nP * wP + nQ * wQ) / (cD * 2);
+}
+
+// The eddy viscosity beside the body.  A body cell next to a fluid cell
+// takes that cell's viscosity, and the copy stays in nut; a neighbour
+// value interpolated across a pair with a body cell is replaced by a
+// fluid value.  So no viscosity from inside the body enters the face
+// value or the gradients.  For the face between P and Q:
+// 1. along the sweep: Q in the body takes nut(P), P in the body nut(Q);
+struct Beside {
+  double* nut;
+  const std::int32_t* fl;
+  std::ptrdiff_t cQ, cP;
+  bool bQ, bP;
+};
+inline void copy_into_body_along(const Beside& b) {
+  if (b.bQ && !b.bP) b.nut[b.cQ] = b.nut[b.cP];
+  if (b.bP && !b.bQ) b.nut[b.cP] = b.nut[b.cQ];
+}
+// 2. across it, for the neighbours at +e and -e (stride ec) of Q and P:
+//    a. body neighbours of a fluid Q or P take its viscosity, in the order
+//       Q+e, Q-e, P+e, P-e;
+//    b. n+ and n- are interpolated between the P and Q columns like nu;
+//    c. a neighbour pair with one body cell gives its fluid cell's value;
+//    d. a pair with two body cells gives the value of the fluid one of P
+//       and Q (the face then lies on the body surface).
+inline void neighbour_viscosity(const Beside& b, std::ptrdiff_t ec, double wP, double wQ, double cD, double& np,
+                                double& nm) {
+  double* nut = b.nut;
+  const std::int32_t* fl = b.fl;
+  double& nQ = nut[b.cQ];
+  double& nP = nut[b.cP];
+  double& nQp = nut[b.cQ + ec];
+  double& nQm = nut[b.cQ - ec];
+  double& nPp = nut[b.cP + ec];
+  double& nPm = nut[b.cP - ec];
+  const bool bQ = b.bQ, bP = b.bP;
+  const bool bQp = fl[b.cQ + ec] != 0, bQm = fl[b.cQ - ec] != 0;
+  const bool bPp = fl[b.cP + ec] != 0, bPm = fl[b.cP - ec] != 0;
+  if (bQp && !bQ) nQp = nQ;
+  if (bQm && !bQ) nQm = nQ;
+  if (bPp && !bP) nPp = nP;
+  if (bPm && !bP) nPm = nP;
+  np = face_viscosity(nPp, nQp, wP, wQ, cD);
+  nm = face_viscosity(nPm, nQm, wP, wQ, cD);
+  if (bPp && !bQp) np = nQp;
+  if (bQp && !bPp) np = nPp;
+  if (bPm && !bQm) nm = nQm;
+  if (bQm && !bPm) nm = nPm;
+  if (bQp && bPp) {
+    if (bQ && !bP) np = nP;
+    if (bP && !bQ) np = nQ;
+  }
+  if (bQm && bPm) {
+    if (bQ && !bP) nm = nP;
+    if (bP && !bQ) nm = nQ;
+  }
 }
 
 }  // namespace
 
-void momentum_terms(Store& s) {
-  mark_near_body(s);
-  Sweep sw(s);
-  sw.run<0>();
-  sw.run<1>();
-  sw.run<2>();
+Stencil::Stencil(Store& st) : s(st) {
+  comp[0] = &s.uu;
+  comp[1] = &s.vv;
+  comp[2] = &s.ww;
+  sd[0] = static_cast<std::ptrdiff_t>(s.uu.stride_i());
+  sd[1] = static_cast<std::ptrdiff_t>(s.uu.stride_j());
+  sd[2] = 1;
+  const std::size_t n = kMaxI + 1;
+  WeightSets* w = s.work_weights.data();
+  build_weights(s.x, w, w + n, s.is, s.ie - 1, s.ie - 1);
+  build_weights(s.y, w + 2 * n, w + 3 * n, s.js, s.je, s.je - 1);
+  build_weights(s.z, w + 4 * n, w + 5 * n, s.ks, s.ke, s.ke - 1);
+  ax[0] = Axis{&s.x, &s.dx, &s.dxc, s.is, s.ie, true, w, w + n};
+  ax[1] = Axis{&s.y, &s.dy, &s.dyc, s.js, s.je, s.iyper != 0, w + 2 * n, w + 3 * n};
+  ax[2] = Axis{&s.z, &s.dz, &s.dzc, s.ks, s.ke, s.izper != 0, w + 4 * n, w + 5 * n};
+}
+
+template <int D>
+void point(const Stencil& st, int i, int j, int k) {
+  Store& s = st.s;
+  const std::ptrdiff_t* sd = st.sd;
+  const double* vel[3] = {st.comp[0]->data(), st.comp[1]->data(), st.comp[2]->data()};
+  double* f = (D == 0 ? s.fu : (D == 1 ? s.fv : s.fw)).data();
+  const std::int32_t* fl = s.iflag.data();
+  const int m[3] = {i, j, k};
+  const Line& WD = *st.ax[D].W;
+  const Line& CD = *st.ax[D].C;
+  const std::ptrdiff_t cQ = static_cast<std::ptrdiff_t>(s.uu.index(i, j, k));
+  const std::ptrdiff_t cP = cQ - sd[D];
+  const bool bQ = fl[cQ] != 0, bP = fl[cP] != 0;
+
+  // 1. a face inside the body
+  if (bQ && bP) {
+    f[cQ] = 0;
+    return;
+  }
+  // 2. ghosts inside the body
+  reflect_A(s, D, i, j, k);
+  reflect_B(s, i, j, k);
+  reflect_C(s, i, j, k);
+  reflect_D(s, i, j, k);
+  reflect_E(s, i, j, k);
+  reflect_F(s, i, j, k);
+  reflect_G(s, i, j, k);
+
+  // values of the swept component along each direction, m-2..m+2, read
+  // after the ghost writes
+  const double* qp = vel[D] + cQ;
+  double q[3][5];
+  for (int c = 0; c < 3; ++c)
+    for (int o = -2; o <= 2; ++o) q[c][o + 2] = qp[o * sd[c]];
+  const double qc = q[0][2];
+
+  // cell-centre sums of the other components in Q and P
+  double sq[3], sp[3];
+  for (int c = 0; c < 3; ++c) {
+    if (c == D) continue;
+    sq[c] = vel[c][cQ] + vel[c][cQ + sd[c]];
+    sp[c] = vel[c][cP] + vel[c][cP + sd[c]];
+  }
+
+  double conv = 0, lap = 0, g[3], od[3];
+  for (int c = 0; c < 3; ++c) {
+    const Axis& A = st.ax[c];
+    const int mc = m[c];
+    // 3. body marker of a cross direction: 2 body below, 1 body above only
+    int marker = 0;
+    if (c != D) {
+      if (fl[cQ - sd[c]] != 0)
+        marker = 2;
+      else if (fl[cQ + sd[c]] != 0)
+        marker = 1;
+    }
+    // first differences (also the first-order upwind differences), the
+    // divisor of the second difference, ends of the four-point stencil
+    double dp, dm, div;
+    bool back_fallback, fwd_fallback;
+    const WeightSets* w;
+    if (c == D) {
+      dp = (q[c][3] - qc) / (*A.W)(mc);
+      dm = (qc - q[c][1]) / (*A.W)(mc - 1);
+      div = (*A.C)(mc);
+      back_fallback = A.walls && mc == A.lo;
+      fwd_fallback = c == 0 ? mc == A.hi - 1 : (A.walls && mc == A.hi);
+      w = &A.own[static_cast<std::size_t>(mc)];
+    } else {
+      dp = (q[c][3] - qc) / (*A.C)(mc + 1);
+      dm = (qc - q[c][1]) / (*A.C)(mc);
+      div = ((*A.C)(mc) + (*A.C)(mc + 1)) / 2;
+      back_fallback = marker == 2 || (A.walls && mc == A.lo);
+      fwd_fallback = marker == 1 || (A.walls && mc == A.hi - 1);
+      w = &A.cross[static_cast<std::size_t>(mc)];
+    }
+    // 4. convection a * dq/dc
+    const double a = c == D ? qc : advecting_velocity(sq[c], sp[c], WD(m[D] - 1), WD(m[D]));
+    const double cc = a * upwind_derivative(a, *w, back_fallback, fwd_fallback, dm, dp, q[c]);
+    conv = c == 0 ? cc : conv + cc;
+    // 5. Laplacian, central derivative of the swept component along c,
+    //    derivative of component c along the sweep
+    const double term = (dp - dm) / div;
+    lap = c == 0 ? term : lap + term;
+    g[c] = (dp + dm) * 0.5;
+    od[c] = c == D ? 0 : (sq[c] / 2 - sp[c] / 2) / CD(m[D]);
+  }
+
+  // eddy viscosity at the face (nu) and its gradient G
+  const Beside b{s.nut.data(), fl, cQ, cP, bQ, bP};
+  copy_into_body_along(b);
+  const double wP = WD(m[D]), wQ = WD(m[D] - 1), cD = CD(m[D]);
+  const double nP = b.nut[cP], nQ = b.nut[cQ];
+  const double nu = face_viscosity(nP, nQ, wP, wQ, cD);
+  double G[3];
+  G[D] = (nQ - nP) / cD;
+  for (int c = 0; c < 3; ++c) {
+    if (c == D) continue;
+    double np, nm;
+    neighbour_viscosity(b, sd[c], wP, wQ, cD, np, nm);
+    const Line& Wc = *st.ax[c].W;
+    const int mc = m[c];
+    G[c] = (np - nm) / ((Wc(mc - 1) + Wc(mc + 1)) / 2 + Wc(mc));  // centres of the cells mc-1, mc+1
+  }
+
+  // -convection + (1/Re + nu) Lap + 2 G_D g_D + sum over the cross
+  // directions of G_c (dq_c/dD + dq/dc)
+  double r = -conv + (1 / s.Re + nu) * lap;
+  for (int c = 0; c < 3; ++c) {
+    if (c == D)
+      r = r + 2 * G[c] * g[c];
+    else
+      r = r + G[c] * (od[c] + g[c]);
+  }
+  f[cQ] = r;
+}
+
+template void point<0>(const Stencil&, int, int, int);
+template void point<1>(const Stencil&, int, int, int);
+template void point<2>(const Stencil&, int, int, int);
+
+}  // namespace qv::mom
+
+namespace qv {
+
+void momentum_terms_in_order(Store& s) {
+  const mom::Stencil st(s);
+  for (int i = s.is; i <= s.ie - 1; ++i)
+    for (int j = s.js; j <= s.je - 1; ++j)
+      for (int k = s.ks; k <= s.ke - 1; ++k) mom::point<0>(st, i, j, k);
+  for (int i = s.is; i <= s.ie - 1; ++i)
+    for (int j = s.js; j <= s.je; ++j)
+      for (int k = s.ks; k <= s.ke - 1; ++k) mom::point<1>(st, i, j, k);
+  for (int i = s.is; i <= s.ie - 1; ++i)
+    for (int j = s.js; j <= s.je - 1; ++j)
+      for (int k = s.ks; k <= s.ke; ++k) mom::point<2>(st, i, j, k);
 }
 
 }  // namespace qv

@@ -78,8 +78,11 @@ void face_to_node(Store& s);
 // --- the step
 // Pressure-velocity correction; dtmin receives the admissible time step.
 void hsmac2(Store& s, double& dtmin);
-// fu, fv, fw: explicit convection and diffusion.
+// fu, fv, fw: explicit convection and diffusion.  momentum_terms is the
+// tuned kernel the program runs; momentum_terms_in_order is the recipe,
+// point by point in the defining order, with the same result bit for bit.
 void momentum_terms(Store& s);
+void momentum_terms_in_order(Store& s);
 // fu0, fv0, fw0 = fu, fv, fw.
 void shift_history(Store& s);
 // Adams-Bashforth prediction, body faces, inflow, boundary values.
