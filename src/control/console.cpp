@@ -30,7 +30,14 @@ void say(const fmt::Line& line) { say(line.str()); }
 void say(const std::string& fixed_line) {
   std::fwrite(fixed_line.data(), 1, fixed_line.size(), stdout);
   std::fputc('\n', stdout);
+  static bool closed = false;
+  if (!closed && std::ferror(stdout)) {
+    closed = true;
+    warn("standard output cannot be written; the run goes on without its console");
+  }
 }
+
+void warn(const std::string& text) { std::fprintf(stderr, "warning: %s\n", text.c_str()); }
 
 double ask_real() {
   std::fflush(stdout);

@@ -11,6 +11,10 @@ namespace qv {
 void say(const fmt::Line& line);
 void say(const std::string& fixed_line);
 
+// A warning on standard error ("warning: " and the text); the console on
+// standard output stays the defined one.
+void warn(const std::string& text);
+
 // Free-format console input: the next value, values being separated by
 // blanks, commas or line ends.  No answer or a non-number raises IoError.
 double ask_real();

@@ -1,6 +1,10 @@
+#include <algorithm>
+#include <cmath>
 #include <csignal>
+#include <cstdio>
 
 #include "body/body.hpp"
+#include "control/checks.hpp"
 #include "control/console.hpp"
 #include "control/files.hpp"
 #include "control/run.hpp"
@@ -12,7 +16,7 @@
 namespace qv {
 namespace {
 
-volatile std::sig_atomic_t g_signal = 0;  // set by SIGTERM / SIGINT
+volatile std::sig_atomic_t g_signal = 0;  // set by SIGTERM / SIGINT / SIGHUP
 extern "C" void on_signal(int sig) { g_signal = sig; }
 
 const char* const kBanner[] = {
@@ -36,13 +40,7 @@ void preflight(const Store& s, const RunFiles& f) {
   if (!dir_exists("DAT")) io_fail("file not found", unit::series, kSeriesFile);
   read_esp2_file();
   read_change_file();
-  const std::string stat = fmt::trim_name(f.statfile);
-  if (file_exists(stat) || dir_exists(stat)) io_fail("cannot overwrite existing file", unit::stats, stat);
-  if (f.ifc > 0)
-    for (int n = 1; n <= f.nfl && static_cast<long long>(n) * f.ifc <= s.nt; ++n) {
-      const std::string name = fmt::trim_name(f.fname[static_cast<std::size_t>(n)]);
-      if (file_exists(name) || dir_exists(name)) io_fail("cannot overwrite existing file", unit::snapshot, name);
-    }
+  check_outputs(s, f);
 }
 
 // The change file once the loop runs: a read failure warns and keeps nt.
@@ -50,9 +48,28 @@ void change_file(Store& s, double dtmin) {
   try {
     rdchange(s, dtmin);
   } catch (const IoError& e) {
-    say(fmt::Line() << "warning: " << e.what() << "; keeping nt =" << s.nt);
+    warn(std::string(e.what()) + "; keeping nt = " + std::to_string(s.nt));
     rdchange_report(s, dtmin);
   }
+}
+
+// Temporaries of a set that will not be committed are removed.
+struct StagedSet {
+  std::vector<Staged> files;
+  ~StagedSet() {
+    for (const Staged& p : files) std::remove(p.part.c_str());
+  }
+};
+
+// At a snapshot instant: the final field file, the body state and the body
+// history so far, put in place together, so a run killed later restarts
+// from a matching pair and loses no history before this instant.
+void save_restart_point(Store& s, const RunFiles& f) {
+  StagedSet set;
+  write_final(s, f.finalfile, &set.files);
+  write_body_state(s, fmt::trim_name(f.nfile), &set.files);
+  write_history(s, saved_history_name(f.vfile), &set.files);
+  commit_staged(set.files, journal_name(f.nfile));
 }
 
 }  // namespace
@@ -62,6 +79,12 @@ int run_program() {
   RunFiles f;
   double dtmin = 0;
 
+  // A closed standard output must not end the run (its writes just fail),
+  // and a file-size limit makes the write fail with its message.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+  lock_directory();
+
   // ---- start-up
   for (const char* line : kBanner) say(std::string(line));
   s.Vin = ask_real();
@@ -69,10 +92,14 @@ int run_program() {
   s.t = 0;
   rdparm(s, f);
   check_limits(s, f);
+  check_params(s);
+  recover_outputs(f);
   preflight(s, f);
+  check_restart_files(s, f);
   s.allocate();
   initarr(s);
   rdaxis(s, f.axisfile);
+  check_grid_lines(s, f.axisfile);
   rdflag(s, f.flagfile);
   rdvelo(s, f.inputfile, f.nfile0);
   if (fresh_start(f.inputfile)) hsmac2(s, dtmin);
@@ -85,10 +112,15 @@ int run_program() {
   s.nsnext = s.nsmp;
   s.nsample = 0;
   int itm2c = 0, nn2 = 0;
+  // Blow-up bound: 100 times the largest speed the case has shown (Vin, the
+  // start-up field, the body).
+  double ref_speed = std::max({std::fabs(s.Vin), largest_velocity(s), body_speed(s)});
 
   std::signal(SIGTERM, on_signal);
   std::signal(SIGINT, on_signal);
+  std::signal(SIGHUP, on_signal);
   s.tolerant_inputs = true;
+  std::string failure;  // a write that failed in the loop: the run ends there
 
   // ---- time-step loop
   for (;;) {
@@ -101,35 +133,68 @@ int run_program() {
     subgrid_viscosity(s);
     calfrm(s);
     calvib(s);
+    ref_speed = std::max(ref_speed, body_speed(s));
+    {
+      double umax = 0;
+      std::string where;
+      if (!flow_within_bound(s, 100 * ref_speed, &umax, &where))
+        throw RunStop("the flow has blown up at step " + std::to_string(s.nn) + ": " + where +
+                          " (bound 100 x " + fmt::general(ref_speed) +
+                          ", the largest of Vin, the start-up field and the body speed); "
+                          "the final field file and body state of the last snapshot instant are kept",
+                      4);
+    }
     nn2 = s.nn / 2;
     itm2c = itm2c + 1;
     say(fmt::Line() << "itm2c nn2 nn =" << itm2c << nn2 << s.nn);
 
-    change_file(s, dtmin);
-    stats_accumulate(s);
-    if (s.nn == nxsnap) {
-      nout = nout + 1;
-      if (nout <= f.nfl) {
-        write_snapshot(s, f.fname[static_cast<std::size_t>(nout)]);
-        write_final(s, f.finalfile);
+    try {
+      change_file(s, dtmin);
+      stats_accumulate(s);
+      if (s.nn == nxsnap) {
+        nout = nout + 1;
+        if (nout <= f.nfl) {
+          try {
+            write_snapshot(s, f.fname[static_cast<std::size_t>(nout)]);
+          } catch (const IoError& e) {
+            warn(std::string(e.what()) + "; snapshot " + std::to_string(nout) + " skipped, the run goes on");
+          }
+          save_restart_point(s, f);
+        }
+        nxsnap = nxsnap + f.ifc;
       }
-      nxsnap = nxsnap + f.ifc;
+      if (s.nn % 10 == 0)
+        tsout(s.nn, s.t, s.uu.value_or_zero(s.is + 1, s.je / 2, s.ke / 2), s.pfx, s.pfy, s.pft, s.xdis, s.ydis);
+      probes_sample(s, probes);
+    } catch (const IoError& e) {
+      failure = e.what();
+      warn(failure + "; the run ends after step " + std::to_string(s.nn) + " with its end-of-run files");
     }
-    if (s.nn % 10 == 0)
-      tsout(s.nn, s.t, s.uu.value_or_zero(s.is + 1, s.je / 2, s.ke / 2), s.pfx, s.pfy, s.pft, s.xdis, s.ydis);
-    probes_sample(s, probes);
     say(fmt::Line() << "nn = " << s.nn);
-    if (s.nn >= s.nt || g_signal != 0) break;
+    if (s.nn >= s.nt || g_signal != 0 || !failure.empty()) break;
   }
 
-  // ---- end of run
-  write_final(s, f.finalfile);
-  stats_average(s, s.nn);
-  write_stats(s, f.statfile);
-  write_body_files(s, f.vfile, f.nfile);
+  // ---- end of run: the final field file, the body state and the body
+  // history are put in place as one set, after the statistics file
+  {
+    StagedSet set;
+    write_final(s, f.finalfile, &set.files);
+    stats_average(s, s.nn);
+    std::string stats_failure;
+    try {
+      write_stats(s, f.statfile);
+    } catch (const IoError& e) {
+      stats_failure = e.what();
+    }
+    write_body_files(s, f.vfile, f.nfile, &set.files);
+    commit_staged(set.files, journal_name(f.nfile));
+    std::remove(saved_history_name(f.vfile).c_str());
+    if (!stats_failure.empty()) throw IoError(stats_failure);
+  }
+  if (!failure.empty()) throw IoError(failure);
   if (g_signal != 0) {
-    say(fmt::Line() << "run interrupted by signal" << static_cast<int>(g_signal) << " after step" << s.nn
-                    << "; end-of-run files written");
+    warn("run interrupted by signal " + std::to_string(static_cast<int>(g_signal)) + " after step " +
+         std::to_string(s.nn) + "; end-of-run files written");
     return 128 + g_signal;
   }
   return 0;

@@ -1,11 +1,13 @@
 #include "control/files.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "control/format.hpp"
 
@@ -43,6 +45,25 @@ std::FILE* open_stream(const std::string& name, int unit, Mode mode, bool for_wr
     io_fail("open failure", unit, shown);
   }
   return f;
+}
+
+// Makes the renames in the directory of `name` durable.
+void sync_dir_of(const std::string& name) {
+  const std::filesystem::path dir = std::filesystem::path(name).parent_path();
+  const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  (void)::fsync(fd);
+  ::close(fd);
+}
+
+// Renames `from` to `to` unless `to` exists (the check and the rename are
+// one step where the file system allows it).
+bool rename_no_replace(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  if (::link(from.c_str(), to.c_str()) != 0) return false;
+  ::unlink(from.c_str());
+  return true;
 }
 
 long file_size(std::FILE* f) {
@@ -167,9 +188,14 @@ void TextReader::close() {
 // ------------------------------------------------------------- records out
 
 RecordWriter::RecordWriter(const std::string& name, int unit, Mode mode, bool atomic)
-    : name_(name), path_(name), unit_(unit), atomic_(atomic && mode == Mode::Unknown) {
+    : name_(name),
+      path_(name),
+      unit_(unit),
+      atomic_(atomic && (mode == Mode::Unknown || mode == Mode::New)),
+      mode_(mode) {
   if (atomic_) {
     if (dir_exists(name)) io_fail("open failure", unit, name);
+    if (mode == Mode::New && file_exists(name)) io_fail("cannot overwrite existing file", unit, name);
     path_ = name + ".part";
   }
   f_ = open_stream(path_, unit, atomic_ ? Mode::Unknown : mode, true, name_);
@@ -224,19 +250,118 @@ void RecordWriter::block(const Field& f, int i1, int i2, int j1, int j2, int k1,
 
 void RecordWriter::close() {
   if (!f_) return;
-  std::FILE* f = f_;
-  f_ = nullptr;
-  bool ok = std::fflush(f) == 0;
-  if (atomic_ && ok) ok = ::fsync(fileno(f)) == 0;
-  ok = (std::fclose(f) == 0) && ok;
-  if (!ok) {
-    if (atomic_) std::remove(path_.c_str());
-    io_fail("error during write", unit_, name_);
+  if (!atomic_) {
+    std::FILE* f = f_;
+    f_ = nullptr;
+    const bool ok = std::fflush(f) == 0;
+    if (!(std::fclose(f) == 0 && ok)) io_fail("error during write", unit_, name_);
+    return;
   }
-  if (atomic_ && std::rename(path_.c_str(), name_.c_str()) != 0) {
+  std::vector<Staged> one;
+  close_staged(one);
+  if (mode_ == Mode::New) {
+    if (!rename_no_replace(path_, name_)) {
+      const bool exists = errno == EEXIST;
+      std::remove(path_.c_str());
+      io_fail(exists ? "cannot overwrite existing file" : "error during write", unit_, name_);
+    }
+  } else if (std::rename(path_.c_str(), name_.c_str()) != 0) {
     std::remove(path_.c_str());
     io_fail("error during write", unit_, name_);
   }
+  sync_dir_of(name_);
+}
+
+void RecordWriter::close_staged(std::vector<Staged>& set) {
+  if (!f_) return;
+  std::FILE* f = f_;
+  f_ = nullptr;
+  bool ok = std::fflush(f) == 0;
+  if (ok) ok = ::fsync(fileno(f)) == 0;
+  ok = (std::fclose(f) == 0) && ok;
+  if (!ok) {
+    std::remove(path_.c_str());
+    io_fail("error during write", unit_, name_);
+  }
+  set.push_back({path_, name_, unit_});
+}
+
+// ------------------------------------------------------- sets of files
+
+void commit_staged(std::vector<Staged>& set, const std::string& journal) {
+  namespace fs = std::filesystem;
+  auto drop = [&] {
+    for (const Staged& p : set) std::remove(p.part.c_str());
+  };
+  {
+    const std::string part = journal + ".part";
+    std::FILE* j = std::fopen(part.c_str(), "wb");
+    bool ok = j != nullptr;
+    if (ok) {
+      ok = std::fputs("quivel_vib8 commit\n", j) >= 0;
+      std::error_code ec;
+      for (const Staged& p : set)
+        ok = ok && std::fprintf(j, "%s\t%s\n", fs::absolute(p.part, ec).c_str(), fs::absolute(p.target, ec).c_str()) > 0;
+      ok = std::fflush(j) == 0 && ok;
+      ok = ::fsync(fileno(j)) == 0 && ok;
+      ok = std::fclose(j) == 0 && ok;
+    }
+    if (!ok || std::rename(part.c_str(), journal.c_str()) != 0) {
+      std::remove(part.c_str());
+      drop();
+      io_fail("error during write", set.empty() ? 0 : set.front().unit, journal);
+    }
+    sync_dir_of(journal);
+  }
+  // From here on the new set stands: the journal completes it after a crash.
+  for (const Staged& p : set)
+    if (std::rename(p.part.c_str(), p.target.c_str()) != 0) io_fail("error during write", p.unit, p.target);
+  for (const Staged& p : set) sync_dir_of(p.target);
+  std::remove(journal.c_str());
+  sync_dir_of(journal);
+  set.clear();
+}
+
+bool complete_commit(const std::string& journal) {
+  if (!file_exists(journal)) {
+    remove_stale_part(journal);
+    return false;
+  }
+  std::FILE* j = std::fopen(journal.c_str(), "rb");
+  if (!j) io_fail("open failure", 0, journal);
+  std::string text;
+  for (int c; (c = std::fgetc(j)) != EOF;) text += static_cast<char>(c);
+  std::fclose(j);
+  std::vector<Staged> set;
+  std::size_t p = 0;
+  bool first = true;
+  while (p < text.size()) {
+    std::size_t e = text.find('\n', p);
+    if (e == std::string::npos) e = text.size();
+    const std::string l = text.substr(p, e - p);
+    p = e + 1;
+    if (first) {
+      if (l != "quivel_vib8 commit") io_fail("input conversion error", 0, journal);
+      first = false;
+      continue;
+    }
+    const std::size_t tab = l.find('\t');
+    if (tab == std::string::npos) io_fail("input conversion error", 0, journal);
+    set.push_back({l.substr(0, tab), l.substr(tab + 1), 0});
+  }
+  if (first) io_fail("end-of-file during read", 0, journal);
+  for (const Staged& s : set)
+    if (file_exists(s.part) && std::rename(s.part.c_str(), s.target.c_str()) != 0)
+      io_fail("error during write", 0, s.target);
+  for (const Staged& s : set) sync_dir_of(s.target);
+  std::remove(journal.c_str());
+  sync_dir_of(journal);
+  return true;
+}
+
+void remove_stale_part(const std::string& name) {
+  const std::string part = name + ".part";
+  if (file_exists(part)) std::remove(part.c_str());
 }
 
 // -------------------------------------------------------------- records in

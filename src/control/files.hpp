@@ -90,8 +90,17 @@ class TextReader {
   int unit_;
 };
 
+// A file written aside (`part`) and not yet renamed to its name (`target`).
+struct Staged {
+  std::string part, target;
+  int unit = 0;
+};
+
 class RecordWriter {
  public:
+  // With atomic, the records go to "<name>.part" beside the target, which
+  // close() renames over it: mode Unknown replaces the file whole, mode New
+  // refuses, at the open and again at the rename, a name that exists.
   RecordWriter(const std::string& name, int unit, Mode mode, bool atomic = false);
   ~RecordWriter();
   RecordWriter(const RecordWriter&) = delete;
@@ -105,6 +114,9 @@ class RecordWriter {
   void block(const Field& f, int i1, int i2, int j1, int j2, int k1, int k2);
   // Completes the file; with atomic, renames the temporary over the target.
   void close();
+  // Atomic mode Unknown only: completes the temporary on disk but leaves the
+  // rename to commit_staged, which puts several files in place as one set.
+  void close_staged(std::vector<Staged>& set);
 
  private:
   void raw(const void* p, std::size_t n);
@@ -112,6 +124,7 @@ class RecordWriter {
   std::string name_, path_;
   int unit_;
   bool atomic_;
+  Mode mode_;
   std::size_t expected_ = 0, written_ = 0;
   std::vector<char> buf_;
 };
@@ -143,5 +156,17 @@ class RecordReader {
 // True when a regular file or directory of that name exists.
 bool file_exists(const std::string& name);
 bool dir_exists(const std::string& name);
+
+// Puts the staged files in place as one set.  Before the first rename a
+// journal (written aside and renamed) lists them; it is removed after the
+// last.  A crash before the journal exists leaves every old file, a crash
+// after it leaves a journal that complete_commit finishes: so the set on
+// disk is all old or all new once the program has started again.
+void commit_staged(std::vector<Staged>& set, const std::string& journal);
+// Finishes the renames of a journal a crash left behind; false when there
+// is none.  Failures raise IoError.
+bool complete_commit(const std::string& journal);
+// Removes the temporary "<name>.part" a crash may have left beside name.
+void remove_stale_part(const std::string& name);
 
 }  // namespace qv

@@ -1,5 +1,9 @@
 // quivel_vib8: LES of flow past an elastically supported bluff body.
 // Runs in the current directory; takes no arguments.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 
 #include "control/files.hpp"
@@ -7,6 +11,11 @@
 #include "solver/solver.hpp"
 
 int main() {
+  // A standard stream started closed is opened on /dev/null, so that no
+  // file the run opens takes its number and receives the console.
+  for (int fd = 0; fd <= 2; ++fd)
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd)
+      return 2;
   try {
     const int status = qv::run_program();
     std::fflush(stdout);

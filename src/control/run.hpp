@@ -31,7 +31,11 @@ struct ToleranceRamp {
   int ic2 = 0, ic3 = 0;
   double sesp = 0;
 };
-// Reads "esp2.inf" and "change.inf" (the run length nt); failures raise IoError.
+// Reads "esp2.inf" and "change.inf" (the run length nt); failures raise
+// IoError.  So do values that would make the run meaningless, naming the
+// value and the file: ic3 below 2, sesp not positive, a count beyond the
+// 32-bit range.  At start-up that refuses the run; in the loop the caller
+// warns and keeps the values read last.
 ToleranceRamp read_esp2_file();
 int read_change_file();
 

@@ -8,12 +8,17 @@ namespace qv {
 
 // Vibration history (7 records) and body state (6 records), each written
 // to a temporary file and renamed over the old one when complete.
-void write_body_files(Store& s, const std::string& vfile, const std::string& nfile) {
+void write_body_files(Store& s, const std::string& vfile, const std::string& nfile, std::vector<Staged>* set) {
   say(fmt::Line() << "vfile=" << vfile);
   say(fmt::Line() << "nfile=" << nfile);
+  write_history(s, fmt::trim_name(vfile), set);
+  write_body_state(s, fmt::trim_name(nfile), set);
+}
+
+void write_history(Store& s, const std::string& name, std::vector<Staged>* set) {
   const std::size_t ns = static_cast<std::size_t>(s.nsample);
   {
-    RecordWriter w(fmt::trim_name(vfile), unit::history, Mode::Unknown, true);
+    RecordWriter w(name, unit::history, Mode::Unknown, true);
     w.begin(4 + 8 + 8);
     w.put(static_cast<std::int32_t>(s.nsample));
     w.put(s.nsmp * s.dt);
@@ -34,10 +39,16 @@ void write_body_files(Store& s, const std::string& vfile, const std::string& nfi
         for (std::size_t q = 0; q < 3; ++q) w.put(s.bhist[9 * n + 3 * d + q]);
       w.end();
     }
-    w.close();
+    if (set)
+      w.close_staged(*set);
+    else
+      w.close();
   }
+}
+
+void write_body_state(Store& s, const std::string& name, std::vector<Staged>* set) {
   {
-    RecordWriter w(fmt::trim_name(nfile), unit::body_state, Mode::Unknown, true);
+    RecordWriter w(name, unit::body_state, Mode::Unknown, true);
     w.begin(5 * 4);
     for (int v : {s.is, s.ie, s.js, s.ks, s.ke}) w.put(static_cast<std::int32_t>(v));
     w.end();
@@ -49,7 +60,10 @@ void write_body_files(Store& s, const std::string& vfile, const std::string& nfi
     }
     w.block(s.fxn, s.is, s.ie, s.js, s.je, s.ks, s.ke);
     w.block(s.fyn, s.is, s.ie, s.js, s.je, s.ks, s.ke);
-    w.close();
+    if (set)
+      w.close_staged(*set);
+    else
+      w.close();
   }
 }
 

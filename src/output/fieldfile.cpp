@@ -9,9 +9,10 @@ namespace qv {
 namespace {
 
 // Records 1-10 of a field file, with `p` as the pressure block.
-void write_field(const std::string& name, int unit, Mode mode, bool atomic, Store& s, const Field& p) {
+void write_field(const std::string& name, int unit, Mode mode, Store& s, const Field& p,
+                 std::vector<Staged>* set = nullptr) {
   const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
-  RecordWriter w(name, unit, mode, atomic);
+  RecordWriter w(name, unit, mode, true);
   write_header(w, s);
   w.block(s.uu, is, ie + 1, js, je - 1, ks, ke - 1);
   w.block(s.vv, is, ie, js, je, ks, ke - 1);
@@ -21,7 +22,10 @@ void write_field(const std::string& name, int unit, Mode mode, bool atomic, Stor
   w.block(s.fv, is, ie, js, je, ks, ke);
   w.block(s.fw, is, ie, js, je, ks, ke);
   w.block(s.nut, is, ie, js, je - 1, ks, ke - 1);
-  w.close();
+  if (set)
+    w.close_staged(*set);
+  else
+    w.close();
 }
 
 }  // namespace
@@ -36,8 +40,8 @@ void write_header(RecordWriter& w, const Store& s) {
   w.end();
 }
 
-void write_final(Store& s, const std::string& finalfile) {
-  write_field(fmt::trim_name(finalfile), unit::final_field, Mode::Unknown, true, s, s.pp);
+void write_final(Store& s, const std::string& finalfile, std::vector<Staged>* set) {
+  write_field(fmt::trim_name(finalfile), unit::final_field, Mode::Unknown, s, s.pp, set);
 }
 
 void modified_pressure(Store& s) {
@@ -56,7 +60,7 @@ void write_snapshot(Store& s, const std::string& name) {
   say(fmt::Line() << "********************* output DATA *********");
   say(fmt::Line() << " file =" << name);
   say(fmt::Line() << "********************* output DATA *********");
-  write_field(fmt::trim_name(name), unit::snapshot, Mode::New, false, s, s.pm);
+  write_field(fmt::trim_name(name), unit::snapshot, Mode::New, s, s.pm);
 }
 
 }  // namespace qv

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
+#include "control/files.hpp"
 #include "store/store.hpp"
 
 namespace qv {
@@ -13,8 +15,12 @@ class RecordWriter;
 // box is..ke, then Re, Cs, dt, t and nt, iyper, izper, iter.
 void write_header(RecordWriter& w, const Store& s);
 
+// Every writer below puts its file in place whole (written aside, then
+// renamed).  Given a set, the final field file and the body files are left
+// aside in it for commit_staged, which renames the set together.
+
 // The final field file: the latest complete flow state, replaced whole.
-void write_final(Store& s, const std::string& finalfile);
+void write_final(Store& s, const std::string& finalfile, std::vector<Staged>* set = nullptr);
 
 // A snapshot: the final-file layout with the modified pressure in record 6.
 void write_snapshot(Store& s, const std::string& name);
@@ -28,6 +34,10 @@ void stats_average(Store& s, int steps);
 void write_stats(Store& s, const std::string& statfile);
 
 // Vibration history file and body state file.
-void write_body_files(Store& s, const std::string& vfile, const std::string& nfile);
+void write_body_files(Store& s, const std::string& vfile, const std::string& nfile,
+                      std::vector<Staged>* set = nullptr);
+// Each of the two alone, without console lines (`name` already trimmed).
+void write_history(Store& s, const std::string& name, std::vector<Staged>* set = nullptr);
+void write_body_state(Store& s, const std::string& name, std::vector<Staged>* set = nullptr);
 
 }  // namespace qv

@@ -87,7 +87,7 @@ void stats_average(Store& s, int steps) {
 
 void write_stats(Store& s, const std::string& statfile) {
   const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
-  RecordWriter w(fmt::trim_name(statfile), unit::stats, Mode::New);
+  RecordWriter w(fmt::trim_name(statfile), unit::stats, Mode::New, true);
   write_header(w, s);
   for (const Field* f : {&s.su, &s.sv, &s.sw, &s.suu, &s.svv, &s.sww, &s.suv, &s.svw, &s.swu, &s.sgs11, &s.sgs22,
                          &s.sgs33})

@@ -4,6 +4,7 @@
 
 #include "control/console.hpp"
 #include "control/files.hpp"
+#include "control/run.hpp"
 #include "solver/solver.hpp"
 
 namespace qv {
@@ -11,22 +12,18 @@ namespace {
 
 constexpr int itmax = 5000;
 
-// "esp2.inf": ic2, ic3, sesp in (2I10,F10.5).
+// The tolerance ramp of "esp2.inf"; once the loop runs, a failure or a bad
+// value warns and the ramp read last stays in force.
 void read_esp2(Store& s) {
   try {
-    TextReader r("esp2.inf", unit::esp2, Mode::Unknown);
-    const std::string l = r.next();
-    const int ic2 = static_cast<int>(r.I(l, 1, 10));
-    const int ic3 = static_cast<int>(r.I(l, 11, 10));
-    const double sesp = r.F(l, 21, 10, 5);
-    r.close();
-    s.ic2 = ic2;
-    s.ic3 = ic3;
-    s.sesp = sesp;
+    const ToleranceRamp t = read_esp2_file();
+    s.ic2 = t.ic2;
+    s.ic3 = t.ic3;
+    s.sesp = t.sesp;
     s.esp2_read = true;
   } catch (const IoError& e) {
     if (!s.tolerant_inputs || !s.esp2_read) throw;
-    say(fmt::Line() << "warning: " << e.what() << "; keeping the last tolerance ramp");
+    warn(std::string(e.what()) + "; keeping the last tolerance ramp");
   }
 }
 

@@ -1,0 +1,276 @@
+#include "control/checks.hpp"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+#include <vector>
+
+#include "body/body.hpp"
+#include "control/files.hpp"
+#include "control/format.hpp"
+#include "output/probes.hpp"
+
+namespace qv {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string num(double v) {
+  std::ostringstream o;
+  o << v;
+  return o.str();
+}
+
+[[noreturn]] void refuse(const std::string& why) { throw RunStop(why, 2); }
+
+void param(int line, const char* field, double v, bool ok, const char* rule) {
+  if (!ok)
+    refuse(std::string("quivel_vib8.inf line ") + std::to_string(line) + ", " + field + " = " + num(v) + ": " + rule);
+}
+
+// The file a name stands for, the same for every spelling of it.
+std::string identity(const std::string& name) {
+  std::error_code ec;
+  const fs::path p = fs::weakly_canonical(fs::absolute(name, ec), ec);
+  return ec ? fs::absolute(name).lexically_normal().string() : p.string();
+}
+
+std::string dir_of(const std::string& name) {
+  const std::string d = fs::path(name).parent_path().string();
+  return d.empty() ? "." : d;
+}
+
+struct Named {
+  std::string name;  // trimmed
+  int unit;
+  std::string what;
+  bool atomic;  // written aside and renamed (needs only its directory writable)
+};
+
+}  // namespace
+
+std::string journal_name(const std::string& nfile) { return fmt::trim_name(nfile) + ".commit"; }
+std::string saved_history_name(const std::string& vfile) { return fmt::trim_name(vfile) + ".ckpt"; }
+
+void lock_directory() {
+  static int fd = -1;
+  if (fd >= 0) return;
+  fd = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK)
+      refuse("another run is using this directory (one run per directory; it holds the lock on it)");
+    ::close(fd);
+    fd = -1;
+  }
+}
+
+void check_params(const Store& s) {
+  param(3, "iyper", s.iyper, s.iyper == 0 || s.iyper == 1, "must be 0 (periodic) or 1 (slip walls)");
+  param(3, "izper", s.izper, s.izper >= 0 && s.izper <= 2, "must be 0 (periodic), 1 (slip walls) or 2 (wall below)");
+  param(4, "Re", s.Re, s.Re > 0 && std::isfinite(s.Re), "must be positive");
+  param(6, "dt", s.dt, s.dt > 0 && std::isfinite(s.dt), "must be positive");
+  param(7, "esp", s.esp, s.esp > 0 && std::isfinite(s.esp), "must be positive");
+  param(7, "omg", s.omg, s.omg > 0 && s.omg < 2, "must lie between 0 and 2");
+  param(14, "ndof", s.ndof, s.ndof >= 0 && s.ndof <= 6, "must be one of 0 to 6");
+  const int n = s.ndof;
+  const bool mx = n == 2 || n == 4 || n == 6, my = n == 1 || n == 4 || n == 5 || n == 6;
+  const bool mt = n == 3 || n == 5 || n == 6;
+  if (mx || my) param(11, "amas", s.amas, s.amas > 0 && std::isfinite(s.amas), "must be positive for a body that moves in x or y");
+  if (mt) param(11, "aitm", s.aitm, s.aitm > 0 && std::isfinite(s.aitm), "must be positive for a body that turns");
+  if (n != 0) param(14, "beta", s.beta, s.beta > 0 && std::isfinite(s.beta), "must be positive for a body that moves");
+}
+
+void check_grid_lines(const Store& s, const std::string& axisfile) {
+  struct Axis {
+    const char* name;
+    const Line& c;
+    int lo, hi;
+  };
+  for (const Axis& a : {Axis{"x", s.x, s.is, s.ie}, Axis{"y", s.y, s.js, s.je}, Axis{"z", s.z, s.ks, s.ke}})
+    for (int i = a.lo; i < a.hi; ++i)
+      if (!(a.c(i + 1) > a.c(i)))
+        refuse(fmt::trim_name(axisfile) + ": " + a.name + " grid lines " + std::to_string(i - a.lo + 1) + " and " +
+               std::to_string(i - a.lo + 2) + " do not increase (" + num(a.c(i)) + ", " + num(a.c(i + 1)) + ")");
+}
+
+void check_outputs(const Store& s, const RunFiles& f) {
+  std::vector<Named> out = {
+      {fmt::trim_name(f.finalfile), unit::final_field, "the final field file", true},
+      {fmt::trim_name(f.statfile), unit::stats, "the statistics file", true},
+      {fmt::trim_name(f.vfile), unit::history, "the vibration history file (vfile)", true},
+      {fmt::trim_name(f.nfile), unit::body_state, "the body-state file (nfile)", true},
+      {kSeriesFile, unit::series, "the time series", false},
+      {"change.out", unit::change_out, "the change report", false},
+      {"iter.dat", unit::iter, "the iteration report", false},
+      {"fort.1", unit::probe_u, "the probe file", false},
+      {"fort.2", unit::probe_v, "the probe file", false},
+  };
+  if (file_exists(kProbeInput)) out.push_back({kProbeFile, 26, "the probe series", false});
+  for (int n = 1; n <= f.nfl; ++n)
+    out.push_back({fmt::trim_name(f.fname[static_cast<std::size_t>(n)]), unit::snapshot,
+                   "snapshot " + std::to_string(n) + " of quivel_vib8.fil", true});
+
+  for (const Named& o : out) {
+    if (o.name.empty()) refuse("no file name given for " + o.what);
+    if (dir_exists(o.name)) io_fail("open failure", o.unit, o.name);
+    const std::string dir = dir_of(o.name);
+    if (!dir_exists(dir)) io_fail("file not found", o.unit, o.name);
+    if (::access(dir.c_str(), W_OK | X_OK) != 0)
+      refuse("the directory " + dir + " of " + o.what + " " + o.name + " cannot be written");
+    if (!o.atomic && file_exists(o.name) && ::access(o.name.c_str(), W_OK) != 0)
+      refuse(o.what + " " + o.name + " exists and cannot be written");
+  }
+
+  std::vector<Named> in = {
+      {"quivel_vib8.inf", unit::param, "the parameter file", false},
+      {"quivel_vib8.fil", unit::names, "the file-name list", false},
+      {fmt::trim_name(f.axisfile), unit::axis, "the grid file", false},
+      {fmt::trim_name(f.flagfile), unit::flag, "the flag file", false},
+      {"esp2.inf", unit::esp2, "the tolerance file", false},
+      {"change.inf", unit::change_in, "the change file", false},
+      {kProbeInput, 26, "the probe list", false},
+  };
+  const std::string field_in = fmt::trim_name(f.inputfile), body_in = fmt::trim_name(f.nfile0);
+  if (!fresh_start(f.inputfile)) {
+    in.push_back({field_in, unit::field_in, "the input field file", false});
+    in.push_back({body_in, unit::body_in, "the body-state input file (nfile0)", false});
+  }
+  std::vector<std::string> oid, iid;
+  for (const Named& o : out) oid.push_back(identity(o.name));
+  for (const Named& i : in) iid.push_back(identity(i.name));
+  for (std::size_t a = 0; a < out.size(); ++a) {
+    for (std::size_t b = a + 1; b < out.size(); ++b)
+      if (oid[a] == oid[b]) refuse(out[a].what + " and " + out[b].what + " are the same file: " + out[b].name);
+    for (std::size_t b = 0; b < in.size(); ++b) {
+      if (oid[a] != iid[b]) continue;
+      // the restart pair is replaced in place: it was read at start-up
+      if (out[a].unit == unit::final_field && in[b].unit == unit::field_in) continue;
+      if (out[a].unit == unit::body_state && in[b].unit == unit::body_in) continue;
+      refuse(out[a].what + " would overwrite " + in[b].what + ": " + out[a].name);
+    }
+  }
+
+  const std::string stat = fmt::trim_name(f.statfile);
+  if (file_exists(stat)) io_fail("cannot overwrite existing file", unit::stats, stat);
+  if (f.ifc > 0)
+    for (int n = 1; n <= f.nfl && static_cast<long long>(n) * f.ifc <= s.nt; ++n) {
+      const std::string name = fmt::trim_name(f.fname[static_cast<std::size_t>(n)]);
+      if (file_exists(name)) io_fail("cannot overwrite existing file", unit::snapshot, name);
+    }
+}
+
+void recover_outputs(const RunFiles& f) {
+  if (complete_commit(journal_name(f.nfile)))
+    std::fprintf(stderr, "warning: completed the end-of-run set that an earlier run left half renamed (%s)\n",
+                 journal_name(f.nfile).c_str());
+  for (const std::string& n : {fmt::trim_name(f.finalfile), fmt::trim_name(f.statfile), fmt::trim_name(f.vfile),
+                               fmt::trim_name(f.nfile), saved_history_name(f.vfile)})
+    if (!n.empty()) remove_stale_part(n);
+  for (int n = 1; n <= f.nfl; ++n) {
+    const std::string name = fmt::trim_name(f.fname[static_cast<std::size_t>(n)]);
+    if (!name.empty()) remove_stale_part(name);
+  }
+}
+
+void check_restart_files(const Store& s, const RunFiles& f) {
+  if (fresh_start(f.inputfile)) return;
+  if (complete_commit(journal_name(f.nfile0)))
+    std::fprintf(stderr, "warning: completed the end-of-run set that an earlier run left half renamed (%s)\n",
+                 journal_name(f.nfile0).c_str());
+  const std::string field = fmt::trim_name(f.inputfile), body = fmt::trim_name(f.nfile0);
+  auto grid = [](int ie, int je, int ke) {
+    return std::to_string(ie - 2) + " x " + std::to_string(je - 2) + " x " + std::to_string(ke - 2);
+  };
+  {
+    RecordReader r(field, unit::field_in);
+    r.next();
+    int b[6];
+    for (int& v : b) v = r.get_int();
+    if (b[0] != s.is || b[1] != s.ie || b[2] != s.js || b[3] != s.je || b[4] != s.ks || b[5] != s.ke)
+      refuse("the input field file " + field + " holds a grid of " + grid(b[1], b[3], b[5]) +
+             " grid lines; this run has " + grid(s.ie, s.je, s.ke));
+  }
+  {
+    RecordReader r(body, unit::body_in);
+    r.next();
+    int b[5];
+    for (int& v : b) v = r.get_int();
+    for (int n = 0; n < 3; ++n) r.next();
+    r.next();
+    const std::size_t want =
+        static_cast<std::size_t>(s.ie - s.is + 1) * (s.je - s.js + 1) * (s.ke - s.ks + 1) * 8;
+    if (b[0] != s.is || b[1] != s.ie || b[2] != s.js || b[3] != s.ks || b[4] != s.ke || r.record_bytes() != want)
+      refuse("the body-state input file " + body + " is not of this run's grid of " + grid(s.ie, s.je, s.ke) +
+             " grid lines");
+  }
+}
+
+// ------------------------------------------------------------------ blow-up
+
+double body_speed(const Store& s) {
+  double r = 0;
+  for (int i : {s.is, s.ie})
+    for (int j : {s.js, s.je}) r = std::max(r, std::hypot(s.x(i), s.y(j)));
+  return std::hypot(s.xvel, s.yvel) + std::fabs(s.tvel) * r;
+}
+
+namespace {
+
+struct Block {
+  const char* name;
+  const Field& f;
+  int i1, i2, j1, j2, k1, k2;
+};
+
+template <class Visit>
+bool each_block(const Store& s, Visit visit) {
+  const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
+  const Block blocks[] = {{"uu", s.uu, is, ie + 1, js, je - 1, ks, ke - 1},
+                          {"vv", s.vv, is, ie, js, je, ks, ke - 1},
+                          {"ww", s.ww, is, ie, js, je - 1, ks, ke},
+                          {"nut", s.nut, is, ie, js, je - 1, ks, ke - 1}};
+  for (const Block& b : blocks)
+    for (int i = b.i1; i <= b.i2; ++i)
+      for (int j = b.j1; j <= b.j2; ++j)
+        for (int k = b.k1; k <= b.k2; ++k)
+          if (!visit(b, i, j, k, b.f(i, j, k))) return false;
+  return true;
+}
+
+}  // namespace
+
+double largest_velocity(const Store& s) {
+  double m = 0;
+  each_block(s, [&](const Block& b, int, int, int, double v) {
+    if (&b.f != &s.nut && std::isfinite(v)) m = std::max(m, std::fabs(v));
+    return true;
+  });
+  return m;
+}
+
+bool flow_within_bound(const Store& s, double bound, double* umax, std::string* where) {
+  double m = 0;
+  const bool ok = each_block(s, [&](const Block& b, int i, int j, int k, double v) {
+    const bool vel = &b.f != &s.nut;
+    if (std::isfinite(v) && !(vel && bound > 0 && std::fabs(v) > bound)) {
+      if (vel) m = std::max(m, std::fabs(v));
+      return true;
+    }
+    *where = std::string(b.name) + "(" + std::to_string(i) + "," + std::to_string(j) + "," + std::to_string(k) +
+             ") = " + num(v);
+    m = std::isfinite(v) ? std::max(m, std::fabs(v)) : v;
+    return false;
+  });
+  *umax = m;
+  return ok;
+}
+
+}  // namespace qv

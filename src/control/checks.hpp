@@ -1,0 +1,61 @@
+// What a run of days checks before its first step, so that it never dies at
+// its end, and the one check it makes every step: the blow-up bound.
+// Every refusal raises RunStop (status 2) naming the file and the reason.
+#pragma once
+
+#include <string>
+
+#include "control/run.hpp"
+#include "store/store.hpp"
+
+namespace qv {
+
+// One run per directory: an exclusive lock on the working directory, held
+// until the process ends (the system drops it on any exit, so a crash
+// leaves nothing stale).  A second run is refused.
+void lock_directory();
+
+// Parameters that make a run meaningless, refused with their line and field
+// of "quivel_vib8.inf": dt, Re, esp <= 0; omg outside (0, 2); iyper, izper,
+// ndof outside their kinds; mass, inertia or beta <= 0 for a degree of
+// freedom that moves.
+void check_params(const Store& s);
+
+// Grid lines that do not increase, refused with the axis and line numbers.
+void check_grid_lines(const Store& s, const std::string& axisfile);
+
+// Every file the run writes: a name, in a directory that exists and may be
+// written, not a directory itself; no two outputs the same file and no
+// output an input (the restart pair may be rewritten in place: the input
+// field file as the final file, nfile0 as nfile); snapshot names without
+// duplicates; none of the statistics file and the snapshots the schedule
+// reaches exists yet.
+void check_outputs(const Store& s, const RunFiles& f);
+
+// Before the restart files are read: a commit of an earlier run that a
+// crash interrupted is completed (so the pair is all old or all new), and
+// the field and body-state files must be of this run's grid.
+void check_restart_files(const Store& s, const RunFiles& f);
+
+// Finishes an interrupted commit of this run's own end-of-run set and
+// removes temporaries a killed run left beside the files this run writes.
+void recover_outputs(const RunFiles& f);
+
+// The name of the commit journal of the pair (final field, body state)
+// whose body state is `nfile`, and of the body history saved at snapshot
+// instants beside `vfile`.
+std::string journal_name(const std::string& nfile);
+std::string saved_history_name(const std::string& vfile);
+
+// Blow-up: a velocity (uu, vv, ww over the blocks of the field file) or an
+// eddy viscosity that is not finite, or a velocity beyond `bound` (checked
+// only when bound > 0).  Returns the largest |velocity| in *umax and the
+// first offending point in *where.  Reads the store only.
+bool flow_within_bound(const Store& s, double bound, double* umax, std::string* where);
+// The largest speed of a point of the body: its translation plus its turn
+// at the farthest grid corner.
+double body_speed(const Store& s);
+// The largest |velocity| in the field file blocks.
+double largest_velocity(const Store& s);
+
+}  // namespace qv
