@@ -20,6 +20,7 @@
 
 namespace fs = std::filesystem;
 using qvt::count;
+using qvt::set_columns;
 using qvt::last_step;
 using qvt::no_temporaries;
 using qvt::Rec;
@@ -27,20 +28,6 @@ using qvt::records;
 using qvt::Running;
 
 namespace {
-
-// Replaces columns col..col+text.size()-1 of line `line` (both from 1) of a
-// text file.
-void set_columns(const std::string& path, int line, int col, const std::string& text) {
-  std::string s = qvt::read_file(path);
-  std::size_t p = 0;
-  for (int n = 1; n < line; ++n) p = s.find("\r\n", p) + 2;
-  const std::size_t end = s.find("\r\n", p);
-  std::string l = s.substr(p, end - p);
-  if (l.size() < col - 1 + text.size()) l.resize(col - 1 + text.size(), ' ');
-  l.replace(static_cast<std::size_t>(col - 1), text.size(), text);
-  s.replace(p, end - p, l);
-  qvt::write_file(path, s);
-}
 
 // Turns a finished case into one that continues it: the final field file as
 // input, the body-state file just written as nfile0, no statistics file.

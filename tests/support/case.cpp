@@ -100,6 +100,18 @@ void write_file(const std::string& path, const std::string& text) {
   o << text;
 }
 
+void set_columns(const std::string& path, int line, int col, const std::string& text) {
+  std::string s = read_file(path);
+  std::size_t p = 0;
+  for (int n = 1; n < line; ++n) p = s.find("\r\n", p) + 2;
+  const std::size_t end = s.find("\r\n", p);
+  std::string l = s.substr(p, end - p);
+  if (l.size() < col - 1 + text.size()) l.resize(col - 1 + text.size(), ' ');
+  l.replace(static_cast<std::size_t>(col - 1), text.size(), text);
+  s.replace(p, end - p, l);
+  write_file(path, s);
+}
+
 std::string read_file(const std::string& path) {
   std::ifstream i(path, std::ios::binary);
   std::stringstream ss;

@@ -47,6 +47,9 @@ class InTempDir : public ::testing::Test {
 std::string capture_failure(const std::function<void()>& read, std::string* err);
 
 void write_file(const std::string& path, const std::string& text);
+// Replaces columns col..col+text.size()-1 of line `line` (both from 1) of a
+// text file with CR LF line ends.
+void set_columns(const std::string& path, int line, int col, const std::string& text);
 std::string read_file(const std::string& path);
 
 // A complete runnable case on a uniform grid of nx x ny x nz grid lines

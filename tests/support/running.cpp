@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,7 +26,7 @@ int count(const std::string& text, const std::string& what) {
   return n;
 }
 
-Running::Running(const std::string& dir, const std::string& console, const std::string& shell) : dir_(dir) {
+Running::Running(const std::string& dir, const std::string& console, long long file_size_limit) : dir_(dir) {
   write_file(dir + "/console.in", console);
   int fds[2];
   if (pipe(fds) != 0) throw std::runtime_error("pipe");
@@ -39,12 +40,11 @@ Running::Running(const std::string& dir, const std::string& console, const std::
     dup2(err, 2);
     close(fds[0]);
     close(fds[1]);
-    if (shell.empty()) {
-      execl(QV_PROGRAM, QV_PROGRAM, static_cast<char*>(nullptr));
-    } else {
-      const std::string cmd = shell + " '" QV_PROGRAM "'";
-      execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+    if (file_size_limit >= 0) {
+      const rlimit r{static_cast<rlim_t>(file_size_limit), static_cast<rlim_t>(file_size_limit)};
+      if (setrlimit(RLIMIT_FSIZE, &r) != 0) _exit(122);
     }
+    execl(QV_PROGRAM, QV_PROGRAM, static_cast<char*>(nullptr));
     _exit(121);
   }
   close(fds[1]);

@@ -18,9 +18,9 @@ int count(const std::string& text, const std::string& what);
 // error to console.err), so a test can act while it runs.
 class Running {
  public:
-  // `shell` runs the program through /bin/sh -c with this text in front of
-  // it (for example "ulimit -f 100; exec"), so limits apply to it alone.
-  Running(const std::string& dir, const std::string& console, const std::string& shell = "");
+  // A file_size_limit >= 0 (bytes) is set in the child, as `ulimit -f`
+  // would, so it applies to the program alone.
+  Running(const std::string& dir, const std::string& console, long long file_size_limit = -1);
   ~Running();
   Running(const Running&) = delete;
   Running& operator=(const Running&) = delete;
