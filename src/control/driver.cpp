@@ -193,8 +193,8 @@ int run_program() {
   }
   if (!failure.empty()) throw IoError(failure);
   if (g_signal != 0) {
-    warn("run interrupted by signal " + std::to_string(static_cast<int>(g_signal)) + " after step " +
-         std::to_string(s.nn) + "; end-of-run files written");
+    say(fmt::Line() << "run interrupted by signal" << static_cast<int>(g_signal) << " after step" << s.nn
+                    << "; end-of-run files written");
     return 128 + g_signal;
   }
   return 0;
