@@ -181,7 +181,7 @@ def test_monitor_says_how_a_run_ended(segments, tmp_path, capsys):
     from qvtools.monitor import Monitor, monitor
     p = monitor(str(s1), once=True)
     assert "stopped: finished normally at step 20" in capsys.readouterr().out
-    p = monitor(str(s2), interval=0, sleep=lambda s: None)   # returns: the run has stopped
+    p = monitor(str(s2), interval=0, sleep=lambda s: None, count=3)   # stops at the first reading
     out = capsys.readouterr().out
     assert f"stopped: stopped by SIGTERM at step {p['nn']}" in out
     assert "end-of-run files written" in out and out.count("\n") == 2
