@@ -12,7 +12,8 @@ mkdir -p "$out"
 flags="-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I$src"
 common="$src/control/format.cpp $src/control/files.cpp"
 clang++ $flags fuzz_format.cpp $src/control/format.cpp -o "$out/fuzz_format"
-clang++ $flags fuzz_param.cpp $common $src/control/console.cpp $src/control/rdparm.cpp $src/store/store.cpp \
+clang++ $flags fuzz_param.cpp $common $src/control/console.cpp $src/control/rdparm.cpp $src/control/params.cpp \
+  $src/control/runinputs.cpp $src/store/store.cpp \
   -o "$out/fuzz_param"
 clang++ $flags fuzz_record.cpp $common $src/store/store.cpp -o "$out/fuzz_record"
 for t in format param record; do
