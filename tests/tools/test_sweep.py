@@ -106,6 +106,13 @@ def test_failed_case_is_reported_and_rerun(tmp_path, capsys):
     sweep.create(out, recipe, "run.nt=10,20")
     with pytest.raises(ValueError, match="already holds a sweep"):
         sweep.create(out, recipe, "run.nt=10,20")
+    # a folder of the same name that is no sweep of ours is left alone
+    other = tmp_path / "o"
+    (other / "nt_20").mkdir(parents=True)
+    (other / "nt_20" / "results.txt").write_text("keep")
+    with pytest.raises(ValueError, match="not empty"):
+        sweep.create(other, recipe, "run.nt=10,20")
+    assert (other / "nt_20" / "results.txt").read_text() == "keep"
     fake = tmp_path / "fails"
     fake.write_text("#!/bin/sh\necho broken\nexit 3\n")
     fake.chmod(0o755)

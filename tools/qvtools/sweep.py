@@ -77,7 +77,10 @@ def create(out, recipe_path, vary, overrides=(), force=False):
             r = json.loads(json.dumps(recipe))
             apply_override(r, f"{key}={json.dumps(v)}")
             folder = os.path.join(out, name)
-            if os.path.isdir(folder):
+            if os.path.isdir(folder) and os.listdir(folder):
+                if not force:
+                    raise ValueError(f"{folder} exists and is not empty (use --force to "
+                                     f"write the sweep anew)")
                 shutil.rmtree(folder)
             case = write_case(folder, r)
             cases.append({"name": name, "value": v, "warnings": case.warnings,
