@@ -229,7 +229,12 @@ def summary_rows(folder, tmin=None):
                 f"failed ({st.get('rc')})"
             continue
         cdir = os.path.join(folder, c["name"])
-        s = summarize(cdir, tmin=tmin)
+        try:
+            s = summarize(cdir, tmin=tmin)
+        except (OSError, ValueError) as exc:
+            row["state"] = "no summary"
+            print(f"qv: warning: {c['name']}: {exc}", file=sys.stderr)
+            continue
         dof, fn = _natural_frequency(cdir)
         ts = read_timeseries(os.path.join(cdir, "DAT", "quivel_vib8.ts"))
         sel = ts["t"] >= s["t_from"]
