@@ -141,7 +141,7 @@ def test_slurm_job_array(swept, tmp_path):
     assert all(n < first_cmd for n, ln in enumerate(lines) if ln.startswith("#SBATCH"))
     env = dict(os.environ, SLURM_ARRAY_TASK_ID="1")
     case = out / "Ur_4"
-    (case / sweep.STATUS_FILE).unlink()
+    (case / sweep.STATUS_FILE).unlink(missing_ok=True)
     assert subprocess.run(["bash", path], env=env, capture_output=True).returncode == 0
     assert sweep.is_done(sweep.status(out, sweep.load(out)["cases"][1]))
 
@@ -150,7 +150,7 @@ def test_slurm_job_array(swept, tmp_path):
         pytest.skip("no Slurm controller here: the script was checked without sbatch")
     # Slurm itself: sbatch parses the directives and runs the array to its end
     for c in ("Ur_3", "Ur_5"):
-        (out / c / sweep.STATUS_FILE).unlink()
+        (out / c / sweep.STATUS_FILE).unlink(missing_ok=True)
     r = subprocess.run(["sbatch", "--wait", path], capture_output=True, text=True, timeout=600)
     assert r.returncode == 0, r.stderr
     assert all(sweep.is_done(sweep.status(out, c)) for c in sweep.load(out)["cases"])
