@@ -364,8 +364,13 @@ def summarize(run_dir, vin=None, tmin=None):
     if vin:
         try:
             from .surface import base_pressure
-            cpb, source = base_pressure(run, vin)
+            cpb, source, (a, b) = base_pressure(run, vin)
             out["cpb"], out["cpb_source"] = _num(cpb), source
+            step = float(np.median(np.diff(t))) if len(t) > 1 else 0.0
+            if a < t[0] - step - 1e-9:
+                out["notes"].append(f"the statistics file averages from t = {a:.6g}, before "
+                                    f"the analysed window: Cpb includes the start-up (a "
+                                    f"restart from the settled flow gives clean means)")
         except (OSError, ValueError) as exc:
             out["notes"].append(f"no base pressure: {exc}")
     return out

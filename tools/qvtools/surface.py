@@ -238,8 +238,9 @@ def file_cp(path, vin=None, k=None, axis_path=None, flag_path=None, run=None, ki
 
 
 def base_pressure(run, vin):
-    """(mean base pressure coefficient, where it comes from) of a run: the
-    rear-face mean of the statistics file's span-mean Cp."""
+    """(mean base pressure coefficient, where it comes from, averaging
+    window) of a run: the rear-face mean of the statistics file's span-mean
+    Cp, and the times the statistics average over."""
     run = run if isinstance(run, Run) else Run(run)
     path = run.stat_path
     if not os.path.exists(path):
@@ -247,7 +248,7 @@ def base_pressure(run, vin):
     cp = file_cp(path, vin, run=run.path)
     a, b = cp["window"] if cp["window"] else (math.nan, math.nan)
     return face_mean(cp), (f"{os.path.relpath(path, run.path)}, mean over t = "
-                           f"{a:.6g} ... {b:.6g}")
+                           f"{a:.6g} ... {b:.6g}"), (a, b)
 
 
 def write_csv(cp, path):
