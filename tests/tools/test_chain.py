@@ -208,3 +208,40 @@ def test_monitor_says_how_a_run_ended(segments, tmp_path, capsys):
     # not a run folder
     assert cli.main(["monitor", str(tmp_path / "nonexistent"), "--once"]) == 1
     assert "not a run folder" in capsys.readouterr().err
+
+
+def test_a_killed_run_continues_from_its_last_snapshot_instant(segments, tmp_path, capsys):
+    s1 = segments[0]
+    k1, k2 = tmp_path / "k1", tmp_path / "k2"
+    shutil.copytree(s1, k1)
+    for name in os.listdir(k1 / "DAT"):
+        os.remove(k1 / "DAT" / name)
+    for name in ("console.log", "change.out", "restart.json", "summary.json"):
+        if (k1 / name).exists():
+            os.remove(k1 / name)
+    (k1 / "change.inf").write_text("      5000\r\n")
+    with open(k1 / "console.in", "rb") as cin:
+        p = subprocess.Popen([program()], cwd=k1, stdin=cin, stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL)
+        until = time.time() + 120
+        while time.time() < until:
+            try:
+                if readers.read_change(k1 / "change.out")["nn"] >= 14:
+                    break
+            except (OSError, ValueError, KeyError):
+                pass
+            time.sleep(0.05)
+        p.kill()
+        p.wait()
+    assert (k1 / "DAT" / "vib.dat.ckpt").exists() and not (k1 / "DAT" / "vib.dat").exists()
+    assert cli.main(["restart", str(k1), "--out", str(k2), "--steps", "10"]) == 1
+    assert "--from-snapshot" in capsys.readouterr().err
+    assert cli.main(["restart", str(k1), "--out", str(k2), "--steps", "10",
+                     "--from-snapshot"]) == 0
+    assert json.loads((k2 / "restart.json").read_text())["start_time"] == pytest.approx(10 * DT)
+    rc, err = run_to_end(k2)
+    assert rc == 0, err
+    ts = chain.joined_timeseries(str(k2))
+    assert list(ts["nn"]) == [10, 10] and np.all(np.diff(ts["t"]) > 0)
+    h = chain.joined_history(str(k2))
+    assert len(h["time"]) == 10 + 10 and np.allclose(np.diff(h["time"]), DT)

@@ -26,6 +26,10 @@ from .columns import PARAM_LAYOUT, fmt_a, format_line
 from .records import RecordError
 
 CHAIN_FILE = "restart.json"
+# Beside nfile: the journal of a pair being put in place; beside vfile: the
+# history saved at the last snapshot instant of a run not yet ended.
+COMMIT_SUFFIX = ".commit"
+CKPT_SUFFIX = ".ckpt"
 PROBE_INPUT = "probes.inf"
 PROBE_FILE = os.path.join("DAT", "probes.dat")
 # Inputs of a continuation, linked to the earlier run's end-of-run files.
@@ -135,7 +139,7 @@ def joined_history(paths):
     starts, lows, highs = _windows(dirs)
     parts, header = [], None
     for d, t0, t1 in zip(dirs, starts, highs):
-        h = read_history(Run(d).history_path)
+        h = read_history(history_path(d))
         header = header or dict(h.header)
         time = h["time"] + t0
         sel = time <= t1 + _EPS
@@ -150,17 +154,50 @@ def joined_history(paths):
 
 # ---------------------------------------------------------------- restart
 
-def _check_end_files(run):
-    """Refuse a run without complete end-of-run files, naming the file."""
-    need = (("final field file", "finalfile", read_field),
-            ("statistics file", "statfile", read_statistics),
-            ("vibration history file (vfile)", "vfile", read_history),
-            ("body-state file (nfile)", "nfile", read_body))
+def saved_history(run):
+    """The body history a killed run saved at its last snapshot instant."""
+    return run.file(run.params["vfile"]) + CKPT_SUFFIX
+
+
+def history_path(run_dir):
+    """The body history of a folder: vfile, or the one saved at the last
+    snapshot instant of a run that did not reach its end."""
+    run = Run(run_dir)
+    path = run.history_path
+    if not os.path.exists(path) and os.path.exists(saved_history(run)):
+        return saved_history(run)
+    return path
+
+
+def _check_end_files(run, from_snapshot=False):
+    """Refuse a run without complete end-of-run files, naming the file.
+
+    With *from_snapshot*, the set saved at the last snapshot instant of a run
+    that did not reach its end (final field file, nfile, vfile.ckpt) is taken.
+    """
+    journal = run.file(run.params["nfile"]) + COMMIT_SUFFIX
+    if os.path.exists(journal):
+        raise ChainError(f"{run.path}: {journal} exists: the final field file and the body "
+                         "state were being put in place when the run stopped, so they are "
+                         "not yet a pair")
+    need = [("final field file", "finalfile", read_field),
+            ("body-state file (nfile)", "nfile", read_body)]
+    if not from_snapshot:
+        need[1:1] = [("statistics file", "statfile", read_statistics),
+                     ("vibration history file (vfile)", "vfile", read_history)]
+    elif not os.path.exists(saved_history(run)):
+        raise ChainError(f"{run.path}: no history saved at a snapshot instant "
+                         f"({saved_history(run)} is missing)")
     for what, key, reader in need:
         path = run.file(run.params[key])
         if not os.path.exists(path):
+            hint = ""
+            if os.path.exists(saved_history(run)):
+                hint = ("; its last snapshot instant was saved: --from-snapshot continues "
+                        "from there")
             raise ChainError(f"{run.path} has no complete end of run: the {what} {path} "
-                             "is missing (the run has not ended, was killed hard, or blew up)")
+                             f"is missing (the run has not ended, was killed hard, or blew up)"
+                             f"{hint}")
         try:
             f = reader(path)
         except (RecordError, FormatError, ValueError) as exc:
@@ -169,8 +206,9 @@ def _check_end_files(run):
         if key == "finalfile":
             field = f
     final = run.file(run.params["finalfile"])
-    for key in ("statfile", "vfile", "nfile"):
-        path = run.file(run.params[key])
+    later = [saved_history(run)] if from_snapshot else \
+        [run.file(run.params[k]) for k in ("statfile", "vfile", "nfile")]
+    for path in later:
         if os.path.getmtime(path) < os.path.getmtime(final) - 2.0:
             raise ChainError(f"{run.path}: {path} is older than the final field file {final}: "
                              "a later run in this folder did not reach its end")
@@ -196,8 +234,30 @@ def _segment_names(n, nfl):
             "snaps": [f"{snap}{tag}_{m:03d}" for m in range(1, nfl + 1)]}
 
 
-def write_restart(run_dir, out_dir, steps, append=True):
+def _copy_until(src, dst, t_end):
+    """Copy a text output with time in its second column, without the lines
+    after t_end (written after the snapshot instant a restart goes back to)."""
+    with open(src, "r", encoding="latin-1", newline="") as fh:
+        lines = fh.read().split("\n")
+    keep = []
+    for line in lines:
+        words = line.split()
+        if len(words) >= 2 and not line.lstrip().startswith("#"):
+            try:
+                if float(words[1]) > t_end + _EPS:
+                    continue
+            except ValueError:
+                pass
+        keep.append(line)
+    with open(dst, "w", encoding="latin-1", newline="") as fh:
+        fh.write("\n".join(keep))
+
+
+def write_restart(run_dir, out_dir, steps, append=True, from_snapshot=False):
     """Write the case that continues *run_dir* for *steps* steps into *out_dir*.
+
+    *from_snapshot* continues a run that did not reach its end (killed, or
+    blown up) from the set saved at its last snapshot instant.
 
     Returns the restart record written to out_dir/restart.json.
     """
@@ -216,7 +276,7 @@ def write_restart(run_dir, out_dir, steps, append=True):
     if process_running(run_dir):
         raise ChainError(f"{run_dir} is still running: continue it once it has ended "
                          "(SIGTERM ends it after the current step with its end-of-run files)")
-    field = _check_end_files(run)
+    field = _check_end_files(run, from_snapshot)
     t_end = float(field.header["t"])
     ts_path = run.file(TS_FILE)
     if append and not os.path.exists(ts_path):
@@ -265,18 +325,18 @@ def write_restart(run_dir, out_dir, steps, append=True):
     with open(os.path.join(out_dir, CONSOLE_FILE), "w", encoding="ascii", newline="") as fh:
         fh.write(f"{vin}\n{0 if append else 1}\n")
     if append:
-        shutil.copy2(ts_path, os.path.join(out_dir, TS_FILE))
+        _copy_until(ts_path, os.path.join(out_dir, TS_FILE), t_end)
     if os.path.exists(run.file(PROBE_INPUT)):
         shutil.copy2(run.file(PROBE_INPUT), os.path.join(out_dir, PROBE_INPUT))
         if os.path.exists(run.file(PROBE_FILE)):
-            shutil.copy2(run.file(PROBE_FILE), os.path.join(out_dir, PROBE_FILE))
+            _copy_until(run.file(PROBE_FILE), os.path.join(out_dir, PROBE_FILE), t_end)
     for extra in ("case.json",):
         if os.path.exists(run.file(extra)):
             shutil.copy2(run.file(extra), os.path.join(out_dir, extra))
 
     record = {"previous": os.path.relpath(os.path.abspath(run_dir), os.path.abspath(out_dir)),
               "segment": segment, "start_time": t_end, "steps": steps,
-              "append_time_series": bool(append),
+              "append_time_series": bool(append), "from_snapshot": bool(from_snapshot),
               "inputs": {"field": INPUT_FIELD, "body": INPUT_BODY},
               "outputs": {"stat": names["stat"], "vfile": names["vfile"],
                           "nfile": names["nfile"], "snapshots": names["snaps"]}}

@@ -183,7 +183,7 @@ def cmd_summary(args):
 def cmd_restart(args):
     from .chain import write_restart
     from .casegen import program_path
-    rec = write_restart(args.run, args.out, args.steps, bool(args.append))
+    rec = write_restart(args.run, args.out, args.steps, bool(args.append), args.from_snapshot)
     print(f"wrote {args.out}: segment {rec['segment']} continues {args.run} from "
           f"t = {rec['start_time']:.6g} for {args.steps} steps "
           f"(time series {'appended' if args.append else 'started anew'})")
@@ -313,6 +313,9 @@ def build_parser():
     s.add_argument("--steps", type=int, required=True, help="number of further steps")
     s.add_argument("--append", type=int, choices=(0, 1), default=1,
                    help="1 (default): continue RUN's time series; 0: start it anew")
+    s.add_argument("--from-snapshot", action="store_true",
+                   help="continue a run that did not reach its end (killed, blown up) from "
+                        "the set saved at its last snapshot instant")
     s.set_defaults(func=cmd_restart)
 
     s = sub.add_parser("surface", help="pressure coefficient around the body (CSV + PNG)")
