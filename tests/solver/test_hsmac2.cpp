@@ -3,6 +3,8 @@
 // time-step bound.  Each test runs in its own directory.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -108,4 +110,145 @@ TEST(Hsmac2, OneSweepReportAndCorrection) {
       EXPECT_EQ(s.uu(is, j, k), 0.7);
       EXPECT_EQ(s.uu(ie, j, k), 0.7);
     }
+}
+
+namespace {
+
+// Grid lines growing by a different factor in each direction: no two
+// neighbouring widths or centre distances are alike.
+void stretch_all(qv::Store& s) {
+  auto lines = [](qv::Line& c, int lo, int hi, double h, double r) {
+    double w = h;
+    c(lo) = 0;
+    for (int m = lo + 1; m <= hi; ++m, w *= r) c(m) = c(m - 1) + w;
+  };
+  lines(s.x, s.is, s.ie, 0.2, 1.15);
+  lines(s.y, s.js, s.je, 0.1, 1.25);
+  lines(s.z, s.ks, s.ke, 0.3, 1.1);
+  qvt::build_metrics(s);
+}
+
+// Uniform uu = 0.7 (divergence-free on any grid) on a stretched grid with
+// walls in y and z, dt = 0.01, omg = 1.
+qv::Store stretched_flow() {
+  qv::Store s = qvt::tiny_store(9, 8, 8, 1.0, 1, 1);
+  stretch_all(s);
+  s.dt = 0.01;
+  s.omg = 1;
+  s.esp = 0.005;
+  s.nn = 1;
+  for (int i = 1; i <= s.ie + 2; ++i)
+    for (int j = 1; j <= s.je + 2; ++j)
+      for (int k = 1; k <= s.ke + 2; ++k) s.uu(i, j, k) = 0.7;
+  for (int j = 1; j <= s.je + 2; ++j)
+    for (int k = 1; k <= s.ke + 2; ++k) s.ub0(j, k) = 0.7;
+  return s;
+}
+
+// Widths and centre distances from the grid lines themselves.
+double w(const qv::Line& c, int m) { return c(m + 1) - c(m); }
+double wc(const qv::Line& c, int m) { return (w(c, m - 1) + w(c, m)) / 2; }
+
+}  // namespace
+
+// One disturbed face on a stretched grid, worked by hand.  Cell B's high
+// face in one direction carries a = 1: D(B) = 1/width.  The sweep reaches
+// B first: dp = -D / (2 dt c) with c = sum of 1/(wc(m) wc(m+1)), and B's six
+// faces move by dp dt / wc.  The neighbour N across the disturbed face comes
+// later and sees only what B's move left there: D(N) = -(a + dp dt /
+// wc(m+1)) / width(N); its own dp then moves the shared face back.  One
+// sweep is enough for the tolerance.
+TEST(Hsmac2, OneCorrectionOnAStretchedGridByHand) {
+  qvt::ScopedDir d(qvt::temp_dir("hsmac2-stretched"));
+  for (int dir = 0; dir < 3; ++dir) {
+    qv::Store s = stretched_flow();
+    const qv::Line* lines[3] = {&s.x, &s.y, &s.z};
+    const int B[3] = {s.is + 2, s.js + 3, s.ks + 2};
+    int N[3] = {B[0], B[1], B[2]};
+    N[dir] += 1;
+    qv::Field* q[3] = {&s.uu, &s.vv, &s.ww};
+    const double base = dir == 0 ? 0.7 : 0.0;
+    (*q[dir])(N[0], N[1], N[2]) = base + 1;  // B's high face = N's low face
+    auto c = [&](const int* m) {
+      double sum = 0;
+      for (int e = 0; e < 3; ++e) sum += 1 / (wc(*lines[e], m[e]) * wc(*lines[e], m[e] + 1));
+      return sum;
+    };
+    const double dt = s.dt;
+    const double DB = 1 / w(*lines[dir], B[dir]);
+    const double dpB = -DB / (2 * dt * c(B));
+    const double pushed = 1 + dpB * dt / wc(*lines[dir], N[dir]);
+    const double DN = -pushed / w(*lines[dir], N[dir]);
+    const double dpN = -DN / (2 * dt * c(N));
+    write_esp2(0, 5, 0.6 * DB);
+    double dtmin;
+    qv::hsmac2(s, dtmin);
+    EXPECT_EQ(s.iter, 2) << "direction " << dir;
+    EXPECT_NEAR(s.pp(B[0], B[1], B[2]), dpB, 1e-12 * std::fabs(dpB)) << "direction " << dir;
+    EXPECT_NEAR(s.pp(N[0], N[1], N[2]), dpN, 1e-12 * std::fabs(dpN)) << "direction " << dir;
+    // B's low faces are not touched again; the shared face moved twice
+    for (int e = 0; e < 3; ++e) {
+      const double b0 = e == 0 ? 0.7 : 0.0;
+      EXPECT_NEAR((*q[e])(B[0], B[1], B[2]), b0 - dpB * dt / wc(*lines[e], B[e]), 1e-12)
+          << "low face " << e << ", direction " << dir;
+    }
+    EXPECT_NEAR((*q[dir])(N[0], N[1], N[2]), base + pushed - dpN * dt / wc(*lines[dir], N[dir]), 1e-12)
+        << "direction " << dir;
+  }
+}
+
+// Two cells of one row in i with the same largest |D|: "iter.dat" names the
+// one met first, the smaller i.  ww raised on the top faces of (i1, j, k)
+// and (i2, j, k) gives both |D| = 1/dz(k); the cells above get 1/dz(k+1),
+// smaller on a grid growing in z.
+TEST(Hsmac2, IterDatTieGoesToTheSmallerI) {
+  qvt::ScopedDir d(qvt::temp_dir("hsmac2-tie"));
+  qv::Store s = stretched_flow();
+  const int j = s.js + 2, k = s.ks + 1, i1 = s.is + 2, i2 = s.is + 5;
+  s.ww(i1, j, k + 1) = 1;
+  s.ww(i2, j, k + 1) = 1;
+  write_esp2(0, 5, 1 / s.dz(k) - 1e-9);  // only the first scan reports
+  double dtmin;
+  qv::hsmac2(s, dtmin);
+  EXPECT_EQ(s.iter, 2);
+  char want[64];
+  std::snprintf(want, sizeof want, "%5d%5d%5d\r\n", i1, j, k);
+  const std::string rep = qvt::read_file("iter.dat");
+  EXPECT_EQ(rep.substr(rep.find('\n') + 1), want);
+}
+
+// The admissible time step on a stretched grid: the largest signed u/dx,
+// v/dy, w/dz with each cell's own width.  A stream along one line of cells
+// (divergence-free, so no correction) picks the narrowest cell of that line.
+TEST(Hsmac2, TimeStepBoundUsesEachDirectionsOwnWidth) {
+  qvt::ScopedDir d(qvt::temp_dir("hsmac2-dt"));
+  write_esp2(0, 5, 0.01);
+  for (int dir = 0; dir < 3; ++dir) {
+    qv::Store s = stretched_flow();
+    for (int i = 1; i <= s.ie + 2; ++i)
+      for (int j = 1; j <= s.je + 2; ++j)
+        for (int k = 1; k <= s.ke + 2; ++k) s.uu(i, j, k) = 0;
+    for (int j = 1; j <= s.je + 2; ++j)
+      for (int k = 1; k <= s.ke + 2; ++k) s.ub0(j, k) = 0;
+    const double v = 40;
+    // a line of cells along dir through the cell (is+3, js+2, ks+4)
+    const int at[3] = {s.is + 3, s.js + 2, s.ks + 4};
+    const int lo[3] = {s.is, s.js, s.ks}, hi[3] = {s.ie, s.je, s.ke};
+    const qv::Line* lines[3] = {&s.x, &s.y, &s.z};
+    qv::Field* q[3] = {&s.uu, &s.vv, &s.ww};
+    double narrow = 1e30;
+    for (int m = lo[dir]; m <= hi[dir]; ++m) {
+      int p[3] = {at[0], at[1], at[2]};
+      p[dir] = m;
+      (*q[dir])(p[0], p[1], p[2]) = v;
+      if (m < hi[dir]) narrow = std::min(narrow, w(*lines[dir], m));
+    }
+    if (dir == 0)
+      for (int k = 1; k <= s.ke + 2; ++k) s.ub0(at[1], k) = k == at[2] ? v : 0;
+    double dtmin = 0;
+    qv::hsmac2(s, dtmin);
+    EXPECT_EQ(s.iter, 1);
+    ASSERT_GT(v / narrow, 1 / s.delm);
+    EXPECT_NEAR(dtmin, narrow / v, 1e-15) << "direction " << dir;
+  }
 }

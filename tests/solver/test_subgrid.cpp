@@ -114,3 +114,90 @@ TEST(SubgridViscosity, GhostLayersAndEdges) {
   EXPECT_EQ(n(ie, js + 1, ke), n(ie - 1, js + 1, ke - 1));
   EXPECT_EQ(n(is - 1, js + 1, ks - 1), n(is, js + 1, ks));
 }
+
+namespace {
+
+// Grid lines with widths that grow by a different factor in each direction,
+// so no two neighbouring cells are alike.
+void stretch_all(qv::Store& s, bool along_x = true) {
+  auto lines = [](qv::Line& c, int lo, int hi, double h, double r) {
+    double w = h;
+    c(lo) = 0;
+    for (int m = lo + 1; m <= hi; ++m, w *= r) c(m) = c(m - 1) + w;
+  };
+  if (along_x) lines(s.x, s.is, s.ie, 0.2, 1.17);
+  lines(s.y, s.js, s.je, 0.15, 1.23);
+  lines(s.z, s.ks, s.ke, 0.3, 1.11);
+  qvt::build_metrics(s);
+}
+
+double centre(const qv::Line& c, int m) { return (c(m) + c(m + 1)) / 2; }
+
+}  // namespace
+
+// Each velocity component sheared linearly along each cross direction, on a
+// grid stretched in x, y and z: the face interpolation is exact for a linear
+// profile, so every fluid cell sees a shear rate of 1 and nut = (Cs D)^2,
+// D from the cell's own widths.
+TEST(SubgridViscosity, LinearShearAlongEveryCrossDirectionOnAStretchedGrid) {
+  const double Cs = 0.15;
+  // component (0 uu, 1 vv, 2 ww), direction of the variation (0 x, 1 y, 2 z)
+  const int pairs[6][2] = {{0, 1}, {0, 2}, {1, 0}, {1, 2}, {2, 0}, {2, 1}};
+  for (const auto& p : pairs) {
+    qv::Store s = qvt::tiny_store(7, 6, 6, 1.0, 1, 1);
+    stretch_all(s);
+    s.Cs = Cs;
+    qv::Field* q[3] = {&s.uu, &s.vv, &s.ww};
+    const qv::Line* c[3] = {&s.x, &s.y, &s.z};
+    const int d = p[1];
+    fill(*q[p[0]], [&](int i, int j, int k) {
+      const int m[3] = {i, j, k};
+      return centre(*c[d], std::min(m[d], c[d]->size() - 1));
+    });
+    qv::subgrid_viscosity(s);
+    for (int i = s.is; i <= s.ie - 1; ++i)
+      for (int j = s.js; j <= s.je - 1; ++j)
+        for (int k = s.ks; k <= s.ke - 1; ++k) {
+          const double w = (s.x(i + 1) - s.x(i)) * (s.y(j + 1) - s.y(j)) * (s.z(k + 1) - s.z(k));
+          const double cd = Cs * std::pow(w, static_cast<double>(0.33333f));
+          ASSERT_NEAR(s.nut(i, j, k), cd * cd, 1e-12 * cd * cd)
+              << "component " << p[0] << " along " << d << " at " << i << "," << j << "," << k;
+        }
+  }
+}
+
+// The corner viscosity of the stress sums interpolates linearly between the
+// eight cells around a node: a nut linear in x, y and z gives the value at
+// the node itself, whatever the widths.
+TEST(SubgridViscosity, CornerViscosityIsExactForALinearField) {
+  qv::Store s = qvt::tiny_store(7, 6, 6, 1.0, 1, 1);
+  stretch_all(s);
+  auto nut = [](double x, double y, double z) { return 0.3 + 0.7 * x - 1.1 * y + 0.45 * z; };
+  fill(s.nut, [&](int i, int j, int k) {
+    return i < s.ie + 1 && j < s.je + 1 && k < s.ke + 1 ? nut(centre(s.x, i), centre(s.y, j), centre(s.z, k)) : 0;
+  });
+  for (int i = s.is; i <= s.ie; ++i)
+    for (int j = s.js; j <= s.je; ++j)
+      for (int k = s.ks; k <= s.ke; ++k)
+        ASSERT_NEAR(qv::corner_viscosity(s, i, j, k), nut(s.x(i), s.y(j), s.z(k)), 1e-13) << i << "," << j << "," << k;
+}
+
+// The outflow ghost cell continues the last three cells as a parabola in
+// the cell index.  vv = i^3/6 on a uniform x spacing gives a shear rate
+// (3 i^2 + 1)/6, so nut is quadratic in i and the ghost value is that
+// parabola's next value (a straight-line continuation would miss it by
+// (Cs D)^2).  y and z are stretched.
+TEST(SubgridViscosity, OutflowGhostContinuesAQuadraticProfile) {
+  qv::Store s = qvt::tiny_store(9, 6, 5, 1.0, 1, 1);
+  stretch_all(s, false);
+  s.Cs = 0.2;
+  fill(s.vv, [](int i, int, int) { return i * i * i / 6.0; });
+  qv::subgrid_viscosity(s);
+  for (int j = s.js; j <= s.je - 1; ++j)
+    for (int k = s.ks; k <= s.ke - 1; ++k) {
+      const double cd = 0.2 * std::pow(1.0 * s.dy(j) * s.dz(k), static_cast<double>(0.33333f));
+      const double C = cd * cd;
+      ASSERT_NEAR(s.nut(s.ie - 1, j, k), C * (3.0 * (s.ie - 1) * (s.ie - 1) + 1) / 6, 1e-11 * C);
+      EXPECT_NEAR(s.nut(s.ie, j, k), C * (3.0 * s.ie * s.ie + 1) / 6, 1e-11 * C) << j << "," << k;
+    }
+}

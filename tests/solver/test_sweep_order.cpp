@@ -22,7 +22,7 @@ void fill_random(qv::Store& s, unsigned seed) {
 void stretch(qv::Store& s) {
   for (int i = s.is; i <= s.ie; ++i) s.x(i) = 0.1 * (i - s.is) + 0.003 * (i - s.is) * (i - s.is);
   for (int j = s.js; j <= s.je; ++j) s.y(j) = 0.12 * (j - s.js) + 0.002 * (j - s.js) * (j - s.js);
-  for (int k = s.ks; k <= s.ke; ++k) s.z(k) = 0.2 * (k - s.ks);
+  for (int k = s.ks; k <= s.ke; ++k) s.z(k) = 0.2 * (k - s.ks) + 0.004 * (k - s.ks) * (k - s.ks);
   qvt::build_metrics(s);
 }
 
