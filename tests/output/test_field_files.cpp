@@ -395,6 +395,37 @@ TEST(Statistics, UniformFlow) {
       }
 }
 
+// A pure strain u = a x, v = b y, w = c z (a + b + c = 0) with a uniform
+// eddy viscosity n, on a grid stretched in x, y and z: each normal
+// sub-grid stress is (2/3) k - 2 n (its strain rate), so its departure from
+// the mean of the three is -2 n a, -2 n b, -2 n c, whatever k is.
+TEST(Statistics, NormalSubgridStressesOfAPureStrain) {
+  qv::Store s = qvt::tiny_store(7, 6, 6, 1.0);
+  for (int m = 0; m <= s.ie - s.is; ++m) s.x(s.is + m) = 0.2 * m + 0.03 * m * m;
+  for (int m = 0; m <= s.je - s.js; ++m) s.y(s.js + m) = 0.15 * m + 0.05 * m * m;
+  for (int m = 0; m <= s.ke - s.ks; ++m) s.z(s.ks + m) = 0.3 * m + 0.02 * m * m;
+  qvt::build_metrics(s);
+  const double a = 0.8, b = -1.3, c = 0.5, n = 0.04;
+  for (int i = 1; i <= s.ie + 1; ++i)
+    for (int j = 1; j <= s.je + 1; ++j)
+      for (int k = 1; k <= s.ke + 1; ++k) {
+        s.uu(i, j, k) = a * s.x(i);
+        s.vv(i, j, k) = b * s.y(j);
+        s.ww(i, j, k) = c * s.z(k);
+        s.nut(i, j, k) = n;
+      }
+  qv::stats_accumulate(s);
+  for (int i = s.is + 1; i <= s.ie - 1; ++i)
+    for (int j = s.js + 1; j <= s.je - 1; ++j)
+      for (int k = s.ks + 1; k <= s.ke - 1; ++k) {
+        const double mean = (s.sgs11(i, j, k) + s.sgs22(i, j, k) + s.sgs33(i, j, k)) / 3;
+        EXPECT_NEAR(s.sgs11(i, j, k) - mean, -2 * n * a, 1e-12) << i << "," << j << "," << k;
+        EXPECT_NEAR(s.sgs22(i, j, k) - mean, -2 * n * b, 1e-12) << i << "," << j << "," << k;
+        EXPECT_NEAR(s.sgs33(i, j, k) - mean, -2 * n * c, 1e-12) << i << "," << j << "," << k;
+        ASSERT_GT(mean, 0.0);  // (2/3) k
+      }
+}
+
 TEST(Statistics, FileLayoutAndNewFileOnly) {
   const std::string dir = qvt::temp_dir("stat");
   qvt::ScopedDir cd(dir);

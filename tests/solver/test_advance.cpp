@@ -36,7 +36,12 @@ TEST(AdvanceVelocity, AdamsBashforthFrameAndPressureGradient) {
       {0.8, 0.8, 0, 0, 0, 0, 0, dt * 0.8},       // (3f - f)/2 = f
       {0.8, 0, 0, 0, 0, 0, 0, dt * 1.2},         // first step: 1.5 f
       {0, 0, 0.4, 0.4, 0, 0, 0, -dt * 0.4},      // constant body acceleration
-      {0, 0, 0, 0, 0.25, 0.25, 0, -dt * 0.25}};  // frame term
+      {0, 0, 0, 0, 0.25, 0.25, 0, -dt * 0.25},   // frame term
+      // the old term takes the previous step's acceleration and frame term:
+      // (3 (-0.4) - (-0.1)) / 2 and (3 (-0.25) - (-0.05)) / 2
+      {0, 0, 0.4, 0.1, 0, 0, 0, -dt * 0.55},
+      {0, 0, 0, 0, 0.25, 0.05, 0, -dt * 0.35},
+      {0.6, 0.2, 0.4, 0.1, 0.25, 0.05, 0, dt * 0.5 * (3 * (0.6 - 0.4 - 0.25) - (0.2 - 0.1 - 0.05))}};
   for (const Case& c : cases) {
     qv::Store s = stretched_at_rest();
     fill(s.fu, c.f), fill(s.fv, c.f);
