@@ -181,3 +181,38 @@ TEST(MomentumTerms, ViscousTermsOnAStretchedGrid) {
     EXPECT_NEAR(x.fu(i, x.js, x.ks), -c * X * X * 2 * c * X + (1 / x.Re + b * X) * 2 * c + 2 * b * gx, 1e-11) << i;
   }
 }
+
+// The body's zero eddy viscosity is not seen by the fluid beside it: with
+// nut uniform in the fluid and 0 in a body three cells thick, every term
+// equals that of nut uniform everywhere (body cells next to the fluid take
+// the fluid's value; the middle cells of the body's faces can take it only
+// from across the face).  Grid stretched in x, y and z.
+TEST(MomentumTerms, BodyCellsLendTheFluidsEddyViscosity) {
+  qv::Field f[2][3];
+  for (int run = 0; run < 2; ++run) {
+    qv::Store s = qvt::tiny_store(11, 10, 9, 1.0, 1, 1);
+    for (int m = 0; m <= s.ie - s.is; ++m) s.x(s.is + m) = 0.2 * m + 0.02 * m * m;
+    for (int m = 0; m <= s.je - s.js; ++m) s.y(s.js + m) = 0.15 * m + 0.03 * m * m;
+    for (int m = 0; m <= s.ke - s.ks; ++m) s.z(s.ks + m) = 0.25 * m + 0.01 * m * m;
+    qvt::build_metrics(s);
+    s.Re = 100;
+    s.ca1 = 1;
+    for (int i = s.is + 3; i <= s.is + 5; ++i)
+      for (int j = s.js + 3; j <= s.js + 5; ++j)
+        for (int k = s.ks + 3; k <= s.ks + 5; ++k) s.iflag(i, j, k) = 1;
+    fill(s.uu, [&](int, int j, int k) { return 0.3 + 0.5 * j + 0.02 * k * k; });
+    fill(s.vv, [&](int i, int, int k) { return 0.4 * i - 0.1 * k; });
+    fill(s.ww, [&](int i, int j, int) { return 0.02 * i * j; });
+    fill(s.nut, [&](int i, int j, int k) {
+      const bool body = i <= s.ie + 1 && j <= s.je + 1 && k <= s.ke + 1 && s.iflag(i, j, k) != 0;
+      return run == 0 && body ? 0.0 : 0.03;
+    });
+    qv::momentum_terms(s);
+    f[run][0] = s.fu, f[run][1] = s.fv, f[run][2] = s.fw;
+  }
+  for (int c = 0; c < 3; ++c)
+    for (int i = 1; i <= f[0][c].ni(); ++i)
+      for (int j = 1; j <= f[0][c].nj(); ++j)
+        for (int k = 1; k <= f[0][c].nk(); ++k)
+          ASSERT_NEAR(f[0][c](i, j, k), f[1][c](i, j, k), 1e-13) << "component " << c << " at " << i << "," << j << "," << k;
+}
