@@ -127,6 +127,30 @@ TEST(Rdvelo, FreshStartSlipBodyNodesFollowTheOrderOfCellsAndFaces) {
   EXPECT_EQ(s.un(c, c - 2, c), 2.0);
 }
 
+// A slip body three cells thick in every direction: the nodes inside each
+// of its four faces parallel to x start at ca01 = 1, those inside its two
+// x faces at 0, whichever face it is.
+TEST(Rdvelo, FreshStartSlipBodyFacesParallelToXCarryTheSlipValue) {
+  const int lo = 6, hi = 8;  // body cells lo..hi in i, j and k; nodes lo..hi+1
+  Store s = qvt::tiny_store(13, 13, 13, 0.5, 1, 1);
+  s.Vin = 2.0;
+  s.ca1 = 1;
+  for (int i = lo; i <= hi; ++i)
+    for (int j = lo; j <= hi; ++j)
+      for (int k = lo; k <= hi; ++k) s.iflag(i, j, k) = 1;
+  run_rdvelo(s, "fffff");
+  for (int a = lo + 1; a <= hi; ++a)
+    for (int b = lo + 1; b <= hi; ++b) {
+      EXPECT_EQ(s.un(a, lo, b), 1.0) << "-y face";
+      EXPECT_EQ(s.un(a, hi + 1, b), 1.0) << "+y face";
+      EXPECT_EQ(s.un(a, b, lo), 1.0) << "-z face";
+      EXPECT_EQ(s.un(a, b, hi + 1), 1.0) << "+z face";
+      EXPECT_EQ(s.un(lo, a, b), 0.0) << "-x face";
+      EXPECT_EQ(s.un(hi + 1, a, b), 0.0) << "+x face";
+      EXPECT_EQ(s.un(a, a, b), 2.0) << "inside the body, no face";
+    }
+}
+
 // ----------------------------------------------------------------- restart
 
 void fill(Field& f, double base) {
