@@ -127,12 +127,25 @@ std::string crlf(const std::vector<std::string>& lines) {
   return s;
 }
 
-// n grid lines (n - 1 cells) of spacing h, centred on the origin
-std::string coords(int n, double h) {
+// n grid lines (n - 1 cells) of spacing h, centred on the origin; with
+// r != 1 the widths grow by r from the middle outwards, mirrored.
+std::string coords(int n, double h, double r = 1) {
+  std::vector<double> c(static_cast<std::size_t>(n));
+  if (r == 1) {
+    const double x0 = -0.5 * (n - 1) * h;
+    for (int m = 0; m < n; ++m) c[static_cast<std::size_t>(m)] = x0 + m * h;
+  } else {
+    // upper half from the middle line (n odd) or middle cell (n even)
+    double pos = n % 2 == 1 ? 0 : h / 2, w = n % 2 == 1 ? h : h * r;
+    for (int m = n / 2; m < n; ++m, w *= r) {
+      c[static_cast<std::size_t>(m)] = pos;
+      c[static_cast<std::size_t>(n - 1 - m)] = 0.0 - pos;
+      pos += w;
+    }
+  }
   std::string s;
-  const double x0 = -0.5 * (n - 1) * h;
   for (int m = 0; m < n; ++m) {
-    s += qv::fmt::F(x0 + m * h, 10, 5);
+    s += qv::fmt::F(c[static_cast<std::size_t>(m)], 10, 5);
     if (m % 5 == 4 || m == n - 1) s += "\r\n";
   }
   return s;
@@ -187,14 +200,15 @@ void write_case(const std::string& dir, const CaseSetup& c) {
     fil.push_back(A(b, 14));
   }
   write_file(dir + "/quivel_vib8.fil", crlf(fil));
-  write_file(dir + "/axis.dat", I(c.nx, 5) + I(c.ny, 5) + I(c.nz, 5) + "\r\n" + coords(c.nx, c.h) +
-                                    coords(c.ny, c.h) + coords(c.nz, c.h));
+  write_file(dir + "/axis.dat", I(c.nx, 5) + I(c.ny, 5) + I(c.nz, 5) + "\r\n" + coords(c.nx, c.h, c.rx) +
+                                    coords(c.ny, c.h, c.ry) + coords(c.nz, c.h, c.rz));
   std::string flags = I(c.nx, 5) + I(c.ny, 5) + I(c.nz, 5) + "\r\n";
   int n = 0;
   for (int k = 0; k < c.nz - 1; ++k)
     for (int j = 0; j < c.ny - 1; ++j)
       for (int i = 0; i < c.nx - 1; ++i) {
-        const bool b = i >= c.body_i0 && i <= c.body_i1 && j >= c.body_j0 && j <= c.body_j1;
+        const bool b = i >= c.body_i0 && i <= c.body_i1 && j >= c.body_j0 && j <= c.body_j1 && k >= c.body_k0 &&
+                       (c.body_k1 < 0 || k <= c.body_k1);
         flags += I(b ? 1 : 0, 5);
         if (++n % 10 == 0) flags += "\r\n";
       }

@@ -52,8 +52,9 @@ void write_file(const std::string& path, const std::string& text);
 void set_columns(const std::string& path, int line, int col, const std::string& text);
 std::string read_file(const std::string& path);
 
-// A complete runnable case on a uniform grid of nx x ny x nz grid lines
-// centred on the origin, with a block body over the given cell ranges.
+// A complete runnable case on a grid of nx x ny x nz grid lines centred on
+// the origin (uniform unless rx, ry, rz say otherwise), with a block body
+// over the given cell ranges.
 struct CaseSetup {
   int nx = 17, ny = 13, nz = 3;
   double h = 0.25;
@@ -67,6 +68,10 @@ struct CaseSetup {
   int ifc = 0, nfl = 0;
   std::string input = "fffff";
   int body_i0 = 5, body_i1 = 6, body_j0 = 5, body_j1 = 6;  // cell ranges, 0-based
+  int body_k0 = 0, body_k1 = -1;                           // -1: to the last cell
+  // Stretched grids: cell widths h r^m growing by r (> 1) away from the
+  // middle of each axis, symmetric about the origin.
+  double rx = 1, ry = 1, rz = 1;
   int ic2 = 0, ic3 = 5;
   double sesp = 0.01;
 };
