@@ -15,6 +15,7 @@
 #include "control/files.hpp"
 #include "control/format.hpp"
 #include "support/case.hpp"
+#include "support/running.hpp"
 
 namespace {
 
@@ -52,18 +53,10 @@ void read_axis(const std::string& path, const qvt::CaseSetup& c, std::vector<dou
 
 // The records of a record file, each as its 64-bit reals.
 std::vector<std::vector<double>> reals(const std::string& path) {
-  std::vector<std::vector<double>> out;
-  qv::RecordReader r(path, 99);
-  for (;;) {
-    try {
-      r.next();
-    } catch (const qv::IoError&) {
-      break;
-    }
-    std::vector<double> rec(r.record_bytes() / 8);
-    for (double& v : rec) v = r.get_real();
-    out.push_back(rec);
-  }
+  const qvt::Rec r = qvt::records(path);
+  std::vector<std::vector<double>> out(r.r.size());
+  for (std::size_t n = 0; n < out.size(); ++n)
+    for (std::size_t m = 0; m < r.r[n].size() / 8; ++m) out[n].push_back(r.real(n, m));
   return out;
 }
 

@@ -19,9 +19,9 @@ void write_esp2(int ic2, int ic3, double sesp) {
   qvt::write_file("esp2.inf", line);
 }
 
-// Uniform grid h = 1, dt = 0.01, uniform uu = 0.7 with matching inflow plane.
-qv::Store uniform_flow() {
-  qv::Store s = qvt::tiny_store(8, 5, 5);
+// uu = 0.7 everywhere (divergence-free on any grid) with the matching
+// inflow plane; dt = 0.01, omg = 1, esp = 0.005, nn = 1.
+qv::Store with_stream(qv::Store s) {
   s.dt = 0.01;
   s.omg = 1;
   s.esp = 0.005;
@@ -33,6 +33,9 @@ qv::Store uniform_flow() {
     for (int k = 1; k <= s.ke + 2; ++k) s.ub0(j, k) = 0.7;
   return s;
 }
+
+// On a uniform grid h = 1.
+qv::Store uniform_flow() { return with_stream(qvt::tiny_store(8, 5, 5)); }
 
 }  // namespace
 
@@ -117,32 +120,17 @@ namespace {
 // Grid lines growing by a different factor in each direction: no two
 // neighbouring widths or centre distances are alike.
 void stretch_all(qv::Store& s) {
-  auto lines = [](qv::Line& c, int lo, int hi, double h, double r) {
-    double w = h;
-    c(lo) = 0;
-    for (int m = lo + 1; m <= hi; ++m, w *= r) c(m) = c(m - 1) + w;
-  };
-  lines(s.x, s.is, s.ie, 0.2, 1.15);
-  lines(s.y, s.js, s.je, 0.1, 1.25);
-  lines(s.z, s.ks, s.ke, 0.3, 1.1);
+  qvt::grow(s.x, s.is, s.ie, 0.2, 1.15);
+  qvt::grow(s.y, s.js, s.je, 0.1, 1.25);
+  qvt::grow(s.z, s.ks, s.ke, 0.3, 1.1);
   qvt::build_metrics(s);
 }
 
-// Uniform uu = 0.7 (divergence-free on any grid) on a stretched grid with
-// walls in y and z, dt = 0.01, omg = 1.
+// The stream on a stretched grid with walls in y and z.
 qv::Store stretched_flow() {
   qv::Store s = qvt::tiny_store(9, 8, 8, 1.0, 1, 1);
   stretch_all(s);
-  s.dt = 0.01;
-  s.omg = 1;
-  s.esp = 0.005;
-  s.nn = 1;
-  for (int i = 1; i <= s.ie + 2; ++i)
-    for (int j = 1; j <= s.je + 2; ++j)
-      for (int k = 1; k <= s.ke + 2; ++k) s.uu(i, j, k) = 0.7;
-  for (int j = 1; j <= s.je + 2; ++j)
-    for (int k = 1; k <= s.ke + 2; ++k) s.ub0(j, k) = 0.7;
-  return s;
+  return with_stream(s);
 }
 
 // Widths and centre distances from the grid lines themselves.

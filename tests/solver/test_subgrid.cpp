@@ -120,14 +120,9 @@ namespace {
 // Grid lines with widths that grow by a different factor in each direction,
 // so no two neighbouring cells are alike.
 void stretch_all(qv::Store& s, bool along_x = true) {
-  auto lines = [](qv::Line& c, int lo, int hi, double h, double r) {
-    double w = h;
-    c(lo) = 0;
-    for (int m = lo + 1; m <= hi; ++m, w *= r) c(m) = c(m - 1) + w;
-  };
-  if (along_x) lines(s.x, s.is, s.ie, 0.2, 1.17);
-  lines(s.y, s.js, s.je, 0.15, 1.23);
-  lines(s.z, s.ks, s.ke, 0.3, 1.11);
+  if (along_x) qvt::grow(s.x, s.is, s.ie, 0.2, 1.17);
+  qvt::grow(s.y, s.js, s.je, 0.15, 1.23);
+  qvt::grow(s.z, s.ks, s.ke, 0.3, 1.11);
   qvt::build_metrics(s);
 }
 

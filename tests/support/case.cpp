@@ -40,6 +40,12 @@ qv::Store tiny_store(int nx, int ny, int nz, double h, int iyper, int izper) {
 
 void build_metrics(qv::Store& s) { qv::grid_metrics(s); }
 
+void grow(qv::Line& c, int lo, int hi, double h, double r) {
+  double w = h;
+  c(lo) = 0;
+  for (int m = lo + 1; m <= hi; ++m, w *= r) c(m) = c(m - 1) + w;
+}
+
 namespace {
 
 // Temporary directories of this test program, removed when it ends

@@ -23,6 +23,9 @@ qv::Store tiny_store(int nx, int ny, int nz, double h = 1.0, int iyper = 1, int 
 // Grid metrics from the grid lines already in s.x, s.y, s.z.
 void build_metrics(qv::Store& s);
 
+// Grid lines c(lo..hi) from 0 with widths h, h r, h r^2, ...
+void grow(qv::Line& c, int lo, int hi, double h, double r);
+
 // A fresh, empty temporary directory; the test's working directory is
 // moved there by ScopedDir.
 std::string temp_dir(const std::string& tag);
