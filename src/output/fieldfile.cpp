@@ -45,6 +45,7 @@ void write_final(Store& s, const std::string& finalfile, std::vector<Staged>* se
 }
 
 void modified_pressure(Store& s) {
+#pragma omp parallel for schedule(static)  // each cell on its own
   for (int i = s.is; i <= s.ie; ++i)
     for (int j = s.js; j <= s.je - 1; ++j)
       for (int k = s.ks; k <= s.ke - 1; ++k) {

@@ -7,12 +7,15 @@
 
 namespace qv {
 // Sums of node velocities, modified pressure, eddy viscosity, normal
-// sub-grid stresses at the nodes and velocity products.
+// sub-grid stresses at the nodes and velocity products.  Each sum belongs
+// to one node and grows by one term per step, so the planes i are shared
+// among the threads without changing any sum.
 void stats_accumulate(Store& s) {
   const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
   face_to_node(s);
   const auto &un = s.un, &vn = s.vn, &wn = s.wn, &nut = s.nut;
   const auto &dx = s.dx, &dy = s.dy, &dz = s.dz;
+#pragma omp parallel for schedule(static)
   for (int i = is; i <= ie; ++i)
     for (int j = js; j <= je; ++j)
       for (int k = ks; k <= ke; ++k) {
@@ -22,6 +25,7 @@ void stats_accumulate(Store& s) {
         s.snut(i, j, k) = s.snut(i, j, k) + nut(i, j, k);
       }
   modified_pressure(s);
+#pragma omp parallel for schedule(static)
   for (int i = is; i <= ie; ++i)
     for (int j = js; j <= je - 1; ++j)
       for (int k = ks; k <= ke - 1; ++k) {
@@ -29,6 +33,7 @@ void stats_accumulate(Store& s) {
         s.spm(i, j, k) = s.spm(i, j, k) + pm;
         s.spm2(i, j, k) = s.spm2(i, j, k) + pm * pm;
       }
+#pragma omp parallel for schedule(static)
   for (int i = is; i <= ie; ++i)
     for (int j = js; j <= je; ++j)
       for (int k = ks; k <= ke; ++k) {
@@ -42,6 +47,7 @@ void stats_accumulate(Store& s) {
         s.sgs22(i, j, k) = s.sgs22(i, j, k) + ((2.0 / 3.0) * kn - 2 * nt * dvdy);
         s.sgs33(i, j, k) = s.sgs33(i, j, k) + ((2.0 / 3.0) * kn - 2 * nt * dwdz);
       }
+#pragma omp parallel for schedule(static)
   for (int i = is; i <= ie; ++i)
     for (int j = js; j <= je; ++j)
       for (int k = ks; k <= ke; ++k) {

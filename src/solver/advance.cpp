@@ -2,7 +2,11 @@
 
 namespace qv {
 
+// Every loop below but the face rule updates each value from its own old
+// value and values the loop does not write, so the planes i are shared
+// among the threads.
 void shift_history(Store& s) {
+#pragma omp parallel for schedule(static)
   for (int i = s.is; i <= s.ie; ++i)
     for (int j = s.js; j <= s.je; ++j)
       for (int k = s.ks; k <= s.ke; ++k) {
@@ -21,18 +25,21 @@ void advance_velocity(Store& s, const std::string& inputfile) {
   const double dt = s.dt;
   auto &uu = s.uu, &vv = s.vv, &ww = s.ww;
   const auto& pp = s.pp;
+#pragma omp parallel for schedule(static)
   for (int i = is + 1; i <= ie - 1; ++i)
     for (int j = js; j <= je - 1; ++j)
       for (int k = ks; k <= ke - 1; ++k)
         uu(i, j, k) = uu(i, j, k) + dt * (0.5 * (3 * (s.fu(i, j, k) - s.xacc - s.fxn(i, j, k)) -
                                                  (s.fu0(i, j, k) - s.xacc0 - s.fxn0(i, j, k))) -
                                           (pp(i, j, k) - pp(i - 1, j, k)) / s.dxc(i));
+#pragma omp parallel for schedule(static)
   for (int i = is + 1; i <= ie - 1; ++i)
     for (int j = js; j <= je; ++j)
       for (int k = ks; k <= ke - 1; ++k)
         vv(i, j, k) = vv(i, j, k) + dt * (0.5 * (3 * (s.fv(i, j, k) - s.yacc - s.fyn(i, j, k)) -
                                                  (s.fv0(i, j, k) - s.yacc0 - s.fyn0(i, j, k))) -
                                           (pp(i, j, k) - pp(i, j - 1, k)) / s.dyc(j));
+#pragma omp parallel for schedule(static)
   for (int i = is + 1; i <= ie - 1; ++i)
     for (int j = js; j <= je - 1; ++j)
       for (int k = ks; k <= ke; ++k)
@@ -44,9 +51,11 @@ void advance_velocity(Store& s, const std::string& inputfile) {
         ww(i, j, ks) = 0;
         ww(i, j, ke) = 0;
       }
-  for (int k = ks; k <= ke - 1; ++k)
+  // the face rule writes only zeros, so it runs in memory order (k
+  // fastest) rather than k outer, i inner: the same faces end at 0
+  for (int i = is; i <= ie - 1; ++i)
     for (int j = js; j <= je - 1; ++j)
-      for (int i = is; i <= ie - 1; ++i)
+      for (int k = ks; k <= ke - 1; ++k)
         if (s.iflag(i, j, k) != 0) face_rule(s, i, j, k);
   inflow(s, inputfile);
   s.iobu = s.iobv = s.iobw = 1;

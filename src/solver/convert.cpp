@@ -37,6 +37,7 @@ void node_to_cell(Store& s) {
 void face_to_node(Store& s) {
   const auto &dx = s.dx, &dy = s.dy, &dz = s.dz, &dxc = s.dxc, &dyc = s.dyc, &dzc = s.dzc;
   const auto &uu = s.uu, &vv = s.vv, &ww = s.ww;
+#pragma omp parallel for schedule(static)  // each node on its own
   for (int i = s.is; i <= s.ie; ++i)
     for (int j = s.js; j <= s.je; ++j)
       for (int k = s.ks; k <= s.ke; ++k) {

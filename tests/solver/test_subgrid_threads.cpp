@@ -1,0 +1,122 @@
+// The eddy viscosity and the statistics sums divide their sweeps among
+// threads; every value must be the same on any number of threads, and the
+// body clean-up must touch every body face and ghost the full sweeps do.
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "output/output.hpp"
+#include "solver/solver.hpp"
+#include "support/case.hpp"
+
+namespace {
+
+qv::Store stretched_case(double ca1) {
+  qv::Store s = qvt::tiny_store(16, 12, 9, 1.0, 1, 2);
+  std::mt19937 g(5);
+  std::uniform_real_distribution<double> w(0.7, 1.3), d(-1, 1);
+  auto axis = [&](qv::Line& c, int lo, int hi, double h) {
+    c(lo) = 0;
+    for (int m = lo + 1; m <= hi; ++m) c(m) = c(m - 1) + h * w(g) * (1 + 0.05 * (m - lo));
+  };
+  axis(s.x, s.is, s.ie, 0.1);
+  axis(s.y, s.js, s.je, 0.15);
+  axis(s.z, s.ks, s.ke, 0.2);
+  qvt::build_metrics(s);
+  s.Cs = 0.15;
+  s.ca1 = ca1;
+  for (qv::Field* f : {&s.uu, &s.vv, &s.ww, &s.nut, &s.tauxy, &s.tauyz, &s.tauxz, &s.pp})
+    for (int i = 1; i <= f->ni(); ++i)
+      for (int j = 1; j <= f->nj(); ++j)
+        for (int k = 1; k <= f->nk(); ++k) (*f)(i, j, k) = d(g);
+  // a body three cells thick in mid-section, and one on the low y wall
+  // with its ghost rows flagged as the flag reader does
+  for (int i = s.is + 4; i <= s.is + 6; ++i)
+    for (int j = s.js + 4; j <= s.js + 6; ++j)
+      for (int k = s.ks + 2; k <= s.ks + 4; ++k) s.iflag(i, j, k) = 1;
+  for (int i = s.is + 9; i <= s.is + 10; ++i)
+    for (int k = s.ks; k <= s.ks + 1; ++k)
+      for (int j = s.js - 2; j <= s.js + 1; ++j) s.iflag(i, j, k) = 1;
+  return s;
+}
+
+bool same_bits(const qv::Field& a, const qv::Field& b) {
+  const std::size_t n = static_cast<std::size_t>(a.ni()) * a.nj() * a.nk();
+  return std::memcmp(a.data(), b.data(), n * sizeof(double)) == 0;
+}
+
+class Threads : public ::testing::Test {
+ protected:
+  void TearDown() override { omp_set_num_threads(before_); }
+  const int before_ = omp_get_max_threads();
+};
+
+}  // namespace
+
+TEST_F(Threads, EddyViscosityAndStressSumsDoNotDependOnTheThreadCount) {
+  for (const double ca1 : {-1.0, 1.0}) {
+    const qv::Store start = stretched_case(ca1);
+    omp_set_num_threads(1);
+    qv::Store one = start;
+    qv::subgrid_viscosity(one);
+    // more threads than some blocks have planes, too
+    for (const int threads : {2, 3, 7, 20}) {
+      omp_set_num_threads(threads);
+      qv::Store s = start;
+      qv::subgrid_viscosity(s);
+      const char* names[] = {"nut", "tauxy", "tauyz", "tauxz", "uu", "vv", "ww"};
+      const qv::Field* a[] = {&s.nut, &s.tauxy, &s.tauyz, &s.tauxz, &s.uu, &s.vv, &s.ww};
+      const qv::Field* b[] = {&one.nut, &one.tauxy, &one.tauyz, &one.tauxz, &one.uu, &one.vv, &one.ww};
+      for (int n = 0; n < 7; ++n) EXPECT_TRUE(same_bits(*a[n], *b[n])) << names[n] << ", threads " << threads;
+    }
+  }
+}
+
+// The clean-up before the viscosity: face rule at every body cell, then
+// groups B, D and F at every fluid cell, k outer and i inner.
+TEST_F(Threads, BodyCleanUpMatchesTheFullSweeps) {
+  for (const double ca1 : {-1.0, 1.0}) {
+    qv::Store s = stretched_case(ca1);
+    qv::Store ref = s;
+    for (int k = ref.ks; k <= ref.ke - 1; ++k)
+      for (int j = ref.js; j <= ref.je - 1; ++j)
+        for (int i = ref.is; i <= ref.ie - 1; ++i)
+          if (ref.iflag(i, j, k) != 0) qv::face_rule(ref, i, j, k);
+    for (int k = ref.ks; k <= ref.ke - 1; ++k)
+      for (int j = ref.js; j <= ref.je - 1; ++j)
+        for (int i = ref.is; i <= ref.ie - 1; ++i)
+          if (ref.iflag(i, j, k) == 0) {
+            qv::reflect_B(ref, i, j, k);
+            qv::reflect_D(ref, i, j, k);
+            qv::reflect_F(ref, i, j, k);
+          }
+    const qv::Store before = s;
+    qv::subgrid_viscosity(s);
+    EXPECT_TRUE(same_bits(s.uu, ref.uu)) << ca1;
+    EXPECT_TRUE(same_bits(s.vv, ref.vv)) << ca1;
+    EXPECT_TRUE(same_bits(s.ww, ref.ww)) << ca1;
+    EXPECT_FALSE(same_bits(s.uu, before.uu));  // ghosts were written
+  }
+}
+
+TEST_F(Threads, StatisticsSumsDoNotDependOnTheThreadCount) {
+  const qv::Store start = stretched_case(-1);
+  omp_set_num_threads(1);
+  qv::Store one = start;
+  qv::stats_accumulate(one);
+  qv::stats_accumulate(one);
+  omp_set_num_threads(3);
+  qv::Store s = start;
+  qv::stats_accumulate(s);
+  qv::stats_accumulate(s);
+  auto sums = [](const qv::Store& x) {
+    return std::vector<const qv::Field*>{&x.su,  &x.sv,    &x.sw,    &x.suu,   &x.svv, &x.sww,  &x.suv, &x.svw,
+                                         &x.swu, &x.sgs11, &x.sgs22, &x.sgs33, &x.spm, &x.spm2, &x.snut};
+  };
+  const auto a = sums(s), b = sums(one);
+  for (std::size_t n = 0; n < a.size(); ++n) EXPECT_TRUE(same_bits(*a[n], *b[n])) << n;
+}
