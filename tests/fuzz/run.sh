@@ -16,7 +16,8 @@ clang++ $flags fuzz_param.cpp $common $src/control/console.cpp $src/control/rdpa
   $src/control/runinputs.cpp $src/store/store.cpp \
   -o "$out/fuzz_param"
 clang++ $flags fuzz_record.cpp $common $src/store/store.cpp -o "$out/fuzz_record"
-for t in format param record; do
+clang++ $flags fuzz_runinputs.cpp $common $src/control/runinputs.cpp -o "$out/fuzz_runinputs"
+for t in format param record runinputs; do
   work="$out/corpus-$t"
   mkdir -p "$work"
   echo "fuzzing $t for $secs s"
