@@ -313,13 +313,15 @@ void commit_staged(std::vector<Staged>& set, const std::string& journal) {
     }
     sync_dir_of(journal);
   }
-  // From here on the new set stands: the journal completes it after a crash.
-  for (const Staged& p : set)
+  // From here on the new set stands: the journal completes it after a
+  // crash or a failed rename, so its temporaries must stay.
+  const std::vector<Staged> committed = std::move(set);
+  set.clear();
+  for (const Staged& p : committed)
     if (std::rename(p.part.c_str(), p.target.c_str()) != 0) io_fail("error during write", p.unit, p.target);
-  for (const Staged& p : set) sync_dir_of(p.target);
+  for (const Staged& p : committed) sync_dir_of(p.target);
   std::remove(journal.c_str());
   sync_dir_of(journal);
-  set.clear();
 }
 
 bool complete_commit(const std::string& journal) {

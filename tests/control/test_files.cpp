@@ -214,3 +214,60 @@ TEST_F(FilesTest, AtomicWriterReplacesTheTargetOnlyOnClose) {
   EXPECT_EQ(qvt::read_file("final.dat"), std::string(8, '\0'));
   EXPECT_FALSE(fs::exists("final.dat.part"));
 }
+
+// A new file written aside is put in place only if its name is still free
+// when it is complete: one made meanwhile is kept, not overwritten.
+TEST_F(FilesTest, AtomicNewFileNeverReplacesOne) {
+  {
+    RecordWriter w("snap", 21, Mode::New, true);
+    w.begin(0);
+    w.end();
+    qvt::write_file("snap", "made meanwhile");
+    std::string err;
+    qvt::capture_failure([&] { w.close(); }, &err);
+    EXPECT_EQ(err, "cannot overwrite existing file, unit 21, file snap");
+  }
+  EXPECT_EQ(qvt::read_file("snap"), "made meanwhile");
+  EXPECT_FALSE(fs::exists("snap.part"));
+}
+
+// Files put in place as one set: when a rename fails (a crash would do the
+// same) the journal keeps the rest of the set, and the next start completes
+// it, so the pair is all new; without a journal the old files stay.
+TEST_F(FilesTest, SetOfFilesIsAllOldOrAllNew) {
+  auto stage = [](const std::string& name, std::vector<qv::Staged>& set) {
+    RecordWriter w(name, 22, Mode::Unknown, true);
+    w.begin(4);
+    w.put(std::int32_t{7});
+    w.end();
+    w.close_staged(set);
+  };
+  const std::string fresh = std::string("\4\0\0\0\7\0\0\0\4\0\0\0", 12);
+  qvt::write_file("a", "old a");
+  std::vector<qv::Staged> set;
+  stage("a", set);
+  stage("b", set);
+  fs::create_directories("b/full");  // a rename over a non-empty directory fails
+  std::string err;
+  qvt::capture_failure([&] { qv::commit_staged(set, "pair.commit"); }, &err);
+  EXPECT_EQ(err, "error during write, unit 22, file b");
+  EXPECT_TRUE(set.empty()) << "the temporaries belong to the journal now";
+  EXPECT_EQ(qvt::read_file("a"), fresh);
+  EXPECT_TRUE(fs::exists("b.part"));
+  EXPECT_TRUE(fs::exists("pair.commit"));
+
+  fs::remove_all("b");
+  EXPECT_TRUE(qv::complete_commit("pair.commit"));
+  EXPECT_EQ(qvt::read_file("b"), fresh);
+  EXPECT_FALSE(fs::exists("b.part"));
+  EXPECT_FALSE(fs::exists("pair.commit"));
+  EXPECT_FALSE(qv::complete_commit("pair.commit"));
+
+  // staged but never committed: the old files stay, the temporaries go
+  qvt::write_file("a", "old a");
+  stage("a", set);
+  EXPECT_FALSE(qv::complete_commit("pair.commit"));
+  qv::remove_stale_part("a");
+  EXPECT_EQ(qvt::read_file("a"), "old a");
+  EXPECT_FALSE(fs::exists("a.part"));
+}
