@@ -236,6 +236,11 @@ def test_a_killed_run_continues_from_its_last_snapshot_instant(segments, tmp_pat
     assert (k1 / "DAT" / "vib.dat.ckpt").exists() and not (k1 / "DAT" / "vib.dat").exists()
     assert cli.main(["restart", str(k1), "--out", str(k2), "--steps", "10"]) == 1
     assert "--from-snapshot" in capsys.readouterr().err
+    from qvtools.monitor import monitor
+    monitor(str(k1), once=True)
+    out = capsys.readouterr().out
+    assert "stopped: stopped at step" in out and "without its end-of-run files" in out
+    assert "qv restart --from-snapshot" in out
     assert cli.main(["restart", str(k1), "--out", str(k2), "--steps", "10",
                      "--from-snapshot"]) == 0
     assert json.loads((k2 / "restart.json").read_text())["start_time"] == pytest.approx(10 * DT)

@@ -78,19 +78,21 @@ def how_it_ended(run_dir, p):
     blown = re.search(r"blown up|no longer finite", text)
     sig = re.search(r"interrupted by signal\s+(\d+)", text)
     stop = re.search(r"run stopped: (.*)", text)
-    ends = []
+    ends, saved = [], False
     try:
         params = read_params(os.path.join(run_dir, PARAM_FILE))
         ends = [os.path.join(run_dir, params[k]) for k in ("vfile", "nfile")]
+        saved = os.path.exists(ends[0] + ".ckpt")  # the set of the last snapshot instant
     except (OSError, FormatError, KeyError):
         pass
+    resume = "; qv restart --from-snapshot continues from its last snapshot instant" \
+        if saved else ""
     changed = p.get("change_mtime", 0.0)
     end_files = bool(ends) and all(os.path.exists(f) and os.path.getmtime(f) >= changed - 1.0
                                    for f in ends)
     step = f" at step {nn}" if nn is not None else ""
     if blown:
-        return f"blew up{step} (the flow is no longer finite); the final field file holds " \
-               "the last snapshot instant"
+        return f"blew up{step}; the final field file holds the last snapshot instant" + resume
     if end_files and nt is not None and nn is not None and nn >= nt:
         return f"finished normally{step}"
     if sig:
@@ -101,9 +103,9 @@ def how_it_ended(run_dir, p):
     if end_files:
         return f"stopped early{step} with its end-of-run files written (a signal)"
     if stop:
-        return f"stopped{step}: {stop.group(1).strip()}"
+        return f"stopped{step}: {stop.group(1).strip()}" + resume
     return f"stopped{step} without its end-of-run files (killed, crashed or blew up; " \
-           "its console log may tell)"
+           "its console log may tell)" + resume
 
 
 def _duration(sec):
