@@ -3,10 +3,10 @@
 #
 #   need_packages g++ cmake make python3-numpy
 #
-# Missing packages are installed with apt-get (through sudo when not root,
-# and only where sudo works without a password prompt). Where that is not
-# possible the script stops, printing the command to run; it never goes on
-# with a package missing.
+# Missing packages are installed with apt-get (through sudo when not root;
+# sudo may ask for a password only when the script runs at a terminal).
+# Where that is not possible the script stops, printing the command to run;
+# it never goes on with a package missing.
 
 installed() {
   [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" = "install ok installed" ]
@@ -29,6 +29,9 @@ need_packages() {
   if [ "$(id -u)" -ne 0 ]; then
     if command -v sudo >/dev/null 2>&1 && sudo -n true 2>/dev/null; then
       sudo=(sudo -n)
+    elif command -v sudo >/dev/null 2>&1 && [ -t 0 ]; then
+      echo "installing ${missing[*]} needs root: sudo asks for your password"
+      sudo=(sudo)
     else
       echo "error: missing Debian packages: ${missing[*]}" >&2
       echo "       install them, then run this command again:" >&2
