@@ -11,7 +11,8 @@ need_packages g++ make cmake python3 python3-numpy python3-matplotlib
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j2 --target quivel_vib8
 if [ -e run/example ]; then
-  echo "replacing the earlier run/example ($(find run/example -type f | wc -l) files, last changed $(date -r run/example '+%F %T'))"
+  n=$(find run/example -type f | wc -l)
+  echo "replacing the earlier run/example ($n file$([ "$n" -eq 1 ] || echo s), last changed $(date -r run/example '+%F %T'))"
   rm -rf run/example
 fi
 /usr/bin/python3 tools/qv case --recipe cases/example/recipe.json --out run/example

@@ -20,9 +20,10 @@ void warn_fort_row(const Store& s) {
   if (kFortJ <= s.je - 1 && kFortK <= s.ke - 1) return;
   std::fprintf(stderr,
                "warning: fort.1 and fort.2 sample the fixed row j = %d, k = %d, which lies outside the "
-               "fluid cells of this grid (j = %d..%d, k = %d..%d): they will not hold flow values; "
-               "list points in probes.inf for DAT/probes.dat instead\n",
-               kFortJ, kFortK, s.js, s.je - 1, s.ks, s.ke - 1);
+               "fluid cells of this grid (j = %d..%d, k = %d..%d): they will not hold flow values; %s\n",
+               kFortJ, kFortK, s.js, s.je - 1, s.ks, s.ke - 1,
+               file_exists(kProbeInput) ? "DAT/probes.dat samples the points of probes.inf"
+                                        : "list points in probes.inf for DAT/probes.dat");
 }
 
 // Positions of one axis for a kind of value: grid lines (faces) or centres.
