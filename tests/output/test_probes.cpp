@@ -233,7 +233,9 @@ TEST_F(Probes, WithoutProbesInfNothingChanges) {
   EXPECT_EQ(a, b);
   EXPECT_FALSE(fs::exists(dir_ + "/a/DAT/probes.dat"));
   EXPECT_TRUE(fs::exists(dir_ + "/b/DAT/probes.dat"));
-  EXPECT_EQ(qvt::read_file(dir_ + "/a/console.err"), qvt::read_file(dir_ + "/b/console.err"));
+  // Standard error differs only in the hint of the fort.1/fort.2 warning.
+  EXPECT_NE(qvt::read_file(dir_ + "/a/console.err").find("list points in probes.inf"), std::string::npos);
+  EXPECT_NE(qvt::read_file(dir_ + "/b/console.err").find("DAT/probes.dat samples the points"), std::string::npos);
 }
 
 }  // namespace
