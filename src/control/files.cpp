@@ -299,9 +299,12 @@ void commit_staged(std::vector<Staged>& set, const std::string& journal) {
     bool ok = j != nullptr;
     if (ok) {
       ok = std::fputs("quivel_vib8 commit\n", j) >= 0;
-      std::error_code ec;
+      // names relative to the journal's directory, so that a folder moved
+      // after a crash still completes
+      const fs::path base = fs::absolute(journal).parent_path();
+      auto rel = [&](const std::string& n) { return fs::absolute(n).lexically_relative(base).string(); };
       for (const Staged& p : set)
-        ok = ok && std::fprintf(j, "%s\t%s\n", fs::absolute(p.part, ec).c_str(), fs::absolute(p.target, ec).c_str()) > 0;
+        ok = ok && std::fprintf(j, "%s\t%s\n", rel(p.part).c_str(), rel(p.target).c_str()) > 0;
       ok = std::fflush(j) == 0 && ok;
       ok = ::fsync(fileno(j)) == 0 && ok;
       ok = std::fclose(j) == 0 && ok;
@@ -349,7 +352,8 @@ bool complete_commit(const std::string& journal) {
     }
     const std::size_t tab = l.find('\t');
     if (tab == std::string::npos) io_fail("input conversion error", 0, journal);
-    set.push_back({l.substr(0, tab), l.substr(tab + 1), 0});
+    const std::filesystem::path base = std::filesystem::path(journal).parent_path();
+    set.push_back({(base / l.substr(0, tab)).string(), (base / l.substr(tab + 1)).string(), 0});
   }
   if (first) io_fail("end-of-file during read", 0, journal);
   for (const Staged& s : set)

@@ -256,12 +256,15 @@ TEST_F(FilesTest, SetOfFilesIsAllOldOrAllNew) {
   EXPECT_TRUE(fs::exists("b.part"));
   EXPECT_TRUE(fs::exists("pair.commit"));
 
+  // the folder is moved before the next start: the journal still applies
   fs::remove_all("b");
-  EXPECT_TRUE(qv::complete_commit("pair.commit"));
-  EXPECT_EQ(qvt::read_file("b"), fresh);
-  EXPECT_FALSE(fs::exists("b.part"));
-  EXPECT_FALSE(fs::exists("pair.commit"));
-  EXPECT_FALSE(qv::complete_commit("pair.commit"));
+  fs::create_directory("moved");
+  for (const char* f : {"a", "b.part", "pair.commit"}) fs::rename(f, std::string("moved/") + f);
+  EXPECT_TRUE(qv::complete_commit("moved/pair.commit"));
+  EXPECT_EQ(qvt::read_file("moved/b"), fresh);
+  EXPECT_FALSE(fs::exists("moved/b.part"));
+  EXPECT_FALSE(fs::exists("moved/pair.commit"));
+  EXPECT_FALSE(qv::complete_commit("moved/pair.commit"));
 
   // staged but never committed: the old files stay, the temporaries go
   qvt::write_file("a", "old a");
