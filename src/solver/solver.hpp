@@ -92,11 +92,21 @@ void inflow(Store& s, const std::string& inputfile);
 // Body-face cleanup, Smagorinsky viscosity, stress sums, nut ghosts.
 void subgrid_viscosity(Store& s);
 
-// The in-place correction sweep of hsmac2 (c split into its column part
-// cxy and layer part cz): in its defining order, and as the wavefront that
-// gives the same result bit for bit.
+// The pressure iteration's two passes, as defined (hsmac2.cpp) and as the
+// tuned kernels that must give the same bits (hsmac2_tuned.cpp).  The
+// correction sweep takes c split into its column part cxy and layer part cz.
+// The scan returns false when a divergence is not finite.
+bool divergence_scan_in_order(const Store& s, double& dm, int& li, int& lj, int& lk);
+bool divergence_scan(const Store& s, double& dm, int& li, int& lj, int& lk);
 void correction_sweep_in_order(Store& s, double esp2, const std::vector<double>& cxy, const std::vector<double>& cz);
-void correction_sweep(Store& s, double esp2, const std::vector<double>& cxy, const std::vector<double>& cz);
+// The inflow column, body cells and z walls put back after each sweep
+// (the body cells as listed in work_body).
+void restore_after_sweep(Store& s);
+// group: columns computed side by side (8 with AVX-512, 4, or 1 for the
+// ordered walk); 0 chooses the widest the processor has.  Planes are divided
+// among the OpenMP threads.
+void correction_sweep(Store& s, double esp2, const std::vector<double>& cxy, const std::vector<double>& cz,
+                      int group = 0);
 
 // Thrown by hsmac2 when the divergence is no longer finite.
 struct BlowUp {

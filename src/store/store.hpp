@@ -92,6 +92,7 @@ class Line {
   double& operator()(int i) { return d_[static_cast<std::size_t>(i)]; }
   double operator()(int i) const { return d_[static_cast<std::size_t>(i)]; }
   void zero() { std::fill(d_.begin(), d_.end(), 0.0); }
+  const double* data() const { return d_.data(); }  // data()[i] == (*this)(i)
   int size() const { return static_cast<int>(d_.size()) - 1; }
 
  private:
@@ -173,7 +174,10 @@ struct Scratch {
   Field pm;              // modified pressure of snapshots and statistics
   Flags near_body;       // a body cell within two cells (see momentum_terms)
   // work space of the pressure iteration, sized once
-  std::vector<double> work_cxy, work_cz, work_col;
+  std::vector<double> work_cxy, work_cz;
+  std::vector<double> work_skew;       // per-step layer values of the vector sweep
+  std::vector<int> work_progress;      // groups done per plane, for the threads
+  std::vector<std::size_t> work_body;  // offsets of the interior body cells
   // four-point derivative weights of the explicit terms (backward and
   // forward sets), per direction for face and centre points, sized once
   using CubicWeights = std::array<std::array<double, 4>, 2>;
