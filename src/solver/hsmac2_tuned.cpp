@@ -31,6 +31,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #include "solver/solver.hpp"
@@ -532,13 +533,27 @@ void sweep_plane(const PlaneWork& pw, int i, bool wait) {
   done(pw.ngroups + 1);
 }
 
+
+// Threads for a pass over `cells` cells divided into `parts` pieces: the
+// threads OpenMP gives us, but no more than leave each thread a fair share
+// of work (a thread that waits for another costs more than it gains on a
+// small grid, above all on a busy machine).  QV_CELLS_PER_THREAD sets that
+// share (default 16384; 1 divides even the tiniest grid).
+int threads_for(double cells, int parts) {
+  const char* e = std::getenv("QV_CELLS_PER_THREAD");
+  const double v = e ? std::atof(e) : 0;
+  const double share = v >= 1 ? v : 16384.0;
+  const int by_size = static_cast<int>(std::max(1.0, cells / share));
+  return std::max(1, std::min({omp_get_max_threads(), parts, by_size}));
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
 
 bool divergence_scan(const Store& s, double& dm, int& li, int& lj, int& lk) {
   const int n = s.ie - s.is;
-  const int T = std::max(1, std::min(omp_get_max_threads(), n));
+  const int T = threads_for(static_cast<double>(n) * (s.je - s.js) * (s.ke - s.ks), n);
   ScanResult part[64];
   const int nt = std::min(T, 64);
 #pragma omp parallel for num_threads(nt) schedule(static, 1)
@@ -581,7 +596,7 @@ void correction_sweep(Store& s, double esp2, const std::vector<double>& cxy, con
   std::fill(s.work_progress.begin(), s.work_progress.end(), 0);
 
   const int np = s.ie - s.is;
-  const int T = std::max(1, std::min(omp_get_max_threads(), np));
+  const int T = threads_for(static_cast<double>(np) * ncol * nk, np);
   if (T == 1) {
     for (int i = s.is; i <= s.ie - 1; ++i) sweep_plane(pw, i, false);
     return;

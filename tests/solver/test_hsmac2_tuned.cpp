@@ -6,6 +6,7 @@
 #include <omp.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -60,10 +61,17 @@ bool same_bits(const qv::Field& a, const qv::Field& b) {
   return std::memcmp(a.data(), b.data(), n * sizeof(double)) == 0;
 }
 
+// n threads, dividing even these tiny grids
 class Threads {
  public:
-  explicit Threads(int n) : old_(omp_get_max_threads()) { omp_set_num_threads(n); }
-  ~Threads() { omp_set_num_threads(old_); }
+  explicit Threads(int n) : old_(omp_get_max_threads()) {
+    omp_set_num_threads(n);
+    ::setenv("QV_CELLS_PER_THREAD", "1", 1);
+  }
+  ~Threads() {
+    omp_set_num_threads(old_);
+    ::unsetenv("QV_CELLS_PER_THREAD");
+  }
 
  private:
   int old_;
