@@ -205,6 +205,13 @@ void sweep(const mom::Stencil& st, const ZLine& z, void (*plane)(const Lanes&, i
 }  // namespace
 
 void momentum_terms(Store& s) {
+  const mom::Isa isa = __builtin_cpu_supports("avx512f") ? mom::Isa::avx512
+                         : __builtin_cpu_supports("avx2") ? mom::Isa::avx2
+                                                          : mom::Isa::plain;
+  mom::momentum_terms_on(s, isa);
+}
+
+void mom::momentum_terms_on(Store& s, Isa isa) {
   mark_near_body(s);
   const mom::Stencil st(s);
   ZLine z{};
@@ -222,7 +229,7 @@ void momentum_terms(Store& s) {
     z.div_cross[k] = (s.dzc(k) + s.dzc(k + 1)) / 2;
     z.gden[k] = (s.dz(k - 1) + s.dz(k + 1)) / 2 + s.dz(k);
   }
-  const bool wide = __builtin_cpu_supports("avx512f"), avx = __builtin_cpu_supports("avx2");
+  const bool wide = isa == mom::Isa::avx512, avx = isa == mom::Isa::avx2;
   sweep<0>(st, z, wide ? avx512::plane<0> : avx ? avx2::plane<0> : plain::plane<0>);
   sweep<1>(st, z, wide ? avx512::plane<1> : avx ? avx2::plane<1> : plain::plane<1>);
   sweep<2>(st, z, wide ? avx512::plane<2> : avx ? avx2::plane<2> : plain::plane<2>);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <random>
 
+#include "solver/momentum.hpp"
 #include "solver/solver.hpp"
 #include "support/case.hpp"
 
@@ -77,16 +78,34 @@ TEST(MomentumKernel, MatchesTheRecipeBitForBitOnAnyThreadCount) {
         ref.Re = 700;
         const qv::Store start = ref;
         qv::momentum_terms_in_order(ref);
-        for (const int threads : {1, 3}) {
+        // the program's path on 1 and 3 threads, and every instruction
+        // set this processor has
+        struct Path {
+          int threads;
+          bool pick;
+          qv::mom::Isa isa;
+        };
+        const Path paths[] = {{1, true, {}},
+                              {3, true, {}},
+                              {2, false, qv::mom::Isa::plain},
+                              {2, false, qv::mom::Isa::avx2},
+                              {2, false, qv::mom::Isa::avx512}};
+        for (const Path& p : paths) {
+          if (!p.pick && p.isa == qv::mom::Isa::avx2 && !__builtin_cpu_supports("avx2")) continue;
+          if (!p.pick && p.isa == qv::mom::Isa::avx512 && !__builtin_cpu_supports("avx512f")) continue;
+          const int threads = p.threads;
           qv::Store s = start;
           omp_set_num_threads(threads);
-          qv::momentum_terms(s);
+          if (p.pick)
+            qv::momentum_terms(s);
+          else
+            qv::mom::momentum_terms_on(s, p.isa);
           const char* names[] = {"fu", "fv", "fw", "uu", "vv", "ww", "nut"};
           const qv::Field* mine[] = {&s.fu, &s.fv, &s.fw, &s.uu, &s.vv, &s.ww, &s.nut};
           const qv::Field* theirs[] = {&ref.fu, &ref.fv, &ref.fw, &ref.uu, &ref.vv, &ref.ww, &ref.nut};
           for (int n = 0; n < 7; ++n)
             EXPECT_TRUE(same_bits(*mine[n], *theirs[n]))
-                << names[n] << ": nz " << nz << ", walls " << per << ", ca1 " << ca1 << ", threads " << threads;
+                << names[n] << ": nz " << nz << ", walls " << per << ", ca1 " << ca1 << ", threads " << threads << ", path " << (p.pick ? -1 : static_cast<int>(p.isa));
         }
         omp_set_num_threads(threads_before);
         // the ghosts and copies were really exercised
