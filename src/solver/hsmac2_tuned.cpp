@@ -331,145 +331,179 @@ inline __mmask8 row_mask(int L, int kmin, int kmax) {
   return static_cast<__mmask8>(((1u << (b + 1)) - 1u) & ~((1u << a) - 1u));
 }
 
-QV_AVX512 void group8(const Sweep& sw, const SkewTables& tab, const Column* col) {
-  const int ks = sw.ks, ke = sw.ke, nk = ke - ks;
-  const std::ptrdiff_t si = static_cast<std::ptrdiff_t>(sw.si), sj = static_cast<std::ptrdiff_t>(sw.sj);
-  double dxi[8], dxc0[8], dxc1[8], dyj[8], dyc0[8], dyc1[8], cij[8];
+// One group of eight columns in flight: its column values, the faces it
+// carries from step to step, and the current block of eight steps.
+struct Lanes8 {
+  __m512d dxi, dxc0, dxc1, dyj, dyc0, dyc1, cij;
+  bool last;
+  std::ptrdiff_t c0[8];
+  __m512d vcarry, wcarry;
+  __mmask8 prev_active;
+  __mmask8 mc[8], mw[8];
+  __m512d U0[8], U1[8], V0[8], V1[8], W0[8], W1[8], P[8], F[8];
+};
+
+#define QV_AVX512_INLINE QV_AVX512 __attribute__((always_inline)) inline
+
+QV_AVX512_INLINE void lanes_start(Lanes8& q, const Column* col) {
+  double a[7][8];
   for (int g = 0; g < 8; ++g) {
-    dxi[g] = col[g].dxi;
-    dxc0[g] = col[g].dxc0;
-    dxc1[g] = col[g].dxc1;
-    dyj[g] = col[g].dyj;
-    dyc0[g] = col[g].dyc0;
-    dyc1[g] = col[g].dyc1;
-    cij[g] = col[g].cij;
+    a[0][g] = col[g].dxi;
+    a[1][g] = col[g].dxc0;
+    a[2][g] = col[g].dxc1;
+    a[3][g] = col[g].dyj;
+    a[4][g] = col[g].dyc0;
+    a[5][g] = col[g].dyc1;
+    a[6][g] = col[g].cij;
+    q.c0[g] = static_cast<std::ptrdiff_t>(col[g].c0);
   }
-  const __m512d vdxi = _mm512_loadu_pd(dxi), vdxc0 = _mm512_loadu_pd(dxc0), vdxc1 = _mm512_loadu_pd(dxc1);
-  const __m512d vdyj = _mm512_loadu_pd(dyj), vdyc0 = _mm512_loadu_pd(dyc0), vdyc1 = _mm512_loadu_pd(dyc1);
-  const __m512d vcij = _mm512_loadu_pd(cij);
-  const bool last = col[0].last;
-  const __m512d dt = _mm512_set1_pd(sw.dt), omg = _mm512_set1_pd(sw.omg), esp2 = _mm512_set1_pd(sw.esp2);
-  const __m512d two = _mm512_set1_pd(2.0);
-  const __m512d zero = _mm512_setzero_pd();
+  q.dxi = _mm512_loadu_pd(a[0]);
+  q.dxc0 = _mm512_loadu_pd(a[1]);
+  q.dxc1 = _mm512_loadu_pd(a[2]);
+  q.dyj = _mm512_loadu_pd(a[3]);
+  q.dyc0 = _mm512_loadu_pd(a[4]);
+  q.dyc1 = _mm512_loadu_pd(a[5]);
+  q.cij = _mm512_loadu_pd(a[6]);
+  q.last = col[0].last;
+  q.vcarry = q.wcarry = _mm512_setzero_pd();
+  q.prev_active = 0;
+}
+
+// Block of steps t0..t0+7: row g covers layers L0-g .. L0-g+7 of column j0+g.
+QV_AVX512_INLINE void lanes_load(const Sweep& sw, Lanes8& q, int t0) {
+  const int ks = sw.ks, ke = sw.ke;
+  const std::ptrdiff_t si = static_cast<std::ptrdiff_t>(sw.si), sj = static_cast<std::ptrdiff_t>(sw.sj);
+  const int L0 = ks + t0;
+  for (int g = 0; g < 8; ++g) {
+    const int L = L0 - g;
+    q.mc[g] = row_mask(L, ks, ke - 1);
+    q.mw[g] = row_mask(L, ks, ke);
+    const std::ptrdiff_t c = q.c0[g] + (L - 1);
+    // eight columns of seven arrays are more streams than the hardware
+    // follows: fetch each row's line three blocks ahead
+    constexpr std::ptrdiff_t ahead = 24;
+    _mm_prefetch(reinterpret_cast<const char*>(sw.u + c + ahead), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(sw.u + c + si + ahead), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(sw.v + c + ahead), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(sw.w + c + ahead), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(sw.p + c + ahead), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(sw.fl + c + ahead), _MM_HINT_T0);
+    if (q.mc[g] == 0xFF && q.mw[g] == 0xFF) {
+      q.U0[g] = _mm512_loadu_pd(sw.u + c);
+      q.U1[g] = _mm512_loadu_pd(sw.u + c + si);
+      q.V0[g] = _mm512_loadu_pd(sw.v + c);
+      q.V1[g] = _mm512_loadu_pd(sw.v + c + sj);
+      q.W0[g] = _mm512_loadu_pd(sw.w + c);
+      q.W1[g] = _mm512_loadu_pd(sw.w + c + 1);
+      q.P[g] = _mm512_loadu_pd(sw.p + c);
+      q.F[g] = _mm512_cvtepi32_pd(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(sw.fl + c)));
+      continue;
+    }
+    q.U0[g] = _mm512_maskz_loadu_pd(q.mc[g], sw.u + c);
+    q.U1[g] = _mm512_maskz_loadu_pd(q.mc[g], sw.u + c + si);
+    q.V0[g] = _mm512_maskz_loadu_pd(q.mc[g], sw.v + c);
+    q.V1[g] = _mm512_maskz_loadu_pd(q.mc[g], sw.v + c + sj);
+    q.W0[g] = _mm512_maskz_loadu_pd(q.mw[g], sw.w + c);
+    q.W1[g] = _mm512_maskz_loadu_pd(q.mc[g], sw.w + c + 1);
+    q.P[g] = _mm512_maskz_loadu_pd(q.mc[g], sw.p + c);
+    q.F[g] = _mm512_cvtepi32_pd(_mm256_maskz_loadu_epi32(q.mc[g], sw.fl + c));
+  }
+  transpose8(q.U0);
+  transpose8(q.U1);
+  transpose8(q.V0);
+  transpose8(q.V1);
+  transpose8(q.W0);
+  transpose8(q.W1);
+  transpose8(q.P);
+  transpose8(q.F);
+}
+
+// Step t = t0 + e: the eight cells of the step, each as the ordered sweep's cell.
+QV_AVX512_INLINE void lanes_step(const Sweep& sw, const SkewTables& tab, Lanes8& q, int t, int e) {
+  const int nk = sw.ke - sw.ks;
+  const __m512d dt = _mm512_set1_pd(sw.dt), esp2 = _mm512_set1_pd(sw.esp2);
   const __m512d sign = _mm512_set1_pd(-0.0);
-  const __m512d negomg = _mm512_xor_pd(omg, sign);  // -omg
+  const __m512d negomg = _mm512_xor_pd(_mm512_set1_pd(sw.omg), sign);  // -omg
+  const __m512d twodt = _mm512_mul_pd(_mm512_set1_pd(2.0), dt);         // 2 * dt
+  const __m512d zero = _mm512_setzero_pd();
   const __m512i up1 = _mm512_set_epi64(6, 5, 4, 3, 2, 1, 0, 0);  // lane g takes lane g-1
 
-  __m512d U0[8], U1[8], V0[8], V1[8], W0[8], W1[8], P[8], F[8];
-  __m512d vcarry = zero, wcarry = zero;
-  __mmask8 prev_active = 0;
-  const int nsteps = nk + 8;  // up to the top w face of the last lane
+  const __mmask8 act = active_lanes(t, nk);
+  const __m512d dz = _mm512_loadu_pd(tab.dz + 8 * t);
+  const __m512d dzc0 = _mm512_loadu_pd(tab.dzc0 + 8 * t);
+  const __m512d dzc1 = _mm512_loadu_pd(tab.dzc1 + 8 * t);
+  const __m512d czk = _mm512_loadu_pd(tab.cz + 8 * t);
+  const __m512d u0 = q.U0[e], u1 = q.U1[e], v1 = q.V1[e], w1 = q.W1[e], p0 = q.P[e];
+  // v face on the low side: lane 0 from memory, lane g from lane g-1's last step
+  const __m512d v0 = _mm512_mask_blend_pd(0xFE, q.V0[e], _mm512_permutexvar_pd(up1, q.vcarry));
+  // w face below: from this lane's last step where it was active
+  const __m512d w0 = _mm512_mask_blend_pd(q.prev_active, q.W0[e], q.wcarry);
+  __m512d D = _mm512_add_pd(
+      _mm512_add_pd(_mm512_div_pd(_mm512_sub_pd(u1, u0), q.dxi), _mm512_div_pd(_mm512_sub_pd(v1, v0), q.dyj)),
+      _mm512_div_pd(_mm512_sub_pd(w1, w0), dz));
+  const __m512d cc = _mm512_add_pd(q.cij, czk);
+  const __mmask8 body = _mm512_cmp_pd_mask(q.F[e], zero, _CMP_NEQ_UQ);
+  D = _mm512_mask_blend_pd(body, D, zero);
+  // dp = -omg * D / (2 * dt * cc)
+  const __m512d dp = _mm512_div_pd(_mm512_mul_pd(negomg, D), _mm512_mul_pd(twodt, cc));
+  const __m512d absD = _mm512_andnot_pd(sign, D);
+  const __mmask8 big = _mm512_cmp_pd_mask(absD, esp2, _CMP_GE_OQ);
+  const __m512d dpdt = _mm512_mul_pd(dp, dt);
+  const __m512d w1n = _mm512_add_pd(w1, _mm512_div_pd(dpdt, dzc1));
+  const __m512d v1n = _mm512_add_pd(v1, _mm512_div_pd(dpdt, q.dyc1));
+  q.U1[e] = q.last ? u1 : _mm512_add_pd(u1, _mm512_div_pd(dpdt, q.dxc1));
+  q.U0[e] = _mm512_sub_pd(u0, _mm512_div_pd(dpdt, q.dxc0));
+  q.V0[e] = _mm512_sub_pd(v0, _mm512_div_pd(dpdt, q.dyc0));
+  q.V1[e] = v1n;
+  // an idle lane just past its top cell stores the top face it carries
+  q.W0[e] = _mm512_mask_blend_pd(act, w0, _mm512_sub_pd(w0, _mm512_div_pd(dpdt, dzc0)));
+  q.P[e] = _mm512_mask_blend_pd(big, p0, _mm512_add_pd(p0, dp));
+  q.vcarry = v1n;
+  q.wcarry = w1n;
+  q.prev_active = act;
+}
+
+QV_AVX512_INLINE void lanes_store(const Sweep& sw, Lanes8& q, int t0) {
+  const std::ptrdiff_t si = static_cast<std::ptrdiff_t>(sw.si), sj = static_cast<std::ptrdiff_t>(sw.sj);
+  const int L0 = sw.ks + t0;
+  transpose8(q.U0);
+  if (!q.last) transpose8(q.U1);
+  transpose8(q.V0);
+  transpose8(q.V1);
+  transpose8(q.W0);
+  transpose8(q.P);
+  for (int g = 0; g < 8; ++g) {
+    const std::ptrdiff_t c = q.c0[g] + (L0 - g - 1);
+    if (q.mc[g] == 0xFF && q.mw[g] == 0xFF) {
+      _mm512_storeu_pd(sw.p + c, q.P[g]);
+      if (!q.last) _mm512_storeu_pd(sw.u + c + si, q.U1[g]);
+      _mm512_storeu_pd(sw.u + c, q.U0[g]);
+      _mm512_storeu_pd(sw.v + c, q.V0[g]);
+      _mm512_storeu_pd(sw.w + c, q.W0[g]);
+      continue;
+    }
+    _mm512_mask_storeu_pd(sw.p + c, q.mc[g], q.P[g]);
+    if (!q.last) _mm512_mask_storeu_pd(sw.u + c + si, q.mc[g], q.U1[g]);
+    _mm512_mask_storeu_pd(sw.u + c, q.mc[g], q.U0[g]);
+    _mm512_mask_storeu_pd(sw.v + c, q.mc[g], q.V0[g]);
+    _mm512_mask_storeu_pd(sw.w + c, q.mw[g], q.W0[g]);
+  }
+  // the v faces above the group's last column wait in memory for the next group
+  _mm512_mask_storeu_pd(sw.v + q.c0[7] + sj + (L0 - 7 - 1), q.mc[7], q.V1[7]);
+}
+
+// N independent groups (from neighbouring planes) side by side, so that
+// one group's chain of dependent divisions overlaps the other's.
+template <int N>
+QV_AVX512 void groups8(const Sweep& sw, const SkewTables& tab, const Column* const* cols) {
+  Lanes8 q[N];
+  for (int n = 0; n < N; ++n) lanes_start(q[n], cols[n]);
+  const int nsteps = sw.ke - sw.ks + 8;  // up to the top w face of the last lane
   for (int t0 = 0; t0 < nsteps; t0 += 8) {
-    const int L0 = ks + t0;
-    // load: row g covers layers L0-g .. L0-g+7 of column j0+g
-    __mmask8 mc[8], mw[8];
-    for (int g = 0; g < 8; ++g) {
-      const int L = L0 - g;
-      mc[g] = row_mask(L, ks, ke - 1);
-      mw[g] = row_mask(L, ks, ke);
-      const std::ptrdiff_t c = static_cast<std::ptrdiff_t>(col[g].c0) + (L - 1);
-      // eight columns of seven arrays are more streams than the hardware
-      // follows: fetch each row's line three blocks ahead
-      constexpr std::ptrdiff_t ahead = 24;
-      _mm_prefetch(reinterpret_cast<const char*>(sw.u + c + ahead), _MM_HINT_T0);
-      _mm_prefetch(reinterpret_cast<const char*>(sw.u + c + si + ahead), _MM_HINT_T0);
-      _mm_prefetch(reinterpret_cast<const char*>(sw.v + c + ahead), _MM_HINT_T0);
-      _mm_prefetch(reinterpret_cast<const char*>(sw.w + c + ahead), _MM_HINT_T0);
-      _mm_prefetch(reinterpret_cast<const char*>(sw.p + c + ahead), _MM_HINT_T0);
-      _mm_prefetch(reinterpret_cast<const char*>(sw.fl + c + ahead), _MM_HINT_T0);
-      if (mc[g] == 0xFF && mw[g] == 0xFF) {
-        U0[g] = _mm512_loadu_pd(sw.u + c);
-        U1[g] = _mm512_loadu_pd(sw.u + c + si);
-        V0[g] = _mm512_loadu_pd(sw.v + c);
-        V1[g] = _mm512_loadu_pd(sw.v + c + sj);
-        W0[g] = _mm512_loadu_pd(sw.w + c);
-        W1[g] = _mm512_loadu_pd(sw.w + c + 1);
-        P[g] = _mm512_loadu_pd(sw.p + c);
-        F[g] = _mm512_cvtepi32_pd(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(sw.fl + c)));
-        continue;
-      }
-      U0[g] = _mm512_maskz_loadu_pd(mc[g], sw.u + c);
-      U1[g] = _mm512_maskz_loadu_pd(mc[g], sw.u + c + si);
-      V0[g] = _mm512_maskz_loadu_pd(mc[g], sw.v + c);
-      V1[g] = _mm512_maskz_loadu_pd(mc[g], sw.v + c + sj);
-      W0[g] = _mm512_maskz_loadu_pd(mw[g], sw.w + c);
-      W1[g] = _mm512_maskz_loadu_pd(mc[g], sw.w + c + 1);
-      P[g] = _mm512_maskz_loadu_pd(mc[g], sw.p + c);
-      F[g] = _mm512_cvtepi32_pd(_mm256_maskz_loadu_epi32(mc[g], sw.fl + c));
-    }
-    transpose8(U0);
-    transpose8(U1);
-    transpose8(V0);
-    transpose8(V1);
-    transpose8(W0);
-    transpose8(W1);
-    transpose8(P);
-    transpose8(F);
-    for (int e = 0; e < 8; ++e) {
-      const int t = t0 + e;
-      const __mmask8 act = active_lanes(t, nk);
-      const __m512d dz = _mm512_loadu_pd(tab.dz + 8 * t);
-      const __m512d dzc0 = _mm512_loadu_pd(tab.dzc0 + 8 * t);
-      const __m512d dzc1 = _mm512_loadu_pd(tab.dzc1 + 8 * t);
-      const __m512d czk = _mm512_loadu_pd(tab.cz + 8 * t);
-      const __m512d u0 = U0[e], u1 = U1[e], v1 = V1[e], w1 = W1[e], p0 = P[e];
-      // v face on the low side: lane 0 from memory, lane g from lane g-1's last step
-      const __m512d v0 = _mm512_mask_blend_pd(0xFE, V0[e], _mm512_permutexvar_pd(up1, vcarry));
-      // w face below: from this lane's last step where it was active
-      const __m512d w0 = _mm512_mask_blend_pd(prev_active, W0[e], wcarry);
-      __m512d D = _mm512_add_pd(
-          _mm512_add_pd(_mm512_div_pd(_mm512_sub_pd(u1, u0), vdxi), _mm512_div_pd(_mm512_sub_pd(v1, v0), vdyj)),
-          _mm512_div_pd(_mm512_sub_pd(w1, w0), dz));
-      const __m512d cc = _mm512_add_pd(vcij, czk);
-      const __mmask8 body = _mm512_cmp_pd_mask(F[e], zero, _CMP_NEQ_UQ);
-      D = _mm512_mask_blend_pd(body, D, zero);
-      // dp = -omg * D / (2 * dt * cc)
-      const __m512d dp = _mm512_div_pd(_mm512_mul_pd(negomg, D),
-                                       _mm512_mul_pd(_mm512_mul_pd(two, dt), cc));
-      const __m512d absD = _mm512_andnot_pd(sign, D);
-      const __mmask8 big = _mm512_cmp_pd_mask(absD, esp2, _CMP_GE_OQ);
-      const __m512d dpdt = _mm512_mul_pd(dp, dt);
-      const __m512d u1n = last ? u1 : _mm512_add_pd(u1, _mm512_div_pd(dpdt, vdxc1));
-      const __m512d u0n = _mm512_sub_pd(u0, _mm512_div_pd(dpdt, vdxc0));
-      const __m512d v1n = _mm512_add_pd(v1, _mm512_div_pd(dpdt, vdyc1));
-      const __m512d v0n = _mm512_sub_pd(v0, _mm512_div_pd(dpdt, vdyc0));
-      const __m512d w1n = _mm512_add_pd(w1, _mm512_div_pd(dpdt, dzc1));
-      const __m512d w0n = _mm512_sub_pd(w0, _mm512_div_pd(dpdt, dzc0));
-      P[e] = _mm512_mask_blend_pd(big, p0, _mm512_add_pd(p0, dp));
-      U0[e] = u0n;
-      U1[e] = u1n;
-      V0[e] = v0n;
-      V1[e] = v1n;
-      // an idle lane just past its top cell stores the top face it carries
-      W0[e] = _mm512_mask_blend_pd(act, w0, w0n);
-      vcarry = v1n;
-      wcarry = w1n;
-      prev_active = act;
-    }
-    transpose8(U0);
-    if (!last) transpose8(U1);
-    transpose8(V0);
-    transpose8(V1);
-    transpose8(W0);
-    transpose8(P);
-    for (int g = 0; g < 8; ++g) {
-      const std::ptrdiff_t c = static_cast<std::ptrdiff_t>(col[g].c0) + (L0 - g - 1);
-      if (mc[g] == 0xFF && mw[g] == 0xFF) {
-        _mm512_storeu_pd(sw.p + c, P[g]);
-        if (!last) _mm512_storeu_pd(sw.u + c + si, U1[g]);
-        _mm512_storeu_pd(sw.u + c, U0[g]);
-        _mm512_storeu_pd(sw.v + c, V0[g]);
-        _mm512_storeu_pd(sw.w + c, W0[g]);
-        continue;
-      }
-      _mm512_mask_storeu_pd(sw.p + c, mc[g], P[g]);
-      if (!last) _mm512_mask_storeu_pd(sw.u + c + si, mc[g], U1[g]);
-      _mm512_mask_storeu_pd(sw.u + c, mc[g], U0[g]);
-      _mm512_mask_storeu_pd(sw.v + c, mc[g], V0[g]);
-      _mm512_mask_storeu_pd(sw.w + c, mw[g], W0[g]);
-    }
-    // the v faces above the group's last column wait in memory for the next group
-    _mm512_mask_storeu_pd(sw.v + static_cast<std::ptrdiff_t>(col[7].c0 + sj) + (L0 - 7 - 1), mc[7], V1[7]);
+    for (int n = 0; n < N; ++n) lanes_load(sw, q[n], t0);
+    for (int e = 0; e < 8; ++e)
+      for (int n = 0; n < N; ++n) lanes_step(sw, tab, q[n], t0 + e, e);
+    for (int n = 0; n < N; ++n) lanes_store(sw, q[n], t0);
   }
 }
 
@@ -505,34 +539,81 @@ inline void wait_for(const int* flag, int at_least) {
   for (int v = a.load(std::memory_order_acquire); v < at_least; v = a.load(std::memory_order_acquire)) a.wait(v);
 }
 
-void sweep_plane(const PlaneWork& pw, int i, bool wait) {
-  const Store& s = pw.s;
-  int* prev = &pw.progress[i - 1];
-  int* mine = &pw.progress[i];
-  auto done = [&](int n) {
-    std::atomic_ref<int> a(*mine);
+// Progress of the planes, for the threads: a plane's count is the number of
+// its groups done (the columns left over after the last group count as one
+// more); group J of plane i may start once plane i-1 has done J + 1.
+struct Progress {
+  int* count;
+  void wait(int i, int at_least, bool needed) const {
+    if (needed) wait_for(&count[i - 1], at_least);
+  }
+  void done(int i, int n) const {
+    std::atomic_ref<int> a(count[i]);
     a.store(n, std::memory_order_release);
     a.notify_all();
-  };
-  for (int J = 0; J < pw.ngroups; ++J) {
-    if (wait) wait_for(prev, J + 1);
-    const int j0 = s.js + J * pw.G;
-    if (pw.G == 8) {
-      Column col[8];
-      for (int g = 0; g < 8; ++g) col[g] = column(s, pw.cxy, i, j0 + g);
-      group8(pw.sw, pw.tab, col);
-    } else if (pw.G == 4) {
-      group4(pw.sw, s, pw.cxy, i, j0);
-    } else {
-      columns_in_order(pw.sw, s, pw.cxy, i, j0, j0 + pw.G - 1);
-    }
-    done(J + 1);
   }
-  if (wait) wait_for(prev, pw.ngroups + 1);
-  columns_in_order(pw.sw, s, pw.cxy, i, s.js + pw.ngroups * pw.G, s.je - 1);
-  done(pw.ngroups + 1);
+};
+
+void group(const PlaneWork& pw, int i, int J) {
+  const Store& s = pw.s;
+  const int j0 = s.js + J * pw.G;
+  if (pw.G == 8) {
+    Column col[8];
+    for (int g = 0; g < 8; ++g) col[g] = column(s, pw.cxy, i, j0 + g);
+    const Column* one[1] = {col};
+    groups8<1>(pw.sw, pw.tab, one);
+  } else if (pw.G == 4) {
+    group4(pw.sw, s, pw.cxy, i, j0);
+  } else {
+    columns_in_order(pw.sw, s, pw.cxy, i, j0, j0 + pw.G - 1);
+  }
 }
 
+void leftover_columns(const PlaneWork& pw, int i) {
+  columns_in_order(pw.sw, pw.s, pw.cxy, i, pw.s.js + pw.ngroups * pw.G, pw.s.je - 1);
+}
+
+void sweep_plane(const PlaneWork& pw, int i, bool wait) {
+  const Progress pr{pw.progress};
+  for (int J = 0; J < pw.ngroups; ++J) {
+    pr.wait(i, J + 1, wait);
+    group(pw, i, J);
+    pr.done(i, J + 1);
+  }
+  pr.wait(i, pw.ngroups + 1, wait);
+  leftover_columns(pw, i);
+  pr.done(i, pw.ngroups + 1);
+}
+
+// Planes a and b = a + 1 with eight-column groups: group J + 1 of plane a
+// runs side by side with group J of plane b, which it no longer touches.
+void sweep_two_planes(const PlaneWork& pw, int a, bool wait) {
+  const Progress pr{pw.progress};
+  const int b = a + 1, ng = pw.ngroups;
+  const Store& s = pw.s;
+  pr.wait(a, 1, wait);
+  group(pw, a, 0);
+  pr.done(a, 1);
+  for (int J = 0; J + 1 < ng; ++J) {
+    pr.wait(a, J + 2, wait);
+    Column ca[8], cb[8];
+    for (int g = 0; g < 8; ++g) {
+      ca[g] = column(s, pw.cxy, a, s.js + (J + 1) * 8 + g);
+      cb[g] = column(s, pw.cxy, b, s.js + J * 8 + g);
+    }
+    const Column* two[2] = {ca, cb};
+    groups8<2>(pw.sw, pw.tab, two);
+    pr.done(a, J + 2);
+    pr.done(b, J + 1);
+  }
+  pr.wait(a, ng + 1, wait);
+  leftover_columns(pw, a);
+  pr.done(a, ng + 1);
+  group(pw, b, ng - 1);
+  pr.done(b, ng);
+  leftover_columns(pw, b);
+  pr.done(b, ng + 1);
+}
 
 // Threads for a pass over `cells` cells divided into `parts` pieces: the
 // threads OpenMP gives us, but no more than leave each thread a fair share
@@ -591,20 +672,30 @@ void correction_sweep(Store& s, double esp2, const std::vector<double>& cxy, con
   if ((G == 8 && nk < 16) || (G == 4 && nk < 4)) G = 1;
   SkewTables tab{};
   if (G == 8) fill_skew(sw, s.work_skew, tab);
-  const PlaneWork pw{s, sw, cxy, tab, G, G > 1 ? ncol / G : ncol, s.work_progress.data()};
   if (s.work_progress.size() < static_cast<std::size_t>(s.ie) + 1) s.work_progress.resize(static_cast<std::size_t>(s.ie) + 1);
   std::fill(s.work_progress.begin(), s.work_progress.end(), 0);
+  const PlaneWork pw{s, sw, cxy, tab, G, G > 1 ? ncol / G : ncol, s.work_progress.data()};
 
+  // units of work: planes, or pairs of planes for the eight-column groups
   const int np = s.ie - s.is;
-  const int T = threads_for(static_cast<double>(np) * ncol * nk, np);
+  const int P = G == 8 && pw.ngroups >= 1 ? 2 : 1;
+  const int nunits = (np + P - 1) / P;
+  auto unit = [&](int u, bool wait) {
+    const int a = s.is + u * P;
+    if (P == 2 && a + 1 <= s.ie - 1)
+      sweep_two_planes(pw, a, wait);
+    else
+      for (int i = a; i <= std::min(a + P - 1, s.ie - 1); ++i) sweep_plane(pw, i, wait);
+  };
+  const int T = threads_for(static_cast<double>(np) * ncol * nk, nunits);
   if (T == 1) {
-    for (int i = s.is; i <= s.ie - 1; ++i) sweep_plane(pw, i, false);
+    for (int u = 0; u < nunits; ++u) unit(u, false);
     return;
   }
 #pragma omp parallel num_threads(T)
   {
     const int t = omp_get_thread_num();
-    for (int i = s.is + t; i <= s.ie - 1; i += T) sweep_plane(pw, i, i > s.is);
+    for (int u = t; u < nunits; u += T) unit(u, u > 0);
   }
 }
 
