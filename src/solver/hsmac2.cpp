@@ -88,16 +88,9 @@ void restore_after_sweep(Store& s) {
     for (int j = js; j <= je - 1; ++j) s.ww(is, j, k) = s.wb0(j, k);
 
   // every write is a zero, so the list order does not matter
-  const std::size_t si = s.uu.stride_i(), sj = s.uu.stride_j();
-  double *u = s.uu.data(), *v = s.vv.data(), *w = s.ww.data(), *p = s.pp.data();
-  for (const std::size_t c : s.work_body) {
-    u[c] = 0;
-    u[c + si] = 0;
-    v[c] = 0;
-    v[c + sj] = 0;
-    w[c] = 0;
-    w[c + 1] = 0;
-    p[c] = 0;
+  for (const auto& [i, j, k] : s.work_body) {
+    face_rule(s, i, j, k);
+    s.pp(i, j, k) = 0;
   }
   if (s.izper != 0)
     for (int i = is; i <= s.ie - 1; ++i)
@@ -109,7 +102,7 @@ void restore_after_sweep(Store& s) {
 
 namespace {
 
-// The interior body cells, as memory offsets.
+// The interior body cells.
 void list_body_cells(Store& s) {
   std::size_t n = 0;
   for (int i = s.is; i <= s.ie - 1; ++i)
@@ -120,7 +113,7 @@ void list_body_cells(Store& s) {
   for (int i = s.is; i <= s.ie - 1; ++i)
     for (int j = s.js; j <= s.je - 1; ++j)
       for (int k = s.ks; k <= s.ke - 1; ++k)
-        if (s.iflag(i, j, k) != 0) s.work_body[n++] = s.iflag.index(i, j, k);
+        if (s.iflag(i, j, k) != 0) s.work_body[n++] = {i, j, k};
 }
 
 // r = the largest of u/dx, v/dy, w/dz (signed) over the interior cells, body

@@ -88,11 +88,14 @@ void uvwbdy(Store& s) {
       Qall = Qall + ww(i, j, ks) * s.dx(i) * s.dy(j);
       Qall = Qall - ww(i, j, ke) * s.dx(i) * s.dy(j);
     }
-  say(fmt::Line() << "Qall ,cancel U=" << Qall << 0.0);
+  // The flow-rate cancel speed is 0 (no correction), but it is still added
+  // where it always was: 0 + (-0) is +0, so the sign of a zero face follows.
+  const double ucan = 0;
+  say(fmt::Line() << "Qall ,cancel U=" << Qall << ucan);
 
   if (s.iobu == 1)
     for (int k = ks; k <= ke - 1; ++k)
-      for (int j = js; j <= je - 1; ++j) uu(ie, j, k) = uu(ie - 1, j, k);
+      for (int j = js; j <= je - 1; ++j) uu(ie, j, k) = ucan + uu(ie - 1, j, k);
   if (s.iobv == 1)
     for (int k = ks; k <= ke - 1; ++k)
       for (int j = js; j <= je; ++j) vv(ie, j, k) = vv(ie - 1, j, k);
@@ -131,6 +134,8 @@ void uvwbdy(Store& s) {
       }
     for (int k = ks; k <= ke - 1; ++k)
       for (int i = is + 1; i <= ie - 1; ++i) {
+        vv(i, js, k) = vv(i, js, k) - ucan;
+        vv(i, je, k) = ucan + vv(i, je, k);
         vv(i, js - 1, k) = vv(i, js, k);
         vv(i, je + 1, k) = vv(i, je, k);
         vv(i, js, k) = 0;

@@ -177,7 +177,7 @@ struct Scratch {
   std::vector<double> work_cxy, work_cz;
   std::vector<double> work_skew;       // per-step layer values of the vector sweep
   std::vector<int> work_progress;      // groups done per plane, for the threads
-  std::vector<std::size_t> work_body;  // offsets of the interior body cells
+  std::vector<std::array<int, 3>> work_body;  // the interior body cells (i, j, k)
   // four-point derivative weights of the explicit terms (backward and
   // forward sets), per direction for face and centre points, sized once
   using CubicWeights = std::array<std::array<double, 4>, 2>;
