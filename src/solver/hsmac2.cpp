@@ -29,6 +29,17 @@ void read_esp2(Store& s) {
 
 }  // namespace
 
+void correction_coefficients(const Store& s, std::vector<double>& cxy, std::vector<double>& cz) {
+  // the x and y parts summed once per column, the z part per layer
+  cxy.resize(static_cast<std::size_t>(s.iflag.ni()) * s.iflag.nj());
+  cz.resize(static_cast<std::size_t>(s.iflag.nk()) + 1);
+  for (int i = s.is; i <= s.ie - 1; ++i)
+    for (int j = s.js; j <= s.je - 1; ++j)
+      cxy[static_cast<std::size_t>(i) * s.iflag.nj() + j - 1] =
+          1 / (s.dxc(i) * s.dxc(i + 1)) + 1 / (s.dyc(j) * s.dyc(j + 1));
+  for (int k = s.ks; k <= s.ke - 1; ++k) cz[static_cast<std::size_t>(k)] = 1 / (s.dzc(k) * s.dzc(k + 1));
+}
+
 // Divergence scan as defined: dm = max |D| over the fluid cells, k outer,
 // j, i inner, the first largest keeping its location.  Returns false when
 // a divergence is not finite.
@@ -145,9 +156,6 @@ double largest_rate(const Store& s) {
 // 3. dtmin from the largest signed u/dx, v/dy, w/dz and delm.
 // 4. Boundary values with the outflow uu kept.
 void hsmac2(Store& s, double& dtmin) {
-  const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
-  const auto &dxc = s.dxc, &dyc = s.dyc, &dzc = s.dzc;
-
   s.iter = 0;
   double esp2 = s.esp;
   read_esp2(s);
@@ -166,16 +174,9 @@ void hsmac2(Store& s, double& dtmin) {
   say(fmt::Line() << "esp  =" << s.esp);
   say(fmt::Line() << "esp2 = " << esp2);
 
-  // c = 1/(dxc dxc) + 1/(dyc dyc) + 1/(dzc dzc): the x and y parts summed
-  // once per column, the z part per layer (the same operations as per cell)
   std::vector<double>& cxy = s.work_cxy;
   std::vector<double>& cz = s.work_cz;
-  cxy.resize(static_cast<std::size_t>(s.iflag.ni()) * s.iflag.nj());
-  cz.resize(static_cast<std::size_t>(s.iflag.nk()) + 1);
-  for (int i = is; i <= ie - 1; ++i)
-    for (int j = js; j <= je - 1; ++j)
-      cxy[static_cast<std::size_t>(i) * s.iflag.nj() + j - 1] = 1 / (dxc(i) * dxc(i + 1)) + 1 / (dyc(j) * dyc(j + 1));
-  for (int k = ks; k <= ke - 1; ++k) cz[static_cast<std::size_t>(k)] = 1 / (dzc(k) * dzc(k + 1));
+  correction_coefficients(s, cxy, cz);
 
   list_body_cells(s);
   double dm = 0;

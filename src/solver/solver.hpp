@@ -96,6 +96,10 @@ void subgrid_viscosity(Store& s);
 // tuned kernels that must give the same bits (hsmac2_tuned.cpp).  The
 // correction sweep takes c split into its column part cxy and layer part cz.
 // The scan returns false when a divergence is not finite.
+// c = 1/(dxc(i) dxc(i+1)) + 1/(dyc(j) dyc(j+1)) + 1/(dzc(k) dzc(k+1)) of
+// the correction sweep, as its column part cxy (index i nj + j - 1) and its
+// layer part cz (index k); the sum cxy + cz is c with the same operations.
+void correction_coefficients(const Store& s, std::vector<double>& cxy, std::vector<double>& cz);
 bool divergence_scan_in_order(const Store& s, double& dm, int& li, int& lj, int& lk);
 bool divergence_scan(const Store& s, double& dm, int& li, int& lj, int& lk);
 void correction_sweep_in_order(Store& s, double esp2, const std::vector<double>& cxy, const std::vector<double>& cz);

@@ -46,20 +46,7 @@ qv::Store random_case(int nx, int ny, int nz, unsigned seed) {
   return s;
 }
 
-void coefficients(const qv::Store& s, std::vector<double>& cxy, std::vector<double>& cz) {
-  cxy.assign(static_cast<std::size_t>(s.iflag.ni()) * s.iflag.nj(), 0.0);
-  cz.assign(static_cast<std::size_t>(s.iflag.nk()) + 1, 0.0);
-  for (int i = s.is; i <= s.ie - 1; ++i)
-    for (int j = s.js; j <= s.je - 1; ++j)
-      cxy[static_cast<std::size_t>(i) * s.iflag.nj() + j - 1] =
-          1 / (s.dxc(i) * s.dxc(i + 1)) + 1 / (s.dyc(j) * s.dyc(j + 1));
-  for (int k = s.ks; k <= s.ke - 1; ++k) cz[static_cast<std::size_t>(k)] = 1 / (s.dzc(k) * s.dzc(k + 1));
-}
 
-bool same_bits(const qv::Field& a, const qv::Field& b) {
-  const std::size_t n = static_cast<std::size_t>(a.ni()) * a.nj() * a.nk();
-  return std::memcmp(a.data(), b.data(), n * sizeof(double)) == 0;
-}
 
 // n threads, dividing even these tiny grids
 class Threads {
@@ -89,7 +76,7 @@ TEST(TunedSweep, EveryGroupWidthAndThreadCountGivesTheOrderedBits) {
         qv::Store a = random_case(n[0], n[1], n[2], 11u + static_cast<unsigned>(n[1]));
         qv::Store b = a;
         std::vector<double> cxy, cz;
-        coefficients(a, cxy, cz);
+        qv::correction_coefficients(a, cxy, cz);
         Threads use(threads);
         // a tolerance that leaves some cells' pressure untouched
         for (int sweep = 0; sweep < 3; ++sweep) {
@@ -98,10 +85,10 @@ TEST(TunedSweep, EveryGroupWidthAndThreadCountGivesTheOrderedBits) {
         }
         const std::string where = std::to_string(n[0]) + "x" + std::to_string(n[1]) + "x" + std::to_string(n[2]) +
                                   " group " + std::to_string(group) + " threads " + std::to_string(threads);
-        EXPECT_TRUE(same_bits(a.uu, b.uu)) << where;
-        EXPECT_TRUE(same_bits(a.vv, b.vv)) << where;
-        EXPECT_TRUE(same_bits(a.ww, b.ww)) << where;
-        EXPECT_TRUE(same_bits(a.pp, b.pp)) << where;
+        EXPECT_TRUE(qvt::same_bits(a.uu, b.uu)) << where;
+        EXPECT_TRUE(qvt::same_bits(a.vv, b.vv)) << where;
+        EXPECT_TRUE(qvt::same_bits(a.ww, b.ww)) << where;
+        EXPECT_TRUE(qvt::same_bits(a.pp, b.pp)) << where;
       }
 }
 
@@ -111,7 +98,7 @@ TEST(TunedSweep, LeavesGhostsAndTheLastOutflowFaceAlone) {
   qv::Store a = random_case(9, 20, 19, 5u);
   qv::Store b = a;
   std::vector<double> cxy, cz;
-  coefficients(a, cxy, cz);
+  qv::correction_coefficients(a, cxy, cz);
   qv::correction_sweep(b, 0.0, cxy, cz, 8);
   for (int j = 1; j <= a.uu.nj(); ++j)
     for (int k = 1; k <= a.uu.nk(); ++k) EXPECT_EQ(a.uu(a.ie, j, k), b.uu(b.ie, j, k));

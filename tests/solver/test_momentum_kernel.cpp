@@ -55,10 +55,6 @@ void bodies(qv::Store& s) {
   s.iflag(s.is + 15, s.je - 3, s.ke - 4) = 1;
 }
 
-bool same_bits(const qv::Field& a, const qv::Field& b) {
-  const std::size_t n = static_cast<std::size_t>(a.ni()) * a.nj() * a.nk();
-  return std::memcmp(a.data(), b.data(), n * sizeof(double)) == 0;
-}
 
 }  // namespace
 
@@ -104,12 +100,12 @@ TEST(MomentumKernel, MatchesTheRecipeBitForBitOnAnyThreadCount) {
           const qv::Field* mine[] = {&s.fu, &s.fv, &s.fw, &s.uu, &s.vv, &s.ww, &s.nut};
           const qv::Field* theirs[] = {&ref.fu, &ref.fv, &ref.fw, &ref.uu, &ref.vv, &ref.ww, &ref.nut};
           for (int n = 0; n < 7; ++n)
-            EXPECT_TRUE(same_bits(*mine[n], *theirs[n]))
+            EXPECT_TRUE(qvt::same_bits(*mine[n], *theirs[n]))
                 << names[n] << ": nz " << nz << ", walls " << per << ", ca1 " << ca1 << ", threads " << threads << ", path " << (p.pick ? -1 : static_cast<int>(p.isa));
         }
         omp_set_num_threads(threads_before);
         // the ghosts and copies were really exercised
-        EXPECT_FALSE(same_bits(ref.uu, start.uu));
-        EXPECT_FALSE(same_bits(ref.nut, start.nut));
+        EXPECT_FALSE(qvt::same_bits(ref.uu, start.uu));
+        EXPECT_FALSE(qvt::same_bits(ref.nut, start.nut));
       }
 }

@@ -44,10 +44,6 @@ qv::Store stretched_case(double ca1) {
   return s;
 }
 
-bool same_bits(const qv::Field& a, const qv::Field& b) {
-  const std::size_t n = static_cast<std::size_t>(a.ni()) * a.nj() * a.nk();
-  return std::memcmp(a.data(), b.data(), n * sizeof(double)) == 0;
-}
 
 class Threads : public ::testing::Test {
  protected:
@@ -71,7 +67,7 @@ TEST_F(Threads, EddyViscosityAndStressSumsDoNotDependOnTheThreadCount) {
       const char* names[] = {"nut", "tauxy", "tauyz", "tauxz", "uu", "vv", "ww"};
       const qv::Field* a[] = {&s.nut, &s.tauxy, &s.tauyz, &s.tauxz, &s.uu, &s.vv, &s.ww};
       const qv::Field* b[] = {&one.nut, &one.tauxy, &one.tauyz, &one.tauxz, &one.uu, &one.vv, &one.ww};
-      for (int n = 0; n < 7; ++n) EXPECT_TRUE(same_bits(*a[n], *b[n])) << names[n] << ", threads " << threads;
+      for (int n = 0; n < 7; ++n) EXPECT_TRUE(qvt::same_bits(*a[n], *b[n])) << names[n] << ", threads " << threads;
     }
   }
 }
@@ -96,10 +92,10 @@ TEST_F(Threads, BodyCleanUpMatchesTheFullSweeps) {
           }
     const qv::Store before = s;
     qv::subgrid_viscosity(s);
-    EXPECT_TRUE(same_bits(s.uu, ref.uu)) << ca1;
-    EXPECT_TRUE(same_bits(s.vv, ref.vv)) << ca1;
-    EXPECT_TRUE(same_bits(s.ww, ref.ww)) << ca1;
-    EXPECT_FALSE(same_bits(s.uu, before.uu));  // ghosts were written
+    EXPECT_TRUE(qvt::same_bits(s.uu, ref.uu)) << ca1;
+    EXPECT_TRUE(qvt::same_bits(s.vv, ref.vv)) << ca1;
+    EXPECT_TRUE(qvt::same_bits(s.ww, ref.ww)) << ca1;
+    EXPECT_FALSE(qvt::same_bits(s.uu, before.uu));  // ghosts were written
   }
 }
 
@@ -118,5 +114,5 @@ TEST_F(Threads, StatisticsSumsDoNotDependOnTheThreadCount) {
                                          &x.swu, &x.sgs11, &x.sgs22, &x.sgs33, &x.spm, &x.spm2, &x.snut};
   };
   const auto a = sums(s), b = sums(one);
-  for (std::size_t n = 0; n < a.size(); ++n) EXPECT_TRUE(same_bits(*a[n], *b[n])) << n;
+  for (std::size_t n = 0; n < a.size(); ++n) EXPECT_TRUE(qvt::same_bits(*a[n], *b[n])) << n;
 }

@@ -26,20 +26,7 @@ void stretch(qv::Store& s) {
   qvt::build_metrics(s);
 }
 
-bool same_bits(const qv::Field& a, const qv::Field& b) {
-  const std::size_t n = static_cast<std::size_t>(a.ni()) * a.nj() * a.nk();
-  return std::memcmp(a.data(), b.data(), n * sizeof(double)) == 0;
-}
 
-void coefficients(const qv::Store& s, std::vector<double>& cxy, std::vector<double>& cz) {
-  cxy.assign(static_cast<std::size_t>(s.iflag.ni()) * s.iflag.nj(), 0.0);
-  cz.assign(static_cast<std::size_t>(s.iflag.nk()) + 1, 0.0);
-  for (int i = s.is; i <= s.ie - 1; ++i)
-    for (int j = s.js; j <= s.je - 1; ++j)
-      cxy[static_cast<std::size_t>(i) * s.iflag.nj() + j - 1] =
-          1 / (s.dxc(i) * s.dxc(i + 1)) + 1 / (s.dyc(j) * s.dyc(j + 1));
-  for (int k = s.ks; k <= s.ke - 1; ++k) cz[static_cast<std::size_t>(k)] = 1 / (s.dzc(k) * s.dzc(k + 1));
-}
 
 }  // namespace
 
@@ -57,15 +44,15 @@ TEST(CorrectionSweep, WavefrontMatchesOrderedSweepBitForBit) {
     a.iflag(a.is + 3, a.js + 2, a.ks + 1) = 1;
     qv::Store b = a;
     std::vector<double> cxy, cz;
-    coefficients(a, cxy, cz);
+    qv::correction_coefficients(a, cxy, cz);
     // a tolerance that leaves some cells' pressure untouched
     for (int sweep = 0; sweep < 3; ++sweep) {
       qv::correction_sweep_in_order(a, 0.5, cxy, cz);
       qv::correction_sweep(b, 0.5, cxy, cz);
     }
-    EXPECT_TRUE(same_bits(a.uu, b.uu)) << n[0] << "x" << n[1] << "x" << n[2];
-    EXPECT_TRUE(same_bits(a.vv, b.vv));
-    EXPECT_TRUE(same_bits(a.ww, b.ww));
-    EXPECT_TRUE(same_bits(a.pp, b.pp));
+    EXPECT_TRUE(qvt::same_bits(a.uu, b.uu)) << n[0] << "x" << n[1] << "x" << n[2];
+    EXPECT_TRUE(qvt::same_bits(a.vv, b.vv));
+    EXPECT_TRUE(qvt::same_bits(a.ww, b.ww));
+    EXPECT_TRUE(qvt::same_bits(a.pp, b.pp));
   }
 }

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -17,6 +18,12 @@
 namespace fs = std::filesystem;
 
 namespace qvt {
+
+bool same_bits(const qv::Field& a, const qv::Field& b) {
+  if (a.ni() != b.ni() || a.nj() != b.nj() || a.nk() != b.nk()) return false;
+  const std::size_t n = static_cast<std::size_t>(a.ni()) * a.nj() * a.nk();
+  return std::memcmp(a.data(), b.data(), n * sizeof(double)) == 0;
+}
 
 qv::Store tiny_store(int nx, int ny, int nz, double h, int iyper, int izper) {
   qv::Store s;

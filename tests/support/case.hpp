@@ -20,6 +20,10 @@ namespace qvt {
 // 0), metrics built as the grid reader builds them.
 qv::Store tiny_store(int nx, int ny, int nz, double h = 1.0, int iyper = 1, int izper = 1);
 
+// True when two fields hold the same bytes (signs of zeros and NaN
+// payloads included), ghosts and all.
+bool same_bits(const qv::Field& a, const qv::Field& b);
+
 // Grid metrics from the grid lines already in s.x, s.y, s.z.
 void build_metrics(qv::Store& s);
 
