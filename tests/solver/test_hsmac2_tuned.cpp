@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <random>
 
 #include "solver/solver.hpp"
 #include "support/case.hpp"
@@ -28,12 +27,7 @@ void stretch_all(qv::Store& s) {
 qv::Store random_case(int nx, int ny, int nz, unsigned seed) {
   qv::Store s = qvt::tiny_store(nx, ny, nz, 1.0, 1, 1);
   stretch_all(s);
-  std::mt19937 g(seed);
-  std::uniform_real_distribution<double> d(-1, 1);
-  for (qv::Field* f : {&s.uu, &s.vv, &s.ww, &s.pp})
-    for (int i = 1; i <= f->ni(); ++i)
-      for (int j = 1; j <= f->nj(); ++j)
-        for (int k = 1; k <= f->nk(); ++k) (*f)(i, j, k) = d(g);
+  qvt::fill_random(s, seed);
   s.dt = 0.01;
   s.omg = 1.7;
   // a block two to three cells thick in every direction, touching the first

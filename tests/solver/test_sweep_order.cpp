@@ -3,21 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <random>
 
 #include "solver/solver.hpp"
 #include "support/case.hpp"
 
 namespace {
-
-void fill_random(qv::Store& s, unsigned seed) {
-  std::mt19937 g(seed);
-  std::uniform_real_distribution<double> d(-1, 1);
-  for (qv::Field* f : {&s.uu, &s.vv, &s.ww, &s.pp})
-    for (int i = 1; i <= f->ni(); ++i)
-      for (int j = 1; j <= f->nj(); ++j)
-        for (int k = 1; k <= f->nk(); ++k) (*f)(i, j, k) = d(g);
-}
 
 void stretch(qv::Store& s) {
   for (int i = s.is; i <= s.ie; ++i) s.x(i) = 0.1 * (i - s.is) + 0.003 * (i - s.is) * (i - s.is);
@@ -37,7 +27,7 @@ TEST(CorrectionSweep, WavefrontMatchesOrderedSweepBitForBit) {
   for (const auto& n : sizes) {
     qv::Store a = qvt::tiny_store(n[0], n[1], n[2], 1.0, 1, 1);
     stretch(a);
-    fill_random(a, 7u + static_cast<unsigned>(n[0]));
+    qvt::fill_random(a, 7u + static_cast<unsigned>(n[0]));
     a.dt = 0.01;
     a.omg = 1.7;
     a.iflag(a.is + 2, a.js + 1, a.ks) = 1;

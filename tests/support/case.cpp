@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "control/files.hpp"
@@ -18,6 +19,15 @@
 namespace fs = std::filesystem;
 
 namespace qvt {
+
+void fill_random(qv::Store& s, unsigned seed) {
+  std::mt19937 g(seed);
+  std::uniform_real_distribution<double> d(-1, 1);
+  for (qv::Field* f : {&s.uu, &s.vv, &s.ww, &s.pp})
+    for (int i = 1; i <= f->ni(); ++i)
+      for (int j = 1; j <= f->nj(); ++j)
+        for (int k = 1; k <= f->nk(); ++k) (*f)(i, j, k) = d(g);
+}
 
 bool same_bits(const qv::Field& a, const qv::Field& b) {
   if (a.ni() != b.ni() || a.nj() != b.nj() || a.nk() != b.nk()) return false;

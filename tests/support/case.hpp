@@ -24,6 +24,9 @@ qv::Store tiny_store(int nx, int ny, int nz, double h = 1.0, int iyper = 1, int 
 // payloads included), ghosts and all.
 bool same_bits(const qv::Field& a, const qv::Field& b);
 
+// uu, vv, ww, pp uniform in [-1, 1] over the whole box, ghosts included.
+void fill_random(qv::Store& s, unsigned seed);
+
 // Grid metrics from the grid lines already in s.x, s.y, s.z.
 void build_metrics(qv::Store& s);
 

@@ -30,18 +30,18 @@ LOG_FILE = "console.log"
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
-def parse_values(spec):
+def parse_values(values_text):
     """Values of "A:STEP:B" (A to B inclusive) or "v1,v2,..."."""
     try:
-        if ":" in spec:
-            a, step, b = (float(v) for v in spec.split(":"))
+        if ":" in values_text:
+            a, step, b = (float(v) for v in values_text.split(":"))
             if step <= 0 or b < a:
                 raise ValueError
             n = int(math.floor((b - a) / step + 1e-9)) + 1
             return [round(a + m * step, 12) for m in range(n)]
-        return [float(v) for v in spec.split(",") if v.strip()]
+        return [float(v) for v in values_text.split(",") if v.strip()]
     except ValueError:
-        raise ValueError(f"cannot read the values {spec!r}: use A:STEP:B with STEP > 0 "
+        raise ValueError(f"cannot read the values {values_text!r}: use A:STEP:B with STEP > 0 "
                          f"and B >= A, or a comma-separated list") from None
 
 
@@ -57,12 +57,12 @@ def _manifest(folder):
 
 
 def create(out, recipe_path, vary, overrides=(), force=False):
-    """Write one case per value of *vary* ("key=spec") into *out*."""
+    """Write one case per value of *vary* ("key=A:STEP:B" or "key=a,b,c") into *out*."""
     from .casegen import CaseError, apply_override, load_recipe, write_case
     if "=" not in vary:
         raise ValueError(f"--vary {vary!r} is not of the form key=A:STEP:B")
-    key, spec = vary.split("=", 1)
-    values = parse_values(spec)
+    key, values_text = vary.split("=", 1)
+    values = parse_values(values_text)
     if not values:
         raise ValueError(f"--vary {vary!r} gives no value")
     if os.path.exists(os.path.join(out, SWEEP_FILE)) and not force:
@@ -88,7 +88,7 @@ def create(out, recipe_path, vary, overrides=(), force=False):
     except CaseError as exc:
         raise ValueError(str(exc)) from None
     record = {"recipe": recipe_path and os.path.abspath(recipe_path), "key": key,
-              "spec": spec, "overrides": list(overrides), "cases": cases}
+              "values": values_text, "overrides": list(overrides), "cases": cases}
     with open(os.path.join(out, SWEEP_FILE), "w", encoding="utf-8") as fh:
         json.dump(record, fh, indent=2)
         fh.write("\n")
