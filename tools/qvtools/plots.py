@@ -291,3 +291,42 @@ def plot_surface(curves, out, title=None, reference=None):
     ax.legend(fontsize=8, loc="lower center")
     ax.set_title(title or "pressure coefficient around the body", pad=16)
     return _save(fig, out)
+
+
+def plot_centre_line(line, out, title=None, reference=None):
+    """Mean streamwise velocity (top) and resolved rms fluctuations (bottom)
+    along the wake centre line from ``wake.wake``, against (x - xc)/D from the
+    body's centre; *reference*: published values to mark (``wake.REFERENCES``)."""
+    box, D = line["box"], line["D"]
+    xc = 0.5 * (box["x0"] + box["x1"])
+    xr = (line["x"] - xc) / D
+    rear = (box["x1"] - xc) / D
+    sel = xr >= -1.0
+    fig, (a1, a2) = plt.subplots(2, 1, figsize=(7.5, 6.5), sharex=True)
+    a, b = line["window"]
+    a1.plot(xr[sel], line["U"][sel], "C0-", lw=1.4,
+            label=f"this program, t = {a:.4g} ... {b:.4g}")
+    a1.axhline(0.0, color="0.5", lw=0.8)
+    a1.axvspan(-0.5, rear, color="0.85", lw=0, label="body")
+    if np.isfinite(line["Lr"]):
+        a1.plot([rear + line["Lr"]], [0.0], "C0o", ms=6, mfc="none",
+                label=f"Lr = {line['Lr']:.2f} D")
+    if reference:
+        a1.plot([rear + reference["Lr"]], [0.0], "ks", ms=7,
+                label=f"{reference['label']}: Lr = {reference['Lr']:.2f} D")
+        u, x0, x1 = reference["recovery"]
+        a1.plot([x0, x1], [u, u], "k--", lw=1.2,
+                label=f"{reference['label']}: about {u:g} Vin downstream")
+    a1.set_ylabel("mean U / Vin on y = yc")
+    a1.grid(alpha=0.3)
+    a1.legend(fontsize=8, loc="lower right")
+    for key, lab in (("urms", "u'"), ("vrms", "v'"), ("wrms", "w'")):
+        a2.plot(xr[sel], line[key][sel], lw=1.2, label=f"{lab} / Vin (resolved)")
+    a2.axvspan(-0.5, rear, color="0.85", lw=0)
+    a2.set_xlabel("(x - xc) / D")
+    a2.set_ylabel("rms / Vin on y = yc")
+    a2.grid(alpha=0.3)
+    a2.legend(fontsize=8)
+    a2.set_xlim(-1.0, xr[sel].max())
+    a1.set_title(title or "wake centre line: span mean of the statistics")
+    return _save(fig, out)
