@@ -250,3 +250,36 @@ def test_a_killed_run_continues_from_its_last_snapshot_instant(segments, tmp_pat
     assert list(ts["nn"]) == [10, 10] and np.all(np.diff(ts["t"]) > 0)
     h = chain.joined_history(str(k2))
     assert len(h["time"]) == 10 + 10 and np.allclose(np.diff(h["time"]), DT)
+
+
+def test_a_continuation_does_not_ramp_the_tolerance_again(tmp_path):
+    """Past the start-up tolerance ramp, 20 + 20 steps through qv restart stay
+    within the tolerance's reach of one run of 40 steps.  (Not bit for bit:
+    a restart sets the outflow switches and the eddy viscosity afresh.)  A
+    continuation that ramped again from 10 esp lands 100 times further off."""
+    recipe = {
+        "name": "seam",
+        "flow": {"Re": 200, "Vin": 1.0},
+        "body": {"B": 1.0, "D": 1.0, "dof": []},
+        "grid": {"h": 0.25, "ratio": 1.2, "hmax": 0.5,
+                 "core": {"upstream": 0.5, "downstream": 1.0, "lateral": 0.5},
+                 "domain": {"upstream": 2, "downstream": 4, "lateral": 2},
+                 "span": 1.0, "nz": 3},
+        "run": {"dt": DT, "nt": 40, "nsmp": 1, "ramp": {"ic2": 2, "ic3": 8}},
+        "output": {"snap_interval": 40, "snap_count": 1},
+    }
+    whole, first, second = tmp_path / "whole", tmp_path / "first", tmp_path / "second"
+    write_case(whole, recipe)
+    write_case(first, dict(recipe, run=dict(recipe["run"], nt=20)))
+    for d in (whole, first):
+        rc, err = run_to_end(d)
+        assert rc == 0, err
+    assert cli.main(["restart", str(first), "--out", str(second), "--steps", "20"]) == 0
+    assert (second / "esp2.inf").read_text().rstrip() == "         2         8   0.00100"
+    rc, err = run_to_end(second)
+    assert rc == 0, err
+    fa = readers.read_field(readers.Run(whole).final_path)
+    fb = readers.read_field(readers.Run(second).final_path)
+    assert fa.header["t"] == fb.header["t"]
+    for name in ("uu", "vv", "ww"):
+        assert np.abs(fa[name] - fb[name]).max() < 5e-4, name

@@ -22,7 +22,7 @@ import numpy as np
 from .readers import (CONSOLE_FILE, NAME_FILE, PARAM_FILE, TS_FILE, FormatError, Run,
                       TimeSeries, read_body, read_field, read_history, read_name_list,
                       read_statistics, read_timeseries)
-from .columns import PARAM_LAYOUT, fmt_a, format_line
+from .columns import PARAM_LAYOUT, fmt_a, fmt_f, fmt_i, format_line, fortran_int
 from .records import RecordError
 
 CHAIN_FILE = "restart.json"
@@ -253,6 +253,22 @@ def _copy_until(src, dst, t_end):
         fh.write("\n".join(keep))
 
 
+def _no_ramp(run):
+    """The tolerance line of a continuation: the run's own ic2 and ic3, with
+    the starting tolerance equal to esp, so that the continuation iterates to
+    esp from its first step.  (The start-up ramp eases an impulsive start; a
+    restart that ramped again would loosen the tolerance for ic2 + ic3 steps
+    at every seam of a chain.)"""
+    path = run.file("esp2.inf")
+    with open(path, encoding="latin-1") as fh:
+        line = fh.readline().rstrip("\r\n")
+    try:
+        ic2, ic3 = fortran_int(line[0:10]), fortran_int(line[10:20])
+    except ValueError as exc:
+        raise ChainError(f"{path}: {exc}") from None
+    return fmt_i(ic2, 10) + fmt_i(ic3, 10) + fmt_f(run.params["esp"], 10, 5)
+
+
 def write_restart(run_dir, out_dir, steps, append=True, from_snapshot=False):
     """Write the case that continues *run_dir* for *steps* steps into *out_dir*.
 
@@ -319,7 +335,7 @@ def write_restart(run_dir, out_dir, steps, append=True, from_snapshot=False):
     write(NAME_FILE, [f"{ifc:5d}{kout:5d}{len(snaps):5d}"] +
           [fmt_a(s, what="snapshot name") for s in names["snaps"]])
     write("change.inf", [f"{steps:10d}"])
-    shutil.copy2(run.file("esp2.inf"), os.path.join(out_dir, "esp2.inf"))
+    write("esp2.inf", [_no_ramp(run)])
     with open(run.file(CONSOLE_FILE), encoding="latin-1") as fh:
         vin = fh.read().split()[0]
     with open(os.path.join(out_dir, CONSOLE_FILE), "w", encoding="ascii", newline="") as fh:
