@@ -132,7 +132,7 @@ def test_file_kinds_give_pressure_or_say_modified_pressure(run_dir):
 def test_command_and_base_pressure_in_the_summary(run_dir, tmp_path, capsys):
     out = tmp_path / "cp.png"
     assert cli.main(["surface", str(run_dir / "DAT" / "stat.dat"), "-o", str(out),
-                     "--csv", str(tmp_path / "cp.csv")]) == 0
+                     "--csv", str(tmp_path / "cp.csv"), "--reference", "base"]) == 0
     text = capsys.readouterr().out
     assert "mean modified pressure" in text and "first cell row on the centre line" in text
     assert open(out, "rb").read(8) == b"\x89PNG\r\n\x1a\n"

@@ -215,13 +215,15 @@ def cmd_surface(args):
                                           else f" (t = {cp['t']:.4g})")
         curves.append((label, cp))
     png = args.output or _default_out(args.files[0], "_cp.png")
-    plots.plot_surface(curves, png, args.title)
+    from .published import REFERENCES
+    plots.plot_surface(curves, png, args.title, REFERENCES.get(args.reference))
     print(f"wrote {png}")
     return 0
 
 
 def cmd_wake(args):
     from . import plots, wake
+    from .published import REFERENCES
     line = wake.wake(args.runs, args.vin, args.run)
     rec = line["record"]
     if args.save_stat:
@@ -256,7 +258,7 @@ def cmd_wake(args):
                 line["urms"][i], line["vrms"][i], line["wrms"][i], line["uv"][i])) + "\n")
     print(f"wrote {csv}")
     png = plots.plot_centre_line(line, out + "_centreline.png", args.title,
-                                 wake.REFERENCES.get(args.reference))
+                                 REFERENCES.get(args.reference))
     print(f"wrote {png}")
     return 0
 
@@ -370,6 +372,9 @@ def build_parser():
     s.add_argument("--flag")
     s.add_argument("--run")
     s.add_argument("--kind", choices=("field", "snapshot", "statistics"))
+    s.add_argument("--reference", choices=("base",),
+                   help="mark the published base pressure of the square cylinder at "
+                        "Re about 22,000 on the rear face")
     s.set_defaults(func=cmd_surface)
 
     s = sub.add_parser("wake", help="mean wake on the centre line from statistics files "

@@ -262,7 +262,8 @@ def plot_slice(f, axis, out, flags=None, quantity="u", k=None, title=None,
 def plot_surface(curves, out, title=None, reference=None):
     """Cp against the perimeter coordinate s for one or more ``surface_cp``
     results (*curves*: list of (label, cp dict)), corners of the first
-    marked and named; *reference*: optional (label, s, cp) points."""
+    marked and named; *reference*: optional published range of the rear
+    face's Cp ({"label", "rear": (low, high)}, ``published.REFERENCES``)."""
     fig, ax = plt.subplots(figsize=(8, 4.5))
     for n, (label, cp) in enumerate(curves):
         ax.plot(cp["s"], cp["cp"], marker=".", ms=3, lw=1.0, label=label)
@@ -280,9 +281,14 @@ def plot_surface(curves, out, title=None, reference=None):
             n0 = (int(first["nx"][sel][0]), int(first["ny"][sel][0]))
             ax.text(0.5 * (a + b), 1.02, names[n0], transform=ax.get_xaxis_transform(),
                     ha="center", va="bottom", fontsize=8, color="0.3")
-    if reference is not None:
-        label, s_ref, cp_ref = reference
-        ax.plot(s_ref, cp_ref, "ks", mfc="none", ms=6, label=label)
+    if reference is not None:                  # a published range of the rear face
+        rear = (first["nx"] == 1) & (first["ny"] == 0)
+        if rear.any():
+            lo, hi = reference["rear"]
+            s0 = float(np.min(first["s"][rear] - 0.5 * first["length"][rear]))
+            s1 = float(np.max(first["s"][rear] + 0.5 * first["length"][rear]))
+            ax.fill_between([s0, s1], [lo, lo], [hi, hi], color="k", alpha=0.15,
+                            label=f"{reference['label']} {lo:g} ... {hi:g}")
     ax.set_xlim(0, first["perimeter"])
     ax.set_xlabel("distance s along the perimeter from the front lower corner, clockwise "
                   "(length)")

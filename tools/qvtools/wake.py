@@ -168,15 +168,3 @@ def wake(paths, vin=None, run=None):
     line["vin"] = vin
     return line
 
-
-# Published values marked on the centre-line plot.  Lyn, Einav, Rodi and Park,
-# J. Fluid Mech. 304 (1995), laser-Doppler measurements at Re = 21,400 with
-# 7 % blockage: mean recirculation length 0.88 D behind the rear face (the
-# value tabulated in the LES workshop summary of Rodi, Ferziger, Breuer and
-# Pourquie, J. Fluids Eng. 119, 1997), and the mean centre-line velocity that
-# recovers towards about 0.6 Vin a few D downstream, as the two are commonly
-# cited.
-REFERENCES = {
-    "lyn1995": {"label": "Lyn et al. 1995, Re 21,400", "Lr": 0.88,
-                "recovery": (0.6, 4.0, 8.0)},   # U/Vin, from and to (x - xc)/D
-}
