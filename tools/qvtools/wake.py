@@ -37,7 +37,8 @@ _MEANS = tuple(n for n in STAT_NAMES if n not in {s for s, _, _ in _SECOND})
 def window(rec):
     """(start, end) times a statistics file averages over."""
     h = rec.header
-    return h["t"] - h["nt"] * h["dt"], h["t"]
+    start = h["t"] - h["nt"] * h["dt"]
+    return (0.0 if abs(start) < 1e-9 * max(1.0, abs(h["t"])) else start), h["t"]
 
 
 def stat_path(path):
