@@ -294,7 +294,7 @@ def plot_surface(curves, out, title=None, reference=None):
                   "(length)")
     ax.set_ylabel("Cp = (p - p_ref) / (½ Vin²) (-)")
     ax.grid(alpha=0.3)
-    ax.legend(fontsize=8, loc="lower center")
+    ax.legend(fontsize=8, loc="best")
     ax.set_title(title or "pressure coefficient around the body", pad=16)
     return _save(fig, out)
 
