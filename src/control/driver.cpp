@@ -175,7 +175,10 @@ int run_program() {
   }
 
   // ---- end of run: the final field file, the body state and the body
-  // history are put in place as one set, after the statistics file
+  // history are put in place as one set, after the statistics file.  A run
+  // stopped early records the steps it made, the count its statistics
+  // average over, so that a chain joins its segments by their true lengths.
+  if (g_signal != 0 || !failure.empty()) s.nt = s.nn;
   {
     StagedSet set;
     write_final(s, f.finalfile, &set.files);

@@ -12,7 +12,7 @@ import time
 import numpy as np
 import pytest
 
-from qvtools import chain, cli, readers, summary
+from qvtools import chain, cli, readers, summary, surface, wake
 from qvtools.casegen import write_case
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -145,6 +145,12 @@ def test_summary_and_plots_of_a_chain(segments, tmp_path):
     assert sel[:20].any(), "the first segment's rotation is part of the window"
     one = summary.summarize(str(s1), tmin=0.0)
     assert one["segments"] == 1 and one["lines"] == 2
+    # the base pressure averages the segments that lie in the window, joined
+    t2 = chain.start_time(str(s2))
+    late = summary.summarize(str(s3), tmin=t2)
+    joined = surface.file_cp(s3, record=wake.join_statistics([s2, s3]), run=str(s3))
+    assert late["cpb"] == pytest.approx(surface.face_mean(joined))
+    assert "2 segments joined" in late["cpb_source"] and late["cpb"] != whole["cpb"]
     assert cli.main(["summary", str(s3), "--json", str(tmp_path / "s.json")]) == 0
     for what in ("ts", "history"):
         out = tmp_path / f"{what}.png"

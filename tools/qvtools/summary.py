@@ -364,7 +364,7 @@ def summarize(run_dir, vin=None, tmin=None):
     if vin:
         try:
             from .surface import base_pressure
-            cpb, source, (a, b) = base_pressure(run, vin)
+            cpb, source, (a, b) = base_pressure(run, vin, dirs, tmin)
             out["cpb"], out["cpb_source"] = _num(cpb), source
             step = float(np.median(np.diff(t))) if len(t) > 1 else 0.0
             if a < t[0] - step - 1e-9:

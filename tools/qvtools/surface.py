@@ -201,13 +201,15 @@ def face_mean(cp, face="rear"):
     return float(np.sum(cp["cp"][sel] * cp["length"][sel]) / np.sum(cp["length"][sel]))
 
 
-def file_cp(path, vin=None, k=None, axis_path=None, flag_path=None, run=None, kind=None):
-    """Cp around the body from a field, snapshot or statistics file.
+def file_cp(path, vin=None, k=None, axis_path=None, flag_path=None, run=None, kind=None,
+            record=None):
+    """Cp around the body from a field, snapshot or statistics file (or its
+    *record*, already read or joined, with *path* naming it).
 
     Vin defaults to the run's console.in.  Returns the dict of
     ``surface_cp`` with "what" (what the pressure is), "t", "layer" and
     "window" (the averaging window of a statistics file) added."""
-    rec = read_record_file(path, kind)
+    rec = read_record_file(path, kind) if record is None else record
     axis_path, flag_path = find_grid(path, axis_path, flag_path, run)
     if flag_path is None:
         raise FileNotFoundError(f"no flag file found for {path}: give --flag")
@@ -237,18 +239,40 @@ def file_cp(path, vin=None, k=None, axis_path=None, flag_path=None, run=None, ki
     return cp
 
 
-def base_pressure(run, vin):
+def base_pressure(run, vin, chain=None, tmin=None):
     """(mean base pressure coefficient, where it comes from, averaging
     window) of a run: the rear-face mean of the statistics file's span-mean
-    Cp, and the times the statistics average over."""
+    Cp, and the times the statistics average over.
+
+    For a restart chain (*chain*: its folders, oldest first) the statistics
+    of the last segments that lie wholly at or after *tmin* are joined, so
+    the mean covers the analysed window rather than the last segment only."""
     run = run if isinstance(run, Run) else Run(run)
     path = run.stat_path
     if not os.path.exists(path):
         raise FileNotFoundError(f"no statistics file {path}")
-    cp = file_cp(path, vin, run=run.path)
+    used, record = [run.path], None
+    if chain and len(chain) > 1 and tmin is not None:
+        from .readers import read_statistics
+        from .wake import join_statistics, window
+        used = []
+        for folder in reversed(chain):
+            p = Run(folder).stat_path
+            if not os.path.exists(p):
+                break
+            rec = read_statistics(p)
+            if window(rec)[0] < tmin - 0.5 * rec.header["dt"]:
+                break
+            used.insert(0, folder)
+        if len(used) > 1:
+            record = join_statistics(used)
+        else:
+            used = [run.path]
+    cp = file_cp(path, vin, run=run.path, record=record)
     a, b = cp["window"] if cp["window"] else (math.nan, math.nan)
-    return face_mean(cp), (f"{os.path.relpath(path, run.path)}, mean over t = "
-                           f"{a:.6g} ... {b:.6g}"), (a, b)
+    names = " + ".join(os.path.relpath(Run(d).stat_path, run.path) for d in used)
+    what = f"{len(used)} segments joined: {names}" if len(used) > 1 else names
+    return face_mean(cp), f"{what}, mean over t = {a:.6g} ... {b:.6g}", (a, b)
 
 
 def write_csv(cp, path):
