@@ -254,8 +254,8 @@ def base_pressure(run, vin, chain=None, tmin=None):
     used, record = [run.path], None
     if chain and len(chain) > 1 and tmin is not None:
         from .readers import read_statistics
-        from .wake import join_statistics, window
-        used = []
+        from .wake import join_records, window
+        used, recs = [], []
         for folder in reversed(chain):
             p = Run(folder).stat_path
             if not os.path.exists(p):
@@ -264,8 +264,9 @@ def base_pressure(run, vin, chain=None, tmin=None):
             if window(rec)[0] < tmin - 0.5 * rec.header["dt"]:
                 break
             used.insert(0, folder)
+            recs.insert(0, rec)
         if len(used) > 1:
-            record = join_statistics(used)
+            record = join_records(recs)
         else:
             used = [run.path]
     cp = file_cp(path, vin, run=run.path, record=record)

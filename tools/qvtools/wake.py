@@ -24,7 +24,8 @@ import os
 
 import numpy as np
 
-from .readers import STAT_NAMES, Run, body_box, read_axis, read_flags, read_statistics
+from .readers import (STAT_NAMES, Block, RecordFile, Run, body_box, read_axis, read_flags,
+                      read_statistics)
 from .records import pack_record, write_records
 
 # (variance or covariance, first mean, second mean)
@@ -47,11 +48,16 @@ def stat_path(path):
 
 
 def join_statistics(paths):
-    """One statistics record over the consecutive segments' files *paths*.
+    """One statistics record over the consecutive segments' files *paths*
+    (run folders or statistics files)."""
+    return join_records([read_statistics(stat_path(p)) for p in paths])
+
+
+def join_records(recs):
+    """One statistics record over the consecutive segments' records *recs*.
 
     The segments must share the grid bounds and time step and follow each
     other in time without gap or overlap."""
-    recs = [read_statistics(stat_path(p)) for p in paths]
     if not recs:
         raise ValueError("no statistics file given")
     first = recs[0]
@@ -80,10 +86,9 @@ def join_statistics(paths):
     header["t"] = recs[-1].header["t"]
     header["nt"] = int(n.sum())
     header["iter"] = recs[-1].header["iter"]
-    return first.__class__(os.fspath(paths[-1]), "statistics", dict(first.bounds), header,
-                           {name: first.blocks[name].__class__(
-                               name, data[name], first.blocks[name].lo, first.blocks[name].hi)
-                            for name in STAT_NAMES})
+    return RecordFile(recs[-1].path, "statistics", dict(first.bounds), header,
+                      {name: Block(name, data[name], first.blocks[name].lo, first.blocks[name].hi)
+                       for name in STAT_NAMES})
 
 
 def write_statistics(rec, path):
