@@ -22,6 +22,7 @@
 
 #include "body/body.hpp"
 #include "output/output.hpp"
+#include "output/probes.hpp"
 #include "solver/solver.hpp"
 #include "store/input.hpp"
 
@@ -154,7 +155,9 @@ Figures run(int cx, int cy, int cz, int steps, int threads) {
   double dtmin = 0;
   const std::string fresh = "fffff";
   qv::rdvelo(s, fresh, "");
-  qv::hsmac2(s, dtmin);
+  qv::StepFiles files;  // fort.1, fort.2 and iter.dat as the program writes them
+  const qv::ToleranceRamp ramp{0, 10, 0.01};
+  qv::hsmac2(s, ramp, dtmin, files);
   const double cells = static_cast<double>(cx) * cy * cz;
 
   double t_mom = 0, t_hsmac = 0, t_all = 0;
@@ -167,9 +170,9 @@ Figures run(int cx, int cy, int cz, int steps, int threads) {
     auto t1 = clk::now();
     qv::momentum_terms(s);
     t_mom += since(t1);
-    qv::advance_velocity(s, fresh);
+    qv::advance_velocity(s, fresh, files);
     t1 = clk::now();
-    qv::hsmac2(s, dtmin);
+    qv::hsmac2(s, ramp, dtmin, files);
     t_hsmac += since(t1);
     iters += s.iter;
     qv::subgrid_viscosity(s);
@@ -225,7 +228,6 @@ int main(int argc, char** argv) {
   const auto dir = std::filesystem::temp_directory_path() / ("qvbench-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   std::filesystem::current_path(dir);
-  std::ofstream("esp2.inf") << "         0        10   0.01000\r\n";
   if (!std::freopen("/dev/null", "w", stdout)) return 1;
   if (argc >= 4) {
     report(std::atoi(argv[1]), std::atoi(argv[2]), std::atoi(argv[3]), argc >= 5 ? std::atoi(argv[4]) : 5);

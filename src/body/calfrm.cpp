@@ -1,5 +1,5 @@
 #include "body/body.hpp"
-#include "control/console.hpp"
+#include "io/console.hpp"
 
 namespace qv {
 

@@ -1,7 +1,7 @@
 #include <cmath>
 
 #include "body/body.hpp"
-#include "control/console.hpp"
+#include "io/console.hpp"
 
 namespace qv {
 namespace {

@@ -1,6 +1,6 @@
 #include "body/body.hpp"
-#include "control/console.hpp"
-#include "control/files.hpp"
+#include "io/console.hpp"
+#include "io/files.hpp"
 
 namespace qv {
 

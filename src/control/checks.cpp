@@ -13,9 +13,10 @@
 #include <vector>
 
 #include "body/body.hpp"
-#include "control/files.hpp"
-#include "control/format.hpp"
+#include "io/files.hpp"
+#include "io/format.hpp"
 #include "output/probes.hpp"
+#include "store/input.hpp"
 
 namespace qv {
 namespace {

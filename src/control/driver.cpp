@@ -5,9 +5,9 @@
 
 #include "body/body.hpp"
 #include "control/checks.hpp"
-#include "control/console.hpp"
-#include "control/files.hpp"
 #include "control/run.hpp"
+#include "io/console.hpp"
+#include "io/files.hpp"
 #include "output/output.hpp"
 #include "output/probes.hpp"
 #include "solver/solver.hpp"
@@ -78,6 +78,8 @@ int run_program() {
   Store s;
   RunFiles f;
   double dtmin = 0;
+  StepFiles step_files;  // fort.1, fort.2, iter.dat
+  ToleranceFile tolerance;
 
   // A closed standard output must not end the run (its writes just fail),
   // and a file-size limit makes the write fail with its message.
@@ -102,7 +104,7 @@ int run_program() {
   check_grid_lines(s, f.axisfile);
   rdflag(s, f.flagfile);
   rdvelo(s, f.inputfile, f.nfile0);
-  if (fresh_start(f.inputfile)) hsmac2(s, dtmin);
+  if (fresh_start(f.inputfile)) hsmac2(s, tolerance.read(false), dtmin, step_files);
   Probes probes = probes_start(s);
   say(fmt::Line() << "dt=" << s.dt);
   say(fmt::Line() << "T =" << s.t);
@@ -119,7 +121,6 @@ int run_program() {
   std::signal(SIGTERM, on_signal);
   std::signal(SIGINT, on_signal);
   std::signal(SIGHUP, on_signal);
-  s.tolerant_inputs = true;
   std::string failure;  // a write that failed in the loop: the run ends there
 
   // ---- time-step loop
@@ -128,8 +129,8 @@ int run_program() {
     s.t = s.t + s.dt;
     shift_history(s);
     momentum_terms(s);
-    advance_velocity(s, f.inputfile);
-    hsmac2(s, dtmin);
+    advance_velocity(s, f.inputfile, step_files);
+    hsmac2(s, tolerance.read(true), dtmin, step_files);
     subgrid_viscosity(s);
     calfrm(s);
     calvib(s);

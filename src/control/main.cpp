@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "control/files.hpp"
 #include "control/run.hpp"
+#include "io/files.hpp"
 #include "solver/solver.hpp"
 
 int main() {

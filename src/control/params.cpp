@@ -1,7 +1,7 @@
 #include "control/params.hpp"
 
-#include "control/files.hpp"
-#include "control/format.hpp"
+#include "io/files.hpp"
+#include "io/format.hpp"
 
 namespace qv {
 namespace {

@@ -1,13 +1,11 @@
 #include <cmath>
 
-#include "control/console.hpp"
-#include "control/files.hpp"
 #include "control/params.hpp"
 #include "control/run.hpp"
+#include "io/console.hpp"
+#include "io/files.hpp"
 
 namespace qv {
-
-bool fresh_start(const std::string& inputfile) { return inputfile.compare(0, 5, "fffff") == 0; }
 
 // 1. Parameter file, 16 fixed-column lines (see params.hpp).
 // 2. File-name list: ifc, kout, nfl and nfl snapshot names.

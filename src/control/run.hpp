@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "solver/solver.hpp"
 #include "store/store.hpp"
 
 namespace qv {
@@ -19,18 +20,10 @@ struct RunFiles {
   int ifc = 0, kout = 0, nfl = 0;
 };
 
-// True when the run starts without an initial field file.
-bool fresh_start(const std::string& inputfile);
-
 // Reads "quivel_vib8.inf" and "quivel_vib8.fil", derives the index bounds
 // and damping coefficients, echoes everything.
 void rdparm(Store& s, RunFiles& f);
 
-// The pressure iteration's tolerance ramp as "esp2.inf" holds it.
-struct ToleranceRamp {
-  int ic2 = 0, ic3 = 0;
-  double sesp = 0;
-};
 // Reads "esp2.inf" and "change.inf" (the run length nt); failures raise
 // IoError.  So do values that would make the run meaningless, naming the
 // value and the file: ic3 below 2, sesp not positive, a count beyond the
@@ -38,6 +31,18 @@ struct ToleranceRamp {
 // warns and keeps the values read last.
 ToleranceRamp read_esp2_file();
 int read_change_file();
+
+// "esp2.inf" read afresh for each pressure iteration.  Once the loop runs
+// (tolerant), a failure or a bad value warns and the ramp read last stays
+// in force.
+class ToleranceFile {
+ public:
+  ToleranceRamp read(bool tolerant);
+
+ private:
+  ToleranceRamp last_;
+  bool read_ = false;
+};
 
 // Re-reads the run length from "change.inf" and rewrites "change.out".
 void rdchange(Store& s, double dtmin);

@@ -3,8 +3,9 @@
 #include <cstdint>
 #include <sstream>
 
-#include "control/files.hpp"
 #include "control/run.hpp"
+#include "io/console.hpp"
+#include "io/files.hpp"
 
 namespace qv {
 
@@ -35,6 +36,17 @@ ToleranceRamp read_esp2_file() {
     bad(o.str(), unit::esp2, "esp2.inf");
   }
   return t;
+}
+
+ToleranceRamp ToleranceFile::read(bool tolerant) {
+  try {
+    last_ = read_esp2_file();
+    read_ = true;
+  } catch (const IoError& e) {
+    if (!tolerant || !read_) throw;
+    warn(std::string(e.what()) + "; keeping the last tolerance ramp");
+  }
+  return last_;
 }
 
 // "change.inf": nt in (I10).

@@ -1,7 +1,7 @@
 #include <array>
 
-#include "control/console.hpp"
-#include "control/files.hpp"
+#include "io/console.hpp"
+#include "io/files.hpp"
 #include "output/output.hpp"
 
 namespace qv {
@@ -58,8 +58,8 @@ void write_body_state(Store& s, const std::string& name, std::vector<Staged>* se
       for (double v : t) w.put(v);
       w.end();
     }
-    w.block(s.fxn, s.is, s.ie, s.js, s.je, s.ks, s.ke);
-    w.block(s.fyn, s.is, s.ie, s.js, s.je, s.ks, s.ke);
+    write_block(w, s.fxn, s.is, s.ie, s.js, s.je, s.ks, s.ke);
+    write_block(w, s.fyn, s.is, s.ie, s.js, s.je, s.ks, s.ke);
     if (set)
       w.close_staged(*set);
     else

@@ -1,7 +1,7 @@
 #include <cmath>
 
-#include "control/console.hpp"
-#include "control/files.hpp"
+#include "io/console.hpp"
+#include "io/files.hpp"
 #include "output/output.hpp"
 #include "solver/solver.hpp"
 
@@ -14,14 +14,14 @@ void write_field(const std::string& name, int unit, Mode mode, Store& s, const F
   const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
   RecordWriter w(name, unit, mode, true);
   write_header(w, s);
-  w.block(s.uu, is, ie + 1, js, je - 1, ks, ke - 1);
-  w.block(s.vv, is, ie, js, je, ks, ke - 1);
-  w.block(s.ww, is, ie, js, je - 1, ks, ke);
-  w.block(p, is, ie, js, je - 1, ks, ke - 1);
-  w.block(s.fu, is, ie, js, je, ks, ke);
-  w.block(s.fv, is, ie, js, je, ks, ke);
-  w.block(s.fw, is, ie, js, je, ks, ke);
-  w.block(s.nut, is, ie, js, je - 1, ks, ke - 1);
+  write_block(w, s.uu, is, ie + 1, js, je - 1, ks, ke - 1);
+  write_block(w, s.vv, is, ie, js, je, ks, ke - 1);
+  write_block(w, s.ww, is, ie, js, je - 1, ks, ke);
+  write_block(w, p, is, ie, js, je - 1, ks, ke - 1);
+  write_block(w, s.fu, is, ie, js, je, ks, ke);
+  write_block(w, s.fv, is, ie, js, je, ks, ke);
+  write_block(w, s.fw, is, ie, js, je, ks, ke);
+  write_block(w, s.nut, is, ie, js, je - 1, ks, ke - 1);
   if (set)
     w.close_staged(*set);
   else

@@ -1,10 +1,12 @@
-// Results: field files, snapshots, statistics, body files.
+// Results: field files, snapshots, statistics, body files; the initial
+// field, read beside the writer of its file.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "control/files.hpp"
+#include "io/files.hpp"
+#include "store/blocks.hpp"
 #include "store/store.hpp"
 
 namespace qv {
@@ -14,6 +16,10 @@ class RecordWriter;
 // Records 1 and 2 of the field files and the statistics file: the index
 // box is..ke, then Re, Cs, dt, t and nt, iyper, izper, iter.
 void write_header(RecordWriter& w, const Store& s);
+
+// Initial field: analytic start for "fffff", otherwise an earlier run's
+// field file and body-state file; then inflow planes and boundary values.
+void rdvelo(Store& s, const std::string& inputfile, const std::string& nfile0);
 
 // Every writer below puts its file in place whole (written aside, then
 // renamed).  Given a set, the final field file and the body files are left

@@ -5,23 +5,20 @@
 #include <fstream>
 #include <sstream>
 
-#include "control/files.hpp"
-#include "control/format.hpp"
+#include "io/files.hpp"
+#include "io/format.hpp"
 
 namespace qv {
 namespace {
 
 constexpr int kProbeUnit = 26;  // unit number shown in failure messages
 
-// The row of fort.1 and fort.2 (it does not follow js, ks).
-constexpr int kFortJ = 80, kFortK = 10;
-
 void warn_fort_row(const Store& s) {
-  if (kFortJ <= s.je - 1 && kFortK <= s.ke - 1) return;
+  if (kInflowProbeJ <= s.je - 1 && kInflowProbeK <= s.ke - 1) return;
   std::fprintf(stderr,
                "warning: fort.1 and fort.2 sample the fixed row j = %d, k = %d, which lies outside the "
                "fluid cells of this grid (j = %d..%d, k = %d..%d): they will not hold flow values; %s\n",
-               kFortJ, kFortK, s.js, s.je - 1, s.ks, s.ke - 1,
+               kInflowProbeJ, kInflowProbeK, s.js, s.je - 1, s.ks, s.ke - 1,
                file_exists(kProbeInput) ? "DAT/probes.dat samples the points of probes.inf"
                                         : "list points in probes.inf for DAT/probes.dat");
 }
@@ -168,6 +165,28 @@ void probes_sample(const Store& s, Probes& p) {
   }
   p.out->line(l);
   p.out->flush();
+}
+
+namespace {
+
+void probe_line(std::shared_ptr<TextWriter>& w, const char* name, int unit, const InflowProbe& p, const double* q) {
+  if (!w) w = std::make_shared<TextWriter>(name, unit, Mode::Unknown);
+  w->line(fmt::I(p.nn, 10) + fmt::F(p.t, 15, 10) + fmt::F(q[0], 15, 10) + fmt::F(q[1], 15, 10) + fmt::F(q[2], 15, 10));
+  w->flush();
+}
+
+}  // namespace
+
+void StepFiles::inflow_probe(const InflowProbe& p) {
+  probe_line(fort1_, "fort.1", unit::probe_u, p, p.u);
+  probe_line(fort2_, "fort.2", unit::probe_v, p, p.v);
+}
+
+void StepFiles::pressure_pass(const PressurePass& p) {
+  TextWriter w("iter.dat", unit::iter, Mode::Unknown);
+  w.line(fmt::I(p.iter, 10) + fmt::F(p.dm, 20, 10) + fmt::F(p.esp2, 20, 10) + fmt::I(p.ic2, 10));
+  w.line(fmt::I(p.li, 5) + fmt::I(p.lj, 5) + fmt::I(p.lk, 5));
+  w.close();
 }
 
 }  // namespace qv

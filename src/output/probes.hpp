@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "solver/solver.hpp"
 #include "store/store.hpp"
 
 namespace qv {
@@ -49,6 +50,18 @@ Probes probes_start(const Store& s);
 
 // Appends the line of this step (nothing without probes).
 void probes_sample(const Store& s, Probes& p);
+
+// The files the steps report to as they run: a line each of fort.1 and
+// fort.2 per inflow (the files replaced at the first line), and "iter.dat"
+// rewritten at every pass of the pressure iteration above its tolerance.
+class StepFiles : public StepReports {
+ public:
+  void inflow_probe(const InflowProbe& p) override;
+  void pressure_pass(const PressurePass& p) override;
+
+ private:
+  std::shared_ptr<TextWriter> fort1_, fort2_;
+};
 
 // The value of q interpolated with one stencil.
 double probe_value(const Field& q, const ProbeStencil& st);

@@ -1,7 +1,7 @@
 #include <cmath>
 
-#include "control/console.hpp"
-#include "control/files.hpp"
+#include "io/console.hpp"
+#include "io/files.hpp"
 #include "output/output.hpp"
 #include "solver/solver.hpp"
 
@@ -97,10 +97,10 @@ void write_stats(Store& s, const std::string& statfile) {
   write_header(w, s);
   for (const Field* f : {&s.su, &s.sv, &s.sw, &s.suu, &s.svv, &s.sww, &s.suv, &s.svw, &s.swu, &s.sgs11, &s.sgs22,
                          &s.sgs33})
-    w.block(*f, is, ie, js, je, ks, ke);
-  w.block(s.spm, is, ie, js, je - 1, ks, ke - 1);
-  w.block(s.spm2, is, ie, js, je - 1, ks, ke - 1);
-  for (const Field* f : {&s.snut, &s.tauxy, &s.tauyz, &s.tauxz}) w.block(*f, is, ie, js, je, ks, ke);
+    write_block(w, *f, is, ie, js, je, ks, ke);
+  write_block(w, s.spm, is, ie, js, je - 1, ks, ke - 1);
+  write_block(w, s.spm2, is, ie, js, je - 1, ks, ke - 1);
+  for (const Field* f : {&s.snut, &s.tauxy, &s.tauyz, &s.tauxz}) write_block(w, *f, is, ie, js, je, ks, ke);
   w.close();
 }
 

@@ -19,8 +19,9 @@ void shift_history(Store& s) {
 // Velocity prediction:
 // 1-3. u += dt (0.5 (3 (f - acc - frame) - (f0 - acc0 - frame0)) - dp/dxc),
 //      interior faces only (not the inflow and outflow faces);
-// 4. z walls; 5. body faces 0; 6. inflow; 7. boundary values with outflow copies.
-void advance_velocity(Store& s, const std::string& inputfile) {
+// 4. z walls; 5. body faces 0; 6. inflow (calls inflow); 7. boundary values
+//    with outflow copies (calls uvwbdy).
+void advance_velocity(Store& s, const std::string& inputfile, StepReports& reports) {
   const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
   const double dt = s.dt;
   auto &uu = s.uu, &vv = s.vv, &ww = s.ww;
@@ -57,7 +58,7 @@ void advance_velocity(Store& s, const std::string& inputfile) {
     for (int j = js; j <= je - 1; ++j)
       for (int k = ks; k <= ke - 1; ++k)
         if (s.iflag(i, j, k) != 0) face_rule(s, i, j, k);
-  inflow(s, inputfile);
+  inflow(s, inputfile, reports);
   s.iobu = s.iobv = s.iobw = 1;
   uvwbdy(s);
 }

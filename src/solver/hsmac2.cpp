@@ -1,31 +1,13 @@
 #include <cmath>
 #include <vector>
 
-#include "control/console.hpp"
-#include "control/files.hpp"
-#include "control/run.hpp"
+#include "io/console.hpp"
 #include "solver/solver.hpp"
 
 namespace qv {
 namespace {
 
 constexpr int itmax = 5000;
-
-// The tolerance ramp of "esp2.inf"; once the loop runs, a failure or a bad
-// value warns and the ramp read last stays in force.
-void read_esp2(Store& s) {
-  try {
-    const ToleranceRamp t = read_esp2_file();
-    s.ic2 = t.ic2;
-    s.ic3 = t.ic3;
-    s.sesp = t.sesp;
-    s.esp2_read = true;
-  } catch (const IoError& e) {
-    if (!s.tolerant_inputs || !s.esp2_read) throw;
-    warn(std::string(e.what()) + "; keeping the last tolerance ramp");
-  }
-}
-
 
 }  // namespace
 
@@ -146,31 +128,32 @@ double largest_rate(const Store& s) {
 }  // namespace
 
 // HSMAC pressure-velocity correction.
-// 1. Tolerance ramp: esp2 = sesp rnc^(nn2-1), falling from sesp to esp over
-//    ic3 steps after step ic2.
+// 1. Tolerance ramp (the caller reads it from "esp2.inf" just before):
+//    esp2 = sesp rnc^(nn2-1), falling from sesp to esp over ic3 steps after
+//    step ic2.
 // 2. Repeat until max|D| < esp2 (or itmax): scan the divergence (k outer,
-//    i inner, the first largest wins), then one in-place sweep (i outer,
+//    i inner, the first largest wins), report the pass ("iter.dat"), then
+//    one in-place sweep (i outer,
 //    k inner) that adds dp = -omg D / (2 dt c) to the cell pressure (only
 //    where |D| >= esp2) and moves the six faces; restore the inflow column,
 //    clear body cells, z walls.
 // 3. dtmin from the largest signed u/dx, v/dy, w/dz and delm.
-// 4. Boundary values with the outflow uu kept.
-void hsmac2(Store& s, double& dtmin) {
+// 4. Boundary values with the outflow uu kept: calls uvwbdy and prsbdy.
+void hsmac2(Store& s, const ToleranceRamp& ramp, double& dtmin, StepReports& reports) {
   s.iter = 0;
   double esp2 = s.esp;
-  read_esp2(s);
   say(fmt::Line() << "esp esp2=" << s.esp << esp2);
-  say(fmt::Line() << "ic2 ic3 sesp" << s.ic2 << s.ic3 << s.sesp);
+  say(fmt::Line() << "ic2 ic3 sesp" << ramp.ic2 << ramp.ic3 << ramp.sesp);
 
-  int nn2 = s.nn - s.ic2;
+  int nn2 = s.nn - ramp.ic2;
   if (nn2 <= 1) nn2 = 1;
-  if (nn2 >= s.ic3) nn2 = s.ic3;
-  const double rnc = std::pow(s.esp / s.sesp, 1.0 / (s.ic3 - 1));
-  esp2 = s.sesp * std::pow(rnc, nn2 - 1);
+  if (nn2 >= ramp.ic3) nn2 = ramp.ic3;
+  const double rnc = std::pow(s.esp / ramp.sesp, 1.0 / (ramp.ic3 - 1));
+  esp2 = ramp.sesp * std::pow(rnc, nn2 - 1);
   say(fmt::Line() << "nn   =" << s.nn);
   say(fmt::Line() << "nn2  =" << nn2);
   say(fmt::Line() << "rnc  =" << rnc);
-  say(fmt::Line() << "sesp =" << s.sesp);
+  say(fmt::Line() << "sesp =" << ramp.sesp);
   say(fmt::Line() << "esp  =" << s.esp);
   say(fmt::Line() << "esp2 = " << esp2);
 
@@ -188,12 +171,7 @@ void hsmac2(Store& s, double& dtmin) {
     if (!divergence_scan(s, dm, li, lj, lk)) throw BlowUp{s.nn};
     if (dm < esp2) break;
 
-    {
-      TextWriter w("iter.dat", unit::iter, Mode::Unknown);
-      w.line(fmt::I(s.iter, 10) + fmt::F(dm, 20, 10) + fmt::F(esp2, 20, 10) + fmt::I(s.ic2, 10));
-      w.line(fmt::I(li, 5) + fmt::I(lj, 5) + fmt::I(lk, 5));
-      w.close();
-    }
+    reports.pressure_pass({s.iter, dm, esp2, ramp.ic2, li, lj, lk});
 
     correction_sweep(s, esp2, cxy, cz);
     restore_after_sweep(s);

@@ -1,10 +1,8 @@
 #include <cmath>
-#include <memory>
 
-#include "control/console.hpp"
-#include "control/files.hpp"
-#include "control/run.hpp"
+#include "io/console.hpp"
 #include "solver/solver.hpp"
+#include "store/input.hpp"
 
 namespace qv {
 namespace {
@@ -14,12 +12,16 @@ struct Polar {
 };
 inline Polar polar(double X, double Y) { return {std::atan2(Y, X), std::sqrt(X * X + Y * Y)}; }
 
-void probe_line(Store& s, std::shared_ptr<TextWriter>& w, const char* name, int unit, const Field& q) {
-  if (!w) w = std::make_shared<TextWriter>(name, unit, Mode::Unknown);
-  const int is = s.is;
-  w->line(fmt::I(s.nn, 10) + fmt::F(s.t, 15, 10) + fmt::F(q.value_or_zero(is, 80, 10), 15, 10) +
-          fmt::F(q.value_or_zero(is + 2, 80, 10), 15, 10) + fmt::F(q.value_or_zero(is + 5, 80, 10), 15, 10));
-  w->flush();
+InflowProbe probe_row(const Store& s) {
+  InflowProbe p;
+  p.nn = s.nn;
+  p.t = s.t;
+  const int at[3] = {s.is, s.is + 2, s.is + 5};
+  for (int n = 0; n < 3; ++n) {
+    p.u[n] = s.uu.value_or_zero(at[n], kInflowProbeJ, kInflowProbeK);
+    p.v[n] = s.vv.value_or_zero(at[n], kInflowProbeJ, kInflowProbeK);
+  }
+  return p;
 }
 
 }  // namespace
@@ -29,12 +31,13 @@ void probe_line(Store& s, std::shared_ptr<TextWriter>& w, const char* name, int 
 // 4. minus the rotation of the frame, omega x r about the grid origin;
 // 5. at the first two steps of a fresh start, the whole field shifted by
 //    the change of the body velocity;
-// 6. boundary values; 7. one probe line in fort.1 and fort.2.
+// 6. boundary values (calls uvwbdy); 7. the probe row of fort.1 and fort.2
+//    to reports.
 //
 // The rotation state (tdis, tvel, tacc) is positive clockwise seen from +z,
 // the sense of the moment on the body; the frame here turns the other way
 // round, so the flow sees the angle -tdis at the rate -tvel.
-void inflow(Store& s, const std::string& inputfile) {
+void inflow(Store& s, const std::string& inputfile, StepReports& reports) {
   const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
   auto &uu = s.uu, &vv = s.vv, &ww = s.ww;
   for (int k = ks; k <= ke - 1; ++k)
@@ -108,8 +111,7 @@ void inflow(Store& s, const std::string& inputfile) {
   }
 
   uvwbdy(s);
-  probe_line(s, s.fort1, "fort.1", unit::probe_u, s.uu);
-  probe_line(s, s.fort2, "fort.2", unit::probe_v, s.vv);
+  reports.inflow_probe(probe_row(s));
 }
 
 }  // namespace qv

@@ -76,8 +76,39 @@ void node_to_cell(Store& s);  // ends with prsbdy
 void face_to_node(Store& s);
 
 // --- the step
-// Pressure-velocity correction; dtmin receives the admissible time step.
-void hsmac2(Store& s, double& dtmin);
+// The pressure iteration's tolerance ramp as "esp2.inf" holds it.
+struct ToleranceRamp {
+  int ic2 = 0, ic3 = 0;
+  double sesp = 0;
+};
+
+// What a step hands out for the files while it runs, at the moment it
+// arises; the driver's implementation writes them (output/probes.hpp), the
+// default drops them.
+// The row of fort.1 and fort.2 (it does not follow js, ks).
+inline constexpr int kInflowProbeJ = 80, kInflowProbeK = 10;
+struct InflowProbe {  // the fixed row of fort.1 (uu) and fort.2 (vv)
+  int nn = 0;
+  double t = 0;
+  double u[3] = {}, v[3] = {};  // at i = is, is+2, is+5
+};
+struct PressurePass {  // a pass of the pressure iteration still above its tolerance
+  int iter = 0;
+  double dm = 0, esp2 = 0;
+  int ic2 = 0;
+  int li = 0, lj = 0, lk = 0;  // where the largest |D| is
+};
+class StepReports {
+ public:
+  virtual ~StepReports() = default;
+  virtual void inflow_probe(const InflowProbe&) {}
+  virtual void pressure_pass(const PressurePass&) {}
+};
+
+// Pressure-velocity correction with the tolerance ramp read for this step;
+// dtmin receives the admissible time step.  Each pass whose divergence is
+// still above the tolerance goes to reports before its sweep.
+void hsmac2(Store& s, const ToleranceRamp& ramp, double& dtmin, StepReports& reports);
 // fu, fv, fw: explicit convection and diffusion.  momentum_terms is the
 // tuned kernel the program runs; momentum_terms_in_order is the recipe,
 // point by point in the defining order, with the same result bit for bit.
@@ -86,9 +117,9 @@ void momentum_terms_in_order(Store& s);
 // fu0, fv0, fw0 = fu, fv, fw.
 void shift_history(Store& s);
 // Adams-Bashforth prediction, body faces, inflow, boundary values.
-void advance_velocity(Store& s, const std::string& inputfile);
-// Inflow column and planes from Vin and the body motion; probe lines.
-void inflow(Store& s, const std::string& inputfile);
+void advance_velocity(Store& s, const std::string& inputfile, StepReports& reports);
+// Inflow column and planes from Vin and the body motion; the probe row to reports.
+void inflow(Store& s, const std::string& inputfile, StepReports& reports);
 // Body-face cleanup, Smagorinsky viscosity, stress sums, nut ghosts.
 void subgrid_viscosity(Store& s);
 

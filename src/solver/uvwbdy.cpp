@@ -1,4 +1,4 @@
-#include "control/console.hpp"
+#include "io/console.hpp"
 #include "solver/solver.hpp"
 
 namespace qv {

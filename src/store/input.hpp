@@ -1,12 +1,15 @@
-// Start-up input of the store: grid, body flags, initial field.
+// Start-up input of the store: grid and body flags.
 #pragma once
 
 #include <string>
 
-#include "control/files.hpp"
+#include "io/files.hpp"
 #include "store/store.hpp"
 
 namespace qv {
+
+// True when the run starts without an initial field file.
+inline bool fresh_start(const std::string& inputfile) { return inputfile.compare(0, 5, "fffff") == 0; }
 
 // Grid lines, widths, centre distances with their ghost values, and delm.
 void rdaxis(Store& s, const std::string& axisfile);
@@ -22,9 +25,5 @@ void check_counts(const Store& s, TextReader& r, const char* header, const char*
 
 // Body flags of the fluid box, extended into the y and z ghost layers.
 void rdflag(Store& s, const std::string& flagfile);
-
-// Initial field: analytic start for "fffff", otherwise an earlier run's
-// field file and body-state file; then inflow planes and boundary values.
-void rdvelo(Store& s, const std::string& inputfile, const std::string& nfile0);
 
 }  // namespace qv

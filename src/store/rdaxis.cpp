@@ -1,7 +1,7 @@
 #include <vector>
 
-#include "control/console.hpp"
-#include "control/files.hpp"
+#include "io/console.hpp"
+#include "io/files.hpp"
 #include "store/input.hpp"
 
 namespace qv {

@@ -99,7 +99,6 @@ class Line {
   std::vector<double> d_;
 };
 
-class TextWriter;
 
 // The store is read in four groups; every member is reached as s.name
 // whatever its group.
@@ -184,27 +183,15 @@ struct Scratch {
   std::vector<CubicWeights> work_weights;
 };
 
-// Probe files, open from their first line to the end of the run.
-struct ProbeFiles {
-  std::shared_ptr<TextWriter> fort1, fort2;
-};
-
 // Control flags and run-time input: switches one operation sets for the
 // next, and values read while the run goes on.
 struct ControlFlags {
   // outflow switches of uvwbdy, set by its caller
   int iobu = 0, iobv = 0, iobw = 0;
-  // tolerance-ramp values last read from "esp2.inf" (kept if a later read fails)
-  int ic2 = 0, ic3 = 0;
-  double sesp = 0;
-  bool esp2_read = false;
-  // Once the time loop runs, an unreadable "esp2.inf" or "change.inf" only
-  // warns and the values read last stay in force.
-  bool tolerant_inputs = false;
   bool history_full_warned = false;
 };
 
-struct Store : PhysicsState, Scratch, ProbeFiles, ControlFlags {
+struct Store : PhysicsState, Scratch, ControlFlags {
   // Sizes every array for the box is..ie+2, js..je+2, ks..ke+2 once; ie, je,
   // ke must be set.  Nothing is allocated after this.
   void allocate();

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "control/files.hpp"
+#include "io/files.hpp"
 #include "support/case.hpp"
 
 namespace {

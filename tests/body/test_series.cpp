@@ -5,8 +5,8 @@
 #include <filesystem>
 
 #include "body/body.hpp"
-#include "control/files.hpp"
-#include "control/format.hpp"
+#include "io/files.hpp"
+#include "io/format.hpp"
 #include "support/case.hpp"
 
 namespace fs = std::filesystem;

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "control/format.hpp"
+#include "io/format.hpp"
 #include "support/case.hpp"
 
 namespace fs = std::filesystem;

@@ -13,7 +13,7 @@
 #include <random>
 #include <thread>
 
-#include "control/format.hpp"
+#include "io/format.hpp"
 #include "support/case.hpp"
 #include "support/running.hpp"
 

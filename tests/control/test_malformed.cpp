@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "control/format.hpp"
+#include "io/format.hpp"
 #include "support/case.hpp"
 #include "support/running.hpp"
 

@@ -4,9 +4,10 @@
 #include <filesystem>
 #include <vector>
 
-#include "control/files.hpp"
-#include "control/format.hpp"
 #include "control/run.hpp"
+#include "io/files.hpp"
+#include "io/format.hpp"
+#include "store/input.hpp"
 #include "support/case.hpp"
 
 namespace fs = std::filesystem;

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "control/format.hpp"
+#include "io/format.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 3) return 0;

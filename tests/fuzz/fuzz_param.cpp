@@ -8,8 +8,8 @@
 #include <fstream>
 #include <string>
 
-#include "control/files.hpp"
 #include "control/run.hpp"
+#include "io/files.hpp"
 
 namespace {
 struct Setup {

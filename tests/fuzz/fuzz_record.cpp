@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "control/files.hpp"
+#include "io/files.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const std::string path =

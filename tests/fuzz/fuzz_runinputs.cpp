@@ -12,9 +12,9 @@
 #include <fstream>
 #include <string>
 
-#include "control/files.hpp"
-#include "control/format.hpp"
 #include "control/run.hpp"
+#include "io/files.hpp"
+#include "io/format.hpp"
 
 namespace {
 struct Setup {

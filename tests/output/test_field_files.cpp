@@ -9,7 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "control/files.hpp"
+#include "io/files.hpp"
 #include "output/output.hpp"
 #include "solver/solver.hpp"
 #include "support/case.hpp"

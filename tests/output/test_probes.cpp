@@ -8,11 +8,11 @@
 #include <filesystem>
 #include <sstream>
 
-#include "control/files.hpp"
-#include "control/format.hpp"
+#include "io/files.hpp"
+#include "io/format.hpp"
 #include "output/probes.hpp"
-#include "support/case.hpp"
 #include "store/store.hpp"
+#include "support/case.hpp"
 
 namespace fs = std::filesystem;
 

@@ -13,8 +13,8 @@
 #include <filesystem>
 #include <functional>
 
-#include "control/files.hpp"
-#include "control/format.hpp"
+#include "io/files.hpp"
+#include "io/format.hpp"
 #include "support/case.hpp"
 #include "support/running.hpp"
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "control/files.hpp"
-#include "control/format.hpp"
+#include "io/files.hpp"
+#include "io/format.hpp"
 #include "support/case.hpp"
 #include "support/running.hpp"
 

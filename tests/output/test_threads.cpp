@@ -8,7 +8,7 @@
 #include <map>
 #include <string>
 
-#include "control/format.hpp"
+#include "io/format.hpp"
 #include "support/case.hpp"
 
 namespace fs = std::filesystem;

@@ -52,7 +52,8 @@ TEST(AdvanceVelocity, AdamsBashforthFrameAndPressureGradient) {
     for (int i = 1; i <= s.ie + 1; ++i)
       for (int j = 1; j <= s.je + 2; ++j)
         for (int k = 1; k <= s.ke + 2; ++k) s.pp(i, j, k) = c.G * (s.x(i) + s.x(i + 1)) / 2;
-    qv::advance_velocity(s, "start.dat");
+    qv::StepReports quiet;
+    qv::advance_velocity(s, "start.dat", quiet);
     for (int j = s.js; j <= s.je - 1; ++j)
       for (int k = s.ks; k <= s.ke - 1; ++k) {
         for (int i = s.is + 1; i <= s.ie - 1; ++i) EXPECT_NEAR(s.uu(i, j, k), c.change, 1e-14) << i;

@@ -1,6 +1,6 @@
 // Pressure-velocity correction: tolerance ramp, convergence test, the
-// report in "iter.dat", the in-place correction, the fixed faces and the
-// time-step bound.  Each test runs in its own directory.
+// passes reported for "iter.dat", the in-place correction, the fixed faces
+// and the time-step bound.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,15 +8,25 @@
 #include <cstdio>
 #include <string>
 
+#include <vector>
+
+#include "io/format.hpp"
+#include "output/probes.hpp"
 #include "solver/solver.hpp"
 #include "support/case.hpp"
 
 namespace {
 
-void write_esp2(int ic2, int ic3, double sesp) {
-  char line[64];
-  std::snprintf(line, sizeof line, "%10d%10d%10.5f\r\n", ic2, ic3, sesp);
-  qvt::write_file("esp2.inf", line);
+struct Passes : qv::StepReports {
+  std::vector<qv::PressurePass> seen;
+  void pressure_pass(const qv::PressurePass& p) override { seen.push_back(p); }
+};
+
+// hsmac2 with the tolerance ramp ic2, ic3, sesp; the passes it reported.
+std::vector<qv::PressurePass> run_hsmac2(qv::Store& s, qv::ToleranceRamp ramp, double& dtmin) {
+  Passes p;
+  qv::hsmac2(s, ramp, dtmin, p);
+  return p.seen;
 }
 
 // uu = 0.7 everywhere (divergence-free on any grid) with the matching
@@ -39,19 +49,15 @@ qv::Store uniform_flow() { return with_stream(qvt::tiny_store(8, 5, 5)); }
 
 }  // namespace
 
-TEST(Hsmac2, DivergenceFreeFieldNeedsOneScanAndLeavesIterDatAlone) {
-  qvt::ScopedDir d(qvt::temp_dir("hsmac2-free"));
-  write_esp2(0, 5, 0.01);
-  qvt::write_file("iter.dat", "old\n");
+TEST(Hsmac2, DivergenceFreeFieldNeedsOneScanAndReportsNoPass) {
   for (const double u : {0.7, -5.0}) {
     qv::Store s = uniform_flow();
     for (int i = 1; i <= s.ie + 2; ++i)
       for (int j = 1; j <= s.je + 2; ++j)
         for (int k = 1; k <= s.ke + 2; ++k) s.uu(i, j, k) = u;
     double dtmin = 0;
-    qv::hsmac2(s, dtmin);
+    EXPECT_TRUE(run_hsmac2(s, {0, 5, 0.01}, dtmin).empty());
     EXPECT_EQ(s.iter, 1);
-    EXPECT_EQ(qvt::read_file("iter.dat"), "old\n");
     // the bound takes the signed ratio: backward flow does not limit dt
     EXPECT_DOUBLE_EQ(dtmin, u > 0 ? 1 / u : s.delm);
     EXPECT_EQ(s.pp(s.is + 1, s.js + 1, s.ks + 1), 0.0);
@@ -59,9 +65,7 @@ TEST(Hsmac2, DivergenceFreeFieldNeedsOneScanAndLeavesIterDatAlone) {
 }
 
 TEST(Hsmac2, ToleranceRampsFromSespToEsp) {
-  qvt::ScopedDir d(qvt::temp_dir("hsmac2-ramp"));
   // esp = 0.005, sesp = 0.5 over ic3 = 3 steps: factor 0.1 per step after ic2 + 1
-  write_esp2(4, 3, 0.5);
   const int steps[] = {1, 5, 6, 7, 20};
   const char* expected[] = {"0.5000000000", "0.5000000000", "0.0500000000", "0.0050000000", "0.0050000000"};
   for (int n = 0; n < 5; ++n) {
@@ -69,19 +73,18 @@ TEST(Hsmac2, ToleranceRampsFromSespToEsp) {
     s.nn = steps[n];
     s.vv(s.is + 3, s.js + 2, s.ks + 1) = 1.0;
     double dtmin;
-    qv::hsmac2(s, dtmin);
-    const std::string rep = qvt::read_file("iter.dat");
-    EXPECT_EQ(rep.substr(30, 20), std::string(20 - 12, ' ') + expected[n]) << "nn " << steps[n];
-    EXPECT_EQ(rep.substr(50, 10), "         4");
+    const auto passes = run_hsmac2(s, {4, 3, 0.5}, dtmin);
+    ASSERT_FALSE(passes.empty());
+    EXPECT_EQ(qv::fmt::F(passes[0].esp2, 20, 10), std::string(20 - 12, ' ') + expected[n]) << "nn " << steps[n];
+    EXPECT_EQ(passes[0].ic2, 4);
   }
 }
 
 // Faces disturbed by 1 give pairs of cells with |D| = 1.  Tolerance 0.6:
 // one correction sweep, pressure only where |D| >= 0.5 when the sweep
-// reaches the cell.
+// reaches the cell; the pass as the program's "iter.dat" holds it.
 TEST(Hsmac2, OneSweepReportAndCorrection) {
   qvt::ScopedDir d(qvt::temp_dir("hsmac2-one"));
-  write_esp2(0, 2, 0.6);
   qv::Store s = uniform_flow();
   const int is = s.is, js = s.js, ks = s.ks, ie = s.ie;
   s.ww(is + 1, js + 1, ks + 3) = 1;  // A = (is+1, js+1, ks+2): first in i-outer order
@@ -90,7 +93,8 @@ TEST(Hsmac2, OneSweepReportAndCorrection) {
   s.ww(ie - 1, js + 1, ks + 3) = 1;  // a cell of the outflow column
   const double dt = s.dt;
   double dtmin;
-  qv::hsmac2(s, dtmin);
+  qv::StepFiles files;
+  qv::hsmac2(s, {0, 2, 0.6}, dtmin, files);
   EXPECT_EQ(s.iter, 2);
   EXPECT_EQ(qvt::read_file("iter.dat"),
             "         1        1.0000000000        0.6000000000         0\r\n    5    4    4\r\n");
@@ -147,7 +151,6 @@ double wc(const qv::Line& c, int m) { return (w(c, m - 1) + w(c, m)) / 2; }
 // wc(m+1)) / width(N); its own dp then moves the shared face back.  One
 // sweep is enough for the tolerance.
 TEST(Hsmac2, OneCorrectionOnAStretchedGridByHand) {
-  qvt::ScopedDir d(qvt::temp_dir("hsmac2-stretched"));
   for (int dir = 0; dir < 3; ++dir) {
     qv::Store s = stretched_flow();
     const qv::Line* lines[3] = {&s.x, &s.y, &s.z};
@@ -168,9 +171,8 @@ TEST(Hsmac2, OneCorrectionOnAStretchedGridByHand) {
     const double pushed = 1 + dpB * dt / wc(*lines[dir], N[dir]);
     const double DN = -pushed / w(*lines[dir], N[dir]);
     const double dpN = -DN / (2 * dt * c(N));
-    write_esp2(0, 5, 0.6 * DB);
     double dtmin;
-    qv::hsmac2(s, dtmin);
+    run_hsmac2(s, {0, 5, 0.6 * DB}, dtmin);
     EXPECT_EQ(s.iter, 2) << "direction " << dir;
     EXPECT_NEAR(s.pp(B[0], B[1], B[2]), dpB, 1e-12 * std::fabs(dpB)) << "direction " << dir;
     EXPECT_NEAR(s.pp(N[0], N[1], N[2]), dpN, 1e-12 * std::fabs(dpN)) << "direction " << dir;
@@ -185,32 +187,29 @@ TEST(Hsmac2, OneCorrectionOnAStretchedGridByHand) {
   }
 }
 
-// Two cells of one row in i with the same largest |D|: "iter.dat" names the
-// one met first, the smaller i.  ww raised on the top faces of (i1, j, k)
+// Two cells of one row in i with the same largest |D|: the reported pass
+// names the one met first, the smaller i.  ww raised on the top faces of (i1, j, k)
 // and (i2, j, k) gives both |D| = 1/dz(k); the cells above get 1/dz(k+1),
 // smaller on a grid growing in z.
-TEST(Hsmac2, IterDatTieGoesToTheSmallerI) {
-  qvt::ScopedDir d(qvt::temp_dir("hsmac2-tie"));
+TEST(Hsmac2, ReportedTieGoesToTheSmallerI) {
   qv::Store s = stretched_flow();
   const int j = s.js + 2, k = s.ks + 1, i1 = s.is + 2, i2 = s.is + 5;
   s.ww(i1, j, k + 1) = 1;
   s.ww(i2, j, k + 1) = 1;
-  write_esp2(0, 5, 1 / s.dz(k) - 1e-9);  // only the first scan reports
   double dtmin;
-  qv::hsmac2(s, dtmin);
+  // only the first scan reports
+  const auto passes = run_hsmac2(s, {0, 5, 1 / s.dz(k) - 1e-9}, dtmin);
   EXPECT_EQ(s.iter, 2);
-  char want[64];
-  std::snprintf(want, sizeof want, "%5d%5d%5d\r\n", i1, j, k);
-  const std::string rep = qvt::read_file("iter.dat");
-  EXPECT_EQ(rep.substr(rep.find('\n') + 1), want);
+  ASSERT_EQ(passes.size(), 1u);
+  EXPECT_EQ(passes[0].li, i1);
+  EXPECT_EQ(passes[0].lj, j);
+  EXPECT_EQ(passes[0].lk, k);
 }
 
 // The admissible time step on a stretched grid: the largest signed u/dx,
 // v/dy, w/dz with each cell's own width.  A stream along one line of cells
 // (divergence-free, so no correction) picks the narrowest cell of that line.
 TEST(Hsmac2, TimeStepBoundUsesEachDirectionsOwnWidth) {
-  qvt::ScopedDir d(qvt::temp_dir("hsmac2-dt"));
-  write_esp2(0, 5, 0.01);
   for (int dir = 0; dir < 3; ++dir) {
     qv::Store s = stretched_flow();
     for (int i = 1; i <= s.ie + 2; ++i)
@@ -234,7 +233,7 @@ TEST(Hsmac2, TimeStepBoundUsesEachDirectionsOwnWidth) {
     if (dir == 0)
       for (int k = 1; k <= s.ke + 2; ++k) s.ub0(at[1], k) = k == at[2] ? v : 0;
     double dtmin = 0;
-    qv::hsmac2(s, dtmin);
+    EXPECT_TRUE(run_hsmac2(s, {0, 5, 0.01}, dtmin).empty());
     EXPECT_EQ(s.iter, 1);
     ASSERT_GT(v / narrow, 1 / s.delm);
     EXPECT_NEAR(dtmin, narrow / v, 1e-15) << "direction " << dir;

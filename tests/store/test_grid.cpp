@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <vector>
 
-#include "control/files.hpp"
-#include "control/format.hpp"
+#include "io/files.hpp"
+#include "io/format.hpp"
 #include "store/input.hpp"
 #include "support/case.hpp"
 

@@ -11,9 +11,9 @@
 #include <random>
 #include <sstream>
 
-#include "control/files.hpp"
-#include "control/format.hpp"
 #include "control/params.hpp"
+#include "io/files.hpp"
+#include "io/format.hpp"
 #include "store/input.hpp"
 
 namespace fs = std::filesystem;

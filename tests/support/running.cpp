@@ -13,7 +13,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "control/files.hpp"
+#include "io/files.hpp"
 #include "support/case.hpp"
 
 namespace fs = std::filesystem;

@@ -6,7 +6,8 @@
 #include <filesystem>
 #include <functional>
 
-#include "control/files.hpp"
+#include "io/files.hpp"
+#include "store/blocks.hpp"
 #include "support/case.hpp"
 
 namespace fs = std::filesystem;
@@ -75,7 +76,7 @@ TEST_F(FilesTest, BlocksAreFirstIndexFastest) {
       for (int k = 1; k <= 4; ++k) f(i, j, k) = 100 * i + 10 * j + k;
   {
     RecordWriter w("b.bin", 21, Mode::New);
-    w.block(f, 2, 3, 1, 2, 3, 4);
+    qv::write_block(w, f, 2, 3, 1, 2, 3, 4);
     w.close();
   }
   std::string want = le32(64);
@@ -86,7 +87,7 @@ TEST_F(FilesTest, BlocksAreFirstIndexFastest) {
   qv::Field g;
   g.allocate(4, 4, 4);
   RecordReader r("b.bin", 14);
-  r.block(g, 2, 3, 1, 2, 3, 4);
+  qv::read_block(r, g, 2, 3, 1, 2, 3, 4);
   EXPECT_EQ(g(3, 2, 4), 324.0);
   EXPECT_EQ(g(1, 1, 3), 0.0);
 }
@@ -103,7 +104,7 @@ TEST_F(FilesTest, RecordReadsTakeFromTheStartAndSkipTheRest) {
   qv::Field g;
   g.allocate(2, 2, 2);
   RecordReader b("r.bin", 14);
-  EXPECT_EQ(io_message([&] { b.block(g, 1, 2, 1, 2, 1, 1); }),
+  EXPECT_EQ(io_message([&] { qv::read_block(b, g, 1, 2, 1, 2, 1, 1); }),
             "input statement requires too much data, unit 14, file r.bin");
 }
 

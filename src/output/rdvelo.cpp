@@ -1,6 +1,6 @@
-#include "control/console.hpp"
-#include "control/files.hpp"
-#include "control/run.hpp"
+#include "io/console.hpp"
+#include "io/files.hpp"
+#include "output/output.hpp"
 #include "solver/solver.hpp"
 #include "store/input.hpp"
 
@@ -62,13 +62,13 @@ void restart(Store& s, const std::string& inputfile, const std::string& nfile0) 
     r.get_real();
     t2 = r.get_real();
     for (int n = 0; n < 4; ++n) r.get_int();
-    r.block(s.uu, is, ie + 1, js, je - 1, ks, ke - 1);
-    r.block(s.vv, is, ie, js, je, ks, ke - 1);
-    r.block(s.ww, is, ie, js, je - 1, ks, ke);
-    r.block(s.pp, is, ie, js, je - 1, ks, ke - 1);
-    r.block(s.fu, is, ie, js, je, ks, ke);
-    r.block(s.fv, is, ie, js, je, ks, ke);
-    r.block(s.fw, is, ie, js, je, ks, ke);
+    read_block(r, s.uu, is, ie + 1, js, je - 1, ks, ke - 1);
+    read_block(r, s.vv, is, ie, js, je, ks, ke - 1);
+    read_block(r, s.ww, is, ie, js, je - 1, ks, ke);
+    read_block(r, s.pp, is, ie, js, je - 1, ks, ke - 1);
+    read_block(r, s.fu, is, ie, js, je, ks, ke);
+    read_block(r, s.fv, is, ie, js, je, ks, ke);
+    read_block(r, s.fw, is, ie, js, je, ks, ke);
     r.close();
   }
   {
@@ -87,8 +87,8 @@ void restart(Store& s, const std::string& inputfile, const std::string& nfile0) 
     s.xvel = r.get_real();
     s.yvel = r.get_real();
     s.tvel = r.get_real();
-    r.block(s.fxn, is, ie, js, je, ks, ke);
-    r.block(s.fyn, is, ie, js, je, ks, ke);
+    read_block(r, s.fxn, is, ie, js, je, ks, ke);
+    read_block(r, s.fyn, is, ie, js, je, ks, ke);
     r.close();
   }
   s.iobu = s.iobv = s.iobw = 0;

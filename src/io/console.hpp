@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "control/format.hpp"
+#include "io/format.hpp"
 
 namespace qv {
 

@@ -1,9 +1,9 @@
-#include "control/console.hpp"
+#include "io/console.hpp"
 
 #include <cstdio>
 #include <iostream>
 
-#include "control/files.hpp"
+#include "io/files.hpp"
 
 namespace qv {
 namespace {

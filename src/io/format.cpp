@@ -1,4 +1,4 @@
-#include "control/format.hpp"
+#include "io/format.hpp"
 
 #include <cmath>
 #include <cstdio>

@@ -8,8 +8,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "control/files.hpp"
-#include "control/format.hpp"
+#include "io/files.hpp"
+#include "io/format.hpp"
+#include "output/output.hpp"
 #include "store/input.hpp"
 #include "support/case.hpp"
 
@@ -184,14 +185,14 @@ void write_field(const std::string& name, const Store& e, double t) {
   for (double v : {99.0, 0.17, 0.005, t}) w.put(v);
   for (int v : {50, 1, 1, 7}) w.put(static_cast<std::int32_t>(v));
   w.end();
-  w.block(e.uu, is, ie + 1, js, je - 1, ks, ke - 1);
-  w.block(e.vv, is, ie, js, je, ks, ke - 1);
-  w.block(e.ww, is, ie, js, je - 1, ks, ke);
-  w.block(e.pp, is, ie, js, je - 1, ks, ke - 1);
-  w.block(e.fu, is, ie, js, je, ks, ke);
-  w.block(e.fv, is, ie, js, je, ks, ke);
-  w.block(e.fw, is, ie, js, je, ks, ke);
-  w.block(e.nut, is, ie, js, je - 1, ks, ke - 1);
+  write_block(w, e.uu, is, ie + 1, js, je - 1, ks, ke - 1);
+  write_block(w, e.vv, is, ie, js, je, ks, ke - 1);
+  write_block(w, e.ww, is, ie, js, je - 1, ks, ke);
+  write_block(w, e.pp, is, ie, js, je - 1, ks, ke - 1);
+  write_block(w, e.fu, is, ie, js, je, ks, ke);
+  write_block(w, e.fv, is, ie, js, je, ks, ke);
+  write_block(w, e.fw, is, ie, js, je, ks, ke);
+  write_block(w, e.nut, is, ie, js, je - 1, ks, ke - 1);
   w.close();
 }
 
@@ -207,8 +208,8 @@ void write_body(const std::string& name, const Store& e) {
     for (double v : triple) w.put(v);
     w.end();
   }
-  w.block(e.fxn, e.is, e.ie, e.js, e.je, e.ks, e.ke);
-  w.block(e.fyn, e.is, e.ie, e.js, e.je, e.ks, e.ke);
+  write_block(w, e.fxn, e.is, e.ie, e.js, e.je, e.ks, e.ke);
+  write_block(w, e.fyn, e.is, e.ie, e.js, e.je, e.ks, e.ke);
   w.close();
 }
 

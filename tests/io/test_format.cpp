@@ -1,7 +1,7 @@
 // Fixed-column writing and reading, free-format lines.
 #include <gtest/gtest.h>
 
-#include "control/format.hpp"
+#include "io/format.hpp"
 
 using namespace qv::fmt;
 

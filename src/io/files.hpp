@@ -16,8 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "store/store.hpp"
-
 namespace qv {
 
 // A failure of the file layer; the message is the one printed at the stop.
@@ -110,8 +108,6 @@ class RecordWriter {
   void put(std::int32_t v);
   void put(double v);
   void end();
-  // A whole record holding the block i1..i2, j1..j2, k1..k2 of a field, i fastest.
-  void block(const Field& f, int i1, int i2, int j1, int j2, int k1, int k2);
   // Completes the file; with atomic, renames the temporary over the target.
   void close();
   // Atomic mode Unknown only: completes the temporary on disk but leaves the
@@ -139,8 +135,8 @@ class RecordReader {
   void next();
   std::int32_t get_int();
   double get_real();
-  // Reads the next record into the block i1..i2, j1..j2, k1..k2, i fastest.
-  void block(Field& f, int i1, int i2, int j1, int j2, int k1, int k2);
+  // Fails as a read past its end would when the record holds fewer than `bytes`.
+  void require(std::size_t bytes) const;
   std::size_t record_bytes() const { return rec_.size(); }
   void close();
 

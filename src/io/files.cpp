@@ -1,4 +1,4 @@
-#include "control/files.hpp"
+#include "io/files.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "control/format.hpp"
+#include "io/format.hpp"
 
 namespace qv {
 namespace {
@@ -239,15 +239,6 @@ void RecordWriter::end() {
   raw(&L, 4);
 }
 
-void RecordWriter::block(const Field& f, int i1, int i2, int j1, int j2, int k1, int k2) {
-  const std::size_t n = static_cast<std::size_t>(i2 - i1 + 1) * (j2 - j1 + 1) * (k2 - k1 + 1);
-  begin(n * 8);
-  for (int k = k1; k <= k2; ++k)
-    for (int j = j1; j <= j2; ++j)
-      for (int i = i1; i <= i2; ++i) put(f.value_or_zero(i, j, k));
-  end();
-}
-
 void RecordWriter::close() {
   if (!f_) return;
   if (!atomic_) {
@@ -414,13 +405,8 @@ double RecordReader::get_real() {
   return to_little(v);
 }
 
-void RecordReader::block(Field& f, int i1, int i2, int j1, int j2, int k1, int k2) {
-  next();
-  const std::size_t n = static_cast<std::size_t>(i2 - i1 + 1) * (j2 - j1 + 1) * (k2 - k1 + 1);
-  if (n * 8 > rec_.size()) io_fail("input statement requires too much data", unit_, name_);
-  for (int k = k1; k <= k2; ++k)
-    for (int j = j1; j <= j2; ++j)
-      for (int i = i1; i <= i2; ++i) f(i, j, k) = get_real();
+void RecordReader::require(std::size_t bytes) const {
+  if (bytes > rec_.size()) io_fail("input statement requires too much data", unit_, name_);
 }
 
 void RecordReader::close() {
