@@ -13,7 +13,7 @@ import pytest
 ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "tools"))
 
-from qvtools import casegen  # noqa: E402
+from qvtools import columns  # noqa: E402
 from qvtools.casegen import CaseError, build_case, write_case  # noqa: E402
 from qvtools.columns import FormatError  # noqa: E402
 
@@ -189,15 +189,15 @@ def test_delm_matches_cell_by_cell_bound(written):
     (0.0, "  0.00000E+00"), (12.345, "  0.12345E+02"), (-0.01, " -0.10000E-01"),
     (0.999999, "  0.10000E+01"), (22000.0, "  0.22000E+05")])
 def test_exponent_fields(value, text):
-    assert casegen.fmt_e(value) == text
+    assert columns.fmt_e(value) == text
 
 
 def test_fixed_point_fields():
-    assert casegen.fmt_f0(22000) == "    22000."
-    assert casegen.fmt_f0(150.5) == "     150.5"
-    assert casegen.fmt_f(-0.000001, 10, 5) == "   0.00000"
+    assert columns.fmt_f0(22000) == "    22000."
+    assert columns.fmt_f0(150.5) == "     150.5"
+    assert columns.fmt_f(-0.000001, 10, 5) == "   0.00000"
     with pytest.raises(FormatError):
-        casegen.fmt_f(-10000.0, 10, 5)
+        columns.fmt_f(-10000.0, 10, 5)
 
 
 @pytest.mark.parametrize("dof,ndof", [

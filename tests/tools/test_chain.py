@@ -14,13 +14,14 @@ import pytest
 
 from qvtools import chain, cli, readers, summary, surface, wake
 from qvtools.casegen import write_case
+from qvtools.runfiles import program_path
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 DT = 0.02
 
 
 def program():
-    exe = os.environ.get("QV_PROGRAM") or os.path.join(ROOT, "build", "quivel_vib8")
+    exe = program_path()
     if not os.path.exists(exe):
         pytest.fail(f"the program is not built: {exe}")
     return exe

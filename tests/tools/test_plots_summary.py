@@ -11,7 +11,8 @@ import pytest
 import conftest as c
 from qvtools import cli, plots, readers
 from qvtools.monitor import Monitor, monitor
-from qvtools.summary import amplitude_spectrum, dominant_frequency, summarize
+from qvtools.signals import amplitude_spectrum, dominant_frequency
+from qvtools.summary import summarize
 
 PNG = b"\x89PNG\r\n\x1a\n"
 QV = os.path.join(os.path.dirname(__file__), "..", "..", "tools", "qv")

@@ -11,12 +11,13 @@ import pytest
 
 from qvtools import readers, summary, vtk_export
 from qvtools.casegen import write_case
+from qvtools.runfiles import program_path
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
 
 def program():
-    exe = os.environ.get("QV_PROGRAM") or os.path.join(ROOT, "build", "quivel_vib8")
+    exe = program_path()
     return exe if os.path.exists(exe) else None
 
 

@@ -7,8 +7,9 @@ import numpy as np
 import pytest
 
 import conftest as c
-from qvtools.summary import (auto_tmin, batch_edges, batch_errors, frequency_estimates,
-                             summarize, upcrossings)
+from qvtools.signals import (auto_tmin, batch_edges, batch_errors, frequency_estimates,
+                             upcrossings)
+from qvtools.summary import summarize
 
 
 def write_run(d, t, pfx, pfy, ydis=None):

@@ -19,19 +19,15 @@ import shutil
 
 import numpy as np
 
-from .readers import (CONSOLE_FILE, NAME_FILE, PARAM_FILE, TS_FILE, FormatError, Run,
-                      TimeSeries, read_body, read_field, read_history, read_name_list,
-                      read_statistics, read_timeseries)
 from .columns import PARAM_LAYOUT, fmt_a, fmt_f, fmt_i, format_line, fortran_int
+from .readers import (FormatError, Run, TimeSeries, read_body, read_field, read_history,
+                      read_name_list, read_statistics, read_timeseries)
 from .records import RecordError
+from .runfiles import (CASE_FILE, CHANGE_INPUT, CKPT_SUFFIX, COMMIT_SUFFIX, CONSOLE_FILE,
+                       NAME_FILE, PARAM_FILE, PROBES_FILE, PROBES_INPUT, TOLERANCE_FILE, TS_FILE,
+                       process_running)
 
 CHAIN_FILE = "restart.json"
-# Beside nfile: the journal of a pair being put in place; beside vfile: the
-# history saved at the last snapshot instant of a run not yet ended.
-COMMIT_SUFFIX = ".commit"
-CKPT_SUFFIX = ".ckpt"
-PROBE_INPUT = "probes.inf"
-PROBE_FILE = os.path.join("DAT", "probes.dat")
 # Inputs of a continuation, linked to the earlier run's end-of-run files.
 INPUT_FIELD = "DAT/in_fld.dat"
 INPUT_BODY = "DAT/in_bdy.dat"
@@ -259,7 +255,7 @@ def _no_ramp(run):
     esp from its first step.  (The start-up ramp eases an impulsive start; a
     restart that ramped again would loosen the tolerance for ic2 + ic3 steps
     at every seam of a chain.)"""
-    path = run.file("esp2.inf")
+    path = run.file(TOLERANCE_FILE)
     with open(path, encoding="latin-1") as fh:
         line = fh.readline().rstrip("\r\n")
     try:
@@ -288,7 +284,6 @@ def write_restart(run_dir, out_dir, steps, append=True, from_snapshot=False):
         raise ChainError("--out must be a new folder, not the run itself")
     if os.path.exists(out_dir) and (not os.path.isdir(out_dir) or os.listdir(out_dir)):
         raise ChainError(f"{out_dir} exists and is not an empty folder")
-    from .monitor import process_running
     if process_running(run_dir):
         raise ChainError(f"{run_dir} is still running: continue it once it has ended "
                          "(SIGTERM ends it after the current step with its end-of-run files)")
@@ -334,19 +329,19 @@ def write_restart(run_dir, out_dir, steps, append=True, from_snapshot=False):
     write(PARAM_FILE, inf[:16])
     write(NAME_FILE, [f"{ifc:5d}{kout:5d}{len(snaps):5d}"] +
           [fmt_a(s, what="snapshot name") for s in names["snaps"]])
-    write("change.inf", [f"{steps:10d}"])
-    write("esp2.inf", [_no_ramp(run)])
+    write(CHANGE_INPUT, [f"{steps:10d}"])
+    write(TOLERANCE_FILE, [_no_ramp(run)])
     with open(run.file(CONSOLE_FILE), encoding="latin-1") as fh:
         vin = fh.read().split()[0]
     with open(os.path.join(out_dir, CONSOLE_FILE), "w", encoding="ascii", newline="") as fh:
         fh.write(f"{vin}\n{0 if append else 1}\n")
     if append:
         _copy_until(ts_path, os.path.join(out_dir, TS_FILE), t_end)
-    if os.path.exists(run.file(PROBE_INPUT)):
-        shutil.copy2(run.file(PROBE_INPUT), os.path.join(out_dir, PROBE_INPUT))
-        if os.path.exists(run.file(PROBE_FILE)):
-            _copy_until(run.file(PROBE_FILE), os.path.join(out_dir, PROBE_FILE), t_end)
-    for extra in ("case.json",):
+    if os.path.exists(run.file(PROBES_INPUT)):
+        shutil.copy2(run.file(PROBES_INPUT), os.path.join(out_dir, PROBES_INPUT))
+        if os.path.exists(run.file(PROBES_FILE)):
+            _copy_until(run.file(PROBES_FILE), os.path.join(out_dir, PROBES_FILE), t_end)
+    for extra in (CASE_FILE,):
         if os.path.exists(run.file(extra)):
             shutil.copy2(run.file(extra), os.path.join(out_dir, extra))
 

@@ -11,12 +11,10 @@ import re
 import sys
 import time
 
-from .readers import (CHANGE_FILE, PARAM_FILE, TS_FILE, FormatError, read_change, read_params,
-                      read_timeseries)
+from .readers import FormatError, read_change, read_params, read_timeseries
+from .runfiles import (CHANGE_FILE, CKPT_SUFFIX, LOG_FILES, PARAM_FILE, TS_FILE,
+                       process_running)
 
-PROGRAM = "quivel_vib8"
-# Console logs the README's way of running leaves, searched for how a run ended.
-LOG_FILES = ("console.log", "console.err", "console.out", "nohup.out")
 # A run is stalled when no step has come for this many recent step times ...
 STALL_STEPS = 5
 # ... and at least this long (file times are coarse); without a step time yet.
@@ -45,26 +43,6 @@ def read_progress(run_dir):
     return p
 
 
-def process_running(run_dir):
-    """True when the program runs with run_dir as its working directory,
-    False when it does not, None where processes cannot be looked at."""
-    if not os.path.isdir("/proc"):
-        return None
-    target = os.path.realpath(run_dir)
-    for pid in os.listdir("/proc"):
-        if not pid.isdigit():
-            continue
-        try:
-            if os.readlink(f"/proc/{pid}/cwd") != target:
-                continue
-            exe = os.path.basename(os.readlink(f"/proc/{pid}/exe"))
-        except OSError:
-            continue
-        if exe.startswith(PROGRAM):
-            return True
-    return False
-
-
 def how_it_ended(run_dir, p):
     """How a run that no longer runs ended, as far as its files tell: a text."""
     nn, nt = p.get("nn"), p.get("nt")
@@ -82,7 +60,7 @@ def how_it_ended(run_dir, p):
     try:
         params = read_params(os.path.join(run_dir, PARAM_FILE))
         ends = [os.path.join(run_dir, params[k]) for k in ("vfile", "nfile")]
-        saved = os.path.exists(ends[0] + ".ckpt")  # the set of the last snapshot instant
+        saved = os.path.exists(ends[0] + CKPT_SUFFIX)  # the set of the last snapshot instant
     except (OSError, FormatError, KeyError):
         pass
     resume = "; qv restart --from-snapshot continues from its last snapshot instant" \
@@ -180,7 +158,7 @@ class Monitor:
 def format_progress(p, now=None):
     """One progress line from a read_progress dict (with optional rate)."""
     if "nn" not in p:
-        return "no progress yet: neither change.out nor DAT/quivel_vib8.ts has data"
+        return f"no progress yet: neither {CHANGE_FILE} nor {TS_FILE} has data"
     parts = []
     nt = p.get("nt")
     parts.append(f"step {p['nn']}" + (f"/{nt}" if nt is not None else ""))

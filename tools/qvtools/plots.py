@@ -8,7 +8,7 @@ matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 from matplotlib.collections import LineCollection  # noqa: E402
 
-from .summary import amplitude_spectrum, dominant_frequency  # noqa: E402
+from .signals import amplitude_spectrum, dominant_frequency  # noqa: E402
 from .vtk_export import cell_velocity, vorticity  # noqa: E402
 
 

@@ -19,12 +19,7 @@ import numpy as np
 from .columns import (PARAM_LAYOUT, FormatError, fortran_int,  # noqa: F401 (part of the API)
                       fortran_real, parse_line)
 from .records import INT, REAL, RecordError, read_records, unpack
-
-PARAM_FILE = "quivel_vib8.inf"
-NAME_FILE = "quivel_vib8.fil"
-TS_FILE = os.path.join("DAT", "quivel_vib8.ts")
-CHANGE_FILE = "change.out"
-CONSOLE_FILE = "console.in"
+from .runfiles import CHANGE_FILE, CONSOLE_FILE, NAME_FILE, PARAM_FILE, TS_FILE
 
 
 def _lines(path):
@@ -175,7 +170,9 @@ def read_console(path):
 
 # ---------------------------------------------------------------- text outputs
 
-TS_COLUMNS = ("nn", "t", "vin", "pfx", "pfy", "pft", "xdis", "ydis")
+# The third column is uu(is+1, je/2, ke/2): the u face one cell behind the
+# inflow face, in the cell row j = je/2 and the layer k = ke/2.
+TS_COLUMNS = ("nn", "t", "u_inflow", "pfx", "pfy", "pft", "xdis", "ydis")
 _TS_LAYOUT = [("I", 6), ("F", 10, 4)] + [("E", 12, 4)] * 6
 
 
@@ -246,8 +243,6 @@ def read_probe(path):
     out["nn"] = out["nn"].astype(int)
     return out
 
-
-PROBES_FILE = os.path.join("DAT", "probes.dat")
 
 
 def read_probes(path):

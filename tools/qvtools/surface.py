@@ -29,6 +29,7 @@ import os
 import numpy as np
 
 from .readers import Run, find_grid, read_axis, read_flags, read_record_file
+from .runfiles import CONSOLE_FILE
 
 CK = 0.094                 # the program's constant of the sub-grid energy
 EXPONENT = 0.33333         # the program's cube-root exponent of the filter width
@@ -221,7 +222,7 @@ def file_cp(path, vin=None, k=None, axis_path=None, flag_path=None, run=None, ki
     if vin is None:
         folder = run or os.path.dirname(os.path.abspath(axis_path))
         r = Run(folder)
-        if os.path.exists(r.file("console.in")):
+        if os.path.exists(r.file(CONSOLE_FILE)):
             vin = r.vin()
     p2, mask = layer_values(p, flags, k)
     cp = surface_cp(p2, mask, axis, vin)

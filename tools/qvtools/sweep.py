@@ -24,6 +24,8 @@ import time
 
 import numpy as np
 
+from .runfiles import CASE_FILE, CONSOLE_FILE, TS_FILE, find_program
+
 SWEEP_FILE = "sweep.json"
 STATUS_FILE = "qv_status.json"
 LOG_FILE = "console.log"
@@ -58,7 +60,8 @@ def _manifest(folder):
 
 def create(out, recipe_path, vary, overrides=(), force=False):
     """Write one case per value of *vary* ("key=A:STEP:B" or "key=a,b,c") into *out*."""
-    from .casegen import CaseError, apply_override, load_recipe, write_case
+    from .case.build import write_case
+    from .case.recipe import CaseError, apply_override, load_recipe
     if "=" not in vary:
         raise ValueError(f"--vary {vary!r} is not of the form key=A:STEP:B")
     key, values_text = vary.split("=", 1)
@@ -134,19 +137,6 @@ def clean(folder, case):
             os.remove(os.path.join(folder, rel))
 
 
-def find_program(program=None):
-    """The solver: *program*, $QV_PROGRAM, the repository's build, or PATH."""
-    for cand in (program, os.environ.get("QV_PROGRAM"),
-                 os.path.join(HERE, "..", "..", "build", "quivel_vib8")):
-        if cand and os.path.isfile(cand) and os.access(cand, os.X_OK):
-            return os.path.abspath(cand)
-    found = shutil.which("quivel_vib8")
-    if found:
-        return found
-    raise FileNotFoundError("the program quivel_vib8 is not found: give --program or set "
-                            "QV_PROGRAM")
-
-
 def run_case(folder, case, program):
     """Run one case in its directory (console.in to the program, its console
     to console.log); returns the status written."""
@@ -156,7 +146,7 @@ def run_case(folder, case, program):
     _write_status(cdir, {"state": "running", "started": start, "host": os.uname().nodename,
                          "pid": os.getpid()})
     env = dict(os.environ, OMP_NUM_THREADS="1")
-    with open(os.path.join(cdir, "console.in"), "rb") as cin, \
+    with open(os.path.join(cdir, CONSOLE_FILE), "rb") as cin, \
             open(os.path.join(cdir, LOG_FILE), "wb") as log:
         rc = subprocess.run([program], cwd=cdir, stdin=cin, stdout=log,
                             stderr=subprocess.STDOUT, env=env).returncode
@@ -206,7 +196,7 @@ def run(folder, jobs=None, program=None, only=None, out=None):
 
 def _natural_frequency(case_dir):
     """(dof, natural frequency) of the first moving degree of freedom."""
-    with open(os.path.join(case_dir, "case.json"), encoding="utf-8") as fh:
+    with open(os.path.join(case_dir, CASE_FILE), encoding="utf-8") as fh:
         body = json.load(fh)["derived"]["body"]
     for d in body.get("dof", []):
         return d, body[d]["fn"]
@@ -217,7 +207,8 @@ def summary_rows(folder, tmin=None):
     """One dict per case: the varied value, amplitudes, frequencies,
     coefficients (None for cases not done)."""
     from .readers import read_timeseries
-    from .summary import dominant_frequency, summarize
+    from .signals import dominant_frequency
+    from .summary import summarize
     rec = load(folder)
     rows = []
     for c in rec["cases"]:
@@ -236,7 +227,7 @@ def summary_rows(folder, tmin=None):
             print(f"qv: warning: {c['name']}: {exc}", file=sys.stderr)
             continue
         dof, fn = _natural_frequency(cdir)
-        ts = read_timeseries(os.path.join(cdir, "DAT", "quivel_vib8.ts"))
+        ts = read_timeseries(os.path.join(cdir, TS_FILE))
         sel = ts["t"] >= s["t_from"]
         col = {"x": "xdis", "y": "ydis"}.get(dof)
         f_body = dominant_frequency(ts["t"][sel], ts[col][sel]) if col else float("nan")
@@ -349,70 +340,3 @@ def slurm_script(folder, program=None, time_limit="24:00:00", partition=None,
 def _q(text):
     import shlex
     return shlex.quote(text)
-
-
-# ---------------------------------------------------------------- command line
-
-ACTIONS = ("run", "summary", "slurm")
-
-
-def add_parser(sub):
-    s = sub.add_parser(
-        "sweep", help="parameter sweeps: write, run, summarise, Slurm script",
-        description="qv sweep --recipe R --vary KEY=A:STEP:B --out DIR writes one case "
-                    "per value; qv sweep run DIR runs them (resumable); qv sweep summary "
-                    "DIR tabulates and plots them; qv sweep slurm DIR writes a job-array "
-                    "script.")
-    s.add_argument("action", nargs="*", metavar="run|summary|slurm DIR",
-                   help="what to do with the sweep in DIR (nothing: write a new sweep)")
-    s.add_argument("--recipe", help="recipe of the cases (new sweep)")
-    s.add_argument("--vary", help="KEY=A:STEP:B or KEY=v1,v2,... (new sweep)")
-    s.add_argument("--out", help="sweep directory to write (new sweep)")
-    s.add_argument("--set", dest="overrides", action="append", default=[],
-                   metavar="KEY=VALUE", help="recipe override for every case (repeatable)")
-    s.add_argument("--force", action="store_true", help="write over an existing sweep")
-    s.add_argument("--jobs", type=int, help="cases at a time (run; default: the cores)")
-    s.add_argument("--case", help="run only this case, by index from 0 or name (run)")
-    s.add_argument("--program", help="the solver (default: $QV_PROGRAM or build/quivel_vib8)")
-    s.add_argument("--tmin", type=float, help="analysis window start (summary; default: "
-                                               "each case's settled start)")
-    s.add_argument("-o", "--output", help="PNG of the summary (default DIR/sweep_summary.png)")
-    s.add_argument("--time", default="24:00:00", help="Slurm time limit per case")
-    s.add_argument("--partition", help="Slurm partition")
-    s.add_argument("--account", help="Slurm account")
-    s.set_defaults(func=main)
-    return s
-
-
-def main(args):
-    act = args.action
-    if not act:
-        if not (args.vary and args.out):
-            raise ValueError("a new sweep needs --vary KEY=A:STEP:B and --out DIR")
-        rec = create(args.out, args.recipe, args.vary, args.overrides, args.force)
-        for c in rec["cases"]:
-            for w in c["warnings"]:
-                print(f"qv: warning: {c['name']}: {w}", file=sys.stderr)
-        values = ", ".join(f"{c['value']:g}" for c in rec["cases"])
-        print(f"wrote {len(rec['cases'])} cases of {rec['key']} = {values} to {args.out}")
-        print(f"run them with: tools/qv sweep run {args.out}")
-        return 0
-    if len(act) != 2 or act[0] not in ACTIONS:
-        raise ValueError(f"use: qv sweep {{run|summary|slurm}} DIR, not {' '.join(act)}")
-    what, folder = act
-    if what == "run":
-        failed = run(folder, args.jobs, args.program, args.case)
-        return 1 if failed else 0
-    if what == "summary":
-        key, rows = summary_rows(folder, args.tmin)
-        print(format_rows(key, rows))
-        csv = write_csv(key, rows, os.path.join(folder, "sweep_summary.csv"))
-        print(f"wrote {csv}")
-        if any(r["state"] == "done" for r in rows):
-            png = plot_rows(key, rows, args.output or os.path.join(folder, "sweep_summary.png"),
-                            f"{os.path.basename(os.path.abspath(folder))}: response against {key}")
-            print(f"wrote {png}")
-        return 0
-    path = slurm_script(folder, args.program, args.time, args.partition, args.account)
-    print(f"wrote {path}; submit with: sbatch {path}")
-    return 0

@@ -1,0 +1,95 @@
+"""The structure of the tools: no module imports itself back through others,
+the low modules import nothing above them, and every subcommand registers
+the same way."""
+
+import ast
+import os
+
+import pytest
+
+from qvtools import cli
+
+PACKAGE = os.path.join(os.path.dirname(__file__), "..", "..", "tools", "qvtools")
+
+
+def import_graph(root=PACKAGE):
+    """{module: set of qvtools modules it imports anywhere in its text
+    (imports inside functions included)}; modules named as in "case.grid"."""
+    graph = {}
+    for folder, _, files in os.walk(root):
+        for name in files:
+            if not name.endswith(".py"):
+                continue
+            rel = os.path.relpath(os.path.join(folder, name), root)[:-3].replace(os.sep, ".")
+            mod = rel[:-len(".__init__")] if rel.endswith(".__init__") else rel
+            package = mod.split(".")[:-1] if not rel.endswith("__init__") else mod.split(".")
+            with open(os.path.join(folder, name), encoding="utf-8") as fh:
+                tree = ast.parse(fh.read())
+            deps = set()
+            for node in ast.walk(tree):
+                if isinstance(node, ast.ImportFrom):
+                    if node.level:
+                        base = package[:len(package) - (node.level - 1)] if node.level > 1 \
+                            else package
+                        target = base + (node.module.split(".") if node.module else [])
+                    elif node.module and node.module.startswith("qvtools"):
+                        target = node.module.split(".")[1:]
+                    else:
+                        continue
+                    for alias in node.names:  # "from . import plots" names a module
+                        sub = ".".join(target + [alias.name])
+                        deps.add(sub if os.path.exists(os.path.join(root, *sub.split("."))
+                                                       + ".py") else ".".join(target))
+            deps.discard("")
+            graph[mod] = deps - {mod}
+    return graph
+
+
+def cycles(graph):
+    """Every import circle, each as the list of its modules."""
+    found, state = [], {}
+
+    def visit(node, path):
+        state[node] = 1
+        for dep in sorted(graph.get(node, ())):
+            if state.get(dep) == 1:
+                found.append(path[path.index(dep):] + [dep])
+            elif dep not in state:
+                visit(dep, path + [dep])
+        state[node] = 2
+
+    for node in sorted(graph):
+        if node not in state:
+            visit(node, [node])
+    return found
+
+
+def test_no_import_circle_in_the_tools():
+    graph = import_graph()
+    assert "summary" in graph and "commands.plot" in graph
+    assert cycles(graph) == []
+
+
+def test_the_circle_check_finds_a_circle():
+    assert cycles({"a": {"b"}, "b": {"c"}, "c": {"a"}, "d": {"a"}}) == [["a", "b", "c", "a"]]
+    assert cycles({"a": {"b"}, "b": set()}) == []
+
+
+@pytest.mark.parametrize("low,above", [
+    ("runfiles", ()),
+    ("signals", ()),
+    ("columns", ()),
+    ("records", ()),
+    ("readers", ("columns", "records", "runfiles")),
+])
+def test_low_modules_import_nothing_above_them(low, above):
+    assert import_graph()[low] <= set(above)
+
+
+def test_every_subcommand_registers_the_same_way():
+    parser = cli.build_parser()
+    sub = next(a for a in parser._actions if a.dest == "command")
+    assert len(cli.COMMANDS) == len(sub.choices)
+    for name, p in sub.choices.items():
+        assert p.get_default("func").__module__ == f"qvtools.commands.{name}"
+        assert p.get_default("func").__name__ == "run"

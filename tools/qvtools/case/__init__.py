@@ -1,0 +1,1 @@
+"""The parts of the case generator: recipe, grid, body parameters, writer."""

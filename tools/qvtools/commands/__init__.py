@@ -1,0 +1,1 @@
+"""The subcommands of qv, one module each: register(sub) and run(args)."""

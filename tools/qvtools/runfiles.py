@@ -1,0 +1,72 @@
+"""The names of a run's files, where the program is, and whether it runs.
+
+The one home of every fixed file name and suffix the tools share, at the
+bottom of the package: it imports nothing of qvtools.
+"""
+
+import os
+import shutil
+from pathlib import Path
+
+PROGRAM = "quivel_vib8"
+
+# Inputs and outputs with fixed names in the run folder.
+PARAM_FILE = PROGRAM + ".inf"
+NAME_FILE = PROGRAM + ".fil"
+TS_FILE = os.path.join("DAT", PROGRAM + ".ts")
+CHANGE_INPUT = "change.inf"
+CHANGE_FILE = "change.out"
+TOLERANCE_FILE = "esp2.inf"
+CONSOLE_FILE = "console.in"
+PROBES_INPUT = "probes.inf"
+PROBES_FILE = os.path.join("DAT", "probes.dat")
+CASE_FILE = "case.json"
+# Console logs the README's way of running leaves behind.
+LOG_FILES = ("console.log", "console.err", "console.out", "nohup.out")
+
+# Beside nfile: the journal of a pair being put in place; beside vfile: the
+# history saved at the last snapshot instant of a run not yet ended.
+COMMIT_SUFFIX = ".commit"
+CKPT_SUFFIX = ".ckpt"
+
+
+def _built():
+    return str(Path(__file__).resolve().parents[2] / "build" / PROGRAM)
+
+
+def program_path():
+    """The program as built by the README's commands (QV_PROGRAM overrides)."""
+    return os.environ.get("QV_PROGRAM") or _built()
+
+
+def find_program(program=None):
+    """The program to run: *program*, $QV_PROGRAM, the repository's build,
+    or the one on PATH; FileNotFoundError when there is none."""
+    for cand in (program, os.environ.get("QV_PROGRAM"), _built()):
+        if cand and os.path.isfile(cand) and os.access(cand, os.X_OK):
+            return os.path.abspath(cand)
+    found = shutil.which(PROGRAM)
+    if found:
+        return found
+    raise FileNotFoundError(f"the program {PROGRAM} is not found: give --program or set "
+                            "QV_PROGRAM")
+
+
+def process_running(run_dir):
+    """True when the program runs with run_dir as its working directory,
+    False when it does not, None where processes cannot be looked at."""
+    if not os.path.isdir("/proc"):
+        return None
+    target = os.path.realpath(run_dir)
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            if os.readlink(f"/proc/{pid}/cwd") != target:
+                continue
+            exe = os.path.basename(os.readlink(f"/proc/{pid}/exe"))
+        except OSError:
+            continue
+        if exe.startswith(PROGRAM):
+            return True
+    return False
