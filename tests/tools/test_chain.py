@@ -183,6 +183,38 @@ def test_restart_refuses_an_incomplete_run(segments, tmp_path, capsys):
     assert cli.main(["restart", str(s1), "--out", str(s1), "--steps", "5"]) == 1
 
 
+def test_restart_finishes_a_set_left_half_renamed(segments, tmp_path, capsys):
+    """Killed between the journal and the last rename: vib.dat is in place, the
+    final field file and the body state are still parts."""
+    s1 = segments[0]
+    w = tmp_path / "w"
+    shutil.copytree(s1, w)
+    dat = w / "DAT"
+    for name in ("final.dat", "body.dat"):
+        os.rename(dat / name, dat / (name + ".part"))
+    journal = dat / "body.dat.commit"
+    journal.write_bytes(b"quivel_vib8 commit\nfinal.dat.part\tfinal.dat\n"
+                        b"vib.dat.part\tvib.dat\nbody.dat.part\tbody.dat\n")
+    damaged = tmp_path / "damaged"
+    shutil.copytree(w, damaged)
+    (damaged / "DAT" / "body.dat.commit").write_bytes(b"quivel_vib8\nfinal.dat.part\tx\n")
+    assert cli.main(["restart", str(damaged), "--out", str(tmp_path / "d2"), "--steps", "5"]) == 1
+    assert "DAT/body.dat.commit is not a commit journal" in capsys.readouterr().err
+    assert (damaged / "DAT" / "final.dat.part").exists()        # nothing renamed
+
+    assert cli.main(["restart", str(w), "--out", str(tmp_path / "n"), "--steps", "5"]) == 0
+    assert "completed the set" in capsys.readouterr().err
+    assert sorted(os.listdir(dat)) == sorted(os.listdir(s1 / "DAT"))
+    for name in ("final.dat", "body.dat", "vib.dat"):
+        assert (dat / name).read_bytes() == (s1 / "DAT" / name).read_bytes()
+    assert (tmp_path / "n" / "DAT" / "in_fld.dat").read_bytes() == \
+        (s1 / "DAT" / "final.dat").read_bytes()
+    # with no journal, a half-written one is only removed
+    (dat / "body.dat.commit.part").write_bytes(b"quivel_vib8 commit\n")
+    assert not chain.complete_commit(str(journal))
+    assert not (dat / "body.dat.commit.part").exists()
+
+
 def test_monitor_says_how_a_run_ended(segments, tmp_path, capsys):
     s1, s2, _ = segments
     from qvtools.monitor import Monitor, monitor

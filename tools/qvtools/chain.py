@@ -16,6 +16,7 @@ that was appended (and so repeats the earlier segments) is not counted twice.
 import json
 import os
 import shutil
+import sys
 
 import numpy as np
 
@@ -23,7 +24,7 @@ from .columns import PARAM_LAYOUT, fmt_a, fmt_f, fmt_i, format_line, fortran_int
 from .readers import (FormatError, Run, TimeSeries, read_body, read_field, read_history,
                       read_name_list, read_statistics, read_timeseries)
 from .records import RecordError
-from .runfiles import (CASE_FILE, CHANGE_INPUT, CKPT_SUFFIX, COMMIT_SUFFIX, CONSOLE_FILE,
+from .runfiles import (CASE_FILE, CHANGE_INPUT, CKPT_SUFFIX, COMMIT_HEAD, COMMIT_SUFFIX, CONSOLE_FILE,
                        NAME_FILE, PARAM_FILE, PROBES_FILE, PROBES_INPUT, TOLERANCE_FILE, TS_FILE,
                        process_running)
 
@@ -165,17 +166,70 @@ def history_path(run_dir):
     return path
 
 
+def _sync_dir_of(path):
+    try:
+        fd = os.open(os.path.dirname(path) or ".", os.O_RDONLY | os.O_DIRECTORY)
+    except OSError:
+        return
+    try:
+        os.fsync(fd)
+    except OSError:
+        pass
+    finally:
+        os.close(fd)
+
+
+def complete_commit(journal):
+    """Finish the renames of a commit journal that a run killed while putting
+    its set in place left behind, as the program itself does at its next
+    start: every "<part>\t<target>" line (paths relative to the journal's
+    folder) whose part is still there is renamed onto its target, then the
+    journal is removed.  False, after removing a half-written journal, when
+    there is none; ChainError for a journal that is not one."""
+    if not os.path.exists(journal):
+        if os.path.exists(journal + ".part"):
+            os.remove(journal + ".part")
+        return False
+    with open(journal, "rb") as fh:
+        text = fh.read().decode("latin-1")
+    base = os.path.dirname(journal)
+    pairs, first, pos = [], True, 0
+    while pos < len(text):
+        end = text.find("\n", pos)
+        end = len(text) if end < 0 else end
+        line, pos = text[pos:end], end + 1
+        if first:
+            if line != COMMIT_HEAD:
+                raise ChainError(f"{journal} is not a commit journal of {COMMIT_HEAD.split()[0]}: "
+                                 f"its first line is {line!r}")
+            first = False
+        elif "\t" not in line:
+            raise ChainError(f"{journal}: the line {line!r} names no file pair")
+        else:
+            part, target = line.split("\t", 1)
+            pairs.append((os.path.join(base, part), os.path.join(base, target)))
+    if first:
+        raise ChainError(f"{journal} is empty: not a commit journal")
+    for part, target in pairs:
+        if os.path.exists(part):
+            try:
+                os.rename(part, target)
+            except OSError as exc:
+                raise ChainError(f"cannot finish {journal}: {part} -> {target}: "
+                                 f"{exc.strerror}") from None
+    for _, target in pairs:
+        _sync_dir_of(target)
+    os.remove(journal)
+    _sync_dir_of(journal)
+    return True
+
+
 def _check_end_files(run, from_snapshot=False):
     """Refuse a run without complete end-of-run files, naming the file.
 
     With *from_snapshot*, the set saved at the last snapshot instant of a run
     that did not reach its end (final field file, nfile, vfile.ckpt) is taken.
     """
-    journal = run.file(run.params["nfile"]) + COMMIT_SUFFIX
-    if os.path.exists(journal):
-        raise ChainError(f"{run.path}: {journal} exists: the final field file and the body "
-                         "state were being put in place when the run stopped, so they are "
-                         "not yet a pair")
     need = [("final field file", "finalfile", read_field),
             ("body-state file (nfile)", "nfile", read_body)]
     if not from_snapshot:
@@ -284,9 +338,19 @@ def write_restart(run_dir, out_dir, steps, append=True, from_snapshot=False):
         raise ChainError("--out must be a new folder, not the run itself")
     if os.path.exists(out_dir) and (not os.path.isdir(out_dir) or os.listdir(out_dir)):
         raise ChainError(f"{out_dir} exists and is not an empty folder")
-    if process_running(run_dir):
+    running = process_running(run_dir)
+    if running:
         raise ChainError(f"{run_dir} is still running: continue it once it has ended "
                          "(SIGTERM ends it after the current step with its end-of-run files)")
+    journal = run.file(run.params["nfile"]) + COMMIT_SUFFIX
+    if running is None and os.path.exists(journal):
+        raise ChainError(f"{journal} exists: the set was being put in place when the run "
+                         "stopped, and whether the program still runs cannot be told here; "
+                         "once it has surely ended, each line of the journal after the first "
+                         "is a rename (part, tab, target) that finishes the set")
+    if complete_commit(journal):
+        print(f"qv: warning: completed the set that {run_dir} left half renamed when it "
+              f"stopped ({journal})", file=sys.stderr)
     field = _check_end_files(run, from_snapshot)
     t_end = float(field.header["t"])
     ts_path = run.file(TS_FILE)

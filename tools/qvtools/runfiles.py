@@ -28,6 +28,8 @@ LOG_FILES = ("console.log", "console.err", "console.out", "nohup.out")
 # history saved at the last snapshot instant of a run not yet ended.
 COMMIT_SUFFIX = ".commit"
 CKPT_SUFFIX = ".ckpt"
+# The first line of a commit journal; "<part>\t<target>" lines follow.
+COMMIT_HEAD = PROGRAM + " commit"
 
 
 def _built():
