@@ -219,6 +219,21 @@ def test_dof_selector_and_body_conversion(dof, ndof):
             assert b[d]["zeta"] == 0.0
 
 
+def test_damping_coefficient_is_the_programs_own(tmp_path):
+    """2 m omega zeta from the parameter file as the program reads it back:
+    c = m * 2 * sqrt(k / m) * zeta, with zeta and m, k as written."""
+    from qvtools.readers import read_params
+    body = {"dof": "x+y+theta", "mass_ratio": 2.7, "Ur": {"x": 4.3, "y": 6.1, "theta": 7.7},
+            "zeta": {"x": 0.0234567, "y": 0.01, "theta": 0.3141592}, "inertia_ratio": 1.3}
+    case = write_case(tmp_path / "c", {"body": body})
+    p = read_params(tmp_path / "c" / "quivel_vib8.inf")
+    for d, m, k, zeta in (("x", "amas", "xkst", "xh0"), ("y", "amas", "ykst", "yh0"),
+                          ("theta", "aitm", "tkst", "th0")):
+        want = p[m] * 2 * math.sqrt(p[k] / p[m]) * p[zeta]
+        assert case.derived["body"][d]["damping_coefficient"] == want
+    assert p["xh0"] == 0.02346 != body["zeta"]["x"]
+
+
 def test_periodic_y_keeps_all_grid_lines():
     slip = build_case({})
     periodic = build_case({"boundaries": {"y": "periodic"}})

@@ -8,7 +8,7 @@ import pytest
 
 import conftest as c
 from qvtools.signals import (auto_tmin, batch_edges, batch_errors, frequency_estimates,
-                             upcrossings)
+                             spectral_peak, upcrossings)
 from qvtools.summary import summarize
 
 
@@ -146,3 +146,26 @@ def test_steady_lift_falls_back_to_the_second_half():
     pfy = np.exp(t / 20) * np.sin(2 * np.pi * 0.2 * t)
     tmin, rule = auto_tmin(t, pfy, pfx)
     assert tmin == pytest.approx(25.0) and "not settled" in rule
+
+
+@pytest.mark.parametrize("k", [1, 2, 5])
+def test_the_spectral_peak_comes_back_in_its_own_bin(k):
+    """A sine of exactly k cycles in the record peaks in bin k; only bin 1,
+    the lowest, draws the warning."""
+    n, dt = 400, 0.05
+    t = np.arange(n) * dt
+    f = k / (n * dt)
+    fe = frequency_estimates(t, np.sin(2 * np.pi * f * t + 0.3))
+    assert spectral_peak(t, np.sin(2 * np.pi * f * t + 0.3))[1] == k
+    assert fe["f"] == pytest.approx(f, abs=0.2 * fe["resolution"])
+    assert any("lowest bin" in w for w in fe["warnings"]) == (k == 1)
+
+
+@pytest.mark.parametrize("cycles,batches", [(12, 10), (5, 5), (30, 10)])
+def test_batch_edges_of_whole_cycles_run_from_the_first_crossing_to_the_last(cycles, batches):
+    t = np.linspace(0.0, 100.0, 2001)
+    crossings = np.sort(np.random.default_rng(cycles).uniform(3.0, 97.0, cycles + 1))
+    edges, whole = batch_edges(t, crossings)
+    assert whole and len(edges) == batches + 1
+    assert edges[0] == crossings[0] and edges[-1] == crossings[-1]
+    assert set(edges) <= set(crossings) and np.all(np.diff(edges) > 0)
