@@ -1,4 +1,5 @@
 #include "control/checks.hpp"
+#include "control/continuation.hpp"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -163,6 +164,7 @@ void check_outputs(const Store& s, const RunFiles& f) {
   if (file_exists(stat)) io_fail("cannot overwrite existing file", unit::stats, stat);
   if (f.ifc > 0)
     for (int n = 1; n <= f.nfl && static_cast<long long>(n) * f.ifc <= s.nt; ++n) {
+      if (static_cast<long long>(n) * f.ifc <= s.continued_from) continue;  // reached before
       const std::string name = fmt::trim_name(f.fname[static_cast<std::size_t>(n)]);
       if (file_exists(name)) io_fail("cannot overwrite existing file", unit::snapshot, name);
     }
@@ -173,7 +175,7 @@ void recover_outputs(const RunFiles& f) {
     std::fprintf(stderr, "warning: completed the end-of-run set that an earlier run left half renamed (%s)\n",
                  journal_name(f.nfile).c_str());
   for (const std::string& n : {fmt::trim_name(f.finalfile), fmt::trim_name(f.statfile), fmt::trim_name(f.vfile),
-                               fmt::trim_name(f.nfile), saved_history_name(f.vfile)})
+                               fmt::trim_name(f.nfile), saved_history_name(f.vfile), state_name(f.nfile)})
     if (!n.empty()) remove_stale_part(n);
   for (int n = 1; n <= f.nfl; ++n) {
     const std::string name = fmt::trim_name(f.fname[static_cast<std::size_t>(n)]);

@@ -5,6 +5,7 @@
 
 #include "body/body.hpp"
 #include "control/checks.hpp"
+#include "control/continuation.hpp"
 #include "control/run.hpp"
 #include "io/console.hpp"
 #include "io/files.hpp"
@@ -64,9 +65,10 @@ struct StagedSet {
 // At a snapshot instant: the final field file, the body state and the body
 // history so far, put in place together, so a run killed later restarts
 // from a matching pair and loses no history before this instant.
-void save_restart_point(Store& s, const RunFiles& f) {
+void save_restart_point(Store& s, const RunFiles& f, const RunCounters& c) {
   StagedSet set;
   write_final(s, f.finalfile, &set.files);
+  save_state(s, c, state_name(f.nfile), &set.files);
   write_body_state(s, fmt::trim_name(f.nfile), &set.files);
   write_history(s, saved_history_name(f.vfile), &set.files);
   commit_staged(set.files, journal_name(f.nfile));
@@ -96,6 +98,9 @@ int run_program() {
   check_limits(s, f);
   check_params(s);
   recover_outputs(f);
+  // An exact continuation is asked for by "continue.inf" alone.
+  const std::string state_in = continuation_request();
+  if (!state_in.empty()) s.continued_from = state_step(state_in);
   preflight(s, f);
   check_restart_files(s, f);
   s.allocate();
@@ -104,19 +109,38 @@ int run_program() {
   check_grid_lines(s, f.axisfile);
   rdflag(s, f.flagfile);
   rdvelo(s, f.inputfile, f.nfile0);
+  RunCounters c;
+  c.origin = f.inputfile;
+  if (!state_in.empty()) {
+    read_state(s, c, state_in);
+    dtmin = c.dtmin;
+    step_files.continue_lines();
+    if (!file_exists(kSeriesFile)) io_fail("file not found", unit::series, kSeriesFile);
+  }
   if (fresh_start(f.inputfile)) hsmac2(s, tolerance.read(false), dtmin, step_files);
   Probes probes = probes_start(s);
   say(fmt::Line() << "dt=" << s.dt);
   say(fmt::Line() << "T =" << s.t);
-  int nxsnap = f.ifc, nout = 0;
-  s.nn = 0;
-  initsout(s, s.t);
-  s.nsnext = s.nsmp;
-  s.nsample = 0;
-  int itm2c = 0, nn2 = 0;
+  int& nxsnap = c.nxsnap;
+  int& nout = c.nout;
+  int& itm2c = c.itm2c;
+  int nn2 = 0;
   // Blow-up bound: 100 times the largest speed the case has shown (Vin, the
   // start-up field, the body).
-  double ref_speed = std::max({std::fabs(s.Vin), largest_velocity(s), body_speed(s)});
+  double& ref_speed = c.ref_speed;
+  if (s.continuing) {
+    // the time series, the history and the schedules go on where they were
+    say(fmt::Line() << "continuing exactly after step" << s.nn << "from" << state_in);
+  } else {
+    nxsnap = f.ifc;
+    nout = 0;
+    s.nn = 0;
+    initsout(s, s.t);
+    s.nsnext = s.nsmp;
+    s.nsample = 0;
+    itm2c = 0;
+    ref_speed = std::max({std::fabs(s.Vin), largest_velocity(s), body_speed(s)});
+  }
 
   std::signal(SIGTERM, on_signal);
   std::signal(SIGINT, on_signal);
@@ -129,7 +153,7 @@ int run_program() {
     s.t = s.t + s.dt;
     shift_history(s);
     momentum_terms(s);
-    advance_velocity(s, f.inputfile, step_files);
+    advance_velocity(s, c.origin, step_files);
     hsmac2(s, tolerance.read(true), dtmin, step_files);
     subgrid_viscosity(s);
     calfrm(s);
@@ -160,7 +184,8 @@ int run_program() {
           } catch (const IoError& e) {
             warn(std::string(e.what()) + "; snapshot " + std::to_string(nout) + " skipped, the run goes on");
           }
-          save_restart_point(s, f);
+          c.dtmin = dtmin;
+          save_restart_point(s, f, c);
         }
         nxsnap = nxsnap + f.ifc;
       }
@@ -183,6 +208,8 @@ int run_program() {
   {
     StagedSet set;
     write_final(s, f.finalfile, &set.files);
+    c.dtmin = dtmin;
+    save_state(s, c, state_name(f.nfile), &set.files);  // the sums before they are averaged
     stats_average(s, s.nn);
     std::string stats_failure;
     try {

@@ -1,16 +1,23 @@
 // quivel_vib8: LES of flow past an elastically supported bluff body.
-// Runs in the current directory; takes no arguments.
+// Runs in the current directory; takes no arguments.  `--version` alone
+// prints the git description of the tree it was built from.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "control/run.hpp"
 #include "io/files.hpp"
+#include "qv_version.hpp"
 #include "solver/solver.hpp"
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("quivel_vib8 %s\n", QV_VERSION);
+    return 0;
+  }
   // A standard stream started closed is opened on /dev/null, so that no
   // file the run opens takes its number and receives the console.
   for (int fd = 0; fd <= 2; ++fd)

@@ -17,10 +17,9 @@ void warn_fort_row(const Store& s) {
   if (kInflowProbeJ <= s.je - 1 && kInflowProbeK <= s.ke - 1) return;
   std::fprintf(stderr,
                "warning: fort.1 and fort.2 sample the fixed row j = %d, k = %d, which lies outside the "
-               "fluid cells of this grid (j = %d..%d, k = %d..%d): they will not hold flow values; %s\n",
-               kInflowProbeJ, kInflowProbeK, s.js, s.je - 1, s.ks, s.ke - 1,
-               file_exists(kProbeInput) ? "DAT/probes.dat samples the points of probes.inf"
-                                        : "list points in probes.inf for DAT/probes.dat");
+               "fluid cells of this grid (j = %d..%d, k = %d..%d): they will not hold flow values; list points "
+               "in probes.inf for DAT/probes.dat\n",
+               kInflowProbeJ, kInflowProbeK, s.js, s.je - 1, s.ks, s.ke - 1);
 }
 
 // Positions of one axis for a kind of value: grid lines (faces) or centres.
@@ -125,13 +124,14 @@ double probe_value(const Field& q, const ProbeStencil& st) {
 }
 
 Probes probes_start(const Store& s) {
-  warn_fort_row(s);
   Probes p;
-  if (!file_exists(kProbeInput)) return p;
-  p.points = read_points(s);
+  if (file_exists(kProbeInput)) p.points = read_points(s);
+  // fort.1 and fort.2 matter only where no probe point samples the flow
+  if (p.points.empty()) warn_fort_row(s);
   if (p.points.empty()) return p;
   const bool append = s.t > 0 && file_exists(kProbeFile);
   p.out = std::make_shared<TextWriter>(kProbeFile, kProbeUnit, append ? Mode::Append : Mode::Unknown);
+  if (append && s.continuing) return p;  // the lines go on under the header already there
   char buf[200];
   std::snprintf(buf, sizeof buf, "# probes of %s, start at t = %.10g", kProbeInput, s.t);
   p.out->line(buf);
@@ -169,8 +169,9 @@ void probes_sample(const Store& s, Probes& p) {
 
 namespace {
 
-void probe_line(std::shared_ptr<TextWriter>& w, const char* name, int unit, const InflowProbe& p, const double* q) {
-  if (!w) w = std::make_shared<TextWriter>(name, unit, Mode::Unknown);
+void probe_line(std::shared_ptr<TextWriter>& w, const char* name, int unit, const InflowProbe& p, const double* q,
+                bool append) {
+  if (!w) w = std::make_shared<TextWriter>(name, unit, append && file_exists(name) ? Mode::Append : Mode::Unknown);
   w->line(fmt::I(p.nn, 10) + fmt::F(p.t, 15, 10) + fmt::F(q[0], 15, 10) + fmt::F(q[1], 15, 10) + fmt::F(q[2], 15, 10));
   w->flush();
 }
@@ -178,8 +179,8 @@ void probe_line(std::shared_ptr<TextWriter>& w, const char* name, int unit, cons
 }  // namespace
 
 void StepFiles::inflow_probe(const InflowProbe& p) {
-  probe_line(fort1_, "fort.1", unit::probe_u, p, p.u);
-  probe_line(fort2_, "fort.2", unit::probe_v, p, p.v);
+  probe_line(fort1_, "fort.1", unit::probe_u, p, p.u, append_);
+  probe_line(fort2_, "fort.2", unit::probe_v, p, p.v, append_);
 }
 
 void StepFiles::pressure_pass(const PressurePass& p) {

@@ -52,15 +52,19 @@ Probes probes_start(const Store& s);
 void probes_sample(const Store& s, Probes& p);
 
 // The files the steps report to as they run: a line each of fort.1 and
-// fort.2 per inflow (the files replaced at the first line), and "iter.dat"
-// rewritten at every pass of the pressure iteration above its tolerance.
+// fort.2 per inflow (the files replaced at the first line, or appended to by
+// a run that continues another exactly), and "iter.dat" rewritten at every
+// pass of the pressure iteration above its tolerance.
 class StepFiles : public StepReports {
  public:
+  // fort.1 and fort.2 of a continuing run: appended to when they exist
+  void continue_lines() { append_ = true; }
   void inflow_probe(const InflowProbe& p) override;
   void pressure_pass(const PressurePass& p) override;
 
  private:
   std::shared_ptr<TextWriter> fort1_, fort2_;
+  bool append_ = false;
 };
 
 // The value of q interpolated with one stencil.

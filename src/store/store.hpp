@@ -79,6 +79,9 @@ class Plane {
   double& operator()(int j, int k) { return d_[static_cast<std::size_t>(j - 1) * nk_ + (k - 1)]; }
   double operator()(int j, int k) const { return d_[static_cast<std::size_t>(j - 1) * nk_ + (k - 1)]; }
   void zero() { std::fill(d_.begin(), d_.end(), 0.0); }
+  double* data() { return d_.data(); }
+  const double* data() const { return d_.data(); }
+  std::size_t size() const { return d_.size(); }
 
  private:
   std::vector<double> d_;
@@ -189,6 +192,10 @@ struct ControlFlags {
   // outflow switches of uvwbdy, set by its caller
   int iobu = 0, iobv = 0, iobw = 0;
   bool history_full_warned = false;
+  // A run that continues a saved state exactly: the probe files are
+  // appended to, not started anew.
+  bool continuing = false;
+  int continued_from = 0;  // the step the continued state was saved at
 };
 
 struct Store : PhysicsState, Scratch, ControlFlags {

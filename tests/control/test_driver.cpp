@@ -2,6 +2,8 @@
 // test, change file, time-series and snapshot schedules, refusals.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <vector>
 
@@ -266,4 +268,25 @@ TEST_F(RunTest, ConsoleAndInputFailuresStopWithTheirMessage) {
   fs::remove_all(d + "/DAT");
   EXPECT_EQ(run(d), 2);
   EXPECT_EQ(qvt::read_file(d + "/console.err").rfind("file not found, unit 20, file DAT/", 0), 0u);
+}
+
+// `--version` prints the git description the program was built from and
+// nothing else; it reads and writes no file.  Without it a run is as always.
+TEST(Version, PrintsTheGitDescriptionOfTheBuild) {
+  const std::string dir = qvt::temp_dir("version");
+  const std::string cmd = "cd '" + dir + "' && '" QV_PROGRAM "' --version > out.txt 2> err.txt";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  const std::string out = qvt::read_file(dir + "/out.txt");
+  const std::string want = "git -C '" QV_SOURCE_DIR "' describe --always --dirty --tags > '" + dir + "/want.txt'";
+  ASSERT_EQ(std::system(want.c_str()), 0);
+  std::string desc = qvt::read_file(dir + "/want.txt");
+  // the tree may have changed since the build: compare the commit part
+  desc = desc.substr(0, desc.find_first_of("-\n"));
+  EXPECT_EQ(out.rfind("quivel_vib8 " + desc, 0), 0u) << out;
+  EXPECT_EQ(out.back(), '\n');
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1);
+  EXPECT_EQ(qvt::read_file(dir + "/err.txt"), "");
+  int files = 0;
+  for (const auto& e : fs::directory_iterator(dir)) files += e.is_regular_file();
+  EXPECT_EQ(files, 3);  // out, err, want and nothing of the program's
 }
