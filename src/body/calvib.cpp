@@ -65,7 +65,7 @@ void calvib(Store& s) {
 
   if (s.nn == s.nsnext) {
     s.nsnext += s.nsmp;
-    if (s.nsample < kMaxSamples) {
+    if (history_room(s)) {
       s.nsample += 1;
       const std::size_t n = static_cast<std::size_t>(s.nsample - 1);
       const double f[3] = {s.pfx, s.pfy, s.pft};
@@ -74,7 +74,8 @@ void calvib(Store& s) {
       for (std::size_t q = 0; q < 9; ++q) s.bhist[9 * n + q] = b[q];
     } else if (!s.history_full_warned) {
       s.history_full_warned = true;
-      say(fmt::Line() << "warning: body history full at" << kMaxSamples << " samples; sampling stops");
+      warn("the body history cannot grow beyond " + std::to_string(s.nsample) + " samples (step " +
+           std::to_string(s.nn) + "); sampling stops");
     }
   }
 

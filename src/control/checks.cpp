@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "body/body.hpp"
+#include "io/console.hpp"
 #include "io/files.hpp"
 #include "io/format.hpp"
 #include "output/probes.hpp"
@@ -60,6 +61,7 @@ struct Named {
 
 std::string journal_name(const std::string& nfile) { return fmt::trim_name(nfile) + ".commit"; }
 std::string saved_history_name(const std::string& vfile) { return fmt::trim_name(vfile) + ".ckpt"; }
+std::string saved_stats_name(const std::string& statfile) { return fmt::trim_name(statfile) + ".ckpt"; }
 
 void lock_directory() {
   static int fd = -1;
@@ -75,19 +77,50 @@ void lock_directory() {
 }
 
 void check_params(const Store& s) {
-  param(3, "iyper", s.iyper, s.iyper == 0 || s.iyper == 1, "must be 0 (periodic) or 1 (slip walls)");
-  param(3, "izper", s.izper, s.izper >= 0 && s.izper <= 2, "must be 0 (periodic), 1 (slip walls) or 2 (wall below)");
+  if (!std::isfinite(s.Vin)) refuse("the inflow velocity Vin = " + num(s.Vin) + " typed at the console must be finite");
+  auto finite = [](int line, const char* field, double v) { param(line, field, v, std::isfinite(v), "must be finite"); };
   param(4, "Re", s.Re, s.Re > 0 && std::isfinite(s.Re), "must be positive");
+  finite(5, "Cs", s.Cs);
   param(6, "dt", s.dt, s.dt > 0 && std::isfinite(s.dt), "must be positive");
   param(7, "esp", s.esp, s.esp > 0 && std::isfinite(s.esp), "must be positive");
   param(7, "omg", s.omg, s.omg > 0 && s.omg < 2, "must lie between 0 and 2");
-  param(14, "ndof", s.ndof, s.ndof >= 0 && s.ndof <= 6, "must be one of 0 to 6");
+  finite(8, "ca1", s.ca1);
+  finite(8, "ca2", s.ca2);
   const int n = s.ndof;
-  const bool mx = n == 2 || n == 4 || n == 6, my = n == 1 || n == 4 || n == 5 || n == 6;
-  const bool mt = n == 3 || n == 5 || n == 6;
+  const bool mx = moves_x(n), my = moves_y(n), mt = moves_t(n);
   if (mx || my) param(11, "amas", s.amas, s.amas > 0 && std::isfinite(s.amas), "must be positive for a body that moves in x or y");
   if (mt) param(11, "aitm", s.aitm, s.aitm > 0 && std::isfinite(s.aitm), "must be positive for a body that turns");
-  if (n != 0) param(14, "beta", s.beta, s.beta > 0 && std::isfinite(s.beta), "must be positive for a body that moves");
+  // the spring, damping and start-up oscillation of each degree of freedom that moves
+  const struct {
+    bool moves;
+    const char *k, *h, *a;
+    double kv, hv, av;
+  } dofs[] = {{mx, "xkst", "xh0", "xamp", s.xkst, s.xh0, s.xamp},
+              {my, "ykst", "yh0", "yamp", s.ykst, s.yh0, s.yamp},
+              {mt, "tkst", "th0", "tamp", s.tkst, s.th0, s.tamp}};
+  for (const auto& d : dofs)
+    if (d.moves) {
+      finite(12, d.k, d.kv);
+      finite(13, d.h, d.hv);
+      finite(15, d.a, d.av);
+    }
+  if (mx || my || mt) param(14, "beta", s.beta, s.beta > 0 && std::isfinite(s.beta), "must be positive for a body that moves");
+}
+
+void warn_params(const Store& s, int change_nt) {
+  auto note = [](int line, const char* field, double v, const std::string& what) {
+    warn("quivel_vib8.inf line " + std::to_string(line) + ", " + field + " = " + num(v) + ": " + what);
+  };
+  if (s.iyper != 0 && s.iyper != 1) note(3, "iyper", s.iyper, "taken as 1 (slip walls in y)");
+  if (s.izper != 0 && s.izper != 1 && s.izper != 2) note(3, "izper", s.izper, "taken as 1 (slip walls in z)");
+  if (s.ndof < 0 || s.ndof > 6)
+    note(14, "ndof", s.ndof, "not one of 0 to 6: the body moves in no direction and its restored state is set to zero");
+  if (s.esp >= 1) note(7, "esp", s.esp, "a tolerance of 1 or more leaves the divergence hardly corrected");
+  if (s.nsmp < 0) note(16, "nsmp", s.nsmp, "negative: no body history is sampled");
+  // ca1, ca2 are held as 2v - 1 of the file value v
+  if (s.ca1 < -1 || s.ca1 > 1) note(8, "ca1", (s.ca1 + 1) / 2, "outside 0 (no slip) to 1 (slip)");
+  if (s.ca2 < -1 || s.ca2 > 1) note(8, "ca2", (s.ca2 + 1) / 2, "outside 0 (no slip) to 1 (slip)");
+  if (change_nt <= 0) warn("change.inf: nt = " + std::to_string(change_nt) + ": the run takes one step");
 }
 
 void check_grid_lines(const Store& s, const std::string& axisfile) {
@@ -97,10 +130,24 @@ void check_grid_lines(const Store& s, const std::string& axisfile) {
     int lo, hi;
   };
   for (const Axis& a : {Axis{"x", s.x, s.is, s.ie}, Axis{"y", s.y, s.js, s.je}, Axis{"z", s.z, s.ks, s.ke}})
+  {
+    for (int i = a.lo; i <= a.hi; ++i)
+      if (!std::isfinite(a.c(i)))
+        refuse(fmt::trim_name(axisfile) + ": " + a.name + " grid line " + std::to_string(i - a.lo + 1) + " = " +
+               num(a.c(i)) + " is not finite");
     for (int i = a.lo; i < a.hi; ++i)
       if (!(a.c(i + 1) > a.c(i)))
         refuse(fmt::trim_name(axisfile) + ": " + a.name + " grid lines " + std::to_string(i - a.lo + 1) + " and " +
                std::to_string(i - a.lo + 2) + " do not increase (" + num(a.c(i)) + ", " + num(a.c(i + 1)) + ")");
+  }
+}
+
+void check_flags(const Store& s, const std::string& flagfile) {
+  for (int k = s.ks; k <= s.ke - 1; ++k)
+    for (int j = s.js; j <= s.je - 1; ++j)
+      for (int i = s.is; i <= s.ie - 1; ++i)
+        if (s.iflag(i, j, k) == 0) return;
+  refuse(fmt::trim_name(flagfile) + ": every cell is a body cell; the flow has no fluid cell");
 }
 
 void check_outputs(const Store& s, const RunFiles& f) {
@@ -145,9 +192,20 @@ void check_outputs(const Store& s, const RunFiles& f) {
     in.push_back({field_in, unit::field_in, "the input field file", false});
     in.push_back({body_in, unit::body_in, "the body-state input file (nfile0)", false});
   }
-  std::vector<std::string> oid, iid;
+  // The files the run writes beside its outputs and may remove: the
+  // temporaries of the files put in place whole, the commit journal and the
+  // sets saved at snapshot instants.  None may be an input or an output.
+  std::vector<Named> beside;
+  for (const Named& o : out)
+    if (o.atomic) beside.push_back({o.name + ".part", o.unit, "the temporary of " + o.what, false});
+  for (const std::string& n : {journal_name(f.nfile), saved_history_name(f.vfile), saved_stats_name(f.statfile)}) {
+    beside.push_back({n, unit::body_state, "the file " + n + " this run writes", false});
+    beside.push_back({n + ".part", unit::body_state, "the file " + n + ".part this run writes", false});
+  }
+  std::vector<std::string> oid, iid, bid;
   for (const Named& o : out) oid.push_back(identity(o.name));
   for (const Named& i : in) iid.push_back(identity(i.name));
+  for (const Named& b : beside) bid.push_back(identity(b.name));
   for (std::size_t a = 0; a < out.size(); ++a) {
     for (std::size_t b = a + 1; b < out.size(); ++b)
       if (oid[a] == oid[b]) refuse(out[a].what + " and " + out[b].what + " are the same file: " + out[b].name);
@@ -158,6 +216,12 @@ void check_outputs(const Store& s, const RunFiles& f) {
       if (out[a].unit == unit::body_state && in[b].unit == unit::body_in) continue;
       refuse(out[a].what + " would overwrite " + in[b].what + ": " + out[a].name);
     }
+  }
+  for (std::size_t a = 0; a < beside.size(); ++a) {
+    for (std::size_t b = 0; b < in.size(); ++b)
+      if (bid[a] == iid[b]) refuse(beside[a].what + " would overwrite " + in[b].what + ": " + in[b].name);
+    for (std::size_t b = 0; b < out.size(); ++b)
+      if (bid[a] == oid[b]) refuse(beside[a].what + " would overwrite " + out[b].what + ": " + out[b].name);
   }
 
   const std::string stat = fmt::trim_name(f.statfile);
@@ -174,13 +238,26 @@ void recover_outputs(const RunFiles& f) {
   if (complete_commit(journal_name(f.nfile)))
     std::fprintf(stderr, "warning: completed the end-of-run set that an earlier run left half renamed (%s)\n",
                  journal_name(f.nfile).c_str());
+}
+
+void remove_temporaries(const RunFiles& f) {
   for (const std::string& n : {fmt::trim_name(f.finalfile), fmt::trim_name(f.statfile), fmt::trim_name(f.vfile),
-                               fmt::trim_name(f.nfile), saved_history_name(f.vfile), state_name(f.nfile)})
+                               fmt::trim_name(f.nfile), saved_history_name(f.vfile), state_name(f.nfile),
+                               saved_stats_name(f.statfile)})
     if (!n.empty()) remove_stale_part(n);
   for (int n = 1; n <= f.nfl; ++n) {
     const std::string name = fmt::trim_name(f.fname[static_cast<std::size_t>(n)]);
     if (!name.empty()) remove_stale_part(name);
   }
+}
+
+void check_saved_sets(const RunFiles& f) {
+  for (const std::string& n : {saved_history_name(f.vfile), saved_stats_name(f.statfile)})
+    if (file_exists(n))
+      refuse(n + " holds what a killed run saved at its last snapshot instant (its body history and statistics so "
+                 "far), the only copy, which this run would overwrite: move " +
+             saved_history_name(f.vfile) + " and " + saved_stats_name(f.statfile) +
+             " away first, or continue that run in a new folder (tools/qv restart --from-snapshot)");
 }
 
 void check_restart_files(const Store& s, const RunFiles& f) {

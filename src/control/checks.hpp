@@ -16,13 +16,22 @@ namespace qv {
 void lock_directory();
 
 // Parameters that make a run meaningless, refused with their line and field
-// of "quivel_vib8.inf": dt, Re, esp <= 0; omg outside (0, 2); iyper, izper,
-// ndof outside their kinds; mass, inertia or beta <= 0 for a degree of
-// freedom that moves.
+// of "quivel_vib8.inf" (and Vin, typed at the console, not finite): dt, Re, esp <= 0; omg outside (0, 2); Cs, ca1, ca2
+// not finite; mass, inertia or beta <= 0, or a stiffness, damping ratio or
+// start-up amplitude not finite, for a degree of freedom that moves.
 void check_params(const Store& s);
+// Values that have a meaning but are likely a slip, warned about on
+// standard error: iyper, izper, ndof outside their listed kinds (any
+// nonzero iyper or izper is non-periodic, an ndof outside 0..6 moves
+// nothing), esp of 1 or more, nsmp < 0, ca1 or ca2 outside 0..1, and the
+// run length `change_nt` of "change.inf" at or below 0.
+void warn_params(const Store& s, int change_nt);
 
-// Grid lines that do not increase, refused with the axis and line numbers.
+// Grid lines that are not finite or do not increase, refused with the axis
+// and line numbers.
 void check_grid_lines(const Store& s, const std::string& axisfile);
+// A flag file without a single fluid cell, refused.
+void check_flags(const Store& s, const std::string& flagfile);
 
 // Every file the run writes: a name, in a directory that exists and may be
 // written, not a directory itself; no two outputs the same file and no
@@ -37,15 +46,25 @@ void check_outputs(const Store& s, const RunFiles& f);
 // the field and body-state files must be of this run's grid.
 void check_restart_files(const Store& s, const RunFiles& f);
 
-// Finishes an interrupted commit of this run's own end-of-run set and
-// removes temporaries a killed run left beside the files this run writes.
+// Finishes an interrupted commit of this run's own end-of-run set (the
+// renames its journal lists, of files an earlier run put aside).
 void recover_outputs(const RunFiles& f);
+// Removes the temporaries a killed run left beside the files this run
+// writes.  Only after check_outputs has cleared every name it touches: an
+// input is never removed.
+void remove_temporaries(const RunFiles& f);
+
+// A body history or statistics saved at a snapshot instant by a killed run
+// that this run would overwrite (the same vfile or statfile name, as in a
+// restart in place), refused: it is the only copy.
+void check_saved_sets(const RunFiles& f);
 
 // The name of the commit journal of the pair (final field, body state)
-// whose body state is `nfile`, and of the body history saved at snapshot
-// instants beside `vfile`.
+// whose body state is `nfile`, and of the body history and the statistics
+// so far saved at snapshot instants beside `vfile` and `statfile`.
 std::string journal_name(const std::string& nfile);
 std::string saved_history_name(const std::string& vfile);
+std::string saved_stats_name(const std::string& statfile);
 
 // Blow-up: a velocity (uu, vv, ww over the blocks of the field file) or an
 // eddy viscosity that is not finite, or a velocity beyond `bound` (checked

@@ -17,7 +17,11 @@
 namespace qv {
 namespace {
 
-volatile std::sig_atomic_t g_signal = 0;  // set by SIGTERM / SIGINT / SIGHUP
+// The signals that end the run after the step in progress, with its
+// end-of-run files: a terminal's and those a batch system sends before it
+// kills (CPU limit, user signals, an alarm).
+const int kEndSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGXCPU, SIGUSR1, SIGUSR2, SIGALRM};
+volatile std::sig_atomic_t g_signal = 0;  // the one of kEndSignals received
 extern "C" void on_signal(int sig) { g_signal = sig; }
 
 const char* const kBanner[] = {
@@ -40,7 +44,9 @@ const char* const kBanner[] = {
 void preflight(const Store& s, const RunFiles& f) {
   if (!dir_exists("DAT")) io_fail("file not found", unit::series, kSeriesFile);
   read_esp2_file();
-  read_change_file();
+  const int change_nt = read_change_file();
+  warn_params(s, change_nt);
+  check_history(s, change_nt);
   check_outputs(s, f);
 }
 
@@ -62,15 +68,17 @@ struct StagedSet {
   }
 };
 
-// At a snapshot instant: the final field file, the body state and the body
-// history so far, put in place together, so a run killed later restarts
-// from a matching pair and loses no history before this instant.
+// At a snapshot instant: the final field file, the body state, the body
+// history and the statistics so far, put in place together, so a run
+// killed later restarts from a matching pair and loses neither history nor
+// statistics before this instant.
 void save_restart_point(Store& s, const RunFiles& f, const RunCounters& c) {
   StagedSet set;
   write_final(s, f.finalfile, &set.files);
   save_state(s, c, state_name(f.nfile), &set.files);
   write_body_state(s, fmt::trim_name(f.nfile), &set.files);
   write_history(s, saved_history_name(f.vfile), &set.files);
+  write_stats_so_far(s, saved_stats_name(f.statfile), &set.files);
   commit_staged(set.files, journal_name(f.nfile));
 }
 
@@ -102,12 +110,15 @@ int run_program() {
   const std::string state_in = continuation_request();
   if (!state_in.empty()) s.continued_from = state_step(state_in);
   preflight(s, f);
+  remove_temporaries(f);
+  check_saved_sets(f);
   check_restart_files(s, f);
   s.allocate();
   initarr(s);
   rdaxis(s, f.axisfile);
   check_grid_lines(s, f.axisfile);
   rdflag(s, f.flagfile);
+  check_flags(s, f.flagfile);
   rdvelo(s, f.inputfile, f.nfile0);
   RunCounters c;
   c.origin = f.inputfile;
@@ -142,9 +153,7 @@ int run_program() {
     ref_speed = std::max({std::fabs(s.Vin), largest_velocity(s), body_speed(s)});
   }
 
-  std::signal(SIGTERM, on_signal);
-  std::signal(SIGINT, on_signal);
-  std::signal(SIGHUP, on_signal);
+  for (int sig : kEndSignals) std::signal(sig, on_signal);
   std::string failure;  // a write that failed in the loop: the run ends there
 
   // ---- time-step loop
@@ -200,8 +209,8 @@ int run_program() {
     if (s.nn >= s.nt || g_signal != 0 || !failure.empty()) break;
   }
 
-  // ---- end of run: the final field file, the body state and the body
-  // history are put in place as one set, after the statistics file.  A run
+  // ---- end of run: the final field file, the statistics file, the body
+  // state and the body history are put in place as one set.  A run
   // stopped early records the steps it made, the count its statistics
   // average over, so that a chain joins its segments by their true lengths.
   if (g_signal != 0 || !failure.empty()) s.nt = s.nn;
@@ -213,13 +222,14 @@ int run_program() {
     stats_average(s, s.nn);
     std::string stats_failure;
     try {
-      write_stats(s, f.statfile);
+      write_stats(s, f.statfile, &set.files);
     } catch (const IoError& e) {
       stats_failure = e.what();
     }
     write_body_files(s, f.vfile, f.nfile, &set.files);
     commit_staged(set.files, journal_name(f.nfile));
     std::remove(saved_history_name(f.vfile).c_str());
+    std::remove(saved_stats_name(f.statfile).c_str());
     if (!stats_failure.empty()) throw IoError(stats_failure);
   }
   if (!failure.empty()) throw IoError(failure);

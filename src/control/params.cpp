@@ -48,6 +48,28 @@ const std::vector<ParamField>& param_layout() {
   return layout;
 }
 
+std::string read_name(const std::string& line, int col, bool more_follow, const std::string& file, int line_no) {
+  const std::string where = file + " line " + std::to_string(line_no) + ", columns " + std::to_string(col) + "-" +
+                            std::to_string(col + kNameWidth - 1);
+  const std::string name = fmt::read_text(line, col, kNameWidth);
+  for (char c : name)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+      throw RunStop(where + ": the name holds the control character " +
+                        std::to_string(static_cast<unsigned char>(c)),
+                    2);
+  // The columns behind the field (the two blanks before the next name, or
+  // the one right after the last) must be blank: a longer name would be cut
+  // here and its rest read as part of the next name.
+  const int last = col + kNameWidth + (more_follow ? 1 : 0);
+  for (int c = col + kNameWidth; c <= last; ++c)
+    if (static_cast<std::size_t>(c) <= line.size() && line[static_cast<std::size_t>(c - 1)] != ' ')
+      throw RunStop(where + ": the name runs on into column " + std::to_string(c) + " (\"" +
+                        line.substr(static_cast<std::size_t>(col - 1), static_cast<std::size_t>(last - col + 1)) +
+                        "\"); a name has at most " + std::to_string(kNameWidth) + " characters",
+                    2);
+  return name;
+}
+
 ParamFile read_param_file(const std::string& file) {
   ParamFile p;
   TextReader r(file, unit::param);
@@ -58,7 +80,7 @@ ParamFile read_param_file(const std::string& file) {
     for (; n < layout.size() && layout[n].line == line; ++n) {
       const ParamField& f = layout[n];
       if (f.text)
-        p.*f.text = fmt::read_text(l, f.col, f.w);
+        p.*f.text = read_name(l, f.col, n + 1 < layout.size() && layout[n + 1].line == line, file, line);
       else if (f.whole)
         p.*f.whole = static_cast<int>(r.I(l, f.col, f.w));
       else

@@ -40,8 +40,16 @@ struct ParamField {
 };
 
 inline constexpr int kParamLines = 16;
+inline constexpr int kNameWidth = 14;
 // Every field of the 16 lines, line by line and left to right.
 const std::vector<ParamField>& param_layout();
+
+// The name field of columns col..col+13 of line `line_no` of `file`
+// (trailing blanks kept).  A name holding a control character, or one that
+// runs on behind its field (into the blank columns before the next field
+// when `more_follow`, else into the column right after it), is refused
+// (RunStop) with the file, line and columns.
+std::string read_name(const std::string& line, int col, bool more_follow, const std::string& file, int line_no);
 
 // Reads the 16 lines of the parameter file `name` (unit param); failures
 // raise IoError.

@@ -55,10 +55,12 @@ void rdparm(Store& s, RunFiles& f) {
     f.nfl = static_cast<int>(r.I(l, 11, 5));
     if (f.nfl > kMaxNames) {
       say(fmt::Line() << "number of snapshot names nfl =" << f.nfl << " exceeds" << kMaxNames);
-      throw RunStop("too many snapshot names", 2);
+      throw RunStop(name + " line 1, nfl = " + std::to_string(f.nfl) + ": at most " + std::to_string(kMaxNames) +
+                        " snapshot names",
+                    2);
     }
-    f.fname.assign(kMaxNames + 1, std::string(14, ' '));
-    for (int n = 1; n <= f.nfl; ++n) f.fname[static_cast<std::size_t>(n)] = fmt::read_text(r.next(), 1, 14);
+    f.fname.assign(kMaxNames + 1, std::string(kNameWidth, ' '));
+    for (int n = 1; n <= f.nfl; ++n) f.fname[static_cast<std::size_t>(n)] = read_name(r.next(), 1, false, name, n + 1);
     r.close();
   }
   say(fmt::Line() << "ifc,kout,nfl = " << f.ifc << f.kout << f.nfl);
@@ -100,16 +102,31 @@ void rdparm(Store& s, RunFiles& f) {
 
 void check_limits(const Store& s, const RunFiles&) {
   const int nx = s.ie - 2, ny = s.je - 2, nz = s.ke - 2;
+  if (nx < 2 || ny < 2 || nz < 2)
+    throw RunStop("quivel_vib8.inf line 2, nx, ny, nz = " + std::to_string(nx) + " " + std::to_string(ny) + " " +
+                      std::to_string(nz) + ": each needs at least 2 grid lines (one cell)",
+                  2);
   if (!fits_store(nx, ny, nz)) {
     say(fmt::Line() << "grid counts nx,ny,nz =" << nx << ny << nz);
     say(fmt::Line() << "exceed the store: at most" << kMaxI - 4 << kMaxJ - 4 << kMaxK - 4);
-    throw RunStop("grid beyond the store", 2);
+    throw RunStop("quivel_vib8.inf line 2, nx, ny, nz = " + std::to_string(nx) + " " + std::to_string(ny) + " " +
+                      std::to_string(nz) + ": the grid is beyond the store (at most " + std::to_string(kMaxI - 4) +
+                      " " + std::to_string(kMaxJ - 4) + " " + std::to_string(kMaxK - 4) + ")",
+                  2);
   }
-  if (s.nsmp > 0 && s.nt / s.nsmp > kMaxSamples) {
-    say(fmt::Line() << "nt/nsmp =" << s.nt / s.nsmp << " exceeds the body-history capacity"
-                    << kMaxSamples);
-    throw RunStop("body history too long", 2);
-  }
+}
+
+bool history_fits(const Store& s, int nt) { return s.nsmp <= 0 || nt / s.nsmp <= kMaxSamples; }
+
+void check_history(const Store& s, int change_nt) {
+  for (const auto& [nt, where] : {std::pair{s.nt, "quivel_vib8.inf line 9"}, std::pair{change_nt, "change.inf"}})
+    if (!history_fits(s, nt)) {
+      say(fmt::Line() << "nt/nsmp =" << nt / s.nsmp << " exceeds the body-history capacity" << kMaxSamples);
+      throw RunStop(std::string(where) + ", nt = " + std::to_string(nt) + " with nsmp = " + std::to_string(s.nsmp) +
+                        ": the body history would be too long (" + std::to_string(nt / s.nsmp) +
+                        " samples, at most " + std::to_string(kMaxSamples) + ")",
+                    2);
+    }
 }
 
 // "change.inf" sets nt; "change.out": the status report.

@@ -50,8 +50,13 @@ void rdchange(Store& s, double dtmin);
 void rdchange_report(const Store& s, double dtmin);
 
 // Refuses, before anything is read beyond the parameters, what the store
-// cannot hold (grid counts, snapshot names, body-history samples).
+// cannot hold or a grid without cells (grid counts below 2).
 void check_limits(const Store& s, const RunFiles& f);
+// True when a run of `nt` steps keeps every body-history sample.
+bool history_fits(const Store& s, int nt);
+// Refuses a run whose body history would outgrow its record, by the nt of
+// the parameter file or by `change_nt`, the one "change.inf" holds now.
+void check_history(const Store& s, int change_nt);
 
 // The whole run: start-up, time-step loop, end of run.  Returns the exit status.
 int run_program();

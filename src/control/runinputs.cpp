@@ -22,7 +22,7 @@ int in_range(long long v, const char* name, int unit, const char* file) {
 
 // "esp2.inf": ic2, ic3, sesp in (2I10,F10.5).
 ToleranceRamp read_esp2_file() {
-  TextReader r("esp2.inf", unit::esp2, Mode::Unknown);
+  TextReader r("esp2.inf", unit::esp2, Mode::Old);
   const std::string l = r.next();
   ToleranceRamp t;
   t.ic2 = in_range(r.I(l, 1, 10), "ic2", unit::esp2, "esp2.inf");
@@ -51,7 +51,7 @@ ToleranceRamp ToleranceFile::read(bool tolerant) {
 
 // "change.inf": nt in (I10).
 int read_change_file() {
-  TextReader r("change.inf", unit::change_in, Mode::Unknown);
+  TextReader r("change.inf", unit::change_in, Mode::Old);
   const int nt = in_range(r.I(r.next(), 1, 10), "nt", unit::change_in, "change.inf");
   r.close();
   return nt;

@@ -142,6 +142,10 @@ std::string TextReader::next() {
   while ((c = std::fgetc(f_)) != EOF) {
     any = true;
     if (c == '\n') break;
+    // every text input is a few fixed-column fields: an endless line (a
+    // device, a binary file) is refused, not read into memory
+    if (s.size() >= kMaxLineLength)
+      io_fail(("line longer than " + std::to_string(kMaxLineLength) + " characters").c_str(), unit_, name_);
     s += static_cast<char>(c);
   }
   if (!any) {

@@ -66,13 +66,16 @@ class TextWriter {
   int unit_;
 };
 
+inline constexpr std::size_t kMaxLineLength = 65536;
+
 class TextReader {
  public:
   TextReader(const std::string& name, int unit, Mode mode = Mode::Old);
   ~TextReader();
   TextReader(const TextReader&) = delete;
   TextReader& operator=(const TextReader&) = delete;
-  // The next line (without its line end); end of file raises IoError.
+  // The next line (without its line end); end of file, or a line longer
+  // than kMaxLineLength characters, raises IoError.
   std::string next();
   // Fixed-column fields of a line; conversion errors raise IoError.
   long long I(const std::string& line, int col, int w) const;

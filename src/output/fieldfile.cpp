@@ -30,13 +30,15 @@ void write_field(const std::string& name, int unit, Mode mode, Store& s, const F
 
 }  // namespace
 
-void write_header(RecordWriter& w, const Store& s) {
+void write_header(RecordWriter& w, const Store& s) { write_header(w, s, s.nt); }
+
+void write_header(RecordWriter& w, const Store& s, int nt) {
   w.begin(6 * 4);
   for (int v : {s.is, s.ie, s.js, s.je, s.ks, s.ke}) w.put(static_cast<std::int32_t>(v));
   w.end();
   w.begin(4 * 8 + 4 * 4);
   for (double v : {s.Re, s.Cs, s.dt, s.t}) w.put(v);
-  for (int v : {s.nt, s.iyper, s.izper, s.iter}) w.put(static_cast<std::int32_t>(v));
+  for (int v : {nt, s.iyper, s.izper, s.iter}) w.put(static_cast<std::int32_t>(v));
   w.end();
 }
 

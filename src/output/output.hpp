@@ -16,6 +16,8 @@ class RecordWriter;
 // Records 1 and 2 of the field files and the statistics file: the index
 // box is..ke, then Re, Cs, dt, t and nt, iyper, izper, iter.
 void write_header(RecordWriter& w, const Store& s);
+// The same with `nt` in place of the run length.
+void write_header(RecordWriter& w, const Store& s, int nt);
 
 // Initial field: analytic start for "fffff", otherwise an earlier run's
 // field file and body-state file; then inflow planes and boundary values.
@@ -37,7 +39,12 @@ void modified_pressure(Store& s);
 // Statistics sums of this step; averages; the statistics file.
 void stats_accumulate(Store& s);
 void stats_average(Store& s, int steps);
-void write_stats(Store& s, const std::string& statfile);
+// The statistics file must not exist; given a set, it is left aside in it.
+void write_stats(Store& s, const std::string& statfile, std::vector<Staged>* set = nullptr);
+// The statistics of the s.nn steps so far, in the layout of the statistics
+// file with nt = s.nn, the sums left as they are (saved at snapshot
+// instants; `name` already trimmed, replaced whole).
+void write_stats_so_far(Store& s, const std::string& name, std::vector<Staged>* set = nullptr);
 
 // Vibration history file and body state file.
 void write_body_files(Store& s, const std::string& vfile, const std::string& nfile,

@@ -1,9 +1,11 @@
 #include <cmath>
+#include <functional>
 
 #include "io/console.hpp"
 #include "io/files.hpp"
 #include "output/output.hpp"
 #include "solver/solver.hpp"
+#include "store/blocks.hpp"
 
 namespace qv {
 // Sums of node velocities, modified pressure, eddy viscosity, normal
@@ -61,6 +63,35 @@ void stats_accumulate(Store& s) {
       }
 }
 
+namespace {
+
+// The averages of the sums over the steps summed, rstt = 1/steps: a mean
+// (also of the sub-grid stresses) and a second moment about the means.
+double mean(double sum, double rstt) { return sum * rstt; }
+double moment(double sum, double rstt, double mean_a, double mean_b) { return rstt * sum - mean_a * mean_b; }
+
+// The blocks of the statistics file in their order, each with its sum and,
+// for a second moment, the sums whose means it is taken about.
+struct StatBlock {
+  Field PhysicsState::*sum;
+  Field PhysicsState::*a = nullptr;
+  Field PhysicsState::*b = nullptr;
+  bool pressure = false;  // over j = js..je-1, k = ks..ke-1
+};
+using P = PhysicsState;
+const StatBlock kStatBlocks[] = {
+    {&P::su},  {&P::sv},  {&P::sw},  {&P::suu, &P::su, &P::su}, {&P::svv, &P::sv, &P::sv},
+    {&P::sww, &P::sw, &P::sw}, {&P::suv, &P::su, &P::sv}, {&P::svw, &P::sv, &P::sw}, {&P::swu, &P::sw, &P::su},
+    {&P::sgs11}, {&P::sgs22}, {&P::sgs33}, {&P::spm, nullptr, nullptr, true},
+    {&P::spm2, &P::spm, &P::spm, true}, {&P::snut}, {&P::tauxy}, {&P::tauyz}, {&P::tauxz}};
+
+void write_stat_blocks(RecordWriter& w, const Store& s, const std::function<const Field&(const StatBlock&)>& block) {
+  for (const StatBlock& b : kStatBlocks)
+    write_block(w, block(b), s.is, s.ie, s.js, b.pressure ? s.je - 1 : s.je, s.ks, b.pressure ? s.ke - 1 : s.ke);
+}
+
+}  // namespace
+
 // Means, variances and covariances over the steps summed.
 void stats_average(Store& s, int steps) {
   const double rstt = 1.0 / steps;
@@ -68,40 +99,57 @@ void stats_average(Store& s, int steps) {
   for (int i = s.is; i <= s.ie; ++i)
     for (int j = s.js; j <= s.je; ++j)
       for (int k = s.ks; k <= s.ke; ++k) {
-        s.su(i, j, k) = s.su(i, j, k) * rstt;
-        s.sv(i, j, k) = s.sv(i, j, k) * rstt;
-        s.sw(i, j, k) = s.sw(i, j, k) * rstt;
-        s.snut(i, j, k) = s.snut(i, j, k) * rstt;
+        s.su(i, j, k) = mean(s.su(i, j, k), rstt);
+        s.sv(i, j, k) = mean(s.sv(i, j, k), rstt);
+        s.sw(i, j, k) = mean(s.sw(i, j, k), rstt);
+        s.snut(i, j, k) = mean(s.snut(i, j, k), rstt);
         const double u = s.su(i, j, k), v = s.sv(i, j, k), w = s.sw(i, j, k);
-        s.suu(i, j, k) = rstt * s.suu(i, j, k) - u * u;
-        s.svv(i, j, k) = rstt * s.svv(i, j, k) - v * v;
-        s.sww(i, j, k) = rstt * s.sww(i, j, k) - w * w;
-        s.suv(i, j, k) = rstt * s.suv(i, j, k) - u * v;
-        s.svw(i, j, k) = rstt * s.svw(i, j, k) - v * w;
-        s.swu(i, j, k) = rstt * s.swu(i, j, k) - w * u;
+        s.suu(i, j, k) = moment(s.suu(i, j, k), rstt, u, u);
+        s.svv(i, j, k) = moment(s.svv(i, j, k), rstt, v, v);
+        s.sww(i, j, k) = moment(s.sww(i, j, k), rstt, w, w);
+        s.suv(i, j, k) = moment(s.suv(i, j, k), rstt, u, v);
+        s.svw(i, j, k) = moment(s.svw(i, j, k), rstt, v, w);
+        s.swu(i, j, k) = moment(s.swu(i, j, k), rstt, w, u);
         for (Field* f : {&s.sgs11, &s.sgs22, &s.sgs33, &s.tauxy, &s.tauyz, &s.tauxz})
-          (*f)(i, j, k) = (*f)(i, j, k) * rstt;
+          (*f)(i, j, k) = mean((*f)(i, j, k), rstt);
       }
   for (int i = s.is; i <= s.ie; ++i)
     for (int j = s.js; j <= s.je - 1; ++j)
       for (int k = s.ks; k <= s.ke - 1; ++k) {
-        s.spm(i, j, k) = s.spm(i, j, k) * rstt;
+        s.spm(i, j, k) = mean(s.spm(i, j, k), rstt);
         const double p = s.spm(i, j, k);
-        s.spm2(i, j, k) = rstt * s.spm2(i, j, k) - p * p;
+        s.spm2(i, j, k) = moment(s.spm2(i, j, k), rstt, p, p);
       }
 }
 
-void write_stats(Store& s, const std::string& statfile) {
-  const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
+void write_stats(Store& s, const std::string& statfile, std::vector<Staged>* set) {
   RecordWriter w(fmt::trim_name(statfile), unit::stats, Mode::New, true);
   write_header(w, s);
-  for (const Field* f : {&s.su, &s.sv, &s.sw, &s.suu, &s.svv, &s.sww, &s.suv, &s.svw, &s.swu, &s.sgs11, &s.sgs22,
-                         &s.sgs33})
-    write_block(w, *f, is, ie, js, je, ks, ke);
-  write_block(w, s.spm, is, ie, js, je - 1, ks, ke - 1);
-  write_block(w, s.spm2, is, ie, js, je - 1, ks, ke - 1);
-  for (const Field* f : {&s.snut, &s.tauxy, &s.tauyz, &s.tauxz}) write_block(w, *f, is, ie, js, je, ks, ke);
-  w.close();
+  write_stat_blocks(w, s, [&](const StatBlock& b) -> const Field& { return s.*b.sum; });
+  if (set)
+    w.close_staged(*set);
+  else
+    w.close();
+}
+
+void write_stats_so_far(Store& s, const std::string& name, std::vector<Staged>* set) {
+  const double rstt = 1.0 / s.nn;
+  RecordWriter w(name, unit::stats, Mode::Unknown, true);
+  write_header(w, s, s.nn);
+  // each block averaged into the scratch array pn, the sums left as they are
+  write_stat_blocks(w, s, [&](const StatBlock& b) -> const Field& {
+    const Field &sum = s.*b.sum;
+    for (int i = s.is; i <= s.ie; ++i)
+      for (int j = s.js; j <= s.je; ++j)
+        for (int k = s.ks; k <= s.ke; ++k)
+          s.pn(i, j, k) = b.a ? moment(sum(i, j, k), rstt, mean((s.*b.a)(i, j, k), rstt), mean((s.*b.b)(i, j, k), rstt))
+                              : mean(sum(i, j, k), rstt);
+    return s.pn;
+  });
+  if (set)
+    w.close_staged(*set);
+  else
+    w.close();
 }
 
 }  // namespace qv

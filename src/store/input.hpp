@@ -21,7 +21,7 @@ void grid_metrics(Store& s);
 // The first line of the grid and flag files: Nx, Ny, Nz against ie, je, ke
 // (the last mismatch wins); a mismatch prints `header` and the error code
 // and stops the run.
-void check_counts(const Store& s, TextReader& r, const char* header, const char* why);
+void check_counts(const Store& s, TextReader& r, const std::string& file, const char* header);
 
 // Body flags of the fluid box, extended into the y and z ghost layers.
 void rdflag(Store& s, const std::string& flagfile);

@@ -59,7 +59,7 @@ void grid_metrics(Store& s) {
 void rdaxis(Store& s, const std::string& axisfile) {
   const std::string name = fmt::trim_name(axisfile);
   TextReader r(name, unit::axis);
-  check_counts(s, r, "# of data are not same.", "grid counts differ");
+  check_counts(s, r, name, "# of data are not same.");
   std::vector<double> v(static_cast<std::size_t>(kMaxI));
   r.reals(s.ie - s.is + 1, 5, 10, 5, v.data());
   for (int i = s.is; i <= s.ie; ++i) s.x(i) = v[static_cast<std::size_t>(i - s.is)];

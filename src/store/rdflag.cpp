@@ -6,7 +6,7 @@
 
 namespace qv {
 
-void check_counts(const Store& s, TextReader& r, const char* header, const char* why) {
+void check_counts(const Store& s, TextReader& r, const std::string& file, const char* header) {
   const std::string l = r.next();
   const long long Nx = r.I(l, 1, 5), Ny = r.I(l, 6, 5), Nz = r.I(l, 11, 5);
   int err = 0;
@@ -16,7 +16,10 @@ void check_counts(const Store& s, TextReader& r, const char* header, const char*
   if (err != 0) {
     say(fmt::Line() << header);
     say(fmt::Line() << "[1];x [2];y [3];z not same " << err);
-    throw RunStop(why, 2);
+    throw RunStop(file + " line 1: the counts " + std::to_string(Nx) + " " + std::to_string(Ny) + " " +
+                      std::to_string(Nz) + " differ from nx, ny, nz = " + std::to_string(s.ie - 2) + " " +
+                      std::to_string(s.je - 2) + " " + std::to_string(s.ke - 2) + " of quivel_vib8.inf",
+                  2);
   }
 }
 
@@ -26,7 +29,7 @@ void check_counts(const Store& s, TextReader& r, const char* header, const char*
 void rdflag(Store& s, const std::string& flagfile) {
   const std::string name = fmt::trim_name(flagfile);
   TextReader r(name, unit::flag);
-  check_counts(s, r, "# of data are not same in rdflag.", "flag counts differ");
+  check_counts(s, r, name, "# of data are not same in rdflag.");
   const int ni = s.ie - s.is, nj = s.je - s.js, nk = s.ke - s.ks;
   std::vector<std::int32_t> v(static_cast<std::size_t>(ni) * nj * nk);
   r.ints(static_cast<int>(v.size()), 10, 5, v.data());

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <new>
+#include <algorithm>
 
 namespace qv {
 
@@ -31,8 +33,22 @@ void Store::allocate() {
   work_skew.assign(4 * 8 * static_cast<std::size_t>(ke - ks + 16), 1.0);
   work_progress.assign(static_cast<std::size_t>(ni), 0);
   work_weights.assign(6 * static_cast<std::size_t>(kMaxI + 1), CubicWeights{});
-  fhist.assign(3 * static_cast<std::size_t>(kMaxSamples), 0.0);
-  bhist.assign(9 * static_cast<std::size_t>(kMaxSamples), 0.0);
+  fhist.assign(3 * static_cast<std::size_t>(kHistoryStart), 0.0);
+  bhist.assign(9 * static_cast<std::size_t>(kHistoryStart), 0.0);
+}
+
+bool history_room(Store& s) {
+  const std::size_t n = static_cast<std::size_t>(s.nsample) + 1;
+  if (3 * n <= s.fhist.size()) return true;
+  if (s.nsample >= kMaxSamples) return false;
+  const std::size_t room = std::min(2 * (s.fhist.size() / 3), static_cast<std::size_t>(kMaxSamples));
+  try {
+    s.fhist.resize(3 * room, 0.0);
+    s.bhist.resize(9 * room, 0.0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
 }
 
 void initarr(Store& s) {

@@ -19,8 +19,12 @@ namespace qv {
 inline constexpr int kMaxI = 217;
 inline constexpr int kMaxJ = 165;
 inline constexpr int kMaxK = 65;
-// Capacity of the body history (samples).
-inline constexpr int kMaxSamples = 70000;
+// The body history keeps every sample: room for kHistoryStart samples is
+// made at start-up and grows as the run needs it, up to kMaxSamples, the
+// most a record of the history file holds (3 reals per sample, 32-bit
+// length).
+inline constexpr int kHistoryStart = 70000;
+inline constexpr int kMaxSamples = 2147483647 / 24;
 
 template <class T>
 class Field3 {
@@ -203,6 +207,10 @@ struct Store : PhysicsState, Scratch, ControlFlags {
   // ke must be set.  Nothing is allocated after this.
   void allocate();
 };
+
+// Makes room for one more body-history sample; false at kMaxSamples or
+// when the memory is not there.
+bool history_room(Store& s);
 
 // Zeroes the main arrays (over their whole extent) before the grid is read.
 void initarr(Store& s);

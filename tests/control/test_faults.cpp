@@ -45,23 +45,28 @@ void expect_end_files(const std::string& dir, int n) {
 
 }  // namespace
 
-// SIGHUP (a closed terminal) ends the run like SIGTERM: after the step in
-// progress, every end-of-run file written, status 128 + 1.
-TEST(Faults, HangUpEndsTheRunWithItsFiles) {
-  const std::string dir = qvt::temp_dir("sighup");
-  qvt::CaseSetup c;
-  c.nt = 99999, c.nsmp = 0;
-  qvt::write_case(dir, c);
-  Running run(dir, "1.0\n");
-  ASSERT_TRUE(run.wait_for(" nn = ", 2)) << run.out;
-  ASSERT_EQ(kill(run.pid(), SIGHUP), 0);
-  EXPECT_EQ(run.finish(), 129);
-  const int n = qvt::last_step(run.out);
-  expect_end_files(dir, n);
-  // the headers give the steps made, which the statistics average over, not
-  // the 99999 asked for: a chain weighs its segments by this count
-  EXPECT_EQ(records(dir + "/final.dat").int32(1, 32), n);
-  EXPECT_EQ(records(dir + "/stat.dat").int32(1, 32), n);
+// SIGHUP (a closed terminal), and the signals a batch system sends before
+// it kills (SIGXCPU, SIGUSR1, SIGUSR2, SIGALRM), end the run like SIGTERM:
+// after the step in progress, every end-of-run file written, status 128 +
+// the signal.
+TEST(Faults, SignalsEndTheRunWithItsFiles) {
+  for (int sig : {SIGHUP, SIGXCPU, SIGUSR1, SIGUSR2, SIGALRM}) {
+    SCOPED_TRACE(sig);
+    const std::string dir = qvt::temp_dir("signal");
+    qvt::CaseSetup c;
+    c.nt = 99999, c.nsmp = 0;
+    qvt::write_case(dir, c);
+    Running run(dir, "1.0\n");
+    ASSERT_TRUE(run.wait_for(" nn = ", 2)) << run.out;
+    ASSERT_EQ(kill(run.pid(), sig), 0);
+    EXPECT_EQ(run.finish(), 128 + sig);
+    const int n = qvt::last_step(run.out);
+    expect_end_files(dir, n);
+    // the headers give the steps made, which the statistics average over, not
+    // the 99999 asked for: a chain weighs its segments by this count
+    EXPECT_EQ(records(dir + "/final.dat").int32(1, 32), n);
+    EXPECT_EQ(records(dir + "/stat.dat").int32(1, 32), n);
+  }
 }
 
 // The reader of the console goes away (a dead `| tee`): the run goes on to
@@ -144,9 +149,14 @@ TEST(Faults, KillAtAnyMomentLeavesAMatchingPair) {
       EXPECT_EQ(run.finish(), -SIGKILL);
     }
     // Starting again completes an interrupted commit (then this start is
-    // refused, for the statistics file put in the way).
-    qvt::write_file(dir + "/stat.dat", "x");
+    // refused, for the snapshots in the way), and leaves no temporary once
+    // the names are cleared.
     EXPECT_EQ(qvt::run_program(dir, "1.0\n"), 2);
+    fs::remove_all(dir + "/DAT");
+    fs::create_directory(dir + "/DAT");
+    EXPECT_EQ(qvt::run_program(dir, "1.0\n"), 2);
+    // refused: it would overwrite the killed run's saved history
+    EXPECT_NE(err_of(dir).find("vib.dat.ckpt holds what a killed run saved"), std::string::npos) << err_of(dir);
     EXPECT_TRUE(qvt::no_temporaries(dir));
     for (const auto& e : fs::directory_iterator(dir + "/DAT"))
       if (e.path().filename().string().rfind("snap", 0) == 0) {
@@ -161,6 +171,11 @@ TEST(Faults, KillAtAnyMomentLeavesAMatchingPair) {
     const int samples = hist.int32(0, 0);
     ASSERT_GE(samples, 1);
     EXPECT_NEAR(fin.real(1, 3), samples * 0.01, 1e-9);
+    // the statistics so far belong to the same instant
+    const auto stats = records(dir + "/stat.dat.ckpt");
+    ASSERT_EQ(stats.r.size(), 20u);
+    EXPECT_EQ(stats.int32(1, 32), samples);
+    EXPECT_EQ(stats.real(1, 3), fin.real(1, 3));
     // the last history sample (yacc, yvel, ydis) is the stored body state
     EXPECT_EQ(hist.real(5, 3 * (samples - 1) + 2), body.real(2, 1));
     EXPECT_EQ(hist.real(5, 3 * (samples - 1) + 1), body.real(3, 1));
@@ -234,4 +249,28 @@ TEST(Faults, SnapshotReachedLaterThatExistsIsSkipped) {
   EXPECT_EQ(records(dir + "/DAT/snap003").r.size(), 10u);
   expect_end_files(dir, 6);
   EXPECT_FALSE(fs::exists(dir + "/vib.dat.ckpt"));  // a run that ended normally leaves no saved history
+}
+
+// A run killed without warning keeps the statistics of its steps up to its
+// last snapshot instant: the saved file holds the bytes a run that ended at
+// that step writes as its statistics file.
+TEST(Faults, KilledRunKeepsItsStatisticsSoFar) {
+  const std::string killed = qvt::temp_dir("killstat"), ended = qvt::temp_dir("endstat");
+  qvt::CaseSetup c;
+  c.nt = 99999, c.ifc = 3, c.nfl = 1, c.Cs = 0.1, c.rx = 1.1, c.ry = 1.05;  // one snapshot: step 3
+  qvt::write_case(killed, c);
+  {
+    Running run(killed, "1.0\n");
+    ASSERT_TRUE(run.wait_for(" nn = ", 5)) << run.out;
+    kill(run.pid(), SIGKILL);
+    EXPECT_EQ(run.finish(), -SIGKILL);
+  }
+  c.nt = 3;
+  qvt::write_case(ended, c);
+  ASSERT_EQ(qvt::run_program(ended, "1.0\n"), 0) << err_of(ended);
+  EXPECT_FALSE(fs::exists(ended + "/stat.dat.ckpt"));  // removed by a run that ends
+  ASSERT_TRUE(fs::exists(killed + "/stat.dat.ckpt"));
+  EXPECT_FALSE(fs::exists(killed + "/stat.dat"));
+  EXPECT_EQ(records(killed + "/stat.dat.ckpt").int32(1, 32), 3);
+  EXPECT_TRUE(qvt::read_file(killed + "/stat.dat.ckpt") == qvt::read_file(ended + "/stat.dat"));
 }

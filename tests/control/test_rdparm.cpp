@@ -186,7 +186,8 @@ TEST(FreshStart, OnlyTheFirstFiveCharactersCount) {
 }
 
 TEST(StoreLimits, GridAndHistoryCapacity) {
-  auto refusal = [](int nx, int ny, int nz, int nt = 10, int nsmp = 1) {
+  // the console lines of a refusal, or "accepted"
+  auto refusal = [](int nx, int ny, int nz, int nt = 10, int nsmp = 1, int change_nt = 10) {
     qv::Store s;
     s.ie = nx + 2;
     s.je = ny + 2;
@@ -196,21 +197,28 @@ TEST(StoreLimits, GridAndHistoryCapacity) {
     CaptureStdout();
     try {
       qv::check_limits(s, qv::RunFiles{});
+      qv::check_history(s, change_nt);
     } catch (const qv::RunStop& e) {
       EXPECT_NE(e.status(), 0);
-      return GetCapturedStdout();
+      return GetCapturedStdout() + e.what();
     }
     GetCapturedStdout();
-    return std::string();
+    return std::string("accepted");
   };
-  EXPECT_EQ(refusal(213, 161, 61), "");
+  EXPECT_EQ(refusal(213, 161, 61), "accepted");
   EXPECT_NE(refusal(214, 161, 61).find("grid counts nx,ny,nz =" + I(214, 12) + I(161, 12) + I(61, 12)),
             std::string::npos);
-  EXPECT_NE(refusal(213, 162, 61), "");
-  EXPECT_NE(refusal(213, 161, 62), "");
-  EXPECT_EQ(refusal(10, 10, 3, 700000, 10), "");
-  EXPECT_NE(refusal(10, 10, 3, 700010, 10), "");
-  EXPECT_EQ(refusal(10, 10, 3, 1000000, 0), "");
+  EXPECT_NE(refusal(213, 162, 61), "accepted");
+  EXPECT_NE(refusal(213, 161, 62), "accepted");
+  EXPECT_NE(refusal(1, 10, 3).find("nx, ny, nz = 1 10 3: each needs at least 2 grid lines"), std::string::npos);
+  EXPECT_NE(refusal(10, 10, 1), "accepted");
+  EXPECT_EQ(refusal(2, 2, 2), "accepted");
+  // the history keeps every sample, up to what its record can hold
+  EXPECT_EQ(refusal(10, 10, 3, 99999, 1, 99999), "accepted");
+  EXPECT_EQ(refusal(10, 10, 3, 10, 10, 894784850), "accepted");
+  EXPECT_NE(refusal(10, 10, 3, 10, 10, 894784860).find("change.inf, nt = 894784860 with nsmp = 10"),
+            std::string::npos);
+  EXPECT_EQ(refusal(10, 10, 3, 10, 0, 2000000000), "accepted");
 }
 
 // -------------------------------------------------------------- change file
@@ -234,6 +242,9 @@ class ChangeTest : public ::testing::Test {
   }
   std::string change(const std::string& inf) {
     qvt::write_file("change.inf", inf);
+    return change_missing();
+  }
+  std::string change_missing() {
     try {
       qv::rdchange(s_, 0.02);
     } catch (const qv::IoError& e) {
@@ -278,7 +289,7 @@ TEST_F(ChangeTest, UnreadableChangeFiles) {
   EXPECT_EQ(change(""), "end-of-file during read, unit 18, file change.inf");
   EXPECT_EQ(change("      20x0\n"), "input conversion error, unit 18, file change.inf");
   EXPECT_EQ(s_.nt, 99);
-  fs::remove("change.inf");  // a missing file is created empty by the open
-  EXPECT_THROW(qv::rdchange(s_, 0.02), qv::IoError);
-  EXPECT_TRUE(fs::exists("change.inf"));
+  fs::remove("change.inf");  // a missing file is reported, not created
+  EXPECT_EQ(change_missing(), "file not found, unit 18, file change.inf");
+  EXPECT_FALSE(fs::exists("change.inf"));
 }

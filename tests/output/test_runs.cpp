@@ -139,7 +139,7 @@ TEST(Refusals, StopBeforeTheFirstStep) {
       {"empty esp2.inf", nullptr, [](const std::string& d) { qvt::write_file(d + "/esp2.inf", ""); },
        "end-of-file during read, unit 16, file esp2.inf"},
       {"missing esp2.inf", nullptr, [](const std::string& d) { fs::remove(d + "/esp2.inf"); },
-       "end-of-file during read, unit 16, file esp2.inf"},
+       "file not found, unit 16, file esp2.inf"},
       {"non-numeric esp2.inf", nullptr,
        [](const std::string& d) { qvt::write_file(d + "/esp2.inf", "         0         5     abcde\r\n"); },
        "input conversion error, unit 16, file esp2.inf"},
@@ -154,8 +154,9 @@ TEST(Refusals, StopBeforeTheFirstStep) {
        [](const std::string&, qvt::CaseSetup& c) { c.ifc = 2, c.nfl = 3, c.nt = 5; },
        [](const std::string& d) { qvt::write_file(d + "/DAT/snap002", "x"); },
        "cannot overwrite existing file, unit 21, file DAT/snap002"},
-      {"body history beyond its capacity", [](const std::string&, qvt::CaseSetup& c) { c.nt = 70001, c.nsmp = 1; },
-       nullptr, "run stopped: body history too long"},
+      {"body history beyond its record", [](const std::string&, qvt::CaseSetup& c) { c.nt = 99999, c.nsmp = 1; },
+       [](const std::string& d) { qvt::write_file(d + "/change.inf", "2000000000\r\n"); },
+       "run stopped: change.inf, nt = 2000000000 with nsmp = 1"},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.what);
@@ -220,8 +221,9 @@ TEST(RunningProgram, UnreadableInputFilesWarn) {
       ASSERT_TRUE(run.wait_for(" ic2 ic3 sesp", count(run.out, " ic2 ic3 sesp") + 1));
       EXPECT_NE(run.out.find(" ic2 ic3 sesp           0           5", w), std::string::npos);
     }
-    fs::remove(dir + "/" + victim);  // missing: created empty, end of file
-    ASSERT_TRUE(run.wait_for_err("warning: end-of-file during read"));
+    fs::remove(dir + "/" + victim);  // missing: reported, not created
+    ASSERT_TRUE(run.wait_for_err("warning: file not found, unit"));
+    EXPECT_FALSE(fs::exists(dir + "/" + victim));
     if (victim == "esp2.inf") replace_file(dir + "/esp2.inf", qv::fmt::I(0, 10) + qv::fmt::I(5, 10) + "   0.01000\r\n");
     replace_file(dir + "/change.inf", qv::fmt::I(1, 10) + "\r\n");
     EXPECT_EQ(run.finish(), 0) << qvt::read_file(dir + "/console.err");
