@@ -21,7 +21,10 @@
 //   finished group J (the u faces between the planes are then final for it).
 //
 // Every formula is evaluated per lane with the operations of the plain cell
-// (no contraction, no reciprocal), so only the order changes.
+// (no contraction), so only the order changes.  The eight-lane sweep and the
+// scan take their quotients by grid metrics and by 2 dt c from reciprocals
+// (quotient.hpp), which give the bits of the division; they divide when a
+// divisor lies outside the range that allows it.
 // GCC 12 flags the undefined source vector its own intrinsics pass to
 // unmasked forms as "maybe uninitialized"; the value is never read.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
@@ -33,11 +36,49 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
+#include "solver/quotient.hpp"
 #include "solver/solver.hpp"
 
 namespace qv {
 namespace {
+
+bool have_avx512() {
+  static const bool yes = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+                          __builtin_cpu_supports("avx512vl");
+  return yes;
+}
+
+// True when the reciprocal quotients may stand in for the divisions of the
+// scan and the sweep: the processor has the eight-lane kernels (and so an
+// fma), and every divisor, dx dy dz, dxc dyc dzc and (given cxy and cz) 2 dt c,
+// lies in the range quotient::divisor_ok allows.  2 dt c is monotone in the
+// sums cxy + cz, so their least and largest bound it.
+bool reciprocals_usable(const Store& s, const std::vector<double>* cxy_p = nullptr,
+                        const std::vector<double>* cz_p = nullptr) {
+  if (!have_avx512()) return false;
+  bool ok = true;
+  for (int i = s.is; i <= s.ie; ++i) ok = ok && quotient::divisor_ok(s.dxc(i)) && (i == s.ie || quotient::divisor_ok(s.dx(i)));
+  for (int j = s.js; j <= s.je; ++j) ok = ok && quotient::divisor_ok(s.dyc(j)) && (j == s.je || quotient::divisor_ok(s.dy(j)));
+  for (int k = s.ks; k <= s.ke; ++k) ok = ok && quotient::divisor_ok(s.dzc(k)) && (k == s.ke || quotient::divisor_ok(s.dz(k)));
+  if (!ok || !cxy_p) return ok;
+  const std::vector<double>&cxy = *cxy_p, &cz = *cz_p;
+  double lo = cz[static_cast<std::size_t>(s.ks)], hi = lo;
+  for (int k = s.ks; k <= s.ke - 1; ++k) {
+    lo = std::min(lo, cz[static_cast<std::size_t>(k)]);
+    hi = std::max(hi, cz[static_cast<std::size_t>(k)]);
+  }
+  double clo = cxy[static_cast<std::size_t>(s.is) * s.iflag.nj() + s.js - 1], chi = clo;
+  for (int i = s.is; i <= s.ie - 1; ++i)
+    for (int j = s.js; j <= s.je - 1; ++j) {
+      const double c = cxy[static_cast<std::size_t>(i) * s.iflag.nj() + j - 1];
+      if (!(c == c)) return false;
+      clo = std::min(clo, c);
+      chi = std::max(chi, c);
+    }
+  return lo == lo && hi == hi && quotient::divisor_ok(2 * s.dt * (clo + lo)) && quotient::divisor_ok(2 * s.dt * (chi + hi));
+}
 
 // ---------------------------------------------------------------------------
 // Divergence scan
@@ -53,11 +94,37 @@ inline bool before(int k, int j, int i, const ScanResult& r) {
   return k < r.lk || (k == r.lk && (j < r.lj || (j == r.lj && i < r.li)));
 }
 
+#define QV_AVX512 __attribute__((target("avx512f,avx512dq,avx512vl")))
+
+// The divergence of one column, layers ks..ke-1 (at least eight), into
+// a[ks..ke-1], with the quotients taken from the reciprocals rdxi, rdyj and
+// rdz[k].  Whole vectors only, the last one overlapping the one before it:
+// on the development machine masked loads made this scan five times slower
+// once the fields no longer fit the cache.
+QV_AVX512 void divergence_column8(const double* uc, const double* ucp, const double* vc, const double* vcp,
+                                  const double* wc, double dxi, double rdxi, double dyj, double rdyj,
+                                  const double* dz, const double* rdz, int ks, int ke, double* a) {
+  const __m512d bx = _mm512_set1_pd(dxi), yx = _mm512_set1_pd(rdxi);
+  const __m512d by = _mm512_set1_pd(dyj), yy = _mm512_set1_pd(rdyj);
+  for (int k = ks;; k += 8) {
+    if (k + 7 > ke - 1) k = ke - 8;
+    const __m512d du = _mm512_sub_pd(_mm512_loadu_pd(ucp + k), _mm512_loadu_pd(uc + k));
+    const __m512d dv = _mm512_sub_pd(_mm512_loadu_pd(vcp + k), _mm512_loadu_pd(vc + k));
+    const __m512d dw = _mm512_sub_pd(_mm512_loadu_pd(wc + k + 1), _mm512_loadu_pd(wc + k));
+    const __m512d bz = _mm512_loadu_pd(dz + k), yz = _mm512_loadu_pd(rdz + k);
+    const __m512d D = _mm512_add_pd(_mm512_add_pd(quotient::divide8(du, bx, yx), quotient::divide8(dv, by, yy)),
+                                    quotient::divide8(dw, bz, yz));
+    _mm512_storeu_pd(a + k, D);
+    if (k + 7 >= ke - 1) break;
+  }
+}
+
 // Scans planes i0..i1: the divergence of a column streams and vectorises,
 // then its maximum; within a column the first k holding the column maximum
-// competes, ties going to the smaller (k, j, i).
+// competes, ties going to the smaller (k, j, i).  rdz: the reciprocals of dz
+// for divergence_column8, or null to divide.
 __attribute__((target_clones("avx512f", "avx2", "default"))) ScanResult scan_planes(const Store& s, int i0,
-                                                                                     int i1) {
+                                                                                     int i1, const double* rdz) {
   const std::size_t si = s.uu.stride_i(), sj = s.uu.stride_j();
   const double* __restrict u = s.uu.data();
   const double* __restrict v = s.vv.data();
@@ -69,9 +136,9 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) ScanResult scan_pla
   ScanResult r;
   bool finite = true;
   for (int i = i0; i <= i1; ++i) {
-    const double dxi = s.dx(i);
+    const double dxi = s.dx(i), rdxi = 1 / dxi;
     for (int j = s.js; j <= s.je - 1; ++j) {
-      const double dyj = s.dy(j);
+      const double dyj = s.dy(j), rdyj = 1 / dyj;
       const std::size_t c0 = static_cast<std::size_t>(i - 1) * si + static_cast<std::size_t>(j - 1) * sj;
       const double* __restrict uc = u + c0 - 1;
       const double* __restrict ucp = u + c0 + si - 1;
@@ -79,8 +146,11 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) ScanResult scan_pla
       const double* __restrict vcp = v + c0 + sj - 1;
       const double* __restrict wc = w + c0 - 1;
       const std::int32_t* __restrict fc = fl + c0 - 1;
-      for (int k = ks; k <= ke - 1; ++k)
-        a[k] = (ucp[k] - uc[k]) / dxi + (vcp[k] - vc[k]) / dyj + (wc[k + 1] - wc[k]) / dz[k];
+      if (rdz)
+        divergence_column8(uc, ucp, vc, vcp, wc, dxi, rdxi, dyj, rdyj, dz, rdz, ks, ke, a);
+      else
+        for (int k = ks; k <= ke - 1; ++k)
+          a[k] = (ucp[k] - uc[k]) / dxi + (vcp[k] - vc[k]) / dyj + (wc[k + 1] - wc[k]) / dz[k];
       double cmax = 0;
       for (int k = ks; k <= ke - 1; ++k) {
         const double D = a[k];
@@ -117,12 +187,14 @@ struct Sweep {
   const double* __restrict dzc;
   const double* __restrict cz;
   int ks, ke;
+  bool exact;  // the eight-lane groups take quotients from reciprocals
 };
 
 struct Column {
   double dxi, dxc0, dxc1, dyj, dyc0, dyc1, cij;
   bool last;
   std::size_t c0;
+  double rdxi, rdxc0, rdxc1, rdyj, rdyc0, rdyc1;  // their reciprocals
 };
 
 Column column(const Store& s, const std::vector<double>& cxy, int i, int j) {
@@ -134,7 +206,13 @@ Column column(const Store& s, const std::vector<double>& cxy, int i, int j) {
           s.dyc(j + 1),
           cxy[static_cast<std::size_t>(i) * s.iflag.nj() + j - 1],
           i == s.ie - 1,
-          static_cast<std::size_t>(i - 1) * s.uu.stride_i() + static_cast<std::size_t>(j - 1) * s.uu.stride_j()};
+          static_cast<std::size_t>(i - 1) * s.uu.stride_i() + static_cast<std::size_t>(j - 1) * s.uu.stride_j(),
+          1 / s.dx(i),
+          1 / s.dxc(i),
+          1 / s.dxc(i + 1),
+          1 / s.dy(j),
+          1 / s.dyc(j),
+          1 / s.dyc(j + 1)};
 }
 
 inline void cell(const Sweep& sw, const Column& col, int k) {
@@ -261,8 +339,6 @@ void group4(const Sweep& sw, const Store& s, const std::vector<double>& cxy, int
 // lane g-1 moved one step before (lane 0 takes it from memory: the group
 // to its left has finished).
 
-#define QV_AVX512 __attribute__((target("avx512f,avx512dq,avx512vl")))
-
 QV_AVX512 inline void transpose8(__m512d r[8]) {
   const __m512i lo2 = _mm512_set_epi64(13, 12, 5, 4, 9, 8, 1, 0);
   const __m512i hi2 = _mm512_set_epi64(15, 14, 7, 6, 11, 10, 3, 2);
@@ -294,15 +370,19 @@ struct SkewTables {
   const double* dzc0;
   const double* dzc1;
   const double* cz;
+  const double* rdz;  // the reciprocals of the first three
+  const double* rdzc0;
+  const double* rdzc1;
 };
 
 void fill_skew(const Sweep& sw, std::vector<double>& buf, SkewTables& tab) {
   const int nk = sw.ke - sw.ks;
   const std::size_t nsteps = static_cast<std::size_t>(nk + 16);
-  const std::size_t need = 4 * nsteps * 8;
+  const std::size_t need = Store::kSkewTables * nsteps * 8;
   if (buf.size() < need) buf.resize(need);  // sized at start-up; a store made by hand may lack it
   std::fill(buf.begin(), buf.end(), 1.0);
-  double* d[4] = {buf.data(), buf.data() + nsteps * 8, buf.data() + 2 * nsteps * 8, buf.data() + 3 * nsteps * 8};
+  double* d[Store::kSkewTables];
+  for (int n = 0; n < Store::kSkewTables; ++n) d[n] = buf.data() + n * nsteps * 8;
   for (std::size_t t = 0; t < nsteps; ++t)
     for (int g = 0; g < 8; ++g) {
       const int L = sw.ks + static_cast<int>(t) - g;
@@ -311,8 +391,9 @@ void fill_skew(const Sweep& sw, std::vector<double>& buf, SkewTables& tab) {
       d[1][t * 8 + g] = sw.dzc[L];
       d[2][t * 8 + g] = sw.dzc[L + 1];
       d[3][t * 8 + g] = sw.cz[L];
+      for (int n = 0; n < 3; ++n) d[4 + n][t * 8 + g] = 1 / d[n][t * 8 + g];
     }
-  tab = {d[0], d[1], d[2], d[3]};
+  tab = {d[0], d[1], d[2], d[3], d[4], d[5], d[6]};
 }
 
 // Lanes active at step t: column g holds layer ks + t - g when
@@ -335,6 +416,7 @@ inline __mmask8 row_mask(int L, int kmin, int kmax) {
 // carries from step to step, and the current block of eight steps.
 struct Lanes8 {
   __m512d dxi, dxc0, dxc1, dyj, dyc0, dyc1, cij;
+  __m512d rdxi, rdxc0, rdxc1, rdyj, rdyc0, rdyc1;
   bool last;
   std::ptrdiff_t c0[8];
   __m512d vcarry, wcarry;
@@ -346,24 +428,21 @@ struct Lanes8 {
 #define QV_AVX512_INLINE QV_AVX512 __attribute__((always_inline)) inline
 
 QV_AVX512_INLINE void lanes_start(Lanes8& q, const Column* col) {
-  double a[7][8];
-  for (int g = 0; g < 8; ++g) {
-    a[0][g] = col[g].dxi;
-    a[1][g] = col[g].dxc0;
-    a[2][g] = col[g].dxc1;
-    a[3][g] = col[g].dyj;
-    a[4][g] = col[g].dyc0;
-    a[5][g] = col[g].dyc1;
-    a[6][g] = col[g].cij;
-    q.c0[g] = static_cast<std::ptrdiff_t>(col[g].c0);
+  // each column value, gathered over the eight columns into its vector
+  static constexpr double Column::*from[] = {&Column::dxi,  &Column::dxc0,  &Column::dxc1,  &Column::dyj,
+                                             &Column::dyc0, &Column::dyc1,  &Column::cij,   &Column::rdxi,
+                                             &Column::rdxc0, &Column::rdxc1, &Column::rdyj, &Column::rdyc0,
+                                             &Column::rdyc1};
+  static constexpr __m512d Lanes8::*to[] = {&Lanes8::dxi,  &Lanes8::dxc0,  &Lanes8::dxc1,  &Lanes8::dyj,
+                                            &Lanes8::dyc0, &Lanes8::dyc1,  &Lanes8::cij,   &Lanes8::rdxi,
+                                            &Lanes8::rdxc0, &Lanes8::rdxc1, &Lanes8::rdyj, &Lanes8::rdyc0,
+                                            &Lanes8::rdyc1};
+  for (std::size_t n = 0; n < std::size(from); ++n) {
+    double a[8];
+    for (int g = 0; g < 8; ++g) a[g] = col[g].*from[n];
+    q.*to[n] = _mm512_loadu_pd(a);
   }
-  q.dxi = _mm512_loadu_pd(a[0]);
-  q.dxc0 = _mm512_loadu_pd(a[1]);
-  q.dxc1 = _mm512_loadu_pd(a[2]);
-  q.dyj = _mm512_loadu_pd(a[3]);
-  q.dyc0 = _mm512_loadu_pd(a[4]);
-  q.dyc1 = _mm512_loadu_pd(a[5]);
-  q.cij = _mm512_loadu_pd(a[6]);
+  for (int g = 0; g < 8; ++g) q.c0[g] = static_cast<std::ptrdiff_t>(col[g].c0);
   q.last = col[0].last;
   q.vcarry = q.wcarry = _mm512_setzero_pd();
   q.prev_active = 0;
@@ -418,7 +497,20 @@ QV_AVX512_INLINE void lanes_load(const Sweep& sw, Lanes8& q, int t0) {
   transpose8(q.F);
 }
 
+// Quotients of the step: from reciprocals, or (Exact false) by the divider.
+template <bool Exact>
+QV_AVX512_INLINE quotient::Dividend8 dividend(__m512d a) {
+  if constexpr (Exact) return quotient::dividend8(a);
+  return {a, 0};
+}
+template <bool Exact>
+QV_AVX512_INLINE __m512d over(const quotient::Dividend8& a, __m512d b, __m512d y) {
+  if constexpr (Exact) return quotient::divide8(a, b, y);
+  return _mm512_div_pd(a.a, b);
+}
+
 // Step t = t0 + e: the eight cells of the step, each as the ordered sweep's cell.
+template <bool Exact>
 QV_AVX512_INLINE void lanes_step(const Sweep& sw, const SkewTables& tab, Lanes8& q, int t, int e) {
   const int nk = sw.ke - sw.ks;
   const __m512d dt = _mm512_set1_pd(sw.dt), esp2 = _mm512_set1_pd(sw.esp2);
@@ -433,30 +525,36 @@ QV_AVX512_INLINE void lanes_step(const Sweep& sw, const SkewTables& tab, Lanes8&
   const __m512d dzc0 = _mm512_loadu_pd(tab.dzc0 + 8 * t);
   const __m512d dzc1 = _mm512_loadu_pd(tab.dzc1 + 8 * t);
   const __m512d czk = _mm512_loadu_pd(tab.cz + 8 * t);
+  const __m512d rdz = _mm512_loadu_pd(tab.rdz + 8 * t);
+  const __m512d rdzc0 = _mm512_loadu_pd(tab.rdzc0 + 8 * t);
+  const __m512d rdzc1 = _mm512_loadu_pd(tab.rdzc1 + 8 * t);
   const __m512d u0 = q.U0[e], u1 = q.U1[e], v1 = q.V1[e], w1 = q.W1[e], p0 = q.P[e];
   // v face on the low side: lane 0 from memory, lane g from lane g-1's last step
   const __m512d v0 = _mm512_mask_blend_pd(0xFE, q.V0[e], _mm512_permutexvar_pd(up1, q.vcarry));
   // w face below: from this lane's last step where it was active
   const __m512d w0 = _mm512_mask_blend_pd(q.prev_active, q.W0[e], q.wcarry);
-  __m512d D = _mm512_add_pd(
-      _mm512_add_pd(_mm512_div_pd(_mm512_sub_pd(u1, u0), q.dxi), _mm512_div_pd(_mm512_sub_pd(v1, v0), q.dyj)),
-      _mm512_div_pd(_mm512_sub_pd(w1, w0), dz));
+  __m512d D = _mm512_add_pd(_mm512_add_pd(over<Exact>(dividend<Exact>(_mm512_sub_pd(u1, u0)), q.dxi, q.rdxi),
+                                          over<Exact>(dividend<Exact>(_mm512_sub_pd(v1, v0)), q.dyj, q.rdyj)),
+                            over<Exact>(dividend<Exact>(_mm512_sub_pd(w1, w0)), dz, rdz));
   const __m512d cc = _mm512_add_pd(q.cij, czk);
   const __mmask8 body = _mm512_cmp_pd_mask(q.F[e], zero, _CMP_NEQ_UQ);
   D = _mm512_mask_blend_pd(body, D, zero);
-  // dp = -omg * D / (2 * dt * cc)
-  const __m512d dp = _mm512_div_pd(_mm512_mul_pd(negomg, D), _mm512_mul_pd(twodt, cc));
+  // dp = -omg * D / (2 * dt * cc); the reciprocal of 2 dt cc, off the chain
+  // through D, is the one division left
+  const __m512d den = _mm512_mul_pd(twodt, cc);
+  const __m512d rden = Exact ? _mm512_div_pd(_mm512_set1_pd(1.0), den) : den;
+  const __m512d dp = over<Exact>(dividend<Exact>(_mm512_mul_pd(negomg, D)), den, rden);
   const __m512d absD = _mm512_andnot_pd(sign, D);
   const __mmask8 big = _mm512_cmp_pd_mask(absD, esp2, _CMP_GE_OQ);
-  const __m512d dpdt = _mm512_mul_pd(dp, dt);
-  const __m512d w1n = _mm512_add_pd(w1, _mm512_div_pd(dpdt, dzc1));
-  const __m512d v1n = _mm512_add_pd(v1, _mm512_div_pd(dpdt, q.dyc1));
-  q.U1[e] = q.last ? u1 : _mm512_add_pd(u1, _mm512_div_pd(dpdt, q.dxc1));
-  q.U0[e] = _mm512_sub_pd(u0, _mm512_div_pd(dpdt, q.dxc0));
-  q.V0[e] = _mm512_sub_pd(v0, _mm512_div_pd(dpdt, q.dyc0));
+  const quotient::Dividend8 dpdt = dividend<Exact>(_mm512_mul_pd(dp, dt));
+  const __m512d w1n = _mm512_add_pd(w1, over<Exact>(dpdt, dzc1, rdzc1));
+  const __m512d v1n = _mm512_add_pd(v1, over<Exact>(dpdt, q.dyc1, q.rdyc1));
+  q.U1[e] = q.last ? u1 : _mm512_add_pd(u1, over<Exact>(dpdt, q.dxc1, q.rdxc1));
+  q.U0[e] = _mm512_sub_pd(u0, over<Exact>(dpdt, q.dxc0, q.rdxc0));
+  q.V0[e] = _mm512_sub_pd(v0, over<Exact>(dpdt, q.dyc0, q.rdyc0));
   q.V1[e] = v1n;
   // an idle lane just past its top cell stores the top face it carries
-  q.W0[e] = _mm512_mask_blend_pd(act, w0, _mm512_sub_pd(w0, _mm512_div_pd(dpdt, dzc0)));
+  q.W0[e] = _mm512_mask_blend_pd(act, w0, _mm512_sub_pd(w0, over<Exact>(dpdt, dzc0, rdzc0)));
   q.P[e] = _mm512_mask_blend_pd(big, p0, _mm512_add_pd(p0, dp));
   q.vcarry = v1n;
   q.wcarry = w1n;
@@ -494,7 +592,7 @@ QV_AVX512_INLINE void lanes_store(const Sweep& sw, Lanes8& q, int t0) {
 
 // N independent groups (from neighbouring planes) side by side, so that
 // one group's chain of dependent divisions overlaps the other's.
-template <int N>
+template <int N, bool Exact>
 QV_AVX512 void groups8(const Sweep& sw, const SkewTables& tab, const Column* const* cols) {
   Lanes8 q[N];
   for (int n = 0; n < N; ++n) lanes_start(q[n], cols[n]);
@@ -502,15 +600,9 @@ QV_AVX512 void groups8(const Sweep& sw, const SkewTables& tab, const Column* con
   for (int t0 = 0; t0 < nsteps; t0 += 8) {
     for (int n = 0; n < N; ++n) lanes_load(sw, q[n], t0);
     for (int e = 0; e < 8; ++e)
-      for (int n = 0; n < N; ++n) lanes_step(sw, tab, q[n], t0 + e, e);
+      for (int n = 0; n < N; ++n) lanes_step<Exact>(sw, tab, q[n], t0 + e, e);
     for (int n = 0; n < N; ++n) lanes_store(sw, q[n], t0);
   }
-}
-
-bool have_avx512() {
-  static const bool yes = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-                          __builtin_cpu_supports("avx512vl");
-  return yes;
 }
 
 // ---------------------------------------------------------------------------
@@ -561,7 +653,10 @@ void group(const PlaneWork& pw, int i, int J) {
     Column col[8];
     for (int g = 0; g < 8; ++g) col[g] = column(s, pw.cxy, i, j0 + g);
     const Column* one[1] = {col};
-    groups8<1>(pw.sw, pw.tab, one);
+    if (pw.sw.exact)
+      groups8<1, true>(pw.sw, pw.tab, one);
+    else
+      groups8<1, false>(pw.sw, pw.tab, one);
   } else if (pw.G == 4) {
     group4(pw.sw, s, pw.cxy, i, j0);
   } else {
@@ -602,7 +697,10 @@ void sweep_two_planes(const PlaneWork& pw, int a, bool wait) {
       cb[g] = column(s, pw.cxy, b, s.js + J * 8 + g);
     }
     const Column* two[2] = {ca, cb};
-    groups8<2>(pw.sw, pw.tab, two);
+    if (pw.sw.exact)
+      groups8<2, true>(pw.sw, pw.tab, two);
+    else
+      groups8<2, false>(pw.sw, pw.tab, two);
     pr.done(a, J + 2);
     pr.done(b, J + 1);
   }
@@ -632,15 +730,21 @@ int threads_for(double cells, int parts) {
 
 // ---------------------------------------------------------------------------
 
-bool divergence_scan(const Store& s, double& dm, int& li, int& lj, int& lk) {
+bool divergence_scan(const Store& s, double& dm, int& li, int& lj, int& lk, bool divider) {
   const int n = s.ie - s.is;
+  alignas(64) double rdz_buf[kMaxK + 8];
+  const double* rdz = nullptr;
+  if (!divider && s.ke <= kMaxK && s.ke - s.ks >= 8 && reciprocals_usable(s)) {
+    for (int k = s.ks; k <= s.ke - 1; ++k) rdz_buf[k] = 1 / s.dz(k);
+    rdz = rdz_buf;
+  }
   const int T = threads_for(static_cast<double>(n) * (s.je - s.js) * (s.ke - s.ks), n);
   ScanResult part[64];
   const int nt = std::min(T, 64);
 #pragma omp parallel for num_threads(nt) schedule(static, 1)
   for (int t = 0; t < nt; ++t) {
     const int i0 = s.is + n * t / nt, i1 = s.is + n * (t + 1) / nt - 1;
-    part[t] = i0 <= i1 ? scan_planes(s, i0, i1) : ScanResult{};
+    part[t] = i0 <= i1 ? scan_planes(s, i0, i1, rdz) : ScanResult{};
   }
   // the first largest over all planes, in scan order
   ScanResult r;
@@ -659,10 +763,11 @@ bool divergence_scan(const Store& s, double& dm, int& li, int& lj, int& lk) {
 }
 
 void correction_sweep(Store& s, double esp2, const std::vector<double>& cxy, const std::vector<double>& cz,
-                      int group) {
+                      int group, bool divider) {
+  const bool exact = !divider && reciprocals_usable(s, &cxy, &cz);
   const Sweep sw{s.uu.stride_i(), s.uu.stride_j(), s.uu.data(), s.vv.data(), s.ww.data(), s.pp.data(),
                  s.iflag.data(), s.dt,           s.omg,       esp2,        s.dz.data(), s.dzc.data(),
-                 cz.data(),      s.ks,           s.ke};
+                 cz.data(),      s.ks,           s.ke,        exact};
   const int nk = s.ke - s.ks, ncol = s.je - s.js;
   int G = group;
   if (G == 0) G = have_avx512() ? 8 : 4;

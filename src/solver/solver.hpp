@@ -132,7 +132,9 @@ void subgrid_viscosity(Store& s);
 // layer part cz (index k); the sum cxy + cz is c with the same operations.
 void correction_coefficients(const Store& s, std::vector<double>& cxy, std::vector<double>& cz);
 bool divergence_scan_in_order(const Store& s, double& dm, int& li, int& lj, int& lk);
-bool divergence_scan(const Store& s, double& dm, int& li, int& lj, int& lk);
+// divider: take every quotient by division, as before the reciprocal
+// quotients (quotient.hpp), which give the same bits; for comparison.
+bool divergence_scan(const Store& s, double& dm, int& li, int& lj, int& lk, bool divider = false);
 void correction_sweep_in_order(Store& s, double esp2, const std::vector<double>& cxy, const std::vector<double>& cz);
 // The inflow column, body cells and z walls put back after each sweep
 // (the body cells as listed in work_body).
@@ -141,7 +143,7 @@ void restore_after_sweep(Store& s);
 // ordered walk); 0 chooses the widest the processor has.  Planes are divided
 // among the OpenMP threads.
 void correction_sweep(Store& s, double esp2, const std::vector<double>& cxy, const std::vector<double>& cz,
-                      int group = 0);
+                      int group = 0, bool divider = false);
 
 // Thrown by hsmac2 when the divergence is no longer finite.
 struct BlowUp {

@@ -182,6 +182,7 @@ struct Scratch {
   // work space of the pressure iteration, sized once
   std::vector<double> work_cxy, work_cz;
   std::vector<double> work_skew;       // per-step layer values of the vector sweep
+  static constexpr int kSkewTables = 7;  // ... in that many tables of 8 (nk + 16)
   std::vector<int> work_progress;      // groups done per plane, for the threads
   std::vector<std::array<int, 3>> work_body;  // the interior body cells (i, j, k)
   // four-point derivative weights of the explicit terms (backward and
