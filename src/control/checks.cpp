@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -295,11 +296,75 @@ void check_restart_files(const Store& s, const RunFiles& f) {
 
 // ------------------------------------------------------------------ blow-up
 
-double body_speed(const Store& s) {
+namespace {
+
+// The distance of the farthest grid corner from the axis of rotation.
+double reach(const Store& s) {
   double r = 0;
   for (int i : {s.is, s.ie})
     for (int j : {s.js, s.je}) r = std::max(r, std::hypot(s.x(i), s.y(j)));
-  return std::hypot(s.xvel, s.yvel) + std::fabs(s.tvel) * r;
+  return r;
+}
+
+}  // namespace
+
+double body_speed(const Store& s) { return std::hypot(s.xvel, s.yvel) + std::fabs(s.tvel) * reach(s); }
+
+double reference_speed(const Store& s) {
+  // a spring-mass started from (x, v) moves no faster than |v| + w |x|; an
+  // imposed oscillation A sin(w t) no faster than w |A|
+  auto free = [](double dis, double vel, double k, double m) {
+    const double w = std::sqrt(k / m);
+    return std::isfinite(w) ? std::fabs(vel) + w * std::fabs(dis) : std::fabs(vel);
+  };
+  auto forced = [](double a, double k, double m) {
+    const double w = std::sqrt(k / m);
+    return std::isfinite(w) ? w * std::fabs(a) : 0.0;
+  };
+  const double r = reach(s);
+  double body = 0;
+  if (s.ndof != 0) {
+    const double u = moves_x(s.ndof) ? std::max(free(s.xdis, s.xvel, s.xkst, s.amas), forced(s.xamp, s.xkst, s.amas)) : 0;
+    const double v = moves_y(s.ndof) ? std::max(free(s.ydis, s.yvel, s.ykst, s.amas), forced(s.yamp, s.ykst, s.amas)) : 0;
+    const double w = moves_t(s.ndof) ? std::max(free(s.tdis, s.tvel, s.tkst, s.aitm), forced(s.tamp, s.tkst, s.aitm)) : 0;
+    body = std::hypot(u, v) + w * r;
+  }
+  return std::max({std::fabs(s.Vin), largest_velocity(s), body_speed(s), body});
+}
+
+std::string beyond_range(const Store& s, double ref_speed) {
+  const double bound = 100 * ref_speed;
+  const std::string of = " (the bound of 100 x " + num(ref_speed) +
+                         ", the largest speed of Vin, the start-up field and the body's start and spring)";
+  double umax = 0;
+  std::string where;
+  if (!flow_within_bound(s, bound, &umax, &where)) return where + of;
+  if (bound > 0 && !(body_speed(s) <= bound)) return "the body speed " + num(body_speed(s)) + of;
+  // The pressure: the dynamic pressure of the bound speed, and what an
+  // impulse of that speed across the box raises in one step.  The loads:
+  // that pressure on every face of the box, at the farthest corner.
+  const double L = std::max({s.x(s.ie) - s.x(s.is), s.y(s.je) - s.y(s.js), s.z(s.ke) - s.z(s.ks)});
+  const double A = 2 * ((s.x(s.ie) - s.x(s.is)) * (s.y(s.je) - s.y(s.js)) +
+                        (s.y(s.je) - s.y(s.js)) * (s.z(s.ke) - s.z(s.ks)) +
+                        (s.z(s.ke) - s.z(s.ks)) * (s.x(s.ie) - s.x(s.is)));
+  const double pbound = bound * bound + bound * L / s.dt;
+  const std::string pof = " (the bound " + num(pbound) + " of the pressure that a speed of 100 x " + num(ref_speed) +
+                          " can raise)";
+  for (int k = s.ks; k <= s.ke - 1; ++k)
+    for (int j = s.js; j <= s.je - 1; ++j)
+      for (int i = s.is; i <= s.ie; ++i) {
+        const double p = s.pp(i, j, k);
+        if (!std::isfinite(p) || (bound > 0 && std::fabs(p) > pbound))
+          return "pp(" + std::to_string(i) + "," + std::to_string(j) + "," + std::to_string(k) + ") = " + num(p) + pof;
+      }
+  const struct {
+    const char* name;
+    double v, limit;
+  } loads[] = {{"pfx", s.pfx, pbound * A}, {"pfy", s.pfy, pbound * A}, {"pft", s.pft, pbound * A * reach(s)}};
+  for (const auto& l : loads)
+    if (!std::isfinite(l.v) || (bound > 0 && std::fabs(l.v) > l.limit))
+      return std::string("the load ") + l.name + " = " + num(l.v) + pof;
+  return "";
 }
 
 namespace {

@@ -74,6 +74,18 @@ bool flow_within_bound(const Store& s, double bound, double* umax, std::string* 
 // The largest speed of a point of the body: its translation plus its turn
 // at the farthest grid corner.
 double body_speed(const Store& s);
+// The speed scale of the case, fixed at start-up so that a diverging body
+// cannot raise its own bound: the largest of |Vin|, the start-up field, the
+// body's speed and the speed its springs can give it from its start state,
+// and the speed of an imposed oscillation.
+double reference_speed(const Store& s);
+// After a step, before anything of it is written: the first value beyond
+// a physical range, described with its bound, or "" when there is none.
+// Velocities and the body speed beyond 100 x ref_speed; the pressure beyond
+// what that speed can raise (its dynamic pressure, and an impulse of it
+// across the box in one step); the loads beyond that pressure on the whole
+// box surface.  Non-finite values always; the bounds only when ref_speed > 0.
+std::string beyond_range(const Store& s, double ref_speed);
 // The largest |velocity| in the field file blocks.
 double largest_velocity(const Store& s);
 

@@ -82,6 +82,16 @@ void save_restart_point(Store& s, const RunFiles& f, const RunCounters& c) {
   commit_staged(set.files, journal_name(f.nfile));
 }
 
+// A step whose pressure iteration stopped at its limit, on standard error:
+// each of the first ten, then every hundredth with the count so far.
+void report_iteration_limit(const Store& s, int count) {
+  if (count > 10 && count % 100 != 0) return;
+  warn("the pressure iteration of step " + std::to_string(s.nn) + " stopped at its limit of " +
+       std::to_string(kIterLimit) + " passes without reaching its tolerance (" + std::to_string(count) +
+       (count == 1 ? " step" : " steps") + " so far" + (count == 10 ? "; from here on every 100th is reported" : "") +
+       ")");
+}
+
 }  // namespace
 
 int run_program() {
@@ -150,11 +160,13 @@ int run_program() {
     s.nsnext = s.nsmp;
     s.nsample = 0;
     itm2c = 0;
-    ref_speed = std::max({std::fabs(s.Vin), largest_velocity(s), body_speed(s)});
+    ref_speed = reference_speed(s);
   }
 
   for (int sig : kEndSignals) std::signal(sig, on_signal);
   std::string failure;  // a write that failed in the loop: the run ends there
+  int failure_status = 2;
+  int limit_steps = 0;   // steps whose pressure iteration ended at its limit
 
   // ---- time-step loop
   for (;;) {
@@ -167,16 +179,17 @@ int run_program() {
     subgrid_viscosity(s);
     calfrm(s);
     calvib(s);
-    ref_speed = std::max(ref_speed, body_speed(s));
+    if (s.iter > kIterLimit) report_iteration_limit(s, ++limit_steps);
     {
-      double umax = 0;
-      std::string where;
-      if (!flow_within_bound(s, 100 * ref_speed, &umax, &where))
+      const std::string where = beyond_range(s, ref_speed);
+      if (!where.empty())
         throw RunStop("the flow has blown up at step " + std::to_string(s.nn) + ": " + where +
-                          " (bound 100 x " + fmt::general(ref_speed) +
-                          ", the largest of Vin, the start-up field and the body speed); "
-                          "the final field file and body state of the last snapshot instant are kept",
+                          "; the final field file and body state of the last snapshot instant are kept",
                       4);
+    }
+    if (!step_files.failure().empty() && failure.empty()) {
+      failure = step_files.failure();
+      warn(failure + "; the run ends after step " + std::to_string(s.nn) + " with its end-of-run files");
     }
     nn2 = s.nn / 2;
     itm2c = itm2c + 1;
@@ -185,6 +198,9 @@ int run_program() {
     try {
       change_file(s, dtmin);
       stats_accumulate(s);
+      // the time-series row first: a set saved at this instant never lacks it
+      if (s.nn % 10 == 0)
+        tsout(s.nn, s.t, s.uu.value_or_zero(s.is + 1, s.je / 2, s.ke / 2), s.pfx, s.pfy, s.pft, s.xdis, s.ydis);
       if (s.nn == nxsnap) {
         nout = nout + 1;
         if (nout <= f.nfl) {
@@ -198,12 +214,15 @@ int run_program() {
         }
         nxsnap = nxsnap + f.ifc;
       }
-      if (s.nn % 10 == 0)
-        tsout(s.nn, s.t, s.uu.value_or_zero(s.is + 1, s.je / 2, s.ke / 2), s.pfx, s.pfy, s.pft, s.xdis, s.ydis);
       probes_sample(s, probes);
     } catch (const IoError& e) {
-      failure = e.what();
-      warn(failure + "; the run ends after step " + std::to_string(s.nn) + " with its end-of-run files");
+      if (failure.empty()) failure = e.what();
+      warn(std::string(e.what()) + "; the run ends after step " + std::to_string(s.nn) + " with its end-of-run files");
+    } catch (const std::exception& e) {
+      // anything else (memory, say) ends the run the same way, status 3
+      if (failure.empty()) failure = std::string("the run failed at step ") + std::to_string(s.nn) + ": " + e.what();
+      failure_status = 3;
+      warn(failure + "; the run ends with its end-of-run files");
     }
     say(fmt::Line() << "nn = " << s.nn);
     if (s.nn >= s.nt || g_signal != 0 || !failure.empty()) break;
@@ -232,7 +251,10 @@ int run_program() {
     std::remove(saved_stats_name(f.statfile).c_str());
     if (!stats_failure.empty()) throw IoError(stats_failure);
   }
-  if (!failure.empty()) throw IoError(failure);
+  if (!failure.empty()) {
+    if (failure_status != 2) throw RunStop(failure, failure_status);
+    throw IoError(failure);
+  }
   if (g_signal != 0) {
     say(fmt::Line() << "run interrupted by signal" << static_cast<int>(g_signal) << " after step" << s.nn
                     << "; end-of-run files written");

@@ -179,15 +179,23 @@ void probe_line(std::shared_ptr<TextWriter>& w, const char* name, int unit, cons
 }  // namespace
 
 void StepFiles::inflow_probe(const InflowProbe& p) {
-  probe_line(fort1_, "fort.1", unit::probe_u, p, p.u, append_);
-  probe_line(fort2_, "fort.2", unit::probe_v, p, p.v, append_);
+  try {
+    probe_line(fort1_, "fort.1", unit::probe_u, p, p.u, append_);
+    probe_line(fort2_, "fort.2", unit::probe_v, p, p.v, append_);
+  } catch (const IoError& e) {
+    if (failure_.empty()) failure_ = e.what();
+  }
 }
 
 void StepFiles::pressure_pass(const PressurePass& p) {
-  TextWriter w("iter.dat", unit::iter, Mode::Unknown);
-  w.line(fmt::I(p.iter, 10) + fmt::F(p.dm, 20, 10) + fmt::F(p.esp2, 20, 10) + fmt::I(p.ic2, 10));
-  w.line(fmt::I(p.li, 5) + fmt::I(p.lj, 5) + fmt::I(p.lk, 5));
-  w.close();
+  try {
+    TextWriter w("iter.dat", unit::iter, Mode::Unknown);
+    w.line(fmt::I(p.iter, 10) + fmt::F(p.dm, 20, 10) + fmt::F(p.esp2, 20, 10) + fmt::I(p.ic2, 10));
+    w.line(fmt::I(p.li, 5) + fmt::I(p.lj, 5) + fmt::I(p.lk, 5));
+    w.close();
+  } catch (const IoError& e) {
+    if (failure_.empty()) failure_ = e.what();
+  }
 }
 
 }  // namespace qv

@@ -61,8 +61,12 @@ class StepFiles : public StepReports {
   void continue_lines() { append_ = true; }
   void inflow_probe(const InflowProbe& p) override;
   void pressure_pass(const PressurePass& p) override;
+  // A write that failed inside a step does not cut the step short: its
+  // message is kept here (the first one) for the driver to end the run on.
+  const std::string& failure() const { return failure_; }
 
  private:
+  std::string failure_;
   std::shared_ptr<TextWriter> fort1_, fort2_;
   bool append_ = false;
 };

@@ -7,7 +7,6 @@
 namespace qv {
 namespace {
 
-constexpr int itmax = 5000;
 
 }  // namespace
 
@@ -131,7 +130,7 @@ double largest_rate(const Store& s) {
 // 1. Tolerance ramp (the caller reads it from "esp2.inf" just before):
 //    esp2 = sesp rnc^(nn2-1), falling from sesp to esp over ic3 steps after
 //    step ic2.
-// 2. Repeat until max|D| < esp2 (or itmax): scan the divergence (k outer,
+// 2. Repeat until max|D| < esp2 (or kIterLimit): scan the divergence (k outer,
 //    i inner, the first largest wins), report the pass ("iter.dat"), then
 //    one in-place sweep (i outer,
 //    k inner) that adds dp = -omg D / (2 dt c) to the cell pressure (only
@@ -165,7 +164,7 @@ void hsmac2(Store& s, const ToleranceRamp& ramp, double& dtmin, StepReports& rep
   double dm = 0;
   for (;;) {
     s.iter = s.iter + 1;
-    if (s.iter > itmax) break;
+    if (s.iter > kIterLimit) break;
 
     int li = 0, lj = 0, lk = 0;
     if (!divergence_scan(s, dm, li, lj, lk)) throw BlowUp{s.nn};

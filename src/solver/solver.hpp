@@ -145,6 +145,10 @@ void restore_after_sweep(Store& s);
 void correction_sweep(Store& s, double esp2, const std::vector<double>& cxy, const std::vector<double>& cz,
                       int group = 0, bool divider = false);
 
+// The most passes hsmac2 makes in one call; a call that needs more ends
+// with iter = kIterLimit + 1.
+inline constexpr int kIterLimit = 5000;
+
 // Thrown by hsmac2 when the divergence is no longer finite.
 struct BlowUp {
   int nn;

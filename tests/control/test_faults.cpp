@@ -103,9 +103,34 @@ TEST(Faults, FileSizeLimitFailsTheWriteNotTheRun) {
   EXPECT_TRUE(qvt::no_temporaries(dir));
 }
 
+// A full disk, with outputs pointed at /dev/full (every write fails with
+// ENOSPC): a write that fails in the loop, inside a step (iter.dat, fort.1,
+// fort.2) or after it (change.out), ends the run after that step with its
+// end-of-run files and status 2; the time series fails at start-up.
 TEST(Faults, FullFileSystem) {
-  GTEST_SKIP() << "a small full file system needs mount privileges (tmpfs, loop device) that CI lacks; "
-                  "FileSizeLimitFailsTheWriteNotTheRun covers a write that fails for want of space";
+  const struct {
+    const char* file;
+    int unit;
+  } outputs[] = {{"iter.dat", 17}, {"fort.1", 1}, {"fort.2", 2}, {"change.out", 19}, {"DAT/quivel_vib8.ts", 20}};
+  for (const auto& o : outputs) {
+    SCOPED_TRACE(o.file);
+    const std::string dir = qvt::temp_dir("full");
+    qvt::CaseSetup c;
+    c.nt = 5;
+    qvt::write_case(dir, c);
+    fs::create_symlink("/dev/full", dir + "/" + o.file);
+    std::string out;
+    EXPECT_EQ(qvt::run_program(dir, "1.0\n", &out), 2) << err_of(dir);
+    EXPECT_NE(err_of(dir).find("error during write, unit " + std::to_string(o.unit) + ", file " + o.file),
+              std::string::npos)
+        << err_of(dir);
+    if (o.unit == 20) {
+      EXPECT_EQ(count(out, "nn = "), 0);
+      continue;
+    }
+    EXPECT_EQ(qvt::last_step(out), 1);
+    expect_end_files(dir, 1);
+  }
 }
 
 // One run per directory: a second one is refused at start-up and the first
@@ -273,4 +298,68 @@ TEST(Faults, KilledRunKeepsItsStatisticsSoFar) {
   EXPECT_FALSE(fs::exists(killed + "/stat.dat"));
   EXPECT_EQ(records(killed + "/stat.dat.ckpt").int32(1, 32), 3);
   EXPECT_TRUE(qvt::read_file(killed + "/stat.dat.ckpt") == qvt::read_file(ended + "/stat.dat"));
+}
+
+// A body one cell from the inflow face: the pressure iteration cannot meet
+// its tolerance in any step, and the pressure grows while the velocities stay
+// bounded.  Each step at the limit is reported, and the run stops as blown up
+// before the pressure is written.  A case at the limit whose values stay
+// bounded runs on to its end.
+TEST(Faults, FailedPressureIterationIsReportedAndStopped) {
+  const std::string dir = qvt::temp_dir("stuck");
+  qvt::CaseSetup c;
+  c.nt = 30, c.ifc = 1, c.nfl = 100, c.body_i0 = 1, c.body_i1 = 2, c.rx = 1.1;
+  qvt::write_case(dir, c);
+  // every pass rewrites iter.dat: here into /dev/null, for speed
+  fs::create_symlink("/dev/null", dir + "/iter.dat");
+  std::string out;
+  EXPECT_EQ(qvt::run_program(dir, "1.0\n", &out), 4) << err_of(dir);
+  const std::string err = err_of(dir);
+  EXPECT_NE(err.find("warning: the pressure iteration of step 1 stopped at its limit of 5000 passes"), std::string::npos)
+      << err;
+  EXPECT_NE(err.find("the flow has blown up at step"), std::string::npos) << err;
+  EXPECT_NE(err.find("pp("), std::string::npos) << err;
+
+  const std::string slow = qvt::temp_dir("slow");
+  c = qvt::CaseSetup{};
+  c.nt = 2, c.esp = 1e-5, c.omg = 0.005, c.sesp = 1e-5, c.ic3 = 2;  // tiny relaxation: every step at the limit
+  qvt::write_case(slow, c);
+  fs::create_symlink("/dev/null", slow + "/iter.dat");
+  EXPECT_EQ(qvt::run_program(slow, "1.0\n", &out), 0) << err_of(slow);
+  EXPECT_EQ(count(err_of(slow), "stopped at its limit"), 2) << err_of(slow);
+}
+
+// A body that diverges cannot raise its own bound: the run stops early and
+// the saved set holds no blown-up value.
+TEST(Faults, DivergingBodyIsStoppedEarly) {
+  const std::string dir = qvt::temp_dir("diverge");
+  qvt::CaseSetup c;
+  c.nt = 200, c.ifc = 1, c.nfl = 100, c.ndof = 1, c.amas = 0.001, c.ykst = 1, c.beta = 0.01;
+  qvt::write_case(dir, c);
+  std::string out;
+  EXPECT_EQ(qvt::run_program(dir, "1.0\n", &out), 4) << err_of(dir);
+  EXPECT_NE(err_of(dir).find("the flow has blown up at step"), std::string::npos) << err_of(dir);
+  const auto fin = records(dir + "/final.dat");
+  ASSERT_EQ(fin.r.size(), 10u);
+  for (std::size_t rec : {2u, 3u, 4u, 5u})
+    for (std::size_t n = 0; n < fin.r[rec].size() / 8; ++n) ASSERT_LE(std::fabs(fin.real(rec, n)), 1e4) << rec;
+  const auto body = records(dir + "/body.dat");
+  ASSERT_EQ(body.r.size(), 6u);
+  EXPECT_LE(std::fabs(body.real(3, 1)), 100.0);
+}
+
+// The time-series row of a snapshot instant is written before the set of
+// that instant: a set that fails (or a kill after it) never leaves the set
+// without its row.
+TEST(Faults, TimeSeriesRowComesBeforeTheSnapshotSet) {
+  const std::string dir = qvt::temp_dir("tsrow");
+  qvt::CaseSetup c;
+  c.nt = 20, c.ifc = 10, c.nfl = 1;
+  qvt::write_case(dir, c);
+  fs::create_directory(dir + "/final.dat.part");  // the final field file of step 10 cannot be written
+  std::string out;
+  EXPECT_EQ(qvt::run_program(dir, "1.0\n", &out), 2) << err_of(dir);
+  EXPECT_EQ(qvt::last_step(out), 10);
+  EXPECT_NE(qvt::read_file(dir + "/DAT/quivel_vib8.ts").find("\n    10    0.1000"), std::string::npos)
+      << qvt::read_file(dir + "/DAT/quivel_vib8.ts");
 }
