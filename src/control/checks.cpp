@@ -261,6 +261,37 @@ void check_saved_sets(const RunFiles& f) {
              " away first, or continue that run in a new folder (tools/qv restart --from-snapshot)");
 }
 
+namespace {
+
+// Records first..first+n-1 of a restart input: each of the length `want`
+// gives, every real in it finite (record 2 of a field file holds four
+// integers behind its four reals, which are not looked at).
+template <std::size_t n>
+void check_records(RecordReader& r, const std::string& name, const std::string& what, const std::size_t (&want)[n],
+                   int first) {
+  for (std::size_t m = 0; m < n; ++m) {
+    const int rec = first + static_cast<int>(m);
+    try {
+      r.next();
+    } catch (const IoError&) {
+      refuse(what + " " + name + " ends before its record " + std::to_string(rec));
+    }
+    if (r.record_bytes() != want[m])
+      refuse(what + " " + name + ": record " + std::to_string(rec) + " holds " + std::to_string(r.record_bytes()) +
+             " bytes where this run's grid needs " + std::to_string(want[m]) +
+             " (not a file of this layout and grid)");
+    const std::size_t reals = want[m] == 48 ? 4 : want[m] / 8;
+    for (std::size_t k = 0; k < reals; ++k) {
+      const double v = r.get_real();
+      if (!std::isfinite(v))
+        refuse(what + " " + name + ": record " + std::to_string(rec) + " holds a value that is not finite (" +
+               num(v) + ", item " + std::to_string(k + 1) + ")");
+    }
+  }
+}
+
+}  // namespace
+
 void check_restart_files(const Store& s, const RunFiles& f) {
   if (fresh_start(f.inputfile)) return;
   if (complete_commit(journal_name(f.nfile0)))
@@ -278,19 +309,26 @@ void check_restart_files(const Store& s, const RunFiles& f) {
     if (b[0] != s.is || b[1] != s.ie || b[2] != s.js || b[3] != s.je || b[4] != s.ks || b[5] != s.ke)
       refuse("the input field file " + field + " holds a grid of " + grid(b[1], b[3], b[5]) +
              " grid lines; this run has " + grid(s.ie, s.je, s.ke));
+    // every record read, of the length this grid gives it, its values finite
+    const std::size_t ni = static_cast<std::size_t>(s.ie - s.is + 1), nj = static_cast<std::size_t>(s.je - s.js + 1),
+                      nk = static_cast<std::size_t>(s.ke - s.ks + 1);
+    const std::size_t want[] = {48, (ni + 1) * (nj - 1) * (nk - 1) * 8, ni * nj * (nk - 1) * 8,
+                                ni * (nj - 1) * nk * 8, ni * (nj - 1) * (nk - 1) * 8, ni * nj * nk * 8,
+                                ni * nj * nk * 8, ni * nj * nk * 8};
+    check_records(r, field, "the input field file", want, 2);
   }
   {
     RecordReader r(body, unit::body_in);
     r.next();
     int b[5];
     for (int& v : b) v = r.get_int();
-    for (int n = 0; n < 3; ++n) r.next();
-    r.next();
-    const std::size_t want =
+    const std::size_t box =
         static_cast<std::size_t>(s.ie - s.is + 1) * (s.je - s.js + 1) * (s.ke - s.ks + 1) * 8;
-    if (b[0] != s.is || b[1] != s.ie || b[2] != s.js || b[3] != s.ks || b[4] != s.ke || r.record_bytes() != want)
+    if (b[0] != s.is || b[1] != s.ie || b[2] != s.js || b[3] != s.ks || b[4] != s.ke)
       refuse("the body-state input file " + body + " is not of this run's grid of " + grid(s.ie, s.je, s.ke) +
              " grid lines");
+    const std::size_t want[] = {24, 24, 24, box, box};
+    check_records(r, body, "the body-state input file", want, 2);
   }
 }
 

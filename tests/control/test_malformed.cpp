@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <cmath>
+#include <cstring>
 #include <functional>
 
 #include "io/format.hpp"
@@ -310,4 +312,74 @@ TEST(MalformedInput, NamesThatSpillAndAnInfiniteVin) {
   EXPECT_NE(qvt::read_file(dir + "/console.err").find("the inflow velocity Vin = inf typed at the console must be finite"),
             std::string::npos)
       << qvt::read_file(dir + "/console.err");
+}
+
+namespace {
+
+// The records of a record file, and a record file made of them.
+std::vector<std::string> split_records(const std::string& bytes) {
+  std::vector<std::string> out;
+  for (std::size_t p = 0; p + 4 <= bytes.size();) {
+    std::int32_t L;
+    std::memcpy(&L, bytes.data() + p, 4);
+    out.push_back(bytes.substr(p + 4, static_cast<std::size_t>(L)));
+    p += 8 + static_cast<std::size_t>(L);
+  }
+  return out;
+}
+std::string join_records(const std::vector<std::string>& recs) {
+  std::string s;
+  for (const std::string& r : recs) {
+    const std::int32_t L = static_cast<std::int32_t>(r.size());
+    s.append(reinterpret_cast<const char*>(&L), 4).append(r).append(reinterpret_cast<const char*>(&L), 4);
+  }
+  return s;
+}
+
+}  // namespace
+
+// A restart input is read only when every record it is read for has the
+// length this run's grid gives it and its values are finite: a field file
+// that differs only in ny, a statistics file, a longer record with
+// consistent framing and a stored time t = NaN are all refused.
+TEST(MalformedInput, RestartInputsCheckedRecordByRecord) {
+  const std::string dir = qvt::temp_dir("restart-records"), other = qvt::temp_dir("restart-ny");
+  qvt::CaseSetup c;
+  c.nt = 2;
+  qvt::write_case(dir, c);
+  ASSERT_EQ(qvt::run_program(dir, "1.0\n"), 0);
+  c.ny = 15;
+  qvt::write_case(other, c);
+  ASSERT_EQ(qvt::run_program(other, "1.0\n"), 0);
+  fs::copy_file(other + "/final.dat", dir + "/ny.dat");
+  fs::copy_file(dir + "/stat.dat", dir + "/statfield.dat");
+  fs::remove(dir + "/stat.dat");
+  auto fin = split_records(qvt::read_file(dir + "/final.dat"));
+  auto longer = fin;
+  longer[2] += std::string(8, '\0');
+  qvt::write_file(dir + "/longer.dat", join_records(longer));
+  auto nan_t = fin;
+  const double nan = std::nan("");
+  std::memcpy(nan_t[1].data() + 24, &nan, 8);
+  qvt::write_file(dir + "/nan.dat", join_records(nan_t));
+  set_name(dir, 10, 3, "body.dat");
+
+  const struct {
+    const char* file;
+    const char* message;
+  } cases[] = {
+      {"ny.dat", "the input field file ny.dat holds a grid of 17 x 15 x 3 grid lines; this run has 17 x 13 x 3"},
+      {"statfield.dat", "the input field file statfield.dat: record 3 holds 5304 bytes where this run's grid needs 3456"},
+      {"longer.dat", "the input field file longer.dat: record 3 holds 3464 bytes where this run's grid needs 3456"},
+      {"nan.dat", "the input field file nan.dat: record 2 holds a value that is not finite (nan, item 4)"},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.file);
+    set_name(dir, 1, 35, k.file);
+    std::string out;
+    EXPECT_EQ(qvt::run_program(dir, "1.0\n1\n", &out), 2);
+    EXPECT_EQ(qvt::count(out, "itm2c nn2 nn ="), 0);
+    EXPECT_NE(qvt::read_file(dir + "/console.err").find(k.message), std::string::npos)
+        << qvt::read_file(dir + "/console.err");
+  }
 }
