@@ -215,6 +215,33 @@ def test_restart_finishes_a_set_left_half_renamed(segments, tmp_path, capsys):
     assert not (dat / "body.dat.commit.part").exists()
 
 
+def test_wake_and_summary_take_the_statistics_saved_at_a_snapshot_instant(segments, tmp_path,
+                                                                          capsys):
+    """A run that did not reach its end has only the set saved at its last
+    snapshot instant: wake and summary read its statistics from there, and
+    with none at all they say which files are missing."""
+    s1 = segments[0]
+    k = tmp_path / "killed"
+    shutil.copytree(s1, k)
+    for name in ("stat.dat", "vib.dat"):
+        os.rename(k / "DAT" / name, k / "DAT" / (name + ".ckpt"))
+    assert cli.main(["wake", str(k), "--out", str(tmp_path / "w")]) == 0
+    out, err = capsys.readouterr()
+    assert "stat.dat.ckpt: the statistics so far" in err and "statistics over t = 0 ... 0.4" in out
+    s = summary.summarize(str(k), tmin=0.0)
+    assert s["cpb_source"].startswith("DAT/stat.dat.ckpt, mean over t = 0 ... 0.4")
+    assert s["cpb"] == summary.summarize(str(s1), tmin=0.0)["cpb"]
+
+    os.remove(k / "DAT" / "stat.dat.ckpt")
+    assert cli.main(["wake", str(k)]) == 1
+    assert "holds no statistics: " in capsys.readouterr().err
+    for args in (["wake", str(k)], ["wake", str(k / "DAT" / "stat.dat")],
+                 ["surface", str(k / "DAT" / "stat.dat")]):
+        assert cli.main(args) == 1
+        err = capsys.readouterr().err
+        assert "DAT/stat.dat" in err and "Errno" not in err
+
+
 def test_monitor_says_how_a_run_ended(segments, tmp_path, capsys):
     s1, s2, _ = segments
     from qvtools.monitor import Monitor, monitor

@@ -153,17 +153,26 @@ def joined_history(paths):
 
 def saved_history(run):
     """The body history a killed run saved at its last snapshot instant."""
-    return run.file(run.params["vfile"]) + CKPT_SUFFIX
+    return run.history_path + CKPT_SUFFIX
+
+
+def _end_or_saved(path):
+    """An end-of-run file, or the one saved beside it at the last snapshot
+    instant of a run that did not reach its end, where only that is there."""
+    saved = path + CKPT_SUFFIX
+    return saved if not os.path.exists(path) and os.path.exists(saved) else path
 
 
 def history_path(run_dir):
     """The body history of a folder: vfile, or the one saved at the last
     snapshot instant of a run that did not reach its end."""
-    run = Run(run_dir)
-    path = run.history_path
-    if not os.path.exists(path) and os.path.exists(saved_history(run)):
-        return saved_history(run)
-    return path
+    return _end_or_saved(Run(run_dir).history_path)
+
+
+def statistics_path(run_dir):
+    """The statistics of a folder: statfile, or the statistics so far saved
+    at the last snapshot instant of a run that did not reach its end."""
+    return _end_or_saved(Run(run_dir).stat_path)
 
 
 def _sync_dir_of(path):

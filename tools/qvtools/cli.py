@@ -31,5 +31,7 @@ def main(argv=None):
     try:
         return args.func(args) or 0
     except (RecordError, FormatError, OSError, ValueError) as exc:
+        if isinstance(exc, OSError) and exc.filename is not None and exc.strerror:
+            exc = f"{exc.strerror}: {exc.filename}"  # the text without its "[Errno N]"
         print(f"qv: error: {exc}", file=sys.stderr)
         return 1

@@ -29,6 +29,7 @@ import os
 import numpy as np
 
 from .readers import Run, find_grid, read_axis, read_flags, read_record_file
+from .chain import statistics_path
 from .runfiles import CONSOLE_FILE
 
 CK = 0.094                 # the program's constant of the sub-grid energy
@@ -249,7 +250,7 @@ def base_pressure(run, vin, chain=None, tmin=None):
     of the last segments that lie wholly at or after *tmin* are joined, so
     the mean covers the analysed window rather than the last segment only."""
     run = run if isinstance(run, Run) else Run(run)
-    path = run.stat_path
+    path = statistics_path(run.path)
     if not os.path.exists(path):
         raise FileNotFoundError(f"no statistics file {path}")
     used, record = [run.path], None
@@ -258,7 +259,7 @@ def base_pressure(run, vin, chain=None, tmin=None):
         from .wake import join_records, window
         used, recs = [], []
         for folder in reversed(chain):
-            p = Run(folder).stat_path
+            p = statistics_path(folder)
             if not os.path.exists(p):
                 break
             rec = read_statistics(p)
@@ -272,7 +273,7 @@ def base_pressure(run, vin, chain=None, tmin=None):
             used = [run.path]
     cp = file_cp(path, vin, run=run.path, record=record)
     a, b = cp["window"] if cp["window"] else (math.nan, math.nan)
-    names = " + ".join(os.path.relpath(Run(d).stat_path, run.path) for d in used)
+    names = " + ".join(os.path.relpath(statistics_path(d), run.path) for d in used)
     what = f"{len(used)} segments joined: {names}" if len(used) > 1 else names
     return face_mean(cp), f"{what}, mean over t = {a:.6g} ... {b:.6g}", (a, b)
 

@@ -26,7 +26,9 @@ import numpy as np
 
 from .readers import (STAT_NAMES, Block, RecordFile, Run, body_box, read_axis, read_flags,
                       read_statistics)
+from .chain import statistics_path
 from .records import pack_record, write_records
+from .runfiles import CKPT_SUFFIX
 
 # (variance or covariance, first mean, second mean)
 _SECOND = (("suu", "su", "su"), ("svv", "sv", "sv"), ("sww", "sw", "sw"),
@@ -43,8 +45,18 @@ def window(rec):
 
 
 def stat_path(path):
-    """The statistics file of a run folder, or *path* itself."""
-    return Run(path).stat_path if os.path.isdir(path) else os.fspath(path)
+    """The statistics file of a run folder (the one saved at its last snapshot
+    instant when the run did not reach its end), or *path* itself."""
+    if not os.path.isdir(path):
+        if not os.path.exists(path):
+            raise FileNotFoundError(f"no statistics file {path}")
+        return os.fspath(path)
+    found = statistics_path(path)
+    if not os.path.exists(found):
+        raise FileNotFoundError(
+            f"{path} holds no statistics: {found} is missing (the run has not ended), and "
+            f"no statistics were saved at a snapshot instant ({found + CKPT_SUFFIX})")
+    return found
 
 
 def join_statistics(paths):
@@ -157,7 +169,8 @@ def recirculation_length(x, U, x_rear):
 def wake(paths, vin=None, run=None):
     """Centre-line profiles and recirculation length over the joined
     statistics of *paths* (run folders or statistics files, in time order)."""
-    rec = join_statistics(paths)
+    files = [stat_path(p) for p in paths]
+    rec = join_records([read_statistics(f) for f in files])
     folder = run or (paths[0] if os.path.isdir(paths[0]) else os.path.dirname(
         os.path.abspath(paths[0])))
     r = Run(folder)
@@ -171,6 +184,7 @@ def wake(paths, vin=None, run=None):
     line["window"] = (window(rec)[0], rec.header["t"])
     line["steps"] = rec.header["nt"]
     line["record"] = rec
+    line["files"] = files
     line["vin"] = vin
     return line
 

@@ -1,10 +1,12 @@
 """qv wake: the mean wake on the centre line from statistics files."""
 
 import os
+import sys
 
 import numpy as np
 
 from ..published import REFERENCES
+from ..runfiles import CKPT_SUFFIX
 
 
 def register(sub):
@@ -27,6 +29,10 @@ def run(args):
     from .. import plots, wake
     line = wake.wake(args.runs, args.vin, args.run)
     rec = line["record"]
+    for path in line["files"]:
+        if path.endswith(CKPT_SUFFIX):
+            print(f"qv: note: {path}: the statistics so far, saved at the last snapshot "
+                  "instant of a run that did not reach its end", file=sys.stderr)
     if args.save_stat:
         wake.write_statistics(rec, args.save_stat)
         print(f"wrote {args.save_stat} (joined statistics)")
