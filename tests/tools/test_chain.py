@@ -300,6 +300,9 @@ def test_a_killed_run_continues_from_its_last_snapshot_instant(segments, tmp_pat
         p.kill()
         p.wait()
     assert (k1 / "DAT" / "vib.dat.ckpt").exists() and not (k1 / "DAT" / "vib.dat").exists()
+    assert (k1 / "DAT" / "stat.dat.ckpt").exists() and not (k1 / "DAT" / "stat.dat").exists()
+    s = summary.summarize(str(k1), tmin=0.0)
+    assert s["cpb_source"].startswith("DAT/stat.dat.ckpt, mean over t = 0 ... 0.2")
     assert cli.main(["restart", str(k1), "--out", str(k2), "--steps", "10"]) == 1
     assert "--from-snapshot" in capsys.readouterr().err
     from qvtools.monitor import monitor
@@ -316,6 +319,10 @@ def test_a_killed_run_continues_from_its_last_snapshot_instant(segments, tmp_pat
     assert list(ts["nn"]) == [10, 10] and np.all(np.diff(ts["t"]) > 0)
     h = chain.joined_history(str(k2))
     assert len(h["time"]) == 10 + 10 and np.allclose(np.diff(h["time"]), DT)
+    # the statistics saved at the snapshot instant and the continuation's join
+    capsys.readouterr()
+    assert cli.main(["wake", str(k1), str(k2), "--out", str(tmp_path / "w")]) == 0
+    assert "statistics over t = 0 ... 0.4 (20 steps, 2 file(s))" in capsys.readouterr().out
 
 
 def test_a_continuation_does_not_ramp_the_tolerance_again(tmp_path):
