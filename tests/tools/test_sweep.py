@@ -6,7 +6,9 @@ import json
 import os
 import re
 import shutil
+import signal
 import subprocess
+import time
 
 import pytest
 
@@ -133,7 +135,7 @@ def test_slurm_job_array(swept, tmp_path):
     assert "#SBATCH --array=0-2" in text and "#SBATCH --time=0:10:00" in text
     # the per-case command is the one `sweep run` offers, and it runs
     cmd = text.strip().splitlines()[-1]
-    assert cmd.startswith("exec ") and '--case "$SLURM_ARRAY_TASK_ID"' in cmd
+    assert cmd.startswith("exec ") and ' "$SLURM_ARRAY_TASK_ID" ' in cmd
     assert subprocess.run(["bash", "-n", path]).returncode == 0
     # every #SBATCH line precedes the first command (sbatch stops reading there)
     lines = text.splitlines()
@@ -154,3 +156,95 @@ def test_slurm_job_array(swept, tmp_path):
     r = subprocess.run(["sbatch", "--wait", path], capture_output=True, text=True, timeout=600)
     assert r.returncode == 0, r.stderr
     assert all(sweep.is_done(sweep.status(out, c)) for c in sweep.load(out)["cases"])
+
+
+# ------------------------------------------------------- surviving a cluster
+
+FAKE_SBATCH = r"""#!/usr/bin/python3
+# A stand-in for sbatch: reads --array=A-B[%T] from the script's #SBATCH
+# lines and runs every task of the array in turn, as Slurm would.
+import os, re, subprocess, sys
+script = sys.argv[-1]
+text = open(script).read()
+m = re.search(r"^#SBATCH --array=(\d+)-(\d+)", text, re.M)
+for n in range(int(m.group(1)), int(m.group(2)) + 1):
+    env = dict(os.environ, SLURM_ARRAY_TASK_ID=str(n), SLURM_CPUS_PER_TASK="1")
+    subprocess.run(["bash", script], env=env)
+"""
+
+
+def _tree(d):
+    return {str(p.relative_to(d)): p.read_bytes() for p in sorted(d.rglob("*")) if p.is_file()}
+
+
+def test_a_half_finished_array_resubmitted_continues_exactly(tmp_path):
+    """Task 0 done, task 1 stopped by SIGTERM mid-run, task 2 never started;
+    the array submitted again skips 0, continues 1 exactly and runs 2.  The
+    path holds a space, a % and a $; the nodes have no numpy."""
+    exe = program()
+    if exe is None:
+        pytest.fail("the program is not built: run scripts/test.sh (or set QV_PROGRAM)", pytrace=False)
+    recipe = tmp_path / "tiny.json"
+    recipe.write_text(json.dumps(TINY))
+    out = tmp_path / "my sweep %A $HOME"
+    args = ["--vary", "body.Ur=3,4,5", "--set", "run.nt=300", "--set", "output.snap_interval=40",
+            "--set", "output.snap_count=7"]
+    assert cli.main(["sweep", "--recipe", str(recipe), "--out", str(out)] + args) == 0
+    whole = tmp_path / "whole"
+    assert cli.main(["sweep", "--recipe", str(recipe), "--out", str(whole)] + args) == 0
+    assert cli.main(["sweep", "run", str(whole), "--case", "1", "--program", exe]) == 0
+
+    no_numpy = tmp_path / "no_numpy" / "numpy"
+    no_numpy.mkdir(parents=True)
+    (no_numpy / "__init__.py").write_text("raise ImportError('no numpy on this node')\n")
+    path = sweep.slurm_script(out, exe, time_limit="0:10:00", python="/usr/bin/python3",
+                              preamble=["echo site preamble ran"], threads=1, mem="1G", throttle=2)
+    text = open(path).read()
+    assert "#SBATCH --array=0-2%2" in text and "#SBATCH --mem=1G" in text
+    assert f'#SBATCH --output="{out}'.replace("%A", "%%A") + '/slurm-%A_%a.out"' in text
+    assert "echo site preamble ran" in text
+    env = dict(os.environ, PYTHONPATH=str(no_numpy.parent))
+
+    # task 0 runs to its end; task 1 is stopped by SIGTERM halfway
+    assert subprocess.run(["bash", path], env=dict(env, SLURM_ARRAY_TASK_ID="0"),
+                          capture_output=True).returncode == 0
+    done0 = (out / "Ur_3" / sweep.STATUS_FILE).read_bytes()
+    task = subprocess.Popen(["bash", path], env=dict(env, SLURM_ARRAY_TASK_ID="1"),
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    log = out / "Ur_4" / "console.log"
+    for _ in range(600):
+        if log.exists() and log.read_text(errors="replace").count("itm2c nn2 nn =") >= 30:
+            break
+        time.sleep(0.05)
+    task.send_signal(signal.SIGTERM)
+    msg = task.communicate(timeout=120)[0].decode()
+    assert task.returncode != 0, msg
+    st = sweep.status(out, sweep.load(out)["cases"][1])
+    assert st["state"] == "stopped" and st["rc"] == 128 + signal.SIGTERM, (st, msg)
+
+    # the whole array again, through a stand-in for sbatch
+    fake = tmp_path / "bin" / "sbatch"
+    fake.parent.mkdir()
+    fake.write_text(FAKE_SBATCH)
+    fake.chmod(0o755)
+    r = subprocess.run([str(fake), path], env=env, capture_output=True, text=True)
+    assert (out / "Ur_3" / sweep.STATUS_FILE).read_bytes() == done0   # not run again
+    cases = sweep.load(out)["cases"]
+    assert all(sweep.is_done(sweep.status(out, c)) for c in cases), r.stdout + r.stderr
+    assert 30 <= sweep.status(out, cases[1])["continued_from"] < 300
+    # the continued case holds every byte the unbroken run wrote
+    a, b = _tree(whole / "Ur_4"), _tree(out / "Ur_4")
+    for name, data in a.items():
+        if name in ("console.log", sweep.STATUS_FILE, "quivel_vib8.inf", "console.in"):
+            continue
+        assert b.get(name) == data, name
+
+
+def test_paths_no_sbatch_line_can_carry_are_refused(swept, tmp_path):
+    exe, out = swept
+    bad = tmp_path / "line\nbreak"
+    shutil.copytree(out, bad)
+    with pytest.raises(ValueError, match="cannot carry"):
+        sweep.slurm_script(bad, exe)
+    with pytest.raises(ValueError, match="cannot carry"):
+        sweep.slurm_script(out, exe, partition='a"b')

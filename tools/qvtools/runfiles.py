@@ -28,6 +28,10 @@ LOG_FILES = ("console.log", "console.err", "console.out", "nohup.out")
 # history saved at the last snapshot instant of a run not yet ended.
 COMMIT_SUFFIX = ".commit"
 CKPT_SUFFIX = ".ckpt"
+# Beside nfile: the whole state of the run at that instant, which a run
+# continues exactly when its folder holds CONTINUE_INPUT naming it.
+STATE_SUFFIX = ".state"
+CONTINUE_INPUT = "continue.inf"
 # The first line of a commit journal; "<part>\t<target>" lines follow.
 COMMIT_HEAD = PROGRAM + " commit"
 

@@ -10,13 +10,16 @@ and, once run, "console.log" (the program's console) and "qv_status.json"
 (state, exit code, seconds).  A case whose status is "done" with exit code 0
 is not run again; any other case is cleaned back to its case files (every
 file that was not there when the case was written is removed) and run anew,
-so an interrupted sweep resumes where it stopped.
+so an interrupted sweep resumes where it stopped.  A case that a signal
+stopped (a batch system's wall-time limit) is continued exactly, in place
+(see qvtools.task).
 """
 
 import concurrent.futures
 import json
 import math
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -25,10 +28,10 @@ import time
 import numpy as np
 
 from .runfiles import CASE_FILE, CONSOLE_FILE, TS_FILE, find_program
+from .task import (LOG_FILE, STATUS_FILE, SWEEP_FILE, clean, is_done, load,  # noqa: F401 (API)
+                   run_case, status)
+from .task import manifest as _manifest
 
-SWEEP_FILE = "sweep.json"
-STATUS_FILE = "qv_status.json"
-LOG_FILE = "console.log"
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
@@ -51,11 +54,6 @@ def _case_name(key, value):
     return f"{key.split('.')[-1]}_{value:g}"
 
 
-def _manifest(folder):
-    files = []
-    for root, _, names in os.walk(folder):
-        files += [os.path.relpath(os.path.join(root, n), folder) for n in names]
-    return sorted(files)
 
 
 def create(out, recipe_path, vary, overrides=(), force=False):
@@ -98,61 +96,16 @@ def create(out, recipe_path, vary, overrides=(), force=False):
     return record
 
 
-def load(folder):
-    path = os.path.join(folder, SWEEP_FILE)
-    if not os.path.exists(path):
-        raise FileNotFoundError(f"{folder} is not a sweep: {SWEEP_FILE} is missing")
-    with open(path, encoding="utf-8") as fh:
-        return json.load(fh)
 
 
-def status(folder, case):
-    path = os.path.join(folder, case["name"], STATUS_FILE)
-    if not os.path.exists(path):
-        return {"state": "new"}
-    try:
-        with open(path, encoding="utf-8") as fh:
-            return json.load(fh)
-    except (OSError, ValueError):
-        return {"state": "unknown"}
 
 
-def is_done(st):
-    return st.get("state") == "done" and st.get("rc") == 0
 
 
-def _write_status(folder, st):
-    tmp = os.path.join(folder, STATUS_FILE + ".tmp")
-    with open(tmp, "w", encoding="utf-8") as fh:
-        json.dump(st, fh)
-    os.replace(tmp, os.path.join(folder, STATUS_FILE))
 
 
-def clean(folder, case):
-    """Remove every file of the case directory that the case did not start
-    with (results of an earlier, unfinished run)."""
-    keep = set(case["files"])
-    for rel in _manifest(folder):
-        if rel not in keep:
-            os.remove(os.path.join(folder, rel))
 
 
-def run_case(folder, case, program):
-    """Run one case in its directory (console.in to the program, its console
-    to console.log); returns the status written."""
-    cdir = os.path.join(folder, case["name"])
-    clean(cdir, case)
-    start = time.time()
-    _write_status(cdir, {"state": "running", "started": start, "host": os.uname().nodename,
-                         "pid": os.getpid()})
-    env = dict(os.environ, OMP_NUM_THREADS="1")
-    with open(os.path.join(cdir, CONSOLE_FILE), "rb") as cin, \
-            open(os.path.join(cdir, LOG_FILE), "wb") as log:
-        rc = subprocess.run([program], cwd=cdir, stdin=cin, stdout=log,
-                            stderr=subprocess.STDOUT, env=env).returncode
-    st = {"state": "done", "rc": rc, "seconds": round(time.time() - start, 3)}
-    _write_status(cdir, st)
-    return st
 
 
 def run(folder, jobs=None, program=None, only=None, out=None):
@@ -168,8 +121,14 @@ def run(folder, jobs=None, program=None, only=None, out=None):
         if not pick:
             raise ValueError(f"no case {only!r} in {folder} (0..{len(cases) - 1} or a name)")
         st = run_case(folder, pick[0], program)
-        print(f"{pick[0]['name']}: exit code {st['rc']} after {st['seconds']:.1f} s", file=out)
-        return int(st["rc"] != 0)
+        if st.get("skipped"):
+            print(f"{pick[0]['name']}: {'done already' if is_done(st) else st.get('error')}, "
+                  f"not run again", file=out)
+        else:
+            print(f"{pick[0]['name']}: exit code {st['rc']} after {st['seconds']:.1f} s"
+                  + (" (stopped by a signal; the next run continues it exactly)"
+                     if st["state"] == "stopped" else ""), file=out)
+        return int(not is_done(st))
     todo = [c for c in cases if not is_done(status(folder, c))]
     jobs = max(1, jobs or os.cpu_count() or 1)
     n_all, n_done = len(cases), len(cases) - len(todo)
@@ -302,34 +261,67 @@ def plot_rows(key, rows, path, title=None):
     return path
 
 
+def _sbatch_value(text, what, pattern=""):
+    """A value for an #SBATCH line: sbatch reads the line itself (no shell).
+    A literal % is doubled (it starts a file-name pattern there) before
+    *pattern* (Slurm's own %A, %a) is added, and the value is double-quoted
+    unless it is plain.  A newline, carriage return, NUL, double quote or
+    backslash cannot be carried at all and is refused."""
+    bad = [c for c in ("\n", "\r", "\0", '"', "\\") if c in text]
+    if bad:
+        raise ValueError(f"the {what} {text!r} holds {', '.join(repr(c) for c in bad)}, which an "
+                         "#SBATCH line cannot carry: move the sweep to a plainer path")
+    value = text.replace("%", "%%") + pattern
+    return value if re.fullmatch(r"[\w./:,+=@%-]+", value) else '"' + value + '"'
+
+
 def slurm_script(folder, program=None, time_limit="24:00:00", partition=None,
-                 account=None, python=None):
-    """Write DIR/sweep.sbatch: a job array with one task per case, each
-    running `qv sweep run DIR --case N`, the command `qv sweep run` uses."""
+                 account=None, python=None, preamble=None, threads=1, mem=None, throttle=None):
+    """Write DIR/sweep.sbatch: a job array with one task per case.
+
+    Each task runs one case through qvtools.task, which needs no numpy: it
+    skips a case that is done, continues exactly one that a signal stopped
+    (the wall-time limit sends SIGTERM; submit the script again to go on),
+    and runs any other.  *python* is the interpreter on the nodes
+    (default "python3" from the PATH the preamble sets up); *preamble* a
+    list of site commands (module load ...) run before it; *threads* the
+    cores per task (OMP_NUM_THREADS); *mem* Slurm's --mem; *throttle* the
+    most tasks at a time (--array=0-N%T).
+    """
     rec = load(folder)
     folder = os.path.abspath(folder)
     program = os.path.abspath(program) if program else find_program(None)
-    qv = os.path.abspath(os.path.join(HERE, "..", "qv"))
-    python = python or sys.executable or "/usr/bin/python3"
+    tools = os.path.abspath(os.path.join(HERE, ".."))
+    python = python or "python3"
+    threads = int(threads)
+    if threads < 1:
+        raise ValueError(f"--threads must be at least 1, got {threads}")
     n = len(rec["cases"])
+    array = f"0-{n - 1}" + (f"%{int(throttle)}" if throttle else "")
     name = "qv-" + os.path.basename(folder.rstrip("/"))
     lines = ["#!/bin/bash",
-             f"#SBATCH --job-name={name}",
-             f"#SBATCH --array=0-{n - 1}",
+             f"#SBATCH --job-name={_sbatch_value(name, 'job name')}",
+             f"#SBATCH --array={array}",
              "#SBATCH --ntasks=1",
-             "#SBATCH --cpus-per-task=1",
-             f"#SBATCH --time={time_limit}",
-             f"#SBATCH --output={folder}/slurm-%A_%a.out"]
-    if partition:
-        lines.append(f"#SBATCH --partition={partition}")
-    if account:
-        lines.append(f"#SBATCH --account={account}")
-    lines += ["# one task per case of the sweep; the case's own console goes to",
-              f"# {folder}/CASE/console.log, its state to CASE/{STATUS_FILE}",
-              "set -euo pipefail",
-              "export OMP_NUM_THREADS=1",
-              f"exec {_q(python)} {_q(qv)} sweep run {_q(folder)} --case "
-              f"\"$SLURM_ARRAY_TASK_ID\" --program {_q(program)}"]
+             f"#SBATCH --cpus-per-task={threads}",
+             f"#SBATCH --time={_sbatch_value(time_limit, 'time limit')}",
+             f"#SBATCH --output={_sbatch_value(folder, 'sweep folder', '/slurm-%A_%a.out')}"]
+    for flag, value in (("partition", partition), ("account", account), ("mem", mem)):
+        if value:
+            lines.append(f"#SBATCH --{flag}={_sbatch_value(str(value), flag)}")
+    for what, path in (("program", program), ("tools folder", tools), ("interpreter", python)):
+        if any(c in path for c in "\n\r\0"):
+            raise ValueError(f"the {what} path {path!r} holds a line break or NUL")
+    lines += ["# One task per case of the sweep; the case's own console goes to",
+              "# CASE/console.log, its state to CASE/" + STATUS_FILE + ". A task stopped",
+              "# by the time limit is continued exactly when the script is submitted again.",
+              "set -euo pipefail"]
+    lines += list(preamble or [])
+    lines += [f"export OMP_NUM_THREADS={threads}",
+              f"export QV_THREADS={threads}",
+              f"export PYTHONPATH={_q(tools)}${{PYTHONPATH:+:$PYTHONPATH}}",
+              f"exec {_q(python)} -m qvtools.task {_q(folder)} \"$SLURM_ARRAY_TASK_ID\" "
+              f"--program {_q(program)}"]
     path = os.path.join(folder, "sweep.sbatch")
     with open(path, "w", encoding="utf-8") as fh:
         fh.write("\n".join(lines) + "\n")

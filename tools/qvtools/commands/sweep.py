@@ -32,6 +32,14 @@ def register(sub):
     s.add_argument("--time", default="24:00:00", help="Slurm time limit per case")
     s.add_argument("--partition", help="Slurm partition")
     s.add_argument("--account", help="Slurm account")
+    s.add_argument("--python", help="interpreter on the nodes (slurm; default: python3 on "
+                                    "the PATH the preamble sets up)")
+    s.add_argument("--preamble", action="append", default=[], metavar="COMMAND",
+                   help="site command before the task, e.g. 'module load gcc' (slurm; repeatable)")
+    s.add_argument("--threads", type=int, default=1,
+                   help="cores per task, OMP_NUM_THREADS of the program (slurm; default 1)")
+    s.add_argument("--mem", help="memory per task, Slurm's --mem (slurm), e.g. 2G")
+    s.add_argument("--throttle", type=int, help="most tasks at a time (slurm: --array=...%%N)")
     s.set_defaults(func=run)
     return s
 
@@ -65,6 +73,8 @@ def run(args):
                             f"{os.path.basename(os.path.abspath(folder))}: response against {key}")
             print(f"wrote {png}")
         return 0
-    path = sweep.slurm_script(folder, args.program, args.time, args.partition, args.account)
+    path = sweep.slurm_script(folder, args.program, args.time, args.partition, args.account,
+                              python=args.python, preamble=args.preamble, threads=args.threads,
+                              mem=args.mem, throttle=args.throttle)
     print(f"wrote {path}; submit with: sbatch {path}")
     return 0
