@@ -301,3 +301,13 @@ def test_command_line(tmp_path):
     bad = subprocess.run([sys.executable, str(script), "case", "--check",
                           "--set", "grid.nz=100"], capture_output=True, text=True)
     assert bad.returncode != 0 and "store" in bad.stderr
+
+
+def test_case_json_records_the_version_of_the_tools(tmp_path):
+    from qvtools.runfiles import version
+    recipe = json.loads((ROOT / "cases" / "example" / "recipe.json").read_text())
+    write_case(tmp_path / "c", recipe)
+    rec = json.loads((tmp_path / "c" / "case.json").read_text())
+    want = subprocess.run(["git", "describe", "--always", "--dirty", "--tags"], cwd=ROOT,
+                          capture_output=True, text=True).stdout.strip()
+    assert rec["version"] == version() == want

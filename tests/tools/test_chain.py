@@ -356,3 +356,55 @@ def test_a_continuation_does_not_ramp_the_tolerance_again(tmp_path):
     assert fa.header["t"] == fb.header["t"]
     for name in ("uu", "vv", "ww"):
         assert np.abs(fa[name] - fb[name]).max() < 5e-4, name
+
+
+def test_an_exact_chain_writes_what_one_unbroken_run_writes(tmp_path, capsys, monkeypatch):
+    """qv restart --exact twice, two segments stopped by SIGTERM: the
+    last folder holds every byte of the unbroken run's end-of-run files,
+    time series, probes and history, and the joined history is that run's."""
+    recipe = {
+        "name": "exact",
+        "flow": {"Re": 100, "Vin": 1.0, "Cs": 0.1},
+        "body": {"B": 1.0, "D": 1.0, "dof": ["y"], "mass_ratio": 2.0, "Ur": 5.0, "zeta": 0.01,
+                 "startup": {"y": 0.05, "until": 0.4}},
+        "grid": {"h": 0.25, "ratio": 1.2, "hmax": 0.5,
+                 "core": {"upstream": 0.5, "downstream": 1.0, "lateral": 0.5},
+                 "domain": {"upstream": 2, "downstream": 4, "lateral": 2},
+                 "span": 1.0, "nz": 2},
+        "boundaries": {"y": "periodic"},
+        "run": {"dt": DT, "nt": 90, "nsmp": 2},
+        "output": {"snap_interval": 20, "snap_count": 4},
+        "probes": [[1.5, 0.0, 0.5]],
+    }
+    monkeypatch.setenv("OMP_NUM_THREADS", "1")   # the bytes do not depend on it
+    whole, e1, e2, e3 = (tmp_path / n for n in ("whole", "e1", "e2", "e3"))
+    write_case(whole, recipe)
+    assert run_to_end(whole)[0] == 0
+    write_case(e1, recipe)
+    rc, err = run_and_stop(e1, 25)
+    assert rc == 128 + signal.SIGTERM, err
+    with pytest.raises(chain.ChainError, match="planned end"):
+        chain.write_restart(whole, tmp_path / "x", None, exact=True)
+    assert cli.main(["restart", str(e1), "--out", str(e2), "--exact"]) == 0   # to the planned end
+    assert "continues" in capsys.readouterr().out
+    rc, err = run_and_stop(e2, 55)
+    assert rc == 128 + signal.SIGTERM, err
+    assert cli.main(["restart", str(e2), "--out", str(e3), "--exact"]) == 0
+    rc, err = run_to_end(e3)
+    assert rc == 0 and err == "", err
+    end = readers.Run(e3)
+    names = {"final": "finalfile", "stat": "statfile", "vfile": "vfile", "nfile": "nfile"}
+    w = readers.Run(whole)
+    for what, key in names.items():
+        assert open(end.file(end.params[key]), "rb").read() == \
+            open(w.file(w.params[key]), "rb").read(), what
+    for name in ("DAT/quivel_vib8.ts", "DAT/probes.dat", "fort.1", "fort.2", "change.out"):
+        assert (e3 / name).read_bytes() == (whole / name).read_bytes(), name
+    # each snapshot where its segment wrote it
+    for snap in readers.read_name_list(whole / "quivel_vib8.fil")[2]:
+        there = [d / snap for d in (e1, e2, e3) if (d / snap).exists()]
+        assert len(there) == 1 and there[0].read_bytes() == (whole / snap).read_bytes(), snap
+    joined = chain.joined_history(e3)
+    alone = chain.joined_history(whole)
+    assert np.array_equal(joined["time"], alone["time"])
+    assert np.array_equal(joined["ydis"], alone["ydis"])

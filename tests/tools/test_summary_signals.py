@@ -169,3 +169,67 @@ def test_batch_edges_of_whole_cycles_run_from_the_first_crossing_to_the_last(cyc
     assert whole and len(edges) == batches + 1
     assert edges[0] == crossings[0] and edges[-1] == crossings[-1]
     assert set(edges) <= set(crossings) and np.all(np.diff(edges) > 0)
+
+
+# ------------------------------------------------ settled or not
+
+def _oscillation(amp_of_t, f=0.2, dt=0.05, t1=200.0, noise=0.0, seed=1):
+    t = np.arange(0.0, t1, dt)
+    y = amp_of_t(t) * np.sin(2 * np.pi * f * t)
+    if noise:
+        y = y + noise * np.random.default_rng(seed).standard_normal(len(t))
+    return t, y
+
+
+def test_a_growing_a_decaying_and_a_settled_response():
+    from qvtools.signals import settledness
+    # the sweep case of the report: 0.258 -> 0.305 -> 0.347 over three cycles and more
+    t, y = _oscillation(lambda t: 0.25 * (1 + t / 200))
+    g = settledness(t, y, "ydis")
+    assert not g["settled"] and "grows" in g["reason"]
+    # the example of the report: the amplitude falls 0.405 -> 0.19
+    t, y = _oscillation(lambda t: 0.405 * np.exp(-t / 250))
+    d = settledness(t, y, "ydis")
+    assert not d["settled"] and "decays" in d["reason"]
+    # settled, with noise of 5 % of the amplitude: settled, and its amplitude
+    t, y = _oscillation(lambda t: 0.3 + 0 * t, noise=0.015)
+    s = settledness(t, y, "ydis")
+    assert s["settled"], s["reason"]
+    # (half peak-to-peak: the noise adds its extremes)
+    assert abs(s["amplitude"] - 0.3) < 0.04 and s["amplitude_err"] < 0.01
+    # a step in the amplitude halfway, no trend inside each half: the halves differ
+    t, y = _oscillation(lambda t: np.where(t < 100, 0.2, 0.3))
+    h = settledness(t, y, "lift")
+    assert not h["settled"]
+    # too few cycles to tell
+    t, y = _oscillation(lambda t: 0.3 + 0 * t, t1=12.0)
+    assert not settledness(t, y)["settled"]
+
+
+def test_the_summary_warns_loudly_of_an_unsettled_response(monkeypatch):
+    from qvtools import summary as sm
+    t, y = _oscillation(lambda t: 0.25 * (1 + t / 200))
+    _, lift = _oscillation(lambda t: 1.0 + 0 * t)
+
+    class TS(dict):
+        segments = [{}]
+    ts = TS(t=t, pfx=2.0 + 0 * t, pfy=lift, xdis=0 * t, ydis=y)
+    monkeypatch.setattr(sm, "segment_dirs", lambda d: [d])
+    monkeypatch.setattr(sm, "joined_timeseries", lambda dirs: ts)
+    monkeypatch.setattr(sm, "joined_history", lambda dirs: (_ for _ in ()).throw(OSError()))
+
+    class FakeRun:
+        def __init__(self, d):
+            pass
+
+        def file(self, n):
+            return "/nonexistent/" + n
+
+        def axis(self):
+            raise OSError("no grid")
+    monkeypatch.setattr(sm, "Run", FakeRun)
+    s = sm.summarize("x", tmin=0.0)
+    assert s["unsettled"] == ["ydis"]
+    assert any(w.startswith("NOT SETTLED: the ydis amplitude grows") for w in s["warnings"])
+    text = sm.format_table(s)
+    assert text.startswith("*" * 72) and "NOT SETTLED: ydis" in text

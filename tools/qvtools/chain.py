@@ -25,8 +25,8 @@ from .readers import (FormatError, Run, TimeSeries, read_body, read_field, read_
                       read_name_list, read_statistics, read_timeseries)
 from .records import RecordError
 from .runfiles import (CASE_FILE, CHANGE_INPUT, CKPT_SUFFIX, COMMIT_HEAD, COMMIT_SUFFIX, CONSOLE_FILE,
-                       NAME_FILE, PARAM_FILE, PROBES_FILE, PROBES_INPUT, TOLERANCE_FILE, TS_FILE,
-                       process_running)
+                       CONTINUE_INPUT, NAME_FILE, PARAM_FILE, PROBES_FILE, PROBES_INPUT,
+                       STATE_SUFFIX, TOLERANCE_FILE, TS_FILE, process_running)
 
 CHAIN_FILE = "restart.json"
 # Inputs of a continuation, linked to the earlier run's end-of-run files.
@@ -135,11 +135,15 @@ def joined_history(paths):
     dirs = segment_dirs(paths)
     starts, lows, highs = _windows(dirs)
     parts, header = [], None
-    for d, t0, t1 in zip(dirs, starts, highs):
+    origin = 0.0
+    for d, t0, lo, t1 in zip(dirs, starts, lows, highs):
         h = read_history(history_path(d))
         header = header or dict(h.header)
-        time = h["time"] + t0
-        sel = time <= t1 + _EPS
+        rec = read_record(d) or {}
+        # an exact continuation's history runs from the start of the run it continues
+        origin = origin if rec.get("exact") else t0
+        time = h["time"] + origin
+        sel = (time > lo + _EPS) & (time <= t1 + _EPS)
         part = {k: h[k][sel] for k in h.blocks}
         part["time"] = time[sel]
         parts.append(part)
@@ -312,6 +316,96 @@ def _copy_until(src, dst, t_end):
         fh.write("\n".join(keep))
 
 
+def _check_target(run_dir, out_dir):
+    if os.path.realpath(run_dir) == os.path.realpath(out_dir):
+        raise ChainError("--out must be a new folder, not the run itself")
+    if os.path.exists(out_dir) and (not os.path.isdir(out_dir) or os.listdir(out_dir)):
+        raise ChainError(f"{out_dir} exists and is not an empty folder")
+    if process_running(run_dir):
+        raise ChainError(f"{run_dir} is still running: continue it once it has ended "
+                         "(SIGTERM ends it after the current step with its end-of-run files)")
+
+
+def _write_exact(run, run_dir, out_dir, steps, from_snapshot):
+    """The exact continuation of run in out_dir (see write_restart)."""
+    from .task import state_step
+    _check_target(run_dir, out_dir)
+    journal = run.file(run.params["nfile"]) + COMMIT_SUFFIX
+    if complete_commit(journal):
+        print(f"qv: warning: completed the set that {run_dir} left half renamed when it "
+              f"stopped ({journal})", file=sys.stderr)
+    field = _check_end_files(run, from_snapshot)
+    t_end = float(field.header["t"])
+    state = run.file(run.params["nfile"]) + STATE_SUFFIX
+    step = state_step(state) if os.path.exists(state) else None
+    if step is None:
+        raise ChainError(f"{run_dir} cannot be continued exactly: {state} is missing or is no "
+                         "state file (a run of an earlier version of the program); continue "
+                         "it without --exact")
+    with open(run.file(CHANGE_INPUT), encoding="latin-1") as fh:
+        planned = fortran_int(fh.readline()[0:10])
+    nt = planned if steps is None else step + steps
+    if steps is not None and steps < 1:
+        raise ChainError(f"--steps must be at least 1, got {steps}")
+    if nt <= step:
+        raise ChainError(f"{run_dir} has reached its planned end (step {step} of {planned}): "
+                         "give --steps N to go on")
+    if nt > 99999:
+        raise ChainError(f"the run would end at step {nt}, beyond what the parameter file holds")
+    rec = read_record(run_dir) or {}
+    segment = int(rec.get("segment", 1)) + 1
+    with open(run.file(PARAM_FILE), "rb") as fh:
+        inf = fh.read().decode("latin-1").replace("\r\n", "\n").split("\n")
+    names = _segment_names(segment, 0)
+    p = run.params
+    try:
+        inf[0] = format_line([p["axisfile"], p["flagfile"], INPUT_FIELD, p["finalfile"],
+                              names["stat"]], PARAM_LAYOUT[0][1])
+        inf[8] = format_line([nt], PARAM_LAYOUT[8][1])
+        inf[9] = format_line([INPUT_BODY, names["nfile"], names["vfile"]], PARAM_LAYOUT[9][1])
+    except ValueError as exc:
+        raise ChainError(f"{run.file(PARAM_FILE)}: {exc}") from None
+    os.makedirs(os.path.join(out_dir, "DAT"), exist_ok=True)
+    _, _, snaps = read_name_list(run.file(NAME_FILE))
+    for name in (p["axisfile"], p["flagfile"], NAME_FILE, TOLERANCE_FILE, PROBES_INPUT, CASE_FILE,
+                 "iter.dat"):
+        if os.path.exists(run.file(name)):
+            dst = os.path.join(out_dir, name)
+            os.makedirs(os.path.dirname(dst) or out_dir, exist_ok=True)
+            shutil.copy2(run.file(name), dst)
+    for name in (p["finalfile"], names["stat"], *snaps):
+        os.makedirs(os.path.dirname(os.path.join(out_dir, name)) or out_dir, exist_ok=True)
+    _link(run.file(p["finalfile"]), os.path.join(out_dir, INPUT_FIELD))
+    _link(run.file(p["nfile"]), os.path.join(out_dir, INPUT_BODY))
+    _link(state, os.path.join(out_dir, INPUT_BODY + STATE_SUFFIX))
+    # the text outputs go on where the state stands
+    for name in (TS_FILE, PROBES_FILE, "fort.1", "fort.2"):
+        if os.path.exists(run.file(name)):
+            _copy_until(run.file(name), os.path.join(out_dir, name), t_end)
+    with open(os.path.join(out_dir, PARAM_FILE), "w", encoding="latin-1", newline="") as fh:
+        fh.write("".join(line + "\r\n" for line in inf[:16]))
+    with open(os.path.join(out_dir, CHANGE_INPUT), "w", encoding="latin-1", newline="") as fh:
+        fh.write(f"{nt:10d}\r\n")
+    with open(run.file(CONSOLE_FILE), encoding="latin-1") as fh:
+        vin = fh.read().split()[0]
+    with open(os.path.join(out_dir, CONSOLE_FILE), "w", encoding="ascii", newline="") as fh:
+        fh.write(f"{vin}\n0\n")
+    with open(os.path.join(out_dir, CONTINUE_INPUT), "w", encoding="ascii", newline="") as fh:
+        fh.write(INPUT_BODY + STATE_SUFFIX + "\n")
+    record = {"previous": os.path.relpath(os.path.abspath(run_dir), os.path.abspath(out_dir)),
+              "segment": segment, "start_time": t_end, "steps": nt - step, "exact": True,
+              "from_step": step, "end_step": nt, "append_time_series": True,
+              "from_snapshot": bool(from_snapshot),
+              "inputs": {"field": INPUT_FIELD, "body": INPUT_BODY,
+                         "state": INPUT_BODY + STATE_SUFFIX},
+              "outputs": {"stat": names["stat"], "vfile": names["vfile"],
+                          "nfile": names["nfile"], "snapshots": snaps}}
+    with open(os.path.join(out_dir, CHAIN_FILE), "w", encoding="utf-8") as fh:
+        json.dump(record, fh, indent=2)
+        fh.write("\n")
+    return record
+
+
 def _no_ramp(run):
     """The tolerance line of a continuation: the run's own ic2 and ic3, with
     the starting tolerance equal to esp, so that the continuation iterates to
@@ -328,17 +422,25 @@ def _no_ramp(run):
     return fmt_i(ic2, 10) + fmt_i(ic3, 10) + fmt_f(run.params["esp"], 10, 5)
 
 
-def write_restart(run_dir, out_dir, steps, append=True, from_snapshot=False):
+def write_restart(run_dir, out_dir, steps, append=True, from_snapshot=False, exact=False):
     """Write the case that continues *run_dir* for *steps* steps into *out_dir*.
 
     *from_snapshot* continues a run that did not reach its end (killed, or
-    blown up) from the set saved at its last snapshot instant.
+    blown up) from the set saved at its last snapshot instant.  *exact*
+    continues it as if it had never stopped (the program reads the state
+    saved beside nfile): the step numbering, the schedules, the tolerance
+    ramp, the statistics and the history go on; *steps* None then runs to
+    the end the run had planned.
 
     Returns the restart record written to out_dir/restart.json.
     """
     run = Run(run_dir)
     if not run.params:
         raise ChainError(f"{run_dir} is not a run folder: {PARAM_FILE} is missing")
+    if exact:
+        return _write_exact(run, run_dir, out_dir, steps, from_snapshot)
+    if steps is None:
+        raise ChainError("--steps is needed (only --exact can run to the planned end)")
     if steps < 1:
         raise ChainError(f"--steps must be at least 1, got {steps}")
     if steps > 99999:

@@ -58,6 +58,19 @@ def find_program(program=None):
                             "QV_PROGRAM")
 
 
+def version():
+    """The git description of the tools' tree (the program's own is printed
+    by `quivel_vib8 --version`); "unknown" outside a git checkout."""
+    import subprocess
+    try:
+        r = subprocess.run(["git", "describe", "--always", "--dirty", "--tags"],
+                           cwd=Path(__file__).resolve().parent, capture_output=True, text=True,
+                           timeout=10)
+    except (OSError, subprocess.SubprocessError):
+        return "unknown"
+    return r.stdout.strip() if r.returncode == 0 and r.stdout.strip() else "unknown"
+
+
 def process_running(run_dir):
     """True when the program runs with run_dir as its working directory,
     False when it does not, None where processes cannot be looked at."""

@@ -151,6 +151,64 @@ def settled_start(t, y, name="lift"):
                               f"settled {ref:.4g} from t = {tc[first]:.6g} on")
 
 
+SETTLED_LAST = 5     # the response: mean amplitude of the last cycles of the window
+TREND_TOL = 0.05     # a trend over the window beyond 5 % of the amplitude ...
+TREND_SIGMA = 3.0    # ... and beyond 3 standard errors of the fitted trend
+HALVES_TOL = 0.1     # or halves of the window whose mean amplitudes differ by 10 %
+
+
+def settledness(t, y, name="ydis"):
+    """Whether the cycle amplitudes of y (half peak-to-peak between
+    up-crossings) have settled over the window t.
+
+    Not settled: fewer than 4 whole cycles; or a linear trend of the
+    amplitudes whose change over the window exceeds TREND_TOL of the mean
+    amplitude and TREND_SIGMA standard errors (a trend beyond its noise);
+    or mean amplitudes of the first and second half of the cycles that
+    differ by more than HALVES_TOL.  The response is the mean amplitude of
+    the last SETTLED_LAST cycles (fewer when the window has fewer), with the
+    standard error of that mean.  Returns a dict with "settled", "cycles",
+    "amplitude", "amplitude_err", "first", "last" (amplitudes of the first
+    and last cycle) and "reason"."""
+    t = np.asarray(t, float)
+    y = np.asarray(y, float)
+    amps = cycle_amplitudes(t, y, upcrossings(t, y))
+    n = len(amps)
+    out = {"name": name, "cycles": n, "amplitude": None, "amplitude_err": None,
+           "first": float(amps[0]) if n else None, "last": float(amps[-1]) if n else None,
+           "settled": False, "reason": ""}
+    if n == 0:
+        out["reason"] = f"no whole {name} cycle in the window"
+        return out
+    last = amps[-min(SETTLED_LAST, n):]
+    out["amplitude"] = float(last.mean())
+    out["amplitude_err"] = float(last.std(ddof=1) / np.sqrt(len(last))) if len(last) > 1 else None
+    if n < 4:
+        out["reason"] = f"only {n} whole {name} cycles in the window (at least 4 are needed to tell)"
+        return out
+    mean = float(amps.mean())
+    k = np.arange(n, dtype=float)
+    slope, icept = np.polyfit(k, amps, 1)
+    resid = amps - (slope * k + icept)
+    se = float(np.sqrt(np.sum(resid ** 2) / (n - 2) / np.sum((k - k.mean()) ** 2)))
+    change = float(slope * (n - 1))
+    h = n // 2
+    m1, m2 = float(amps[:h].mean()), float(amps[n - h:].mean())
+    how = "grows" if change > 0 else "decays"
+    if mean > 0 and abs(change) > TREND_TOL * mean and abs(slope) > TREND_SIGMA * se:
+        out["reason"] = (f"the {name} amplitude {how} over the window: {amps[0]:.4g} in the first "
+                         f"cycle, {amps[-1]:.4g} in the last ({change / mean:+.0%} by a fitted "
+                         f"trend, beyond its noise)")
+    elif mean > 0 and abs(m2 - m1) > HALVES_TOL * mean:
+        out["reason"] = (f"the {name} amplitude changes between the halves of the window: "
+                         f"{m1:.4g} in the first, {m2:.4g} in the second")
+    else:
+        out["settled"] = True
+        out["reason"] = (f"{name} settled over {n} cycles (mean amplitude of the last "
+                         f"{len(last)}: {out['amplitude']:.4g})")
+    return out
+
+
 def auto_tmin(t, pfy, pfx=None, ydis=None):
     """The automatic start of the analysis window and the rule that set it.
 

@@ -21,8 +21,8 @@ import numpy as np
 
 from .chain import joined_history, joined_timeseries, segment_dirs
 from .readers import Run, body_box
-from .runfiles import CONSOLE_FILE
-from .signals import auto_tmin, batch_edges, batch_errors, frequency_estimates
+from .runfiles import CONSOLE_FILE, version
+from .signals import auto_tmin, batch_edges, batch_errors, frequency_estimates, settledness
 
 
 def _num(v):
@@ -69,7 +69,8 @@ def summarize(run_dir, vin=None, tmin=None):
            "chain": [os.path.abspath(d) for d in dirs] if len(dirs) > 1 else None,
            "t_first": _num(ts["t"][0]), "t_last": _num(ts["t"][-1]),
            "t_from": _num(t[0]), "t_to": _num(t[-1]), "lines": int(sel.sum()),
-           "segments": len(ts.segments), "window_rule": rule, "warnings": [], "notes": []}
+           "segments": len(ts.segments), "window_rule": rule, "warnings": [], "notes": [],
+           "version": version()}
 
     if vin is None and os.path.exists(run.file(CONSOLE_FILE)):
         vin = run.vin()
@@ -117,6 +118,20 @@ def summarize(run_dir, vin=None, tmin=None):
         d = ts[name][sel]
         _stats(out, name, t, d, edges)
         out[name + "_amp"] = _num(0.5 * (d.max() - d.min()))
+    # Settled or not: the lift, and each displacement that moves.
+    out["settled"], out["unsettled"] = {}, []
+    checks = [("lift", pfy)] + [(name, ts[name][sel]) for name in ("xdis", "ydis")
+                                if np.ptp(ts[name][sel]) > 1e-9]
+    for name, y in checks:
+        st = settledness(t, y, name)
+        out["settled"][name] = st
+        if name != "lift":
+            out[name + "_amp_settled"] = _num(st["amplitude"])
+            out[name + "_amp_settled_err"] = _num(st["amplitude_err"])
+        if not st["settled"]:
+            out["unsettled"].append(name)
+            out["warnings"].append(f"NOT SETTLED: {st['reason']}; the values below are not "
+                                   "a settled response: run longer (qv restart --exact)")
     out["tdis_amp"] = None
     try:
         hist = joined_history(dirs)
@@ -165,6 +180,11 @@ def format_table(s):
         rows.append(f"{label:<24s} {text}")
 
     rows = []
+    if s.get("unsettled"):
+        rows.append("*" * 72)
+        rows.append(f"*** NOT SETTLED: {', '.join(s['unsettled'])} still changing over the "
+                    "window; see the warnings ***")
+        rows.append("*" * 72)
     row("time span", f"{_fmt(s['t_first'])}  {_fmt(s['t_last'])}")
     row("analysed from", f"{_fmt(s['t_from'])}  {_fmt(s['t_to'])}  ({s['lines']} lines)")
     row("window rule", s["window_rule"])
@@ -177,7 +197,7 @@ def format_table(s):
     row("mean Cd", _pm(s["cd_mean"], s["cd_mean_err"]))
     row("rms Cd", _pm(s["cd_rms"], s["cd_rms_err"]))
     row("mean Cl", _pm(s["cl_mean"], s["cl_mean_err"]))
-    row("rms Cl", _pm(s["cl_rms"], s["cl_rms_err"]))
+    row("rms Cl (std. dev.)", _pm(s["cl_rms"], s["cl_rms_err"]))
     row("shedding frequency", f"{_fmt(s['shedding_frequency'])}  (resolution "
         f"{_fmt(s['frequency_resolution'])}, {_fmt(s['cycles'] and round(s['cycles'], 1))} cycles)")
     row("  from up-crossings", _fmt(s["upcrossing_frequency"]))
@@ -189,6 +209,13 @@ def format_table(s):
     row("xdis mean / amplitude", f"{_pm(s['xdis_mean'], s['xdis_mean_err'])}  {_fmt(s['xdis_amp'])}")
     row("ydis rms / amplitude", f"{_pm(s['ydis_rms'], s['ydis_rms_err'])}  {_fmt(s['ydis_amp'])}")
     row("tdis amplitude", _fmt(s["tdis_amp"]))
+    for name in ("xdis", "ydis"):
+        st = s.get("settled", {}).get(name)
+        if st:
+            row(f"{name} amp., last cycles", f"{_pm(st['amplitude'], st['amplitude_err'])}  "
+                f"({'settled' if st['settled'] else 'NOT settled'}, {st['cycles']} cycles)")
+    rows.append("Cd, Cl: pressure force only (no viscous part); rms = standard deviation "
+                "about the mean")
     how = "whole lift cycles" if s.get("batches_of_cycles") else "equal lengths"
     rows.append(f"± : standard errors from {s.get('batches')} batch means ({how})")
     rows += [f"warning: {w}" for w in s.get("warnings", [])]

@@ -197,11 +197,21 @@ def summary_rows(folder, tmin=None):
                     "f_ratio": f_body / fn if fn and math.isfinite(f_body) else None,
                     "f_lift": s["shedding_frequency"], "St": s["strouhal"],
                     "cd_mean": s["cd_mean"], "cl_rms": s["cl_rms"], "cycles": s["cycles"],
-                    "t_from": s["t_from"], "t_to": s["t_to"], "warnings": len(s["warnings"])})
+                    "t_from": s["t_from"], "t_to": s["t_to"], "warnings": len(s["warnings"]),
+                    "settled": not s["unsettled"],
+                    "A_D_err": (s.get(col + "_amp_settled_err") or 0.0) / d if col else None})
+        if col and s.get(col + "_amp_settled") is not None:
+            # the response: the amplitude of the last cycles, not the window's extreme
+            row["A_D"] = s[col + "_amp_settled"] / d
+        if s["unsettled"]:
+            row["state"] = "UNSETTLED"
+            print(f"qv: warning: {c['name']}: NOT SETTLED ({', '.join(s['unsettled'])}): "
+                  + "; ".join(w for w in s["warnings"] if w.startswith("NOT SETTLED")),
+                  file=sys.stderr)
     return rec["key"], rows
 
 
-_COLS = [("value", "{:g}"), ("A_D", "{:.4g}"), ("f_body", "{:.4g}"), ("fn", "{:.4g}"),
+_COLS = [("value", "{:g}"), ("A_D", "{:.4g}"), ("A_D_err", "{:.2g}"), ("f_body", "{:.4g}"), ("fn", "{:.4g}"),
          ("f_ratio", "{:.4g}"), ("f_lift", "{:.4g}"), ("St", "{:.4g}"), ("cd_mean", "{:.4g}"),
          ("cl_rms", "{:.4g}"), ("cycles", "{:.1f}"), ("warnings", "{}")]
 
@@ -230,7 +240,7 @@ def plot_rows(key, rows, path, title=None):
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
-    done = [r for r in rows if r["state"] == "done"]
+    done = [r for r in rows if r["state"] in ("done", "UNSETTLED")]
     v = np.array([r["value"] for r in done], float)
 
     def col(name):
@@ -238,20 +248,26 @@ def plot_rows(key, rows, path, title=None):
 
     fig, (a1, a2) = plt.subplots(2, 1, figsize=(6.5, 6), sharex=True)
     dof = next((r["dof"] for r in done if r.get("dof")), None)
-    a1.plot(v, col("A_D"), "o-")
-    a1.set_ylabel(f"amplitude A_{dof or '?'} / D (-)\n(half peak-to-peak)")
+    ok = np.array([bool(r.get("settled")) for r in done])
+    a1.plot(v, col("A_D"), "-", color="C0", lw=1)
+    a1.errorbar(v[ok], col("A_D")[ok], yerr=np.nan_to_num(col("A_D_err")[ok]), fmt="o",
+                color="C0", capsize=3, label="settled")
+    if (~ok).any():
+        a1.plot(v[~ok], col("A_D")[~ok], "x", color="C3", ms=9, mew=2, label="NOT settled")
+    a1.legend(fontsize=8)
+    a1.set_ylabel(f"A{dof or ''}/D\n(mean of the last cycles)")
     a1.set_ylim(bottom=0)
     if np.any(np.isfinite(col("f_ratio"))):
         a2.plot(v, col("f_ratio"), "o-", label="body f / fn")
         a2.plot(v, col("f_lift") / col("fn"), "s--", mfc="none", label="lift f / fn")
         a2.axhline(1.0, color="0.5", lw=0.8, ls=":")
-        a2.set_ylabel("frequency ratio f / fn (-)")
+        a2.set_ylabel("f / fn")
         a2.legend(fontsize=8)
     else:
         a2.plot(v, col("St"), "o-")
-        a2.set_ylabel("St = f D / Vin (-)")
-    a2.set_xlabel(f"{key} (-)" if key.endswith(("Ur", "Re", "mass_ratio", "zeta"))
-                  else key)
+        a2.set_ylabel("St = f D / Vin")
+    labels = {"Ur": "Ur = Vin / (fn D)", "Re": "Re", "mass_ratio": "m*", "zeta": "ζ"}
+    a2.set_xlabel(labels.get(key.split(".")[-1], key))
     for ax in (a1, a2):
         ax.grid(alpha=0.3)
     a1.set_title(title or f"sweep of {key}")

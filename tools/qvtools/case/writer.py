@@ -7,7 +7,7 @@ from pathlib import Path
 
 from ..columns import fmt_f, fmt_i, fortran_real
 from ..runfiles import (CASE_FILE, CHANGE_INPUT, CONSOLE_FILE, NAME_FILE, PARAM_FILE,
-                        PROBES_INPUT, TOLERANCE_FILE)
+                        PROBES_INPUT, TOLERANCE_FILE, version)
 from .recipe import CaseError
 
 
@@ -122,7 +122,7 @@ def write_files(directory, case, force=False):
         _write_text(directory / PROBES_INPUT,
                     [" ".join(f"{v:.5f}" for v in p) for p in case.probes])
     record = {"request": case.request, "recipe": case.recipe, "derived": case.derived,
-              "warnings": case.warnings}
+              "warnings": case.warnings, "version": version()}
     with open(directory / CASE_FILE, "w", encoding="utf-8") as fh:
         json.dump(record, fh, indent=2)
         fh.write("\n")

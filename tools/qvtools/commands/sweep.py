@@ -68,7 +68,7 @@ def run(args):
         print(sweep.format_rows(key, rows))
         csv = sweep.write_csv(key, rows, os.path.join(folder, "sweep_summary.csv"))
         print(f"wrote {csv}")
-        if any(r["state"] == "done" for r in rows):
+        if any(r["state"] in ("done", "UNSETTLED") for r in rows):
             png = sweep.plot_rows(key, rows, args.output or os.path.join(folder, "sweep_summary.png"),
                             f"{os.path.basename(os.path.abspath(folder))}: response against {key}")
             print(f"wrote {png}")
