@@ -316,6 +316,20 @@ def _copy_until(src, dst, t_end):
         fh.write("\n".join(keep))
 
 
+def _continuation_lines(run, inf, names, nt):
+    """Lines 1, 9 and 10 of a continuation's parameter file anew (the input
+    pair, the segment's output names, nt); every other line exactly as RUN
+    had it."""
+    p = run.params
+    try:
+        inf[0] = format_line([p["axisfile"], p["flagfile"], INPUT_FIELD, p["finalfile"],
+                              names["stat"]], PARAM_LAYOUT[0][1])
+        inf[8] = format_line([nt], PARAM_LAYOUT[8][1])
+        inf[9] = format_line([INPUT_BODY, names["nfile"], names["vfile"]], PARAM_LAYOUT[9][1])
+    except ValueError as exc:
+        raise ChainError(f"{run.file(PARAM_FILE)}: {exc}") from None
+
+
 def _check_target(run_dir, out_dir):
     if os.path.realpath(run_dir) == os.path.realpath(out_dir):
         raise ChainError("--out must be a new folder, not the run itself")
@@ -358,13 +372,7 @@ def _write_exact(run, run_dir, out_dir, steps, from_snapshot):
         inf = fh.read().decode("latin-1").replace("\r\n", "\n").split("\n")
     names = _segment_names(segment, 0)
     p = run.params
-    try:
-        inf[0] = format_line([p["axisfile"], p["flagfile"], INPUT_FIELD, p["finalfile"],
-                              names["stat"]], PARAM_LAYOUT[0][1])
-        inf[8] = format_line([nt], PARAM_LAYOUT[8][1])
-        inf[9] = format_line([INPUT_BODY, names["nfile"], names["vfile"]], PARAM_LAYOUT[9][1])
-    except ValueError as exc:
-        raise ChainError(f"{run.file(PARAM_FILE)}: {exc}") from None
+    _continuation_lines(run, inf, names, nt)
     os.makedirs(os.path.join(out_dir, "DAT"), exist_ok=True)
     _, _, snaps = read_name_list(run.file(NAME_FILE))
     for name in (p["axisfile"], p["flagfile"], NAME_FILE, TOLERANCE_FILE, PROBES_INPUT, CASE_FILE,
@@ -478,14 +486,7 @@ def write_restart(run_dir, out_dir, steps, append=True, from_snapshot=False, exa
     ifc, kout, snaps = read_name_list(run.file(NAME_FILE))
     names = _segment_names(segment, len(snaps))
     p = run.params
-    # lines 1, 9 and 10 anew; every other line exactly as RUN had it
-    try:
-        inf[0] = format_line([p["axisfile"], p["flagfile"], INPUT_FIELD, p["finalfile"],
-                              names["stat"]], PARAM_LAYOUT[0][1])
-        inf[8] = format_line([steps], PARAM_LAYOUT[8][1])
-        inf[9] = format_line([INPUT_BODY, names["nfile"], names["vfile"]], PARAM_LAYOUT[9][1])
-    except ValueError as exc:
-        raise ChainError(f"{run.file(PARAM_FILE)}: {exc}") from None
+    _continuation_lines(run, inf, names, steps)
 
     os.makedirs(os.path.join(out_dir, "DAT"), exist_ok=True)
     for key in ("axisfile", "flagfile"):
