@@ -95,7 +95,8 @@ def test_sweep_written_run_resumed_and_summarised(swept, capsys):
     assert [ln.split()[0] for ln in lines[1:4]] == ["3", "4", "5"]
     rows = (out / "sweep_summary.csv").read_text().splitlines()
     assert rows[0].startswith("body.Ur,A_D,") and len(rows) == 4
-    assert all(r.endswith(",done") for r in rows[1:])
+    # 40 steps from rest are a start-up transient: no case has settled, and each says so
+    assert all(r.endswith(",UNSETTLED") for r in rows[1:])
     fn_col = rows[0].split(",").index("fn")
     assert float(rows[1].split(",")[fn_col]) == pytest.approx(1 / 3, rel=1e-4)
     assert open(out / "sweep_summary.png", "rb").read(8) == PNG
