@@ -205,8 +205,8 @@ def summary_rows(folder, tmin=None):
             row["A_D"] = s[col + "_amp_settled"] / d
         if s["unsettled"]:
             row["state"] = "UNSETTLED"
-            print(f"qv: warning: {c['name']}: NOT SETTLED ({', '.join(s['unsettled'])}): "
-                  + "; ".join(w for w in s["warnings"] if w.startswith("NOT SETTLED")),
+            print(f"qv: warning: {c['name']}: NOT SETTLED: "
+                  + "; ".join(st["reason"] for st in s["settled"].values() if not st["settled"]),
                   file=sys.stderr)
     return rec["key"], rows
 
@@ -250,8 +250,9 @@ def plot_rows(key, rows, path, title=None):
     dof = next((r["dof"] for r in done if r.get("dof")), None)
     ok = np.array([bool(r.get("settled")) for r in done])
     a1.plot(v, col("A_D"), "-", color="C0", lw=1)
-    a1.errorbar(v[ok], col("A_D")[ok], yerr=np.nan_to_num(col("A_D_err")[ok]), fmt="o",
-                color="C0", capsize=3, label="settled")
+    if ok.any():
+        a1.errorbar(v[ok], col("A_D")[ok], yerr=np.nan_to_num(col("A_D_err")[ok]), fmt="o",
+                    color="C0", capsize=3, label="settled (± standard error)")
     if (~ok).any():
         a1.plot(v[~ok], col("A_D")[~ok], "x", color="C3", ms=9, mew=2, label="NOT settled")
     a1.legend(fontsize=8)
