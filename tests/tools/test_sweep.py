@@ -148,15 +148,8 @@ def test_slurm_job_array(swept, tmp_path):
     assert subprocess.run(["bash", path], env=env, capture_output=True).returncode == 0
     assert sweep.is_done(sweep.status(out, sweep.load(out)["cases"][1]))
 
-    if not shutil.which("sbatch") or subprocess.run(
-            ["scontrol", "ping"], capture_output=True).returncode != 0:
-        pytest.skip("no Slurm controller here: the script was checked without sbatch")
-    # Slurm itself: sbatch parses the directives and runs the array to its end
-    for c in ("Ur_3", "Ur_5"):
-        (out / c / sweep.STATUS_FILE).unlink(missing_ok=True)
-    r = subprocess.run(["sbatch", "--wait", path], capture_output=True, text=True, timeout=600)
-    assert r.returncode == 0, r.stderr
-    assert all(sweep.is_done(sweep.status(out, c)) for c in sweep.load(out)["cases"])
+    # Slurm itself (sbatch parsing the directives and running the array) is
+    # checked by tests/tools/slurm_check.py where a controller answers.
 
 
 # ------------------------------------------------------- surviving a cluster
