@@ -47,14 +47,38 @@ std::FILE* open_stream(const std::string& name, int unit, Mode mode, bool for_wr
   return f;
 }
 
-// Makes the renames in the directory of `name` durable.
-void sync_dir_of(const std::string& name) {
+DirSync dir_sync = nullptr;
+
+// Makes the renames in the directory of `name` durable; false when the sync
+// failed.  A file system without directory syncs (EINVAL, ENOTSUP) and a
+// directory that cannot be opened for one count as done.
+bool dir_synced(const std::string& name) {
   const std::filesystem::path dir = std::filesystem::path(name).parent_path();
   const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  (void)::fsync(fd);
+  if (fd < 0) return true;
+  const int rc = dir_sync ? dir_sync(fd) : ::fsync(fd);
+  const int err = errno;
   ::close(fd);
+  return rc == 0 || err == EINVAL || err == ENOTSUP || err == EOPNOTSUPP;
 }
+
+// A failed directory sync is a failed write of `name` on `unit`.
+void sync_dir_of(const std::string& name, int unit) {
+  if (!dir_synced(name)) io_fail("error during write", unit, name);
+}
+
+// The first failed directory sync of a set; the renames go on after it
+// (the set stands once its journal is in place) and it is reported at the end.
+struct SyncFailure {
+  std::string name;
+  int unit = 0;
+  void sync(const std::string& n, int u) {
+    if (!dir_synced(n) && name.empty()) name = n, unit = u;
+  }
+  void report() const {
+    if (!name.empty()) io_fail("error during write", unit, name);
+  }
+};
 
 // Renames `from` to `to` unless `to` exists (the check and the rename are
 // one step where the file system allows it).
@@ -264,7 +288,7 @@ void RecordWriter::close() {
     std::remove(path_.c_str());
     io_fail("error during write", unit_, name_);
   }
-  sync_dir_of(name_);
+  sync_dir_of(name_, unit_);
 }
 
 void RecordWriter::close_staged(std::vector<Staged>& set) {
@@ -309,17 +333,19 @@ void commit_staged(std::vector<Staged>& set, const std::string& journal) {
       drop();
       io_fail("error during write", set.empty() ? 0 : set.front().unit, journal);
     }
-    sync_dir_of(journal);
   }
+  SyncFailure failed;
+  failed.sync(journal, set.empty() ? 0 : set.front().unit);
   // From here on the new set stands: the journal completes it after a
   // crash or a failed rename, so its temporaries must stay.
   const std::vector<Staged> committed = std::move(set);
   set.clear();
   for (const Staged& p : committed)
     if (std::rename(p.part.c_str(), p.target.c_str()) != 0) io_fail("error during write", p.unit, p.target);
-  for (const Staged& p : committed) sync_dir_of(p.target);
+  for (const Staged& p : committed) failed.sync(p.target, p.unit);
   std::remove(journal.c_str());
-  sync_dir_of(journal);
+  failed.sync(journal, committed.empty() ? 0 : committed.front().unit);
+  failed.report();
 }
 
 bool complete_commit(const std::string& journal) {
@@ -354,11 +380,15 @@ bool complete_commit(const std::string& journal) {
   for (const Staged& s : set)
     if (file_exists(s.part) && std::rename(s.part.c_str(), s.target.c_str()) != 0)
       io_fail("error during write", 0, s.target);
-  for (const Staged& s : set) sync_dir_of(s.target);
+  SyncFailure failed;
+  for (const Staged& s : set) failed.sync(s.target, 0);
   std::remove(journal.c_str());
-  sync_dir_of(journal);
+  failed.sync(journal, 0);
+  failed.report();
   return true;
 }
+
+void set_dir_sync(DirSync sync) { dir_sync = sync; }
 
 void remove_stale_part(const std::string& name) {
   const std::string part = name + ".part";

@@ -168,4 +168,10 @@ bool complete_commit(const std::string& journal);
 // Removes the temporary "<name>.part" a crash may have left beside name.
 void remove_stale_part(const std::string& name);
 
+// The call that makes a directory's renames durable (fsync on the open
+// directory; 0 or -1 with errno).  Tests replace it to inject failures;
+// nullptr restores fsync.
+using DirSync = int (*)(int fd);
+void set_dir_sync(DirSync sync);
+
 }  // namespace qv

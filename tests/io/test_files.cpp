@@ -1,6 +1,7 @@
 // Record files and text files byte for byte; open modes and failure messages.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -274,4 +275,62 @@ TEST_F(FilesTest, SetOfFilesIsAllOldOrAllNew) {
   qv::remove_stale_part("a");
   EXPECT_EQ(qvt::read_file("a"), "old a");
   EXPECT_FALSE(fs::exists("a.part"));
+}
+
+// Directory syncs that fail with a real error (EIO) are failed writes of the
+// file whose rename they make durable; a file system without directory
+// syncs (EINVAL) is not an error.  Each sync of a set is failed in turn.
+namespace {
+int failing_call = 0;
+int sync_calls = 0;
+int sync_errno = EIO;
+int fake_dir_sync(int) {
+  if (++sync_calls != failing_call) return 0;
+  errno = sync_errno;
+  return -1;
+}
+}  // namespace
+
+TEST_F(FilesTest, FailedDirectorySyncsAreReported) {
+  struct Restore {
+    ~Restore() { qv::set_dir_sync(nullptr); }
+  } restore;
+  qv::set_dir_sync(fake_dir_sync);
+  auto stage = [](const std::string& name, std::vector<qv::Staged>& set, int unit) {
+    RecordWriter w(name, unit, Mode::Unknown, true);
+    w.begin(4);
+    w.put(std::int32_t{7});
+    w.end();
+    w.close_staged(set);
+  };
+  auto commit = [&](int fail, int err) {
+    failing_call = fail, sync_calls = 0, sync_errno = err;
+    std::vector<qv::Staged> set;
+    stage("a", set, 22);
+    stage("b", set, 25);
+    return io_message([&] { qv::commit_staged(set, "pair.commit"); });
+  };
+  // syncs: journal, a, b, journal removed
+  const char* expected[] = {"error during write, unit 22, file pair.commit", "error during write, unit 22, file a",
+                            "error during write, unit 25, file b", "error during write, unit 22, file pair.commit"};
+  for (int call = 1; call <= 4; ++call) {
+    EXPECT_EQ(commit(call, EIO), expected[call - 1]) << "sync " << call;
+    EXPECT_EQ(sync_calls, 4) << "the renames go on after a failed sync";
+    EXPECT_TRUE(fs::exists("a") && fs::exists("b") && !fs::exists("a.part") && !fs::exists("pair.commit"));
+    EXPECT_EQ(commit(call, EINVAL), "") << "sync " << call;
+  }
+
+  failing_call = 1, sync_calls = 0, sync_errno = EIO;
+  RecordWriter w("single", 24, Mode::Unknown, true);
+  w.begin(0);
+  w.end();
+  EXPECT_EQ(io_message([&] { w.close(); }), "error during write, unit 24, file single");
+
+  // a journal left by a crash, completed at the next start
+  std::vector<qv::Staged> set;
+  stage("a", set, 22);
+  qvt::write_file("pair.commit", "quivel_vib8 commit\na.part\ta\n");
+  failing_call = 2, sync_calls = 0;
+  EXPECT_EQ(io_message([&] { qv::complete_commit("pair.commit"); }), "error during write, unit 0, file pair.commit");
+  EXPECT_FALSE(fs::exists("a.part") || fs::exists("pair.commit"));
 }

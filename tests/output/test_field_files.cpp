@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstring>
@@ -297,6 +298,27 @@ qv::Store varied() {
   return s;
 }
 
+// The normal sub-grid stress of direction d (0 x, 1 y, 2 z) that one call
+// adds at the node (i, j, k), from the node velocities and nut of q: node
+// eddy viscosity interpolated in x, then y, then z; kn from the node filter
+// width; a centred gradient over the two cells around the node.
+double normal_stress(const qv::Store& q, int d, int i, int j, int k) {
+  auto lin = [](double lo, double hi, double wlo, double whi) { return (hi * wlo + lo * whi) / (wlo + whi); };
+  double m[2][2];
+  for (int dj = 0; dj < 2; ++dj)
+    for (int dk = 0; dk < 2; ++dk)
+      m[dj][dk] = lin(q.nut(i - 1, j - dj, k - dk), q.nut(i, j - dj, k - dk), q.dx(i - 1), q.dx(i));
+  const double y0 = lin(m[1][0], m[0][0], q.dy(j - 1), q.dy(j));
+  const double y1 = lin(m[1][1], m[0][1], q.dy(j - 1), q.dy(j));
+  const double nt = lin(y1, y0, q.dz(k - 1), q.dz(k));
+  const double Dn = std::pow(q.dxc(i) * q.dyc(j) * q.dzc(k), 0.3333300054073334);
+  const double kn = nt * nt / (0.094 * 0.094 * (Dn * Dn));
+  const double grad[3] = {(q.un(i + 1, j, k) - q.un(i - 1, j, k)) / (q.dx(i) + q.dx(i - 1)),
+                          (q.vn(i, j + 1, k) - q.vn(i, j - 1, k)) / (q.dy(j) + q.dy(j - 1)),
+                          (q.wn(i, j, k + 1) - q.wn(i, j, k - 1)) / (q.dz(k) + q.dz(k - 1))};
+  return (2.0 / 3.0) * kn - 2 * nt * grad[d];
+}
+
 void average(qv::Store& s, int steps) {
   testing::internal::CaptureStdout();
   qv::stats_average(s, steps);
@@ -353,25 +375,33 @@ TEST(Statistics, TwoSamples) {
   EXPECT_DOUBLE_EQ(s.suv(i, j, k), 0.5 * (a.un(i, j, k) * a.vn(i, j, k) + b.un(i, j, k) * b.vn(i, j, k)) - mu * mv);
   EXPECT_GT(s.suu(i, j, k), 0.0);
 
-  // node eddy viscosity: x, then y, then z interpolation between cells
-  auto node_nut = [&](const qv::Store& q) {
-    auto lin = [](double lo, double hi, double wlo, double whi) { return (hi * wlo + lo * whi) / (wlo + whi); };
-    double m[2][2];
-    for (int dj = 0; dj < 2; ++dj)
-      for (int dk = 0; dk < 2; ++dk)
-        m[dj][dk] = lin(q.nut(i - 1, j - dj, k - dk), q.nut(i, j - dj, k - dk), s.dx(i - 1), s.dx(i));
-    const double y0 = lin(m[1][0], m[0][0], s.dy(j - 1), s.dy(j));
-    const double y1 = lin(m[1][1], m[0][1], s.dy(j - 1), s.dy(j));
-    return lin(y1, y0, s.dz(k - 1), s.dz(k));
-  };
-  auto sgs11 = [&](const qv::Store& q) {
-    const double nt = node_nut(q);
-    const double Dn = std::pow(s.dxc(i) * s.dyc(j) * s.dzc(k), 0.3333300054073334);
-    const double kn = nt * nt / (0.094 * 0.094 * (Dn * Dn));
-    const double dudx = (q.un(i + 1, j, k) - q.un(i - 1, j, k)) / (s.dx(i) + s.dx(i - 1));
-    return (2.0 / 3.0) * kn - 2 * nt * dudx;
-  };
-  EXPECT_NEAR(s.sgs11(i, j, k), 0.5 * (sgs11(a) + sgs11(b)), 1e-13);
+  EXPECT_NEAR(s.sgs11(i, j, k), 0.5 * (normal_stress(a, 0, i, j, k) + normal_stress(b, 0, i, j, k)), 1e-13);
+}
+
+// The outflow plane i = ie of the normal sub-grid stresses, on a grid
+// stretched in x, y and z: its x gradient reaches the ghost node ie+1 and
+// its node viscosity the outflow ghost cell of nut, and every node of the
+// plane, edges and corners included, follows the same formula.
+TEST(Statistics, NormalSubgridStressesAtTheOutflowPlane) {
+  qv::Store s = varied();
+  qvt::grow(s.x, s.is, s.ie, 0.2, 1.17);
+  qvt::grow(s.y, s.js, s.je, 0.15, 1.23);
+  qvt::grow(s.z, s.ks, s.ke, 0.3, 1.11);
+  qvt::build_metrics(s);
+  for (int j = 1; j <= s.je + 2; ++j)
+    for (int k = 1; k <= s.ke + 2; ++k) s.nut(s.ie, j, k) = 0.05 + 0.002 * j * k;  // not the linear trend
+  qv::stats_accumulate(s);
+  const int i = s.ie;
+  for (int j = s.js; j <= s.je; ++j)
+    for (int k = s.ks; k <= s.ke; ++k) {
+      const qv::Field* sums[3] = {&s.sgs11, &s.sgs22, &s.sgs33};
+      for (int d = 0; d < 3; ++d) {
+        const double want = normal_stress(s, d, i, j, k);
+        ASSERT_NEAR((*sums[d])(i, j, k), want, 1e-13 * std::max(1.0, std::abs(want)))
+            << "sgs" << d + 1 << d + 1 << " at " << i << "," << j << "," << k;
+      }
+      ASSERT_NE(s.un(i + 1, j, k), s.un(i - 1, j, k));
+    }
 }
 
 TEST(Statistics, UniformFlow) {
