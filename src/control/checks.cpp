@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <span>
 #include <sstream>
 #include <vector>
 
@@ -18,7 +19,10 @@
 #include "io/console.hpp"
 #include "io/files.hpp"
 #include "io/format.hpp"
+#include "output/output.hpp"
 #include "output/probes.hpp"
+#include "store/blocks.hpp"
+#include "store/layouts.hpp"
 #include "store/input.hpp"
 
 namespace qv {
@@ -263,24 +267,26 @@ void check_saved_sets(const RunFiles& f) {
 
 namespace {
 
-// Records first..first+n-1 of a restart input: each of the length `want`
-// gives, every real in it finite (record 2 of a field file holds four
-// integers behind its four reals, which are not looked at).
-template <std::size_t n>
-void check_records(RecordReader& r, const std::string& name, const std::string& what, const std::size_t (&want)[n],
-                   int first) {
-  for (std::size_t m = 0; m < n; ++m) {
-    const int rec = first + static_cast<int>(m);
+// Records 2.. of a restart input, as its layout table gives them: each of
+// the length this grid gives it, every real in it finite (record 2 of a
+// field file holds four integers behind its four reals, which are not
+// looked at).
+void check_records(RecordReader& r, const Store& s, const std::string& name, const std::string& what,
+                   std::span<const RecordLayout> layout) {
+  for (std::size_t m = 1; m < layout.size(); ++m) {
+    const int rec = static_cast<int>(m) + 1;
     try {
       r.next();
     } catch (const IoError&) {
       refuse(what + " " + name + " ends before its record " + std::to_string(rec));
     }
-    if (r.record_bytes() != want[m])
+    const ItemCount items = item_count(layout[m].items);
+    const std::size_t want = layout[m].block() ? block_bytes(s, layout[m]) : items.bytes();
+    if (r.record_bytes() != want)
       refuse(what + " " + name + ": record " + std::to_string(rec) + " holds " + std::to_string(r.record_bytes()) +
-             " bytes where this run's grid needs " + std::to_string(want[m]) +
+             " bytes where this run's grid needs " + std::to_string(want) +
              " (not a file of this layout and grid)");
-    const std::size_t reals = want[m] == 48 ? 4 : want[m] / 8;
+    const std::size_t reals = layout[m].block() ? want / 8 : items.reals;
     for (std::size_t k = 0; k < reals; ++k) {
       const double v = r.get_real();
       if (!std::isfinite(v))
@@ -309,26 +315,17 @@ void check_restart_files(const Store& s, const RunFiles& f) {
     if (b[0] != s.is || b[1] != s.ie || b[2] != s.js || b[3] != s.je || b[4] != s.ks || b[5] != s.ke)
       refuse("the input field file " + field + " holds a grid of " + grid(b[1], b[3], b[5]) +
              " grid lines; this run has " + grid(s.ie, s.je, s.ke));
-    // every record read, of the length this grid gives it, its values finite
-    const std::size_t ni = static_cast<std::size_t>(s.ie - s.is + 1), nj = static_cast<std::size_t>(s.je - s.js + 1),
-                      nk = static_cast<std::size_t>(s.ke - s.ks + 1);
-    const std::size_t want[] = {48, (ni + 1) * (nj - 1) * (nk - 1) * 8, ni * nj * (nk - 1) * 8,
-                                ni * (nj - 1) * nk * 8, ni * (nj - 1) * (nk - 1) * 8, ni * nj * nk * 8,
-                                ni * nj * nk * 8, ni * nj * nk * 8};
-    check_records(r, field, "the input field file", want, 2);
+    check_records(r, s, field, "the input field file", kFieldFile);
   }
   {
     RecordReader r(body, unit::body_in);
     r.next();
     int b[5];
     for (int& v : b) v = r.get_int();
-    const std::size_t box =
-        static_cast<std::size_t>(s.ie - s.is + 1) * (s.je - s.js + 1) * (s.ke - s.ks + 1) * 8;
     if (b[0] != s.is || b[1] != s.ie || b[2] != s.js || b[3] != s.ks || b[4] != s.ke)
       refuse("the body-state input file " + body + " is not of this run's grid of " + grid(s.ie, s.je, s.ke) +
              " grid lines");
-    const std::size_t want[] = {24, 24, 24, box, box};
-    check_records(r, body, "the body-state input file", want, 2);
+    check_records(r, s, body, "the body-state input file", kBodyStateFile);
   }
 }
 

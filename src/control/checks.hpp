@@ -1,6 +1,8 @@
 // What a run of days checks before its first step, so that it never dies at
 // its end, and the one check it makes every step: the blow-up bound.
-// Every refusal raises RunStop (status 2) naming the file and the reason.
+// A refused value or set of files raises RunStop (status 2) naming the file
+// and the reason; a file that is missing or must not be overwritten raises
+// IoError with the file layer's message.
 #pragma once
 
 #include <string>

@@ -32,8 +32,8 @@ auto state_planes(S& s) {
 // Counters (record 2) and reals (record 3), in the order of the file.
 template <class S, class C>
 auto state_ints(S& s, C& c) {
-  return std::array{&s.nn,  &s.nt,  &c.nxsnap, &c.nout,   &c.itm2c, &s.iobu, &s.iobv,
-                    &s.iobw, &s.nsnext, &s.nsample, &s.iter};
+  return std::array{&s.nn,  &s.nt,  &c.nxsnap, &c.nout,   &c.itm2c, &s.outflow.iobu, &s.outflow.iobv,
+                    &s.outflow.iobw, &s.nsnext, &s.nsample, &s.iter};
 }
 template <class S, class C>
 auto state_reals(S& s, C& c) {

@@ -51,7 +51,7 @@ void rdparm(Store& s, RunFiles& f) {
     TextReader r(name, unit::names);
     const std::string l = r.next();
     f.ifc = static_cast<int>(r.I(l, 1, 5));
-    f.kout = static_cast<int>(r.I(l, 6, 5));
+    const int kout = static_cast<int>(r.I(l, 6, 5));  // echoed only: no step uses it
     f.nfl = static_cast<int>(r.I(l, 11, 5));
     if (f.nfl > kMaxNames) {
       say(fmt::Line() << "number of snapshot names nfl =" << f.nfl << " exceeds" << kMaxNames);
@@ -62,8 +62,8 @@ void rdparm(Store& s, RunFiles& f) {
     f.fname.assign(kMaxNames + 1, std::string(kNameWidth, ' '));
     for (int n = 1; n <= f.nfl; ++n) f.fname[static_cast<std::size_t>(n)] = read_name(r.next(), 1, false, name, n + 1);
     r.close();
+    say(fmt::Line() << "ifc,kout,nfl = " << f.ifc << kout << f.nfl);
   }
-  say(fmt::Line() << "ifc,kout,nfl = " << f.ifc << f.kout << f.nfl);
 
   s.ie = nx + 2;
   s.je = ny + 2;

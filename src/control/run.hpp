@@ -17,7 +17,7 @@ struct RunFiles {
   std::string axisfile, flagfile, inputfile, finalfile, statfile;
   std::string nfile0, nfile, vfile;
   std::vector<std::string> fname;
-  int ifc = 0, kout = 0, nfl = 0;
+  int ifc = 0, nfl = 0;
 };
 
 // Reads "quivel_vib8.inf" and "quivel_vib8.fil", derives the index bounds

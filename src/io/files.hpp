@@ -50,8 +50,9 @@ inline constexpr int snapshot = 21, final_field = 22, stats = 23, history = 24, 
 
 class TextWriter {
  public:
-  // Mode Unknown with atomic = true writes to a temporary file beside the
-  // target and renames it over the target on close().
+  // Writes the file in place: mode Unknown replaces it (or creates it), New
+  // refuses a name that exists, Append adds to one that exists.  A file that
+  // must never be seen half written is a RecordWriter's atomic case.
   TextWriter(const std::string& name, int unit, Mode mode);
   ~TextWriter();
   TextWriter(const TextWriter&) = delete;

@@ -58,8 +58,8 @@ void write_body_state(Store& s, const std::string& name, std::vector<Staged>* se
       for (double v : t) w.put(v);
       w.end();
     }
-    write_block(w, s.fxn, s.is, s.ie, s.js, s.je, s.ks, s.ke);
-    write_block(w, s.fyn, s.is, s.ie, s.js, s.je, s.ks, s.ke);
+    for (const RecordLayout& r : kBodyStateFile)
+      if (r.block()) write_block(w, named_field(s, r.names), s, r);
     if (set)
       w.close_staged(*set);
     else

@@ -11,17 +11,10 @@ namespace {
 // Records 1-10 of a field file, with `p` as the pressure block.
 void write_field(const std::string& name, int unit, Mode mode, Store& s, const Field& p,
                  std::vector<Staged>* set = nullptr) {
-  const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
   RecordWriter w(name, unit, mode, true);
   write_header(w, s);
-  write_block(w, s.uu, is, ie + 1, js, je - 1, ks, ke - 1);
-  write_block(w, s.vv, is, ie, js, je, ks, ke - 1);
-  write_block(w, s.ww, is, ie, js, je - 1, ks, ke);
-  write_block(w, p, is, ie, js, je - 1, ks, ke - 1);
-  write_block(w, s.fu, is, ie, js, je, ks, ke);
-  write_block(w, s.fv, is, ie, js, je, ks, ke);
-  write_block(w, s.fw, is, ie, js, je, ks, ke);
-  write_block(w, s.nut, is, ie, js, je - 1, ks, ke - 1);
+  for (const RecordLayout& r : kFieldFile)
+    if (r.block()) write_block(w, std::string_view(r.names) == "pp" ? p : named_field(s, r.names), s, r);
   if (set)
     w.close_staged(*set);
   else

@@ -53,4 +53,13 @@ void write_body_files(Store& s, const std::string& vfile, const std::string& nfi
 void write_history(Store& s, const std::string& name, std::vector<Staged>* set = nullptr);
 void write_body_state(Store& s, const std::string& name, std::vector<Staged>* set = nullptr);
 
+// Time-series file: started anew at t = 0; otherwise the console decides
+// between appending (0) and starting anew (1).  Writes the header pair.
+void initsout(Store& s, double t0);
+
+// One time-series line.
+void tsout(int nn, double t, double uin, double pfx, double pfy, double pft, double xdis, double ydis);
+
+inline constexpr const char* kSeriesFile = "DAT/quivel_vib8.ts";
+
 }  // namespace qv

@@ -44,12 +44,11 @@ void fresh(Store& s) {
       }
   node_to_face(s);
   node_to_cell(s);
-  s.iobu = s.iobv = s.iobw = 1;
+  s.outflow = kOutflowCopied;
 }
 
 // Restart: field file records 1-9, body-state file records 1-6.
 void restart(Store& s, const std::string& inputfile, const std::string& nfile0) {
-  const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
   say(fmt::Line() << "input file = " << inputfile);
   double t2;
   {
@@ -62,13 +61,9 @@ void restart(Store& s, const std::string& inputfile, const std::string& nfile0) 
     r.get_real();
     t2 = r.get_real();
     for (int n = 0; n < 4; ++n) r.get_int();
-    read_block(r, s.uu, is, ie + 1, js, je - 1, ks, ke - 1);
-    read_block(r, s.vv, is, ie, js, je, ks, ke - 1);
-    read_block(r, s.ww, is, ie, js, je - 1, ks, ke);
-    read_block(r, s.pp, is, ie, js, je - 1, ks, ke - 1);
-    read_block(r, s.fu, is, ie, js, je, ks, ke);
-    read_block(r, s.fv, is, ie, js, je, ks, ke);
-    read_block(r, s.fw, is, ie, js, je, ks, ke);
+    // every block but the last, the eddy viscosity, which a restart does not read
+    for (const RecordLayout& rec : kFieldFile)
+      if (rec.block() && std::string_view(rec.names) != "nut") read_block(r, named_field(s, rec.names), s, rec);
     r.close();
   }
   {
@@ -87,11 +82,11 @@ void restart(Store& s, const std::string& inputfile, const std::string& nfile0) 
     s.xvel = r.get_real();
     s.yvel = r.get_real();
     s.tvel = r.get_real();
-    read_block(r, s.fxn, is, ie, js, je, ks, ke);
-    read_block(r, s.fyn, is, ie, js, je, ks, ke);
+    for (const RecordLayout& rec : kBodyStateFile)
+      if (rec.block()) read_block(r, named_field(s, rec.names), s, rec);
     r.close();
   }
-  s.iobu = s.iobv = s.iobw = 0;
+  s.outflow = kOutflowAsRead;
   say(fmt::Line() << "t2 =" << t2);
   s.t = t2;
 }

@@ -1,5 +1,6 @@
 #include <cmath>
 #include <functional>
+#include <stdexcept>
 
 #include "io/console.hpp"
 #include "io/files.hpp"
@@ -76,18 +77,24 @@ struct StatBlock {
   Field PhysicsState::*sum;
   Field PhysicsState::*a = nullptr;
   Field PhysicsState::*b = nullptr;
-  bool pressure = false;  // over j = js..je-1, k = ks..ke-1
 };
 using P = PhysicsState;
 const StatBlock kStatBlocks[] = {
     {&P::su},  {&P::sv},  {&P::sw},  {&P::suu, &P::su, &P::su}, {&P::svv, &P::sv, &P::sv},
     {&P::sww, &P::sw, &P::sw}, {&P::suv, &P::su, &P::sv}, {&P::svw, &P::sv, &P::sw}, {&P::swu, &P::sw, &P::su},
-    {&P::sgs11}, {&P::sgs22}, {&P::sgs33}, {&P::spm, nullptr, nullptr, true},
-    {&P::spm2, &P::spm, &P::spm, true}, {&P::snut}, {&P::tauxy}, {&P::tauyz}, {&P::tauxz}};
+    {&P::sgs11}, {&P::sgs22}, {&P::sgs33}, {&P::spm},
+    {&P::spm2, &P::spm, &P::spm}, {&P::snut}, {&P::tauxy}, {&P::tauyz}, {&P::tauxz}};
 
+// The blocks of the statistics file in the order and over the boxes of its
+// layout; kStatBlocks follows that order.
 void write_stat_blocks(RecordWriter& w, const Store& s, const std::function<const Field&(const StatBlock&)>& block) {
-  for (const StatBlock& b : kStatBlocks)
-    write_block(w, block(b), s.is, s.ie, s.js, b.pressure ? s.je - 1 : s.je, s.ks, b.pressure ? s.ke - 1 : s.ke);
+  std::size_t n = 0;
+  for (const RecordLayout& r : kStatisticsFile) {
+    if (!r.block()) continue;
+    const StatBlock& b = kStatBlocks[n++];
+    if (&(s.*b.sum) != &named_field(s, r.names)) throw std::logic_error("statistics blocks out of layout order");
+    write_block(w, block(b), s, r);
+  }
 }
 
 }  // namespace

@@ -59,7 +59,7 @@ void advance_velocity(Store& s, const std::string& inputfile, StepReports& repor
       for (int k = ks; k <= ke - 1; ++k)
         if (s.iflag(i, j, k) != 0) face_rule(s, i, j, k);
   inflow(s, inputfile, reports);
-  s.iobu = s.iobv = s.iobw = 1;
+  s.outflow = kOutflowCopied;
   uvwbdy(s);
 }
 

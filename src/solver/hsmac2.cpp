@@ -183,9 +183,7 @@ void hsmac2(Store& s, const ToleranceRamp& ramp, double& dtmin, StepReports& rep
   dtmin = 1 / r;
   say(fmt::Line() << "max dt  =" << dtmin);
 
-  s.iobu = 0;
-  s.iobv = 1;
-  s.iobw = 1;
+  s.outflow = kOutflowCorrectedU;
   uvwbdy(s);
   prsbdy(s);
 }

@@ -200,12 +200,8 @@ void point(const Stencil& st, int i, int j, int k) {
   }
   // 2. ghosts inside the body
   reflect_A(s, D, i, j, k);
-  reflect_B(s, i, j, k);
-  reflect_C(s, i, j, k);
-  reflect_D(s, i, j, k);
-  reflect_E(s, i, j, k);
-  reflect_F(s, i, j, k);
-  reflect_G(s, i, j, k);
+  for (int c = 0; c < 3; ++c)
+    for (int depth = 1; depth <= 2; ++depth) reflect(s, c, depth, i, j, k);
 
   // values of the swept component along each direction, m-2..m+2, read
   // after the ghost writes

@@ -14,31 +14,9 @@ void prsbdy(Store& s) {
       for (int i = is; i <= ie - 1; ++i)
         if (s.iflag(i, j, k) != 0) pp(i, j, k) = 0;
 
-  for (int k = ks; k <= ke - 1; ++k)
-    for (int j = js; j <= je - 1; ++j) {
-      pp(is - 1, j, k) = pp(is, j, k);
-      pp(ie, j, k) = pp(ie - 1, j, k);
-    }
-  for (int k = ks; k <= ke - 1; ++k)
-    for (int i = is; i <= ie - 1; ++i) {
-      if (s.iyper == 0) {
-        pp(i, js - 1, k) = pp(i, je - 1, k);
-        pp(i, je, k) = pp(i, js, k);
-      } else {
-        pp(i, js - 1, k) = pp(i, js, k);
-        pp(i, je, k) = pp(i, je - 1, k);
-      }
-    }
-  for (int j = js; j <= je - 1; ++j)
-    for (int i = is; i <= ie - 1; ++i) {
-      if (s.izper == 0) {
-        pp(i, j, ks - 1) = pp(i, j, ke - 1);
-        pp(i, j, ke) = pp(i, j, ks);
-      } else {
-        pp(i, j, ks - 1) = pp(i, j, ks);
-        pp(i, j, ke) = pp(i, j, ke - 1);
-      }
-    }
+  fill_sides(pp, side_i(s), 0, {is - 1, ie}, js, je - 1, ks, ke - 1);
+  fill_sides(pp, side_j(s), 1, {js - 1, je}, is, ie - 1, ks, ke - 1);
+  fill_sides(pp, side_k(s), 2, {ks - 1, ke}, is, ie - 1, js, je - 1);
 
   edge_lines_x(pp, s, is, ie - 1);
   edge_lines_y(pp, s, js, je - 1);

@@ -7,6 +7,20 @@ SideMap side_i(const Store& s) { return {s.is, s.ie - 1, false}; }
 SideMap side_j(const Store& s) { return {s.js, s.je - 1, s.iyper == 0}; }
 SideMap side_k(const Store& s) { return {s.ks, s.ke - 1, s.izper == 0}; }
 
+void fill_sides(Field& q, const SideMap& m, int axis, std::initializer_list<int> ghosts, int a1, int a2, int b1,
+                int b2) {
+  for (int b = b1; b <= b2; ++b)
+    for (int a = a1; a <= a2; ++a)
+      for (const int n : ghosts) {
+        if (axis == 0)
+          q(n, a, b) = q(m(n), a, b);
+        else if (axis == 1)
+          q(a, n, b) = q(a, m(n), b);
+        else
+          q(a, b, n) = q(a, b, m(n));
+      }
+}
+
 void edge_lines_x(Field& q, const Store& s, int i1, int i2) {
   const SideMap mj = side_j(s), mk = side_k(s);
   const int gj[2] = {s.js - 1, s.je}, gk[2] = {s.ks - 1, s.ke};

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cmath>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -12,13 +13,12 @@ namespace qv {
 // --- body-surface ghost velocities (applied point by point by the sweeps)
 // Face rule at a body cell: its six face velocities become 0.
 void face_rule(Store& s, int i, int j, int k);
-// Reflection groups at a fluid point (each does nothing at a body cell).
-void reflect_B(Store& s, int i, int j, int k);
-void reflect_C(Store& s, int i, int j, int k);
-void reflect_D(Store& s, int i, int j, int k);
-void reflect_E(Store& s, int i, int j, int k);
-void reflect_F(Store& s, int i, int j, int k);
-void reflect_G(Store& s, int i, int j, int k);
+// Mirror at a fluid point (nothing at a body cell) of component c (0 = uu,
+// 1 = vv, 2 = ww): across each other axis, + side then - side, the ghost
+// `depth` (1 or 2) points away that lies inside the body gets ca1 x the
+// value one point nearer.  By component and depth the groups are uu 1 (B),
+// uu 2 (C), vv 1 (D), vv 2 (E), ww 1 (F), ww 2 (G).
+void reflect(Store& s, int c, int depth, int i, int j, int k);
 // Rule A: own-direction ghosts of the swept component (0 = uu, 1 = vv, 2 = ww).
 void reflect_A(Store& s, int dir, int i, int j, int k);
 
@@ -48,21 +48,30 @@ inline double corner_viscosity(const Store& s, int i, int j, int k) {
 void uvwbdy(Store& s);
 void prsbdy(Store& s);
 
-// --- edge lines of the outer box
+// --- sides and edge lines of the outer box
 // The active index a ghost layer of a side takes its value from: beside a
-// periodic side the opposite side's, beside any other the nearest one's.
+// periodic side the one a period away (lo-1 from hi, hi+1 from lo), beside
+// any other the nearest active one.
 struct SideMap {
   int lo, hi;  // first and last active index
   bool periodic;
   int operator()(int n) const {
-    if (n == lo - 1) return periodic ? hi : lo;
-    if (n == hi + 1) return periodic ? lo : hi;
+    if (n < lo) return periodic ? n + (hi - lo + 1) : lo;
+    if (n > hi) return periodic ? n - (hi - lo + 1) : hi;
     return n;
   }
 };
 SideMap side_i(const Store& s);  // is..ie-1, never periodic
 SideMap side_j(const Store& s);  // js..je-1, periodic when iyper = 0
 SideMap side_k(const Store& s);  // ks..ke-1, periodic when izper = 0
+// The side fill: the ghost layers `ghosts` (in that order at each point) of
+// q along `axis` (0 = i, 1 = j, 2 = k) take the value their side map m
+// gives, at every point a1..a2, b1..b2 of the two other indices (in i, j,
+// k order).  Each ghost reads active values only (or, on a grid narrower
+// than its depth, a ghost listed before it), so the points may go in any
+// order.
+void fill_sides(Field& q, const SideMap& m, int axis, std::initializer_list<int> ghosts, int a1, int a2, int b1,
+                int b2);
 // The four ghosts around each point i1..i2 of the lines along x where the
 // y and z sides meet, (js-1 or je, ks-1 or ke), through the side maps;
 // likewise along y (j1..j2) and along z (k1..k2).

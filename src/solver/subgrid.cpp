@@ -92,9 +92,7 @@ void subgrid_viscosity(Store& s) {
       if (row_near[j][k])
         for (int i = is; i <= ie - 1; ++i)
           if (!body(i, j, k)) {
-            reflect_B(s, i, j, k);
-            reflect_D(s, i, j, k);
-            reflect_F(s, i, j, k);
+            for (int c = 0; c < 3; ++c) reflect(s, c, 1, i, j, k);
           }
 
   // 3. The corner viscosity of a cell reads nut of the cells i-1..i,
@@ -133,22 +131,13 @@ void subgrid_viscosity(Store& s) {
         for (int i = is; i <= ie - 1; ++i)
           if (body(i, j, k)) nut(i, j, k) = 0;
 
+  // inflow side from the side map, outflow side extrapolated
+  fill_sides(nut, side_i(s), 0, {is - 1}, js, je - 1, ks, ke - 1);
   for (int j = js; j <= je - 1; ++j)
-    for (int k = ks; k <= ke - 1; ++k) {
-      nut(is - 1, j, k) = nut(is, j, k);
+    for (int k = ks; k <= ke - 1; ++k)
       nut(ie, j, k) = 3 * nut(ie - 1, j, k) - 3 * nut(ie - 2, j, k) + nut(ie - 3, j, k);
-    }
-  const bool py = s.iyper == 0, pz = s.izper == 0;
-  for (int i = is; i <= ie - 1; ++i)
-    for (int k = ks; k <= ke - 1; ++k) {
-      nut(i, js - 1, k) = py ? nut(i, je - 1, k) : nut(i, js, k);
-      nut(i, je, k) = py ? nut(i, js, k) : nut(i, je - 1, k);
-    }
-  for (int i = is; i <= ie - 1; ++i)
-    for (int j = js; j <= je - 1; ++j) {
-      nut(i, j, ks - 1) = pz ? nut(i, j, ke - 1) : nut(i, j, ks);
-      nut(i, j, ke) = pz ? nut(i, j, ks) : nut(i, j, ke - 1);
-    }
+  fill_sides(nut, side_j(s), 1, {js - 1, je}, is, ie - 1, ks, ke - 1);
+  fill_sides(nut, side_k(s), 2, {ks - 1, ke}, is, ie - 1, js, je - 1);
   edge_lines_x(nut, s, is, ie - 1);
   edge_lines_y(nut, s, js, je - 1);
   edge_lines_z(nut, s, ks, ke - 1);

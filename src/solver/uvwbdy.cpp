@@ -9,7 +9,8 @@ namespace qv {
 // 3. net inflow Qall through the six outer faces (printed with a cancel
 //    speed of 0: no flow-rate correction);
 // 4. outflow copies under iobu, iobv, iobw;
-// 5. y sides and 6. z sides, periodic or walls (izper = 2: bottom factor ca2);
+// 5. y sides and 6. z sides, periodic or walls (izper = 2: bottom factor ca2):
+//    the side fill, but for the wall rules of vv at y walls and ww at z walls;
 // 7. edge lines where two outer faces meet.
 void uvwbdy(Store& s) {
   const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
@@ -93,45 +94,23 @@ void uvwbdy(Store& s) {
   const double ucan = 0;
   say(fmt::Line() << "Qall ,cancel U=" << Qall << ucan);
 
-  if (s.iobu == 1)
+  if (s.outflow.iobu == 1)
     for (int k = ks; k <= ke - 1; ++k)
       for (int j = js; j <= je - 1; ++j) uu(ie, j, k) = ucan + uu(ie - 1, j, k);
-  if (s.iobv == 1)
+  if (s.outflow.iobv == 1)
     for (int k = ks; k <= ke - 1; ++k)
       for (int j = js; j <= je; ++j) vv(ie, j, k) = vv(ie - 1, j, k);
-  if (s.iobw == 1)
+  if (s.outflow.iobw == 1)
     for (int k = ks; k <= ke; ++k)
       for (int j = js; j <= je - 1; ++j) ww(ie, j, k) = ww(ie - 1, j, k);
 
+  const SideMap mj = side_j(s), mk = side_k(s);
   if (s.iyper == 0) {
-    for (int k = ks; k <= ke - 1; ++k)
-      for (int i = is; i <= ie; ++i) {
-        uu(i, js - 1, k) = uu(i, je - 1, k);
-        uu(i, js - 2, k) = uu(i, je - 2, k);
-        uu(i, je, k) = uu(i, js, k);
-        uu(i, je + 1, k) = uu(i, js + 1, k);
-      }
-    for (int k = ks; k <= ke - 1; ++k)
-      for (int i = is; i <= ie - 1; ++i) {
-        vv(i, js - 1, k) = vv(i, je - 1, k);
-        vv(i, js - 2, k) = vv(i, je - 2, k);
-        vv(i, je + 1, k) = vv(i, js + 1, k);
-        vv(i, je + 2, k) = vv(i, js + 2, k);
-        vv(i, je, k) = vv(i, js, k);
-      }
-    for (int k = ks; k <= ke; ++k)
-      for (int i = is; i <= ie - 1; ++i) {
-        ww(i, js - 1, k) = ww(i, je - 1, k);
-        ww(i, js - 2, k) = ww(i, je - 2, k);
-        ww(i, je, k) = ww(i, js, k);
-        ww(i, je + 1, k) = ww(i, js + 1, k);
-      }
+    fill_sides(uu, mj, 1, {js - 1, js - 2, je, je + 1}, is, ie, ks, ke - 1);
+    fill_sides(vv, mj, 1, {js - 1, js - 2, je + 1, je + 2, je}, is, ie - 1, ks, ke - 1);
+    fill_sides(ww, mj, 1, {js - 1, js - 2, je, je + 1}, is, ie - 1, ks, ke);
   } else {
-    for (int k = ks; k <= ke - 1; ++k)
-      for (int i = is + 1; i <= ie; ++i) {
-        uu(i, js - 1, k) = uu(i, js, k);
-        uu(i, je, k) = uu(i, je - 1, k);
-      }
+    fill_sides(uu, mj, 1, {js - 1, je}, is + 1, ie, ks, ke - 1);
     for (int k = ks; k <= ke - 1; ++k)
       for (int i = is + 1; i <= ie - 1; ++i) {
         vv(i, js, k) = vv(i, js, k) - ucan;
@@ -141,47 +120,16 @@ void uvwbdy(Store& s) {
         vv(i, js, k) = 0;
         vv(i, je, k) = 0;
       }
-    for (int k = ks; k <= ke; ++k)
-      for (int i = is + 1; i <= ie - 1; ++i) {
-        ww(i, js - 1, k) = ww(i, js, k);
-        ww(i, je, k) = ww(i, je - 1, k);
-      }
+    fill_sides(ww, mj, 1, {js - 1, je}, is + 1, ie - 1, ks, ke);
   }
 
   if (s.izper == 0) {
-    for (int j = js; j <= je - 1; ++j)
-      for (int i = is; i <= ie; ++i) {
-        uu(i, j, ks - 1) = uu(i, j, ke - 1);
-        uu(i, j, ks - 2) = uu(i, j, ke - 2);
-        uu(i, j, ke) = uu(i, j, ks);
-        uu(i, j, ke + 1) = uu(i, j, ks + 1);
-      }
-    for (int j = js; j <= je; ++j)
-      for (int i = is; i <= ie - 1; ++i) {
-        vv(i, j, ks - 1) = vv(i, j, ke - 1);
-        vv(i, j, ks - 2) = vv(i, j, ke - 2);
-        vv(i, j, ke) = vv(i, j, ks);
-        vv(i, j, ke + 1) = vv(i, j, ks + 1);
-      }
-    for (int j = js; j <= je - 1; ++j)
-      for (int i = is; i <= ie - 1; ++i) {
-        ww(i, j, ks - 1) = ww(i, j, ke - 1);
-        ww(i, j, ks - 2) = ww(i, j, ke - 2);
-        ww(i, j, ke + 1) = ww(i, j, ks + 1);
-        ww(i, j, ke + 2) = ww(i, j, ks + 2);
-        ww(i, j, ke) = ww(i, j, ks);
-      }
+    fill_sides(uu, mk, 2, {ks - 1, ks - 2, ke, ke + 1}, is, ie, js, je - 1);
+    fill_sides(vv, mk, 2, {ks - 1, ks - 2, ke, ke + 1}, is, ie - 1, js, je);
+    fill_sides(ww, mk, 2, {ks - 1, ks - 2, ke + 1, ke + 2, ke}, is, ie - 1, js, je - 1);
   } else {
-    for (int j = js; j <= je - 1; ++j)
-      for (int i = is; i <= ie; ++i) {
-        uu(i, j, ks - 1) = uu(i, j, ks);
-        uu(i, j, ke) = uu(i, j, ke - 1);
-      }
-    for (int j = js; j <= je; ++j)
-      for (int i = is; i <= ie - 1; ++i) {
-        vv(i, j, ks - 1) = vv(i, j, ks);
-        vv(i, j, ke) = vv(i, j, ke - 1);
-      }
+    fill_sides(uu, mk, 2, {ks - 1, ke}, is, ie, js, je - 1);
+    fill_sides(vv, mk, 2, {ks - 1, ke}, is, ie - 1, js, je);
     for (int j = js; j <= je - 1; ++j)
       for (int i = is; i <= ie - 1; ++i) {
         ww(i, j, ks - 1) = -ww(i, j, ks + 1);

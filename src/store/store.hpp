@@ -191,11 +191,23 @@ struct Scratch {
   std::vector<CubicWeights> work_weights;
 };
 
-// Control flags and run-time input: switches one operation sets for the
-// next, and values read while the run goes on.
-struct ControlFlags {
-  // outflow switches of uvwbdy, set by its caller
+// The outflow switches of uvwbdy: 1 copies the outflow face of uu, vv or
+// ww from the face inside it, 0 keeps it.  Each operation that decides
+// them sets one of the named sets below; the next uvwbdy, its own or a
+// later operation's, follows them.
+struct OutflowSwitches {
   int iobu = 0, iobv = 0, iobw = 0;
+};
+// after the advance, and at an analytic start: every outflow face copied
+inline constexpr OutflowSwitches kOutflowCopied{1, 1, 1};
+// after the pressure correction: its outflow uu stays, vv and ww copied
+inline constexpr OutflowSwitches kOutflowCorrectedU{0, 1, 1};
+// after a restart read: the outflow faces of the field file stay
+inline constexpr OutflowSwitches kOutflowAsRead{0, 0, 0};
+
+// Control flags: switches one operation sets for the next.
+struct ControlFlags {
+  OutflowSwitches outflow;
   bool history_full_warned = false;
   // A run that continues a saved state exactly: the probe files are
   // appended to, not started anew.

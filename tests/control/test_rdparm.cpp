@@ -150,7 +150,7 @@ TEST_F(ParamTest, FixedColumnRules) {
 TEST_F(ParamTest, FileNameList) {
   write_lines("quivel_vib8.fil", {I(100, 5) + I(7, 5) + I(0, 5)});  // no names: one line is enough
   ASSERT_EQ(read_params(), "");
-  EXPECT_EQ(f_.kout, 7);
+  EXPECT_NE(out_.find(" ifc,kout,nfl = " + I(100, 12) + I(7, 12) + I(0, 12)), std::string::npos);  // echoed
   EXPECT_EQ(f_.nfl, 0);
   std::vector<std::string> v = {I(1, 5) + I(0, 5) + I(100, 5)};
   for (int n = 1; n <= 101; ++n) v.push_back("snap" + std::to_string(n));

@@ -103,15 +103,10 @@ TEST(FinalFieldFile, RecordLayout) {
   // counts in grid lines: record 3 (nx+1)(ny-1)(nz-1) reals, record 7 nx ny nz
   EXPECT_EQ(r[2].size(), 8u * (nx + 1) * (ny - 1) * (nz - 1));
   EXPECT_EQ(r[6].size(), 8u * nx * ny * nz);
-  const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
-  expect_block(r[2], s.uu, is, ie + 1, js, je - 1, ks, ke - 1);
-  expect_block(r[3], s.vv, is, ie, js, je, ks, ke - 1);
-  expect_block(r[4], s.ww, is, ie, js, je - 1, ks, ke);
-  expect_block(r[5], s.pp, is, ie, js, je - 1, ks, ke - 1);
-  expect_block(r[6], s.fu, is, ie, js, je, ks, ke);
-  expect_block(r[7], s.fv, is, ie, js, je, ks, ke);
-  expect_block(r[8], s.fw, is, ie, js, je, ks, ke);
-  expect_block(r[9], s.nut, is, ie, js, je - 1, ks, ke - 1);
+  for (std::size_t n = 2; n < std::size(qv::kFieldFile); ++n) {
+    const qv::RecordLayout& b = qv::kFieldFile[n];
+    expect_block(r[n], qv::named_field(s, b.names), s.is, s.ie + b.di, s.js, s.je + b.dj, s.ks, s.ke + b.dk);
+  }
 }
 
 // Written twice, the file holds the second state only, is replaced whole

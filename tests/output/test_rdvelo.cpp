@@ -63,9 +63,9 @@ TEST(Rdvelo, FreshStartIsUniformAwayFromANoSlipBody) {
   const std::string out = run_rdvelo(s, "fffff");
   EXPECT_EQ(printed(out, "ca01="), 0.0);
   EXPECT_EQ(out.find("input file"), std::string::npos);
-  EXPECT_EQ(s.iobu, 1);
-  EXPECT_EQ(s.iobv, 1);
-  EXPECT_EQ(s.iobw, 1);
+  EXPECT_EQ(s.outflow.iobu, 1);
+  EXPECT_EQ(s.outflow.iobv, 1);
+  EXPECT_EQ(s.outflow.iobw, 1);
   const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
   for (int i = is; i <= ie; ++i)
     for (int j = js; j <= je; ++j)
@@ -185,14 +185,8 @@ void write_field(const std::string& name, const Store& e, double t) {
   for (double v : {99.0, 0.17, 0.005, t}) w.put(v);
   for (int v : {50, 1, 1, 7}) w.put(static_cast<std::int32_t>(v));
   w.end();
-  write_block(w, e.uu, is, ie + 1, js, je - 1, ks, ke - 1);
-  write_block(w, e.vv, is, ie, js, je, ks, ke - 1);
-  write_block(w, e.ww, is, ie, js, je - 1, ks, ke);
-  write_block(w, e.pp, is, ie, js, je - 1, ks, ke - 1);
-  write_block(w, e.fu, is, ie, js, je, ks, ke);
-  write_block(w, e.fv, is, ie, js, je, ks, ke);
-  write_block(w, e.fw, is, ie, js, je, ks, ke);
-  write_block(w, e.nut, is, ie, js, je - 1, ks, ke - 1);
+  for (const qv::RecordLayout& r : qv::kFieldFile)
+    if (r.block()) qv::write_block(w, qv::named_field(e, r.names), e, r);
   w.close();
 }
 
@@ -208,8 +202,8 @@ void write_body(const std::string& name, const Store& e) {
     for (double v : triple) w.put(v);
     w.end();
   }
-  write_block(w, e.fxn, e.is, e.ie, e.js, e.je, e.ks, e.ke);
-  write_block(w, e.fyn, e.is, e.ie, e.js, e.je, e.ks, e.ke);
+  for (const qv::RecordLayout& r : qv::kBodyStateFile)
+    if (r.block()) qv::write_block(w, qv::named_field(e, r.names), e, r);
   w.close();
 }
 
@@ -223,7 +217,7 @@ TEST(Rdvelo, RestartReadsTheFieldAndBodyStateOfAnEarlierRun) {
   Store s = qvt::tiny_store(6, 5, 5, 0.5, 1, 1);
   s.Re = 100;
   s.dt = 0.01;
-  s.iobu = s.iobv = s.iobw = 1;
+  s.outflow = {1, 1, 1};
   const std::string out = run_rdvelo(s, "field.dat", "body0.dat");
   EXPECT_NE(out.find("input file = field.dat"), std::string::npos) << out;
   EXPECT_EQ(printed(out, "t2 ="), 7.625);
@@ -231,9 +225,9 @@ TEST(Rdvelo, RestartReadsTheFieldAndBodyStateOfAnEarlierRun) {
   // Only the time is taken from record 2.
   EXPECT_EQ(s.Re, 100);
   EXPECT_EQ(s.dt, 0.01);
-  EXPECT_EQ(s.iobu, 0);
-  EXPECT_EQ(s.iobv, 0);
-  EXPECT_EQ(s.iobw, 0);
+  EXPECT_EQ(s.outflow.iobu, 0);
+  EXPECT_EQ(s.outflow.iobv, 0);
+  EXPECT_EQ(s.outflow.iobw, 0);
 
   const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
   const double p0 = e.pp(is, je / 2, ke / 2);

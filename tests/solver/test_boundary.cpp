@@ -50,7 +50,7 @@ void flux_line(const std::string& out, double& qall, double& ucan) {
 
 TEST(Uvwbdy, PeriodicSidesCopyTheirImages) {
   Store s = qvt::tiny_store(6, 7, 6, 1.0, 0, 0);
-  s.iobu = s.iobv = s.iobw = 0;
+  s.outflow = {0, 0, 0};
   fill_velocities(s);
   quiet_uvwbdy(s);
   const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
@@ -110,7 +110,7 @@ TEST(Uvwbdy, TwoCellPeriodicDirectionsCopyTheFarGhostBeforeTheSideFace) {
   // entry value of the side face before that face becomes its image.
   Store s = qvt::tiny_store(6, 3, 3, 1.0, 0, 0);
   ASSERT_EQ(s.je, s.js + 2);
-  s.iobu = s.iobv = s.iobw = 0;
+  s.outflow = {0, 0, 0};
   fill_velocities(s);
   quiet_uvwbdy(s);
   for (int i = s.is; i <= s.ie - 1; ++i) {
@@ -123,8 +123,7 @@ TEST(Uvwbdy, TwoCellPeriodicDirectionsCopyTheFarGhostBeforeTheSideFace) {
 
 TEST(Uvwbdy, WallsZeroTheWallFacesAndKeepTheEntryValuesInTheGhosts) {
   Store s = qvt::tiny_store(6, 6, 7, 1.0, 1, 1);
-  s.iobu = s.iobv = 1;
-  s.iobw = 0;
+  s.outflow = {1, 1, 0};
   fill_velocities(s);
   const Store in = s;
   quiet_uvwbdy(s);
@@ -180,7 +179,7 @@ TEST(Uvwbdy, WallsZeroTheWallFacesAndKeepTheEntryValuesInTheGhosts) {
 TEST(Uvwbdy, OutflowCopiesFollowTheSwitches) {
   for (int on = 0; on <= 1; ++on) {
     Store s = qvt::tiny_store(6, 6, 6, 1.0, 1, 1);
-    s.iobu = s.iobv = s.iobw = on;
+    s.outflow = {on, on, on};
     fill_velocities(s);
     const Store in = s;
     quiet_uvwbdy(s);
@@ -199,7 +198,7 @@ TEST(Uvwbdy, BottomWallWithCa2) {
   for (int iyper : {0, 1}) {
     Store s = qvt::tiny_store(6, 6, 6, 1.0, iyper, 2);
     s.ca2 = 0.5;  // distinguishes ca2 from the fixed factor of the periodic edges
-    s.iobu = s.iobv = s.iobw = 0;
+    s.outflow = {0, 0, 0};
     fill_velocities(s);
     const Store in = s;
     quiet_uvwbdy(s);
@@ -268,7 +267,7 @@ TEST(Uvwbdy, EdgeLinesForAllSideKinds) {
   for (const EdgeRow& row : kEdges) {
     SCOPED_TRACE(testing::Message() << "iyper " << row.iyper << " izper " << row.izper);
     Store s = qvt::tiny_store(6, 7, 8, 1.0, row.iyper, row.izper);
-    s.iobu = s.iobv = s.iobw = 0;
+    s.outflow = {0, 0, 0};
     fill_velocities(s);
     quiet_uvwbdy(s);
     const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
@@ -306,7 +305,7 @@ TEST(Uvwbdy, BodyBlockFacesMirrorTheLastAdjacentFluidFace) {
   // A 2 x 2 x 2 block in cells 5..6 with fluid all round, ca1 = -1.
   Store s = qvt::tiny_store(10, 10, 10, 1.0, 1, 1);
   s.ca1 = -1;
-  s.iobu = s.iobv = s.iobw = 0;
+  s.outflow = {0, 0, 0};
   block(s, 5, 6, 5, 6, 5, 6);
   fill_velocities(s);
   const Store in = s;
@@ -352,7 +351,7 @@ TEST(Uvwbdy, BodySpanningTheDepthMirrorsUpstreamInItsFirstColumn) {
   for (double ca1 : {-1.0, 1.0}) {
     Store s = qvt::tiny_store(10, 10, 5, 1.0, 1, 1);
     s.ca1 = ca1;
-    s.iobu = s.iobv = s.iobw = 0;
+    s.outflow = {0, 0, 0};
     block(s, 5, 6, 5, 6, s.ks - 2, s.ke + 1);
     for (int i = 1; i <= s.vv.ni(); ++i)
       for (int j = 1; j <= s.vv.nj(); ++j)
@@ -378,7 +377,7 @@ TEST(Uvwbdy, IsolatedBodyCellEndsWithSixZeroFaces) {
   for (double ca1 : {-1.0, 1.0}) {
     Store s = qvt::tiny_store(9, 9, 9, 1.0, 1, 1);
     s.ca1 = ca1;
-    s.iobu = s.iobv = s.iobw = 0;
+    s.outflow = {0, 0, 0};
     s.iflag(6, 6, 6) = 1;
     fill_velocities(s);
     const Store in = s;
@@ -411,7 +410,7 @@ TEST(Uvwbdy, FluxReport) {
   // Uniform stream through walls: the inflow balances the outflow.
   {
     Store s = qvt::tiny_store(6, 5, 4, 0.5, 1, 1);
-    s.iobu = s.iobv = s.iobw = 1;
+    s.outflow = {1, 1, 1};
     for (int i = 1; i <= s.uu.ni(); ++i)
       for (int j = 1; j <= s.uu.nj(); ++j)
         for (int k = 1; k <= s.uu.nk(); ++k) s.uu(i, j, k) = 1.25;
@@ -431,7 +430,7 @@ TEST(Uvwbdy, FluxReport) {
     for (int j = s.js; j <= s.je; ++j) s.y(j) = 0.25 * (j - s.js);
     for (int k = s.ks; k <= s.ke; ++k) s.z(k) = 2.0 * (k - s.ks);
     qvt::build_metrics(s);
-    s.iobu = s.iobv = s.iobw = 0;
+    s.outflow = {0, 0, 0};
     // Face areas: 6 in x, 15 in y, 2.5 in z.
     for (int j = s.js; j <= s.je - 1; ++j)
       for (int k = s.ks; k <= s.ke - 1; ++k) {

@@ -58,19 +58,19 @@ void mark(Store& s, Off c) { s.iflag(c[0], c[1], c[2]) = 1; }
 
 struct Group {
   const char* name;
-  void (*apply)(Store&, int, int, int);
   int c;           // component: 0 uu, 1 vv, 2 ww
+  int depth;       // ghosts 1 or 2 points away
   Off targets[4];  // offsets from the point, in the order applied
   bool halfway;    // value from the point halfway instead of the point itself
 };
 
 const Group kGroups[] = {
-    {"B", qv::reflect_B, 0, {{0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}}, false},
-    {"C", qv::reflect_C, 0, {{0, 2, 0}, {0, -2, 0}, {0, 0, 2}, {0, 0, -2}}, true},
-    {"D", qv::reflect_D, 1, {{1, 0, 0}, {-1, 0, 0}, {0, 0, 1}, {0, 0, -1}}, false},
-    {"E", qv::reflect_E, 1, {{2, 0, 0}, {-2, 0, 0}, {0, 0, 2}, {0, 0, -2}}, true},
-    {"F", qv::reflect_F, 2, {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}}, false},
-    {"G", qv::reflect_G, 2, {{2, 0, 0}, {-2, 0, 0}, {0, 2, 0}, {0, -2, 0}}, true},
+    {"B", 0, 1, {{0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}}, false},
+    {"C", 0, 2, {{0, 2, 0}, {0, -2, 0}, {0, 0, 2}, {0, 0, -2}}, true},
+    {"D", 1, 1, {{1, 0, 0}, {-1, 0, 0}, {0, 0, 1}, {0, 0, -1}}, false},
+    {"E", 1, 2, {{2, 0, 0}, {-2, 0, 0}, {0, 0, 2}, {0, 0, -2}}, true},
+    {"F", 2, 1, {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}}, false},
+    {"G", 2, 2, {{2, 0, 0}, {-2, 0, 0}, {0, 2, 0}, {0, -2, 0}}, true},
 };
 
 Off plus(Off o, int scale = 1) { return {P + scale * o[0], P + scale * o[1], P + scale * o[2]}; }
@@ -87,7 +87,7 @@ TEST(Reflection, EachTargetInsideTheBodyMirrorsItsSource) {
         mark(s, t);
         mark(s, low_cell(g.c, t));
         const Store in = s;
-        g.apply(s, P, P, P);
+        qv::reflect(s, g.c, g.depth, P, P, P);
         const Off src = g.halfway ? plus(half(o)) : plus({0, 0, 0});
         Field& f = comp(s, g.c);
         EXPECT_EQ(f(t[0], t[1], t[2]), ca1 * comp(in, g.c)(src[0], src[1], src[2]));
@@ -105,7 +105,7 @@ TEST(Reflection, SurfaceFacesAndBodyPointsAreLeftAlone) {
         Store s = tagged(-1);
         mark(s, cell);
         const Store in = s;
-        g.apply(s, P, P, P);
+        qv::reflect(s, g.c, g.depth, P, P, P);
         EXPECT_EQ(changes(s, in), 0);
       }
       // The point's own cell is a body cell: the group does nothing.
@@ -114,7 +114,7 @@ TEST(Reflection, SurfaceFacesAndBodyPointsAreLeftAlone) {
       mark(s, low_cell(g.c, t));
       mark(s, {P, P, P});
       const Store in = s;
-      g.apply(s, P, P, P);
+      qv::reflect(s, g.c, g.depth, P, P, P);
       EXPECT_EQ(changes(s, in), 0);
     }
 }
@@ -126,8 +126,8 @@ TEST(Reflection, SecondGhostReadsTheFirstGhostOfTwoBodyRows) {
     for (int j : {P + 1, P + 2})
       for (int i : {P - 1, P}) s.iflag(i, j, P) = 1;
     const double u = s.uu(P, P, P);
-    qv::reflect_B(s, P, P, P);
-    qv::reflect_C(s, P, P, P);
+    qv::reflect(s, 0, 1, P, P, P);
+    qv::reflect(s, 0, 2, P, P, P);
     EXPECT_EQ(s.uu(P, P + 1, P), ca1 * u);
     EXPECT_EQ(s.uu(P, P + 2, P), u);
   }
@@ -135,7 +135,7 @@ TEST(Reflection, SecondGhostReadsTheFirstGhostOfTwoBodyRows) {
   Store s = tagged(-1);
   s.iflag(P - 1, P + 2, P) = s.iflag(P, P + 2, P) = 1;
   const double mid = s.uu(P, P + 1, P);
-  qv::reflect_C(s, P, P, P);
+  qv::reflect(s, 0, 2, P, P, P);
   EXPECT_EQ(s.uu(P, P + 2, P), -mid);
 }
 

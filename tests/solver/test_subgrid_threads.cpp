@@ -86,9 +86,7 @@ TEST_F(Threads, BodyCleanUpMatchesTheFullSweeps) {
       for (int j = ref.js; j <= ref.je - 1; ++j)
         for (int i = ref.is; i <= ref.ie - 1; ++i)
           if (ref.iflag(i, j, k) == 0) {
-            qv::reflect_B(ref, i, j, k);
-            qv::reflect_D(ref, i, j, k);
-            qv::reflect_F(ref, i, j, k);
+            for (int c = 0; c < 3; ++c) qv::reflect(ref, c, 1, i, j, k);
           }
     const qv::Store before = s;
     qv::subgrid_viscosity(s);

@@ -18,6 +18,7 @@ import numpy as np
 
 from .columns import (PARAM_LAYOUT, FormatError, fortran_int,  # noqa: F401 (part of the API)
                       fortran_real, parse_line)
+from . import layouts
 from .records import INT, REAL, RecordError, read_records, unpack
 from .runfiles import CHANGE_FILE, CONSOLE_FILE, NAME_FILE, PARAM_FILE, TS_FILE
 
@@ -353,11 +354,11 @@ class RecordFile:
         return list(self.blocks)
 
 
-FIELD_NAMES = ("uu", "vv", "ww", "pp", "fu", "fv", "fw", "nut")
-STAT_NAMES = ("su", "sv", "sw", "suu", "svv", "sww", "suv", "svw", "swu",
-              "sgs11", "sgs22", "sgs33", "spm", "spm2", "snut",
-              "tauxy", "tauyz", "tauxz")
-KIND_RECORDS = {"field": 10, "snapshot": 10, "statistics": 20, "history": 7, "body": 6}
+FIELD_NAMES = tuple(name for _, name, _ in layouts.blocks(layouts.FIELD_FILE))
+STAT_NAMES = tuple(name for _, name, _ in layouts.blocks(layouts.STATISTICS_FILE))
+KIND_RECORDS = {"field": len(layouts.FIELD_FILE), "snapshot": len(layouts.FIELD_FILE),
+                "statistics": len(layouts.STATISTICS_FILE), "history": len(layouts.HISTORY_FILE),
+                "body": len(layouts.BODY_STATE_FILE)}
 _KIND_TEXT = {"field": "field file", "snapshot": "snapshot file",
               "statistics": "statistics file", "history": "vibration history file",
               "body": "body state file"}
@@ -365,22 +366,12 @@ _KIND_TEXT = {"field": "field file", "snapshot": "snapshot file",
 
 def field_ranges(b, pressure="pp"):
     """Index ranges (lo, hi) of every array of a field file for bounds *b*."""
-    is_, ie, js, je, ks, ke = (b[k] for k in ("is", "ie", "js", "je", "ks", "ke"))
-    cell = ((is_, js, ks), (ie, je - 1, ke - 1))
-    full = ((is_, js, ks), (ie, je, ke))
-    return {
-        "uu": ((is_, js, ks), (ie + 1, je - 1, ke - 1)),
-        "vv": ((is_, js, ks), (ie, je, ke - 1)),
-        "ww": ((is_, js, ks), (ie, je - 1, ke)),
-        pressure: cell, "fu": full, "fv": full, "fw": full, "nut": cell,
-    }
+    return layouts.block_ranges(layouts.FIELD_FILE, b, {"pp": pressure})
 
 
 def stat_ranges(b):
     """Index ranges of the statistics arrays for bounds *b*."""
-    full = ((b["is"], b["js"], b["ks"]), (b["ie"], b["je"], b["ke"]))
-    cell = ((b["is"], b["js"], b["ks"]), (b["ie"], b["je"] - 1, b["ke"] - 1))
-    return {n: (cell if n in ("spm", "spm2") else full) for n in STAT_NAMES}
+    return layouts.block_ranges(layouts.STATISTICS_FILE, b)
 
 
 def _desc(name, lo, hi):
@@ -499,13 +490,12 @@ def read_history(path, records=None):
     if nsample < 0:
         raise RecordError(f"not a vibration history file: {path} has nsample={nsample}")
     header = {"nsample": nsample, "tsmp": tsmp, "beta": beta}
-    first = _triples(path, kind, 2, recs[1], 1, ("xdis1", "ydis1", "tdis1"))
-    first.update(_triples(path, kind, 3, recs[2], 1, ("xvel1", "yvel1", "tvel1")))
+    first, arrays = {}, {}
+    for n, (names, code) in enumerate(layouts.HISTORY_FILE[1:], start=2):
+        per_sample = code.endswith("*")
+        got = _triples(path, kind, n, recs[n - 1], nsample if per_sample else 1, names.split())
+        (arrays if per_sample else first).update(got)
     header.update({k: float(v[0]) for k, v in first.items()})
-    arrays = _triples(path, kind, 4, recs[3], nsample, ("pfx", "pfy", "pft"))
-    for n, d in enumerate("xyt", start=5):
-        arrays.update(_triples(path, kind, n, recs[n - 1], nsample,
-                               (d + "acc", d + "vel", d + "dis")))
     arrays["time"] = tsmp * np.arange(1, nsample + 1, dtype=float)
     blocks = {k: Block(k, v, (1,), (nsample,)) for k, v in arrays.items()}
     return RecordFile(os.fspath(path), kind, {}, header, blocks)
@@ -535,12 +525,14 @@ def read_body(path, records=None):
             f"not a multiple of {plane} (i={is_}..{ie}, k={ks}..{ke})")
     b = {"is": is_, "ie": ie, "js": js, "je": js + size // plane - 1, "ks": ks, "ke": ke}
     header = {}
-    for n, names in ((2, "xacc yacc tacc"), (3, "xdis ydis tdis"), (4, "xvel yvel tvel")):
+    for n, (names, code) in enumerate(layouts.BODY_STATE_FILE[1:], start=2):
+        if isinstance(code, tuple):
+            break
         vals = _triples(path, kind, n, recs[n - 1], 1, names.split())
         header.update({k: float(v[0]) for k, v in vals.items()})
     lo, hi = (is_, js, ks), (ie, b["je"], ke)
     blocks = {name: _block(path, kind, n, recs[n - 1], name, lo, hi)
-              for n, name in ((5, "fxn"), (6, "fyn"))}
+              for n, name, _ in layouts.blocks(layouts.BODY_STATE_FILE)}
     return RecordFile(os.fspath(path), kind, b, header, blocks)
 
 

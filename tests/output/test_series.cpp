@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "body/body.hpp"
+#include "output/output.hpp"
 #include "io/files.hpp"
 #include "io/format.hpp"
 #include "support/case.hpp"

@@ -1,6 +1,6 @@
-#include "body/body.hpp"
 #include "io/console.hpp"
 #include "io/files.hpp"
+#include "output/output.hpp"
 
 namespace qv {
 
