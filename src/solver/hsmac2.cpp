@@ -127,15 +127,15 @@ double largest_rate(const Store& s) {
 }  // namespace
 
 // HSMAC pressure-velocity correction.
-// 1. Tolerance ramp (the caller reads it from "esp2.inf" just before):
+// 1. Tolerance ramp (the caller reads it from the tolerance file just before):
 //    esp2 = sesp rnc^(nn2-1), falling from sesp to esp over ic3 steps after
 //    step ic2.
 // 2. Repeat until max|D| < esp2 (or kIterLimit): scan the divergence (k outer,
-//    i inner, the first largest wins), report the pass ("iter.dat"), then
-//    one in-place sweep (i outer,
-//    k inner) that adds dp = -omg D / (2 dt c) to the cell pressure (only
-//    where |D| >= esp2) and moves the six faces; restore the inflow column,
-//    clear body cells, z walls.
+//    i inner, the first largest wins), hand the pass to the caller's report,
+//    then one in-place sweep (i outer, k inner) that adds
+//    dp = -omg D / (2 dt c) to the cell pressure (only where |D| >= esp2)
+//    and moves the six faces; restore the inflow column, clear body cells,
+//    z walls.
 // 3. dtmin from the largest signed u/dx, v/dy, w/dz and delm.
 // 4. Boundary values with the outflow uu kept: calls uvwbdy and prsbdy.
 void hsmac2(Store& s, const ToleranceRamp& ramp, double& dtmin, StepReports& reports) {

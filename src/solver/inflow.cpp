@@ -31,8 +31,8 @@ InflowProbe probe_row(const Store& s) {
 // 4. minus the rotation of the frame, omega x r about the grid origin;
 // 5. at the first two steps of a fresh start, the whole field shifted by
 //    the change of the body velocity;
-// 6. boundary values (calls uvwbdy); 7. the probe row of fort.1 and fort.2
-//    to reports.
+// 6. boundary values (calls uvwbdy); 7. the inflow probe row, handed to the
+//    caller's reports.
 //
 // The rotation state (tdis, tvel, tacc) is positive clockwise seen from +z,
 // the sense of the moment on the body; the frame here turns the other way
