@@ -19,6 +19,7 @@
 #include "io/console.hpp"
 #include "io/files.hpp"
 #include "io/format.hpp"
+#include "io/locks.hpp"
 #include "output/output.hpp"
 #include "output/probes.hpp"
 #include "store/blocks.hpp"
@@ -155,7 +156,11 @@ void check_flags(const Store& s, const std::string& flagfile) {
   refuse(fmt::trim_name(flagfile) + ": every cell is a body cell; the flow has no fluid cell");
 }
 
-void check_outputs(const Store& s, const RunFiles& f) {
+namespace {
+
+// Every file the run writes, by its name in the parameter and file-name
+// lists; `atomic` for those written aside and renamed.
+std::vector<Named> output_files(const RunFiles& f) {
   std::vector<Named> out = {
       {fmt::trim_name(f.finalfile), unit::final_field, "the final field file", true},
       {fmt::trim_name(f.statfile), unit::stats, "the statistics file", true},
@@ -171,7 +176,46 @@ void check_outputs(const Store& s, const RunFiles& f) {
   for (int n = 1; n <= f.nfl; ++n)
     out.push_back({fmt::trim_name(f.fname[static_cast<std::size_t>(n)]), unit::snapshot,
                    "snapshot " + std::to_string(n) + " of quivel_vib8.fil", true});
+  return out;
+}
 
+// The files the run writes beside its outputs and may remove: the
+// temporaries of the files put in place whole, the commit journal, the
+// whole state and the sets saved at snapshot instants.
+std::vector<Named> beside_files(const std::vector<Named>& out, const RunFiles& f) {
+  std::vector<Named> beside;
+  for (const Named& o : out)
+    if (o.atomic) beside.push_back({o.name + ".part", o.unit, "the temporary of " + o.what, false});
+  for (const std::string& n :
+       {journal_name(f.nfile), saved_history_name(f.vfile), saved_stats_name(f.statfile), state_name(f.nfile)}) {
+    beside.push_back({n, unit::body_state, "the file " + n + " this run writes", false});
+    beside.push_back({n + ".part", unit::body_state, "the file " + n + ".part this run writes", false});
+  }
+  return beside;
+}
+
+}  // namespace
+
+void lock_outputs(const RunFiles& f) {
+  std::vector<Named> all = output_files(f);
+  const std::vector<Named> beside = beside_files(all, f);
+  all.insert(all.end(), beside.begin(), beside.end());
+  for (const Named& o : all) {
+    if (o.name.empty()) continue;  // refused by check_outputs
+    const OutputLock l = lock_output(o.name, !o.atomic);
+    if (l.state == LockState::held)
+      refuse("another run is writing " + o.what + " " + o.name + " (" + l.real +
+             "; it holds the lock on that file): one run per output file");
+    if (l.state == LockState::unavailable) {
+      warn("the files this run writes cannot be locked (" + lock_unavailable_reason() +
+           "): another run writing them would not be refused");
+      return;
+    }
+  }
+}
+
+void check_outputs(const Store& s, const RunFiles& f) {
+  const std::vector<Named> out = output_files(f);
   for (const Named& o : out) {
     if (o.name.empty()) refuse("no file name given for " + o.what);
     if (dir_exists(o.name)) io_fail("open failure", o.unit, o.name);
@@ -197,16 +241,8 @@ void check_outputs(const Store& s, const RunFiles& f) {
     in.push_back({field_in, unit::field_in, "the input field file", false});
     in.push_back({body_in, unit::body_in, "the body-state input file (nfile0)", false});
   }
-  // The files the run writes beside its outputs and may remove: the
-  // temporaries of the files put in place whole, the commit journal and the
-  // sets saved at snapshot instants.  None may be an input or an output.
-  std::vector<Named> beside;
-  for (const Named& o : out)
-    if (o.atomic) beside.push_back({o.name + ".part", o.unit, "the temporary of " + o.what, false});
-  for (const std::string& n : {journal_name(f.nfile), saved_history_name(f.vfile), saved_stats_name(f.statfile)}) {
-    beside.push_back({n, unit::body_state, "the file " + n + " this run writes", false});
-    beside.push_back({n + ".part", unit::body_state, "the file " + n + ".part this run writes", false});
-  }
+  // None of the files written beside the outputs may be an input or an output.
+  const std::vector<Named> beside = beside_files(out, f);
   std::vector<std::string> oid, iid, bid;
   for (const Named& o : out) oid.push_back(identity(o.name));
   for (const Named& i : in) iid.push_back(identity(i.name));

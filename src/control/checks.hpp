@@ -16,6 +16,12 @@ namespace qv {
 // until the process ends (the system drops it on any exit, so a crash
 // leaves nothing stale).  A second run is refused.
 void lock_directory();
+// Two runs never write one file: every file this run writes, its outputs
+// and the files beside them, is locked by its real directory and name
+// (io/locks.hpp) before anything is written or removed, and held until the
+// process ends.  A file another live run holds is refused, named; where no
+// lock can be had, a warning on standard error and the run goes on.
+void lock_outputs(const RunFiles& f);
 
 // Parameters that make a run meaningless, refused with their line and field
 // of "quivel_vib8.inf" (and Vin, typed at the console, not finite): dt, Re, esp <= 0; omg outside (0, 2); Cs, ca1, ca2

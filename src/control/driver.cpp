@@ -115,6 +115,7 @@ int run_program() {
   rdparm(s, f);
   check_limits(s, f);
   check_params(s);
+  lock_outputs(f);
   recover_outputs(f);
   // An exact continuation is asked for by "continue.inf" alone.
   const std::string state_in = continuation_request();

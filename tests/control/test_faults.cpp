@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -362,4 +363,131 @@ TEST(Faults, TimeSeriesRowComesBeforeTheSnapshotSet) {
   EXPECT_EQ(qvt::last_step(out), 10);
   EXPECT_NE(qvt::read_file(dir + "/DAT/quivel_vib8.ts").find("\n    10    0.1000"), std::string::npos)
       << qvt::read_file(dir + "/DAT/quivel_vib8.ts");
+}
+
+// ---------------------------------------------------------------- output locks
+// Two runs never write one file.  A run that would write a file another
+// live run writes, however its name reaches that file, is refused at
+// start-up with the file named and status 2, before it writes or removes
+// anything; the live run goes on undisturbed.  The locks go with a run
+// killed without warning.
+
+namespace {
+
+// A 14-column file name of the parameter file.
+void set_name(const std::string& dir, int line, int col, const std::string& name) {
+  qvt::set_columns(dir + "/quivel_vib8.inf", line, col, qv::fmt::A(name, 14));
+}
+
+// The files of a folder (below it, links not followed) and their sizes,
+// but the console.
+std::vector<std::pair<std::string, std::uintmax_t>> listing(const std::string& dir) {
+  std::vector<std::pair<std::string, std::uintmax_t>> names;
+  for (const auto& e : fs::recursive_directory_iterator(dir)) {
+    const std::string n = fs::relative(e.path(), dir).string();
+    if (n.rfind("console.", 0) == 0) continue;
+    names.emplace_back(n, !e.is_symlink() && e.is_regular_file() ? fs::file_size(e.path()) : 0);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Starts a long run in a, refuses a run in b with `refusal` on its standard
+// error, leaving b and the live run's time series as they were; then kills
+// the first run without warning, and a short run in b goes through.
+void refused_while_live(const std::string& a, const std::string& b, const std::string& refusal) {
+  replace_file(b + "/change.inf", I(3, 10) + "\r\n");  // short, should it not be refused
+  Running first(a, "1.0\n");
+  ASSERT_TRUE(first.wait_for(" nn = ", 11)) << first.out;
+  const std::string series = qvt::read_file(a + "/DAT/quivel_vib8.ts");
+  const auto before = listing(b);
+  std::string out;
+  EXPECT_EQ(qvt::run_program(b, "1.0\n", &out), 2) << err_of(b);
+  EXPECT_NE(err_of(b).find(refusal), std::string::npos) << err_of(b);
+  EXPECT_EQ(count(err_of(b), "\n"), 1) << err_of(b);
+  EXPECT_EQ(listing(b), before);
+  EXPECT_EQ(qvt::read_file(a + "/DAT/quivel_vib8.ts").rfind(series, 0), 0u);
+  kill(first.pid(), SIGKILL);
+  EXPECT_EQ(first.finish(), -SIGKILL);
+  EXPECT_EQ(qvt::run_program(b, "1.0\n", &out), 0) << err_of(b);
+  EXPECT_EQ(qvt::last_step(out), 3);
+}
+
+qvt::CaseSetup long_case() {
+  qvt::CaseSetup c;
+  c.nt = 99999, c.nsmp = 0;
+  return c;
+}
+
+}  // namespace
+
+// Two folders whose statistics file is one file, ../cstat.dat.
+TEST(OutputLocks, SharedStatisticsFileIsRefused) {
+  const std::string top = qvt::temp_dir("sharestat"), a = top + "/a", b = top + "/b";
+  for (const std::string& d : {a, b}) {
+    qvt::write_case(d, long_case());
+    set_name(d, 1, 67, "../cstat.dat");
+  }
+  refused_while_live(a, b,
+                     "run stopped: another run is writing the statistics file ../cstat.dat (" +
+                         fs::canonical(top).string() + "/cstat.dat; it holds the lock on that file)");
+  EXPECT_EQ(records(top + "/cstat.dat").r.size(), 20u);  // the second run's, once the first is gone
+}
+
+// Files reached through a symlinked directory, a symlink to a file and a
+// hard link.
+TEST(OutputLocks, FilesReachedThroughLinksAreRefused) {
+  {
+    SCOPED_TRACE("DAT a symlink to the other folder's DAT");
+    const std::string top = qvt::temp_dir("linkdat"), a = top + "/a", b = top + "/b";
+    for (const std::string& d : {a, b}) {
+      qvt::write_case(d, long_case());
+      set_name(d, 1, 51, "DAT/final.dat");
+    }
+    fs::remove_all(b + "/DAT");
+    fs::create_directory_symlink("../a/DAT", b + "/DAT");
+    refused_while_live(a, b, "another run is writing the final field file DAT/final.dat (" +
+                                 fs::canonical(a).string() + "/DAT/final.dat;");
+  }
+  {
+    SCOPED_TRACE("the time series a symlink to the other folder's");
+    const std::string top = qvt::temp_dir("linkts"), a = top + "/a", b = top + "/b";
+    for (const std::string& d : {a, b}) qvt::write_case(d, long_case());
+    fs::create_symlink("../../a/DAT/quivel_vib8.ts", b + "/DAT/quivel_vib8.ts");  // dangling until a starts
+    refused_while_live(a, b, "another run is writing the time series DAT/quivel_vib8.ts (" +
+                                 fs::canonical(a).string() + "/DAT/quivel_vib8.ts;");
+  }
+  {
+    SCOPED_TRACE("the time series a hard link to the other folder's");
+    const std::string top = qvt::temp_dir("hardts"), a = top + "/a", b = top + "/b";
+    for (const std::string& d : {a, b}) qvt::write_case(d, long_case());
+    qvt::write_file(a + "/DAT/quivel_vib8.ts", "");
+    fs::create_hard_link(a + "/DAT/quivel_vib8.ts", b + "/DAT/quivel_vib8.ts");
+    refused_while_live(a, b, "another run is writing the time series DAT/quivel_vib8.ts (");
+  }
+}
+
+// Distinct files in one shared directory, and a device both runs write
+// (iter.dat on /dev/null): both runs go through side by side.
+TEST(OutputLocks, DistinctFilesInOneDirectoryRunSideBySide) {
+  const std::string top = qvt::temp_dir("sidebyside"), a = top + "/a", b = top + "/b";
+  fs::create_directory(top + "/out");
+  for (const std::string& d : {a, b}) {
+    qvt::write_case(d, long_case());
+    set_name(d, 1, 67, "../out/" + d.substr(d.size() - 1) + ".dat");
+    set_name(d, 10, 35, "../out/v" + d.substr(d.size() - 1) + ".dat");
+    fs::create_symlink("/dev/null", d + "/iter.dat");
+  }
+  Running first(a, "1.0\n");
+  ASSERT_TRUE(first.wait_for(" nn = ", 1)) << first.out;
+  replace_file(b + "/change.inf", I(3, 10) + "\r\n");
+  std::string out;
+  EXPECT_EQ(qvt::run_program(b, "1.0\n", &out), 0) << err_of(b);
+  EXPECT_EQ(count(err_of(b), "another run"), 0) << err_of(b);
+  EXPECT_EQ(records(top + "/out/b.dat").r.size(), 20u);
+  EXPECT_EQ(records(top + "/out/vb.dat").r.size(), 7u);
+  replace_file(a + "/change.inf", I(1, 10) + "\r\n");
+  EXPECT_EQ(first.finish(), 0) << err_of(a);
+  EXPECT_EQ(records(top + "/out/a.dat").r.size(), 20u);
+  EXPECT_EQ(records(top + "/out/va.dat").r.size(), 7u);
 }
