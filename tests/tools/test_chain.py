@@ -145,7 +145,9 @@ def test_summary_and_plots_of_a_chain(segments, tmp_path):
     assert whole["tdis_amp"] == pytest.approx(0.5 * np.ptp(h["tdis"][sel]))
     assert sel[:20].any(), "the first segment's rotation is part of the window"
     one = summary.summarize(str(s1), tmin=0.0)
-    assert one["segments"] == 1 and one["lines"] == 2
+    # two time-series lines (every 10 steps), the history's every step between them
+    assert one["segments"] == 1 and one["lines"] == 11
+    assert one["source"].startswith("body history") and whole["source"].startswith("body history")
     # the base pressure averages the segments that lie in the window, joined
     t2 = chain.start_time(str(s2))
     late = summary.summarize(str(s3), tmin=t2)

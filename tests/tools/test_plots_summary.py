@@ -2,6 +2,7 @@
 
 import json
 import os
+import shutil
 import subprocess
 import sys
 
@@ -12,7 +13,7 @@ import conftest as c
 from qvtools import cli, plots, readers
 from qvtools.monitor import Monitor, monitor
 from qvtools.signals import amplitude_spectrum, dominant_frequency
-from qvtools.summary import summarize
+from qvtools.summary import format_table, summarize
 
 PNG = b"\x89PNG\r\n\x1a\n"
 QV = os.path.join(os.path.dirname(__file__), "..", "..", "tools", "qv")
@@ -47,7 +48,17 @@ def test_summary_coefficients(run_dir):
     s2 = summarize(run_dir, vin=2.0, tmin=30.0)
     assert s2["cd_mean"] == pytest.approx(s["cd_mean"] / 4, rel=1e-3)
     assert s2["strouhal"] == pytest.approx(s["strouhal"] / 2, rel=2e-2)
-    assert s2["t_from"] == 30.0 and s2["lines"] == 301
+    # the window from t = 30 lies within the body history (the last segment,
+    # every 0.1 in double precision): its samples are taken, not the 4-digit series
+    assert s2["t_from"] == pytest.approx(30.1) and s2["lines"] == 300
+    assert s2["source"].startswith("body history DAT/vib.dat")
+    h = readers.read_history(run_dir / "DAT" / "vib.dat")
+    assert s2["ydis_amp"] == pytest.approx(0.5 * np.ptp(h["ydis"]), rel=1e-12)
+    assert s2["xdis_mean"] == pytest.approx(np.mean(h["xdis"]), rel=1e-12)
+    # from t = 0 it does not: the time series, and why
+    assert s["source"].startswith("time series") and "not the whole window" in s["source"]
+    assert s["definitions"]["rms"] == "rms = standard deviation about the mean"
+    assert "pressure force only" in s["definitions"]["cd_cl"]
     # by default the window starts where the lift has settled: here, a sine
     # from t = 0, at its first whole cycle
     s3 = summarize(run_dir)
@@ -135,3 +146,20 @@ def test_cli_commands(run_dir, tmp_path, capsys):
 def test_qv_script_runs():
     res = subprocess.run([sys.executable, QV, "--help"], capture_output=True, text=True)
     assert res.returncode == 0 and "summary" in res.stdout and "monitor" in res.stdout
+
+
+def test_summary_says_when_the_program_still_runs(run_dir):
+    """A program of that name working in the folder (a copy of sleep stands in)."""
+    exe = run_dir / "bin" / "quivel_vib8"
+    exe.parent.mkdir()
+    shutil.copy("/bin/sleep", exe)
+    proc = subprocess.Popen([str(exe), "60"], cwd=run_dir)
+    try:
+        s = summarize(run_dir)
+        assert s["running"] and any("still runs" in w for w in s["warnings"])
+        assert "still runs in this folder" in format_table(s).splitlines()[0]
+    finally:
+        proc.kill()
+        proc.wait()
+    s = summarize(run_dir)
+    assert not s["running"] and not any("still runs" in w for w in s["warnings"])

@@ -101,4 +101,6 @@ def test_vtk_round_trip_of_a_real_field(run, tmp_path):
 
 def test_summary_of_a_real_run(run):
     s = summary.summarize(run.path, tmin=0.0)
-    assert s["lines"] == 3 and s["vin"] == 1.0 and not s["notes"]
+    # 3 time-series lines, 10 steps apart: the window holds 11 samples of the history
+    assert s["lines"] == 11 and s["vin"] == 1.0 and not s["notes"]
+    assert s["source"].startswith("body history") and not s["running"]

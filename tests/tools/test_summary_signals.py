@@ -20,6 +20,7 @@ def write_run(d, t, pfx, pfy, ydis=None):
     for n, tt in enumerate(t):
         lines.append(c.ts_line(10 * (n + 1), tt, [1.0, pfx[n], pfy[n], 0.0, 0.0, ydis[n]]))
     c.write_text(d / "DAT" / "quivel_vib8.ts", lines)
+    (d / "DAT" / "vib.dat").unlink(missing_ok=True)   # the fixture's history is of other signals
     return d
 
 

@@ -13,6 +13,7 @@ import time
 import pytest
 
 from qvtools import cli, sweep
+from qvtools.runfiles import version
 
 from test_program_outputs import program
 
@@ -94,6 +95,12 @@ def test_sweep_written_run_resumed_and_summarised(swept, capsys):
     assert lines[0].split()[:2] == ["body.Ur", "A_D"]
     assert [ln.split()[0] for ln in lines[1:4]] == ["3", "4", "5"]
     rows = (out / "sweep_summary.csv").read_text().splitlines()
+    head = [r for r in rows if r.startswith("#")]
+    rows = rows[len(head):]
+    # a header of provenance and units, then the table
+    assert f"# written by qv, version {version()}" in head
+    assert f"# source {os.path.abspath(out / 'Ur_3')}" in head
+    assert any("cd_mean: mean Cd, pressure force only" in h for h in head)
     assert rows[0].startswith("body.Ur,A_D,") and len(rows) == 4
     # 40 steps from rest are a start-up transient: no case has settled, and each says so
     assert all(r.endswith(",UNSETTLED") for r in rows[1:])

@@ -1,5 +1,7 @@
 """VTK export, read back with VTK's own XML reader."""
 
+import os
+
 import numpy as np
 import pytest
 
@@ -11,6 +13,7 @@ from vtk.util.numpy_support import vtk_to_numpy  # noqa: E402
 import conftest as c  # noqa: E402
 from qvtools import readers as r  # noqa: E402
 from qvtools import cli  # noqa: E402
+from qvtools.runfiles import version  # noqa: E402
 from qvtools.vtk_export import cell_velocity, export, vorticity, write_vtr  # noqa: E402
 
 
@@ -62,6 +65,11 @@ def test_field_export_round_trip(run_dir, tmp_path, encoding):
     np.testing.assert_allclose(cell_array(g, "vorticity_magnitude", CELLS),
                                np.sqrt(sum(o ** 2 for o in om)))
     assert vtk_to_numpy(g.GetFieldData().GetArray("TimeValue"))[0] == 3.25
+    # provenance, read back by VTK's own reader as string arrays
+    fd = g.GetFieldData()
+    got = {n: fd.GetAbstractArray(n).GetValue(0) for n in ("version", "source", "case")}
+    assert got["version"] == version() and got["source"] == os.path.abspath(src)
+    assert got["case"] == os.path.basename(run_dir)
 
 
 def test_snapshot_and_statistics_export(run_dir, tmp_path):

@@ -1,4 +1,14 @@
-"""PNG plots of quivel_vib8 results (matplotlib, no display needed)."""
+"""Figures of quivel_vib8 results (matplotlib, no display needed).
+
+Every figure is non-dimensional where the run gives the scales: lengths by
+the body depth D (extent in y), velocities by the inflow velocity Vin, times
+as t Vin / D, frequencies as St = f D / Vin; without them (a lone file) the
+program's own units are shown and said.  The file's extension picks the
+format: .png (raster, at the figure's dpi), .pdf or .svg (vector).  *look*,
+where a function takes it, is a dict of "size" (width, height in inches)
+and "dpi"."""
+
+import os
 
 import numpy as np
 
@@ -8,24 +18,67 @@ matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 from matplotlib.collections import LineCollection  # noqa: E402
 
-from .signals import amplitude_spectrum, dominant_frequency  # noqa: E402
+from .signals import dominant_frequency, padded_spectrum  # noqa: E402
 from .vtk_export import cell_velocity, vorticity  # noqa: E402
 
 
-def _save(fig, out):
+FORMATS = (".png", ".pdf", ".svg")
+DPI = 110
+
+
+def check_output(out):
+    """The figure's path, refused unless its extension is one of FORMATS."""
+    ext = os.path.splitext(os.fspath(out))[1].lower()
+    if ext not in FORMATS:
+        raise ValueError(f"{out}: a figure is written as {', '.join(FORMATS)} (by the "
+                         f"extension), not {ext or 'a name without extension'}")
+    return out
+
+
+def _save(fig, out, look=None):
+    look = look or {}
+    check_output(out)
+    if look.get("size"):
+        fig.set_size_inches(*look["size"])
     fig.tight_layout()
-    fig.savefig(out, dpi=110)
+    fig.savefig(out, dpi=look.get("dpi") or DPI)
     plt.close(fig)
     return out
 
 
-def plot_timeseries(ts, out, title=None, vin=None, diameter=None, area=None):
+def window(t, tmin=None, tmax=None):
+    """The samples of t within [tmin, tmax] (either end open when None)."""
+    t = np.asarray(t, float)
+    sel = np.ones(len(t), bool)
+    if tmin is not None:
+        sel &= t >= tmin
+    if tmax is not None:
+        sel &= t <= tmax
+    if len(t) and not sel.any():
+        raise ValueError(f"no sample within t = {tmin} ... {tmax} (the record spans "
+                         f"{t.min():.6g} ... {t.max():.6g})")
+    return sel
+
+
+def time_axis(vin, diameter):
+    """(factor, label) of the time axis: t Vin / D, or t itself."""
+    if vin and diameter:
+        return vin / diameter, "time t Vin / D (-)"
+    return 1.0, "time t (program units: D and Vin unknown)"
+
+
+def plot_timeseries(ts, out, title=None, vin=None, diameter=None, area=None, tmin=None,
+                    tmax=None, look=None):
     """Force coefficients, moment and displacements against time.
 
     With Vin, the body depth D (extent in y) and the frontal area A known,
     the loads are shown as Cd = pfx / (0.5 Vin^2 A), Cl = pfy / (...) and
     Cm = pft / (0.5 Vin^2 A D), displacements as x/D, y/D and time as
-    t Vin / D; otherwise as the raw loads and the program's units."""
+    t Vin / D; otherwise as the raw loads and the program's units.  Only
+    the lines within [tmin, tmax] are drawn."""
+    sel = window(ts["t"], tmin, tmax)
+    marks = [ts["t"][seg["index"]] for seg in ts.segments[1:] if seg["index"] < len(ts)]
+    ts = {k: ts[k][sel] for k in ("t", "pfx", "pfy", "pft", "xdis", "ydis")}
     moves = any(len(ts[n]) and np.ptp(ts[n]) > 0 for n in ("xdis", "ydis"))
     if moves:
         fig, (a1, a2, a3) = plt.subplots(3, 1, figsize=(8, 7.5), sharex=True,
@@ -45,17 +98,17 @@ def plot_timeseries(ts, out, title=None, vin=None, diameter=None, area=None):
         a2.plot(t, ts["pft"] / (q * diameter), lw=0.9, color="C2")
         a2.set_ylabel("Cm about x = y = 0 (-)")
         labels = ("x / D", "y / D")
-        ylabel, xlabel = "displacement / D (-)", "time t Vin / D (-)"
+        ylabel, xlabel = "displacement / D (-)", time_axis(vin, diameter)[1]
     else:
         tscale, lscale = 1.0, 1.0
         t = ts["t"]
         a1.plot(t, ts["pfx"], lw=0.9, label="pfx")
         a1.plot(t, ts["pfy"], lw=0.9, label="pfy")
-        a1.set_ylabel("force (pressure x area)")
+        a1.set_ylabel("force (program units: Vin, D unknown)")
         a2.plot(t, ts["pft"], lw=0.9, color="C2")
-        a2.set_ylabel("moment pft\n(pressure x area x length)")
+        a2.set_ylabel("moment pft\n(program units)")
         labels = ("xdis", "ydis")
-        ylabel, xlabel = "displacement (length)", "time t (length / velocity)"
+        ylabel, xlabel = "displacement (program units)", time_axis(None, None)[1]
     a1.legend(loc="upper right", fontsize=8)
     if a3 is not None:
         for name, label in zip(("xdis", "ydis"), labels):
@@ -64,12 +117,15 @@ def plot_timeseries(ts, out, title=None, vin=None, diameter=None, area=None):
         a3.set_ylabel(ylabel)
     (a3 or a2).set_xlabel(xlabel)
     for ax in (a1, a2, a3) if a3 is not None else (a1, a2):
-        for seg in ts.segments[1:]:
-            if seg["index"] < len(ts):
-                ax.axvline(ts["t"][seg["index"]] * tscale, color="0.6", ls="--", lw=0.8)
+        for t0 in marks:
+            if t[0] <= t0 * tscale <= t[-1]:
+                ax.axvline(t0 * tscale, color="0.6", ls="--", lw=0.8)
         ax.grid(alpha=0.3)
+    if coef:
+        a1.text(0.01, 0.02, "pressure force only", transform=a1.transAxes, fontsize=7,
+                color="0.4")
     a1.set_title(title or "loads and displacements")
-    return _save(fig, out)
+    return _save(fig, out, look)
 
 
 def moving_dofs(hist, tol=1e-12):
@@ -82,78 +138,141 @@ def moving_dofs(hist, tol=1e-12):
     return out
 
 
-def plot_history(hist, out, title=None, restarts=()):
+def plot_history(hist, out, title=None, restarts=(), vin=None, diameter=None, tmin=None,
+                 tmax=None, look=None):
     """Displacement, velocity and acceleration of each moving degree of
-    freedom; the start times of restarted segments are marked."""
+    freedom; the start times of restarted segments are marked.  With Vin and
+    D: x/D, u/Vin, a D/Vin^2 against t Vin/D (a rotation in rad, its rate
+    by Vin/D); otherwise in the program's units."""
+    sel = window(hist["time"], tmin, tmax)
+    keys = list(hist.blocks) if hasattr(hist, "blocks") else \
+        [k for k in hist if k not in ("restarts", "header")]
+    hist = {k: np.asarray(hist[k])[sel] for k in keys}
     dofs = moving_dofs(hist)
     if not dofs:
         raise ValueError("no degree of freedom moves in this history: nothing to plot "
                          "(the loads are in `plot ts`)")
-    names = {"x": ("x", "length"), "y": ("y", "length"), "t": ("rotation", "rad")}
+    nondim = bool(vin and diameter)
+    ts_, xlabel = time_axis(vin, diameter)
+    if nondim:
+        scale = {"dis": 1.0 / diameter, "vel": 1.0 / vin, "acc": diameter / (vin * vin)}
+        rot = {"dis": 1.0, "vel": diameter / vin, "acc": (diameter / vin) ** 2}
+        labels = {"x": ("x / D", "ẋ / Vin", "ẍ D / Vin²"), "y": ("y / D", "ẏ / Vin", "ÿ D / Vin²"),
+                  "t": ("θ (rad)", "θ̇ D / Vin", "θ̈ D² / Vin²")}
+    else:
+        scale = rot = {"dis": 1.0, "vel": 1.0, "acc": 1.0}
+        labels = {d: tuple(f"{d}{s} (program units)" for s in ("dis", "vel", "acc"))
+                  for d in "xyt"}
+    names = {"x": "x", "y": "y", "t": "rotation"}
     fig, axes = plt.subplots(3, len(dofs), figsize=(3.6 * len(dofs) + 1.5, 7),
                              sharex=True, squeeze=False)
-    t = hist["time"]
+    t = hist["time"] * ts_
     for col, dof in enumerate(dofs):
-        label, unit = names[dof]
-        for row, (suffix, what, per) in enumerate((("dis", "displacement", ""),
-                                                   ("vel", "velocity", " / time"),
-                                                   ("acc", "acceleration", " / time²"))):
+        for row, suffix in enumerate(("dis", "vel", "acc")):
             ax = axes[row, col]
-            ax.plot(t, hist[dof + suffix], lw=0.9)
+            f = (rot if dof == "t" else scale)[suffix]
+            ax.plot(t, hist[dof + suffix] * f, lw=0.9)
             for t0 in restarts:
-                ax.axvline(t0, color="0.6", ls="--", lw=0.8)
+                if len(t) and t[0] <= t0 * ts_ <= t[-1]:
+                    ax.axvline(t0 * ts_, color="0.6", ls="--", lw=0.8)
             ax.grid(alpha=0.3)
             if row == 0:
-                ax.set_title(label)
-            ax.set_ylabel(f"{what} ({unit}{per})")
+                ax.set_title(names[dof])
+            ax.set_ylabel(labels[dof][row])
             if row == 2:
-                ax.set_xlabel("time t")
+                ax.set_xlabel(xlabel)
     fig.suptitle(title or "body motion")
-    return _save(fig, out)
+    return _save(fig, out, look)
 
 
-def plot_probes(data, out, title=None, restarts=()):
-    """u, v, w and p at each probe of a probes file against time."""
+def probe_label(k, point, centre=None, diameter=None):
+    """Legend text of probe k at point (x, y, z): its place from the body's
+    centre in D when both are known, else in grid coordinates."""
+    if point is None:
+        return f"probe {k}"
+    if centre is not None and diameter:
+        x, y = ((point[0] - centre[0]) / diameter, (point[1] - centre[1]) / diameter)
+        return f"probe {k}: x/D = {x:.3g}, y/D = {y:.3g}"
+    return f"probe {k}: x = {point[0]:.4g}, y = {point[1]:.4g}, z = {point[2]:.4g}"
+
+
+def plot_probes(data, out, title=None, restarts=(), points=(), vin=None, diameter=None,
+                centre=None, tmin=None, tmax=None, look=None):
+    """u, v, w and p at each probe of a probes file against time; the legend
+    gives each probe's place (from the body's centre *centre* = (xc, yc), in
+    D).  With Vin and D: u/Vin and 2 p / Vin² against t Vin/D."""
+    sel = window(data["t"], tmin, tmax)
     n = (len(data) - 2) // 4
-    fig, axes = plt.subplots(4, 1, figsize=(8, 8), sharex=True)
+    nondim = bool(vin and diameter)
+    ts_, xlabel = time_axis(vin, diameter)
+    fig, axes = plt.subplots(4, 1, figsize=(8, 8.5), sharex=True)
+    t = data["t"][sel] * ts_
     for ax, q in zip(axes, "uvwp"):
+        f = (2.0 / (vin * vin) if q == "p" else 1.0 / vin) if nondim else 1.0
         for k in range(1, n + 1):
-            ax.plot(data["t"], data[f"{q}{k}"], lw=0.9, label=f"probe {k}")
+            pt = points[k - 1] if k - 1 < len(points) else None
+            ax.plot(t, data[f"{q}{k}"][sel] * f, lw=0.9,
+                    label=probe_label(k, pt, centre, diameter))
         for t0 in restarts:
-            ax.axvline(t0, color="0.6", ls="--", lw=0.8)
-        ax.set_ylabel(q)
+            if len(t) and t[0] <= t0 * ts_ <= t[-1]:
+                ax.axvline(t0 * ts_, color="0.6", ls="--", lw=0.8)
+        if nondim:
+            ax.set_ylabel("2 p / Vin² (-)" if q == "p" else f"{q} / Vin (-)")
+        else:
+            ax.set_ylabel(f"{q} (program units)")
         ax.grid(alpha=0.3)
-    axes[0].legend(loc="upper right", fontsize=8)
-    axes[-1].set_xlabel("t")
-    if title:
-        axes[0].set_title(title)
-    return _save(fig, out)
+    axes[0].legend(loc="upper right", fontsize=7)
+    axes[-1].set_xlabel(xlabel)
+    axes[0].set_title(title or "velocities and pressure at the probes")
+    return _save(fig, out, look)
 
 
-def plot_spectrum(t, pfy, out, vin=None, diameter=None, title=None, quantity="pfy"):
-    """Amplitude spectrum of pfy (or another signal) with its peak marked.
-
-    Returns (out, shedding frequency).
-    """
-    f, amp = amplitude_spectrum(t, pfy)
-    fs = dominant_frequency(t, pfy)
-    fig, ax = plt.subplots(figsize=(7, 4))
-    ax.plot(f, amp, lw=0.9)
+def _spectrum_panel(ax, t, y, name, vin, diameter, xmax=None):
+    """The zero-padded amplitude spectrum of y on a St axis (f without the
+    scales), its peak marked with the resolution and cycle count.  Returns
+    the peak frequency f."""
+    f, amp = padded_spectrum(t, y)
+    fs = dominant_frequency(t, y)
+    st = diameter / vin if vin and diameter else 1.0
+    ax.plot(f * st, amp, lw=1.0, color="C0")
     if np.isfinite(fs):
-        res = 1.0 / (np.max(t) - np.min(t))
-        label = f"f = {fs:.4g} (resolution {res:.2g}, {fs / res:.1f} cycles)"
-        if vin and diameter:
-            label += f"\nSt = {fs * diameter / vin:.4g}"
-        ax.axvline(fs, color="r", ls="--", lw=0.9, label=label)
-        ax.legend(loc="upper right")
-        ax.set_xlim(0, min(f[-1], 6 * fs))
-    ax.set_xlabel("frequency f (1 / time)")
-    unit = " (pressure x area)" if quantity == "pfy" else ""
-    ax.set_ylabel(f"amplitude of {quantity}{unit}")
+        span = float(np.max(t) - np.min(t))
+        res = 1.0 / span
+        what = "St" if st != 1.0 else "f"
+        k = int(np.argmin(np.abs(f - fs)))
+        ax.plot([fs * st], [amp[k]], "v", color="C3", ms=6,
+                label=f"{what} = {fs * st:.4g} ± {0.5 * res * st:.2g} "
+                      f"(resolution {res * st:.2g}, {fs * span:.1f} cycles)")
+        ax.legend(loc="upper right", fontsize=8)
+        ax.set_xlim(0, min(f[-1], xmax or 4 * fs) * st)
+    ax.set_xlabel("Strouhal number St = f D / Vin (-)" if st != 1.0
+                  else "frequency f (program units: D and Vin unknown)")
+    ax.set_ylabel(f"amplitude of {name}")
+    ax.set_ylim(bottom=0)
     ax.grid(alpha=0.3)
-    if title:
+    return fs
+
+
+def plot_spectrum(t, y, out, vin=None, diameter=None, title=None, quantity="pfy",
+                  beside=None, look=None):
+    """Amplitude spectrum of y (the lift, or a probe signal) on a St axis,
+    Hann-windowed and zero-padded so that the peak can be read; *beside*
+    = (t, y, name): a second signal's spectrum (the displacement) in a
+    panel beside it, on the same axis.  A sine of amplitude a peaks at a.
+    Returns (out, peak frequency of y)."""
+    if beside is not None:
+        fig, (ax, bx) = plt.subplots(1, 2, figsize=(11, 4))
+    else:
+        fig, ax = plt.subplots(figsize=(7, 4))
+    fs = _spectrum_panel(ax, t, y, quantity, vin, diameter)
+    if beside is not None:
+        _spectrum_panel(bx, *beside, vin, diameter, xmax=4 * fs if np.isfinite(fs) else None)
+        bx.set_title(f"{beside[2]}", fontsize=10)
+        ax.set_title(f"{quantity}", fontsize=10)
+        fig.suptitle(title or "spectra")
+    elif title:
         ax.set_title(title)
-    return _save(fig, out), fs
+    return _save(fig, out, look), fs
 
 
 def body_outline(mask, xg, yg):
@@ -220,54 +339,92 @@ def default_zoom(axis, flags, k):
             (max(axis.y[0], y0 - 4 * d), min(axis.y[-1], y1 + 4 * d)))
 
 
+def body_scales(axis, flags, k=None):
+    """(centre (xc, yc), D) of the body's cells in layer k (any layer when
+    None); (None, None) without a body."""
+    if flags is None:
+        return None, None
+    m = flags[:, :, k] if k is not None else np.any(flags, axis=2)
+    if not np.any(m):
+        return None, None
+    ii, jj = np.nonzero(m)
+    x0, x1 = axis.x[ii.min()], axis.x[ii.max() + 1]
+    y0, y1 = axis.y[jj.min()], axis.y[jj.max() + 1]
+    return (0.5 * (x0 + x1), 0.5 * (y0 + y1)), y1 - y0
+
+
 def plot_slice(f, axis, out, flags=None, quantity="u", k=None, title=None,
-               vmin=None, vmax=None, zoom=None):
+               vmin=None, vmax=None, zoom=None, vin=None, look=None):
     """Streamwise velocity or z-vorticity in an x-y plane, body outlined and
     its cells left blank.  Colour limits default to ``wake_limits``, the
-    view (x0, x1, y0, y1) to ``default_zoom``; zoom "all" shows the grid."""
+    view (x0, x1, y0, y1) to ``default_zoom``; zoom "all" shows the grid.
+    With a body the axes are (x - xc)/D, (y - yc)/D from its centre, and
+    with Vin the values u/Vin, ωz D/Vin; *zoom*, *vmin* and *vmax* are in
+    the units shown."""
     vals, k = slice_values(f, axis, quantity, k)
     vals = np.array(vals, float)
     if flags is not None:
         vals[flags[:, :, k] != 0] = np.nan
+    centre, D = body_scales(axis, flags, k)
+    xc, yc, L = (centre[0], centre[1], D) if D else (0.0, 0.0, 1.0)
+    if quantity == "vorticity":
+        vs = D / vin if (vin and D) else 1.0
+        cmap = "RdBu_r"
+        label = "z-vorticity ωz D / Vin (-)" if vs != 1.0 or (vin and D) else \
+            "z-vorticity ωz (program units)"
+    else:
+        vs = 1.0 / vin if vin else 1.0
+        cmap = "viridis"
+        label = "streamwise velocity u / Vin (-)" if vin else \
+            "streamwise velocity u (program units)"
+    vals = vals * vs
     lo, hi = wake_limits(vals, axis, flags, k, quantity)
     lo = lo if vmin is None else vmin
     hi = hi if vmax is None else vmax
+    xs, ys = (np.asarray(axis.x) - xc) / L, (np.asarray(axis.y) - yc) / L
     if zoom == "all":
-        (xa, xb), (ya, yb) = (axis.x[0], axis.x[-1]), (axis.y[0], axis.y[-1])
+        (xa, xb), (ya, yb) = (xs[0], xs[-1]), (ys[0], ys[-1])
     elif zoom is None:
         (xa, xb), (ya, yb) = default_zoom(axis, flags, k)
+        xa, xb, ya, yb = (xa - xc) / L, (xb - xc) / L, (ya - yc) / L, (yb - yc) / L
     else:
         xa, xb, ya, yb = zoom
     aspect = (yb - ya) / max(xb - xa, 1e-30)
     fig, ax = plt.subplots(figsize=(9, max(2.5, min(7, 9 * aspect + 0.8))))
-    if quantity == "vorticity":
-        cmap, label = "RdBu_r", "z-vorticity ωz (velocity / length)"
-    else:
-        cmap, label = "viridis", "streamwise velocity u (velocity)"
-    mesh = ax.pcolormesh(axis.x, axis.y, vals.T, cmap=cmap, vmin=lo, vmax=hi)
+    mesh = ax.pcolormesh(xs, ys, vals.T, cmap=cmap, vmin=lo, vmax=hi)
     fig.colorbar(mesh, ax=ax, label=label, extend="both", fraction=0.046 * aspect, pad=0.03)
     if flags is not None:
-        segs = body_outline(flags[:, :, k] != 0, axis.x, axis.y)
+        segs = body_outline(flags[:, :, k] != 0, xs, ys)
         ax.add_collection(LineCollection(segs, colors="k", linewidths=1.2))
     ax.set_xlim(xa, xb)
     ax.set_ylim(ya, yb)
     ax.set_aspect("equal")
-    ax.set_xlabel("x (length)")
-    ax.set_ylabel("y (length)")
+    if D:
+        ax.set_xlabel("(x - xc) / D (-)")
+        ax.set_ylabel("(y - yc) / D (-)")
+    else:
+        ax.set_xlabel("x (program units)")
+        ax.set_ylabel("y (program units)")
     zc = 0.5 * (axis.z[k] + axis.z[k + 1])
-    ax.set_title(title or f"{label.split(' (')[0]} at z = {zc:.4g}, t = {f.header['t']:.4g}")
-    return _save(fig, out)
+    tt = f.header["t"]
+    when = f"t Vin / D = {tt * vin / D:.4g}" if (vin and D) else f"t = {tt:.4g}"
+    where = f"z / D = {zc / D:.3g}" if D else f"z = {zc:.4g}"
+    ax.set_title(title or f"{label.split(' (')[0]} at {where}, {when}")
+    return _save(fig, out, look)
 
 
-def plot_surface(curves, out, title=None, reference=None):
+def plot_surface(curves, out, title=None, reference=None, look=None):
     """Cp against the perimeter coordinate s for one or more ``surface_cp``
     results (*curves*: list of (label, cp dict)), corners of the first
     marked and named; *reference*: optional published range of the rear
     face's Cp ({"label", "rear": (low, high)}, ``published.REFERENCES``)."""
     fig, ax = plt.subplots(figsize=(8, 4.5))
+    D = curves[0][1].get("D") or 1.0
     for n, (label, cp) in enumerate(curves):
-        ax.plot(cp["s"], cp["cp"], marker=".", ms=3, lw=1.0, label=label)
-    first = curves[0][1]
+        ax.plot(cp["s"] / D, cp["cp"], marker=".", ms=3, lw=1.0, label=label)
+    first = dict(curves[0][1])
+    for key in ("s", "length", "corners", "perimeter"):
+        first[key] = np.asarray(first[key]) / D if key != "perimeter" else first[key] / D
     for c in first["corners"]:
         ax.axvline(c, color="0.5", ls=":", lw=0.9)
     # face names between corners, from the faces' normals
@@ -290,16 +447,16 @@ def plot_surface(curves, out, title=None, reference=None):
             ax.fill_between([s0, s1], [lo, lo], [hi, hi], color="k", alpha=0.15,
                             label=f"{reference['label']} {lo:g} ... {hi:g}")
     ax.set_xlim(0, first["perimeter"])
-    ax.set_xlabel("distance s along the perimeter from the front lower corner, clockwise "
-                  "(length)")
+    ax.set_xlabel("distance s / D along the perimeter from the front lower corner, "
+                  "clockwise (-)")
     ax.set_ylabel("Cp = (p - p_ref) / (½ Vin²) (-)")
     ax.grid(alpha=0.3)
     ax.legend(fontsize=8, loc="best")
     ax.set_title(title or "pressure coefficient around the body", pad=16)
-    return _save(fig, out)
+    return _save(fig, out, look)
 
 
-def plot_centre_line(line, out, title=None, reference=None):
+def plot_centre_line(line, out, title=None, reference=None, look=None):
     """Mean streamwise velocity (top) and resolved rms fluctuations (bottom)
     along the wake centre line from ``wake.wake``, against (x - xc)/D from the
     body's centre; *reference*: published values to mark (``wake.REFERENCES``)."""
@@ -335,4 +492,4 @@ def plot_centre_line(line, out, title=None, reference=None):
     a2.legend(fontsize=8)
     a2.set_xlim(-1.0, xr[sel].max())
     a1.set_title(title or "wake centre line: span mean of the statistics")
-    return _save(fig, out)
+    return _save(fig, out, look)

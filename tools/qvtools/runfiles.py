@@ -71,6 +71,38 @@ def version():
     return r.stdout.strip() if r.returncode == 0 and r.stdout.strip() else "unknown"
 
 
+def case_record(run_dir):
+    """The case.json the case generator left in run_dir ({} when none)."""
+    import json
+    try:
+        with open(os.path.join(run_dir, CASE_FILE), encoding="utf-8") as fh:
+            rec = json.load(fh)
+    except (OSError, ValueError):
+        return {}
+    return rec if isinstance(rec, dict) else {}
+
+
+def case_name(run_dir):
+    """The recipe's name of the case in run_dir, else the folder's name."""
+    name = (case_record(run_dir).get("recipe") or {}).get("name")
+    return str(name) if name else os.path.basename(os.path.abspath(run_dir))
+
+
+def provenance(what, run_dir=None, sources=()):
+    """Header lines ("# ...") of a table the tools write: what it holds, the
+    version of the tools writing it (the git description, as the program's
+    --version prints it), the case and the version that wrote the case, and
+    the files it was read from."""
+    lines = [f"# {what}", f"# written by qv, version {version()}"]
+    if run_dir is not None:
+        made = case_record(run_dir).get("version")
+        lines.append(f"# case {case_name(run_dir)} ({os.path.abspath(run_dir)})"
+                     + (f", written by version {made}" if made else ""))
+    for src in sources:
+        lines.append(f"# source {os.path.abspath(src)}")
+    return [line.replace("\n", " ") for line in lines]
+
+
 def process_running(run_dir):
     """True when the program runs with run_dir as its working directory,
     False when it does not, None where processes cannot be looked at."""

@@ -19,9 +19,9 @@ import os
 
 import numpy as np
 
-from .chain import joined_history, joined_timeseries, segment_dirs
+from .chain import history_path, joined_history, joined_timeseries, segment_dirs
 from .readers import Run, body_box
-from .runfiles import CONSOLE_FILE, version
+from .runfiles import CONSOLE_FILE, process_running, version
 from .signals import auto_tmin, batch_edges, batch_errors, frequency_estimates, settledness
 
 
@@ -39,6 +39,32 @@ def _stats(out, key, t, y, edges, scale=1.0, rms=True):
     if rms:
         out[key + "_rms"] = _num(r / scale)
         out[key + "_rms_err"] = _num(er / scale)
+
+
+# What the coefficients are, said in every output that gives them.
+DEFINITIONS = {
+    "cd_cl": "Cd, Cl: pressure force only (the program integrates no viscous stress)",
+    "rms": "rms = standard deviation about the mean",
+}
+
+
+def _history_window(dirs, t0, t1, step):
+    """The body history (vfile: every nsmp steps, double precision) of the
+    chain over [t0, t1], when it holds the whole window; else None and why."""
+    try:
+        h = joined_history(dirs)
+    except (OSError, ValueError) as exc:
+        return None, f"no body history ({exc})"
+    t = h["time"]
+    if len(t) < 2:
+        return None, "the body history holds no samples (nsmp = 0?)"
+    tol = step + 1e-9 * max(1.0, abs(t1))
+    if t[0] > t0 + tol or t[-1] < t1 - tol:
+        return None, (f"the body history spans t = {t[0]:.6g} ... {t[-1]:.6g}, not the whole "
+                      f"window {t0:.6g} ... {t1:.6g}")
+    sel = (t >= t0 - 1e-9) & (t <= t1 + 1e-9)
+    return {k: np.asarray(h[k])[sel] for k in ("time", "pfx", "pfy", "xdis", "ydis",
+                                                 "tdis")}, None
 
 
 def summarize(run_dir, vin=None, tmin=None):
@@ -64,13 +90,29 @@ def summarize(run_dir, vin=None, tmin=None):
     sel = ts["t"] >= tmin
     if not sel.any():
         raise ValueError(f"no time-series line at t >= {tmin}")
-    t = ts["t"][sel]
+    step = float(np.median(np.diff(ts["t"]))) if len(ts) > 1 else 0.0
+    # the every-step double-precision body history where it holds the window,
+    # else the time series (every 10 steps, 4 significant digits)
+    hist, why = _history_window(dirs, float(ts["t"][sel][0]), float(ts["t"][-1]), step)
+    if hist is not None:
+        sig = {"t": hist["time"], "pfx": hist["pfx"], "pfy": hist["pfy"],
+               "xdis": hist["xdis"], "ydis": hist["ydis"]}
+        source = "body history " + ", ".join(os.path.relpath(history_path(d), run_dir)
+                                             for d in dirs) + " (every nsmp steps, double precision)"
+    else:
+        sig = {k: ts[k][sel] for k in ("t", "pfx", "pfy", "xdis", "ydis")}
+        source = f"time series (every 10 steps, 4 significant digits): {why}"
+    t = sig["t"]
     out = {"run": os.path.abspath(run_dir),
            "chain": [os.path.abspath(d) for d in dirs] if len(dirs) > 1 else None,
            "t_first": _num(ts["t"][0]), "t_last": _num(ts["t"][-1]),
-           "t_from": _num(t[0]), "t_to": _num(t[-1]), "lines": int(sel.sum()),
-           "segments": len(ts.segments), "window_rule": rule, "warnings": [], "notes": [],
-           "version": version()}
+           "t_from": _num(t[0]), "t_to": _num(t[-1]), "lines": int(len(t)),
+           "source": source, "segments": len(ts.segments), "window_rule": rule,
+           "warnings": [], "notes": [], "version": version(), "definitions": DEFINITIONS,
+           "running": bool(process_running(run_dir))}
+    if out["running"]:
+        out["warnings"].append(f"the program still runs in {run_dir}: these values are of "
+                               f"the part written so far (up to t = {ts['t'][-1]:.6g})")
 
     if vin is None and os.path.exists(run.file(CONSOLE_FILE)):
         vin = run.vin()
@@ -87,7 +129,7 @@ def summarize(run_dir, vin=None, tmin=None):
     out.update({"body_height_D": _num(dy), "body_span": _num(dz),
                 "frontal_area": _num(dy * dz) if box else None})
 
-    pfx, pfy = ts["pfx"][sel], ts["pfy"][sel]
+    pfx, pfy = sig["pfx"], sig["pfy"]
     fe = frequency_estimates(t, pfy)
     out["warnings"] += fe["warnings"]
     edges, whole = batch_edges(t, fe["upcrossings"])
@@ -115,13 +157,13 @@ def summarize(run_dir, vin=None, tmin=None):
                                       "strouhal_resolution")})
 
     for name in ("xdis", "ydis"):
-        d = ts[name][sel]
+        d = sig[name]
         _stats(out, name, t, d, edges)
         out[name + "_amp"] = _num(0.5 * (d.max() - d.min()))
     # Settled or not: the lift, and each displacement that moves.
     out["settled"], out["unsettled"] = {}, []
-    checks = [("lift", pfy)] + [(name, ts[name][sel]) for name in ("xdis", "ydis")
-                                if np.ptp(ts[name][sel]) > 1e-9]
+    checks = [("lift", pfy)] + [(name, sig[name]) for name in ("xdis", "ydis")
+                                if np.ptp(sig[name]) > 1e-9]
     for name, y in checks:
         st = settledness(t, y, name)
         out["settled"][name] = st
@@ -147,7 +189,6 @@ def summarize(run_dir, vin=None, tmin=None):
             from .surface import base_pressure
             cpb, source, (a, b) = base_pressure(run, vin, dirs, tmin)
             out["cpb"], out["cpb_source"] = _num(cpb), source
-            step = float(np.median(np.diff(t))) if len(t) > 1 else 0.0
             if a < t[0] - step - 1e-9:
                 out["notes"].append(f"the statistics file averages from t = {a:.6g}, before "
                                     f"the analysed window: Cpb includes the start-up (a "
@@ -180,13 +221,17 @@ def format_table(s):
         rows.append(f"{label:<24s} {text}")
 
     rows = []
+    if s.get("running"):
+        rows.append("*** the program still runs in this folder: the values are of the part "
+                    "written so far ***")
     if s.get("unsettled"):
         rows.append("*" * 72)
         rows.append(f"*** NOT SETTLED: {', '.join(s['unsettled'])} still changing over the "
                     "window; see the warnings ***")
         rows.append("*" * 72)
     row("time span", f"{_fmt(s['t_first'])}  {_fmt(s['t_last'])}")
-    row("analysed from", f"{_fmt(s['t_from'])}  {_fmt(s['t_to'])}  ({s['lines']} lines)")
+    row("analysed from", f"{_fmt(s['t_from'])}  {_fmt(s['t_to'])}  ({s['lines']} samples)")
+    row("data from", s["source"])
     row("window rule", s["window_rule"])
     row("run segments", _fmt(s["segments"]))
     row("Vin", _fmt(s["vin"]))
@@ -214,8 +259,7 @@ def format_table(s):
         if st:
             row(f"{name} amp., last cycles", f"{_pm(st['amplitude'], st['amplitude_err'])}  "
                 f"({'settled' if st['settled'] else 'NOT settled'}, {st['cycles']} cycles)")
-    rows.append("Cd, Cl: pressure force only (no viscous part); rms = standard deviation "
-                "about the mean")
+    rows.append(f"{DEFINITIONS['cd_cl']}; {DEFINITIONS['rms']}")
     how = "whole lift cycles" if s.get("batches_of_cycles") else "equal lengths"
     rows.append(f"± : standard errors from {s.get('batches')} batch means ({how})")
     rows += [f"warning: {w}" for w in s.get("warnings", [])]

@@ -35,6 +35,9 @@ from .runfiles import CONSOLE_FILE
 CK = 0.094                 # the program's constant of the sub-grid energy
 EXPONENT = 0.33333         # the program's cube-root exponent of the filter width
 
+# Cells are numbered from 1 in the tables, as the case generator numbers them.
+FIRST_CELL = 1
+
 # outward normal -> direction of travel (clockwise) and face name
 _FACES = {(-1, 0): "front", (0, 1): "top", (1, 0): "rear", (0, -1): "bottom"}
 
@@ -154,9 +157,11 @@ def surface_cp(p2, mask, axis, vin):
 
     Returns a dict of arrays over the faces in traversal order: s (distance
     along the perimeter at the face centre), x, y (face centre), nx, ny
-    (outward normal), i, j (program indices of the fluid cell), length, cp;
-    plus "corners" (s where the outline turns), "perimeter" (its length),
-    "p_ref" and "ref_cell" (program indices)."""
+    (outward normal), i, j (cell numbers of the fluid cell from 1, as the
+    case generator counts them; the program's own index is 2 more), length,
+    cp; plus "corners" (s where the outline turns), "perimeter" (its
+    length), "D" (the body's extent in y), "p_ref" and "ref_cell" (cell
+    numbers from 1)."""
     if not vin:
         raise ValueError("Vin is needed for Cp: give --vin or a console.in")
     x, y = np.asarray(axis.x, float), np.asarray(axis.y, float)
@@ -181,7 +186,7 @@ def surface_cp(p2, mask, axis, vin):
         prev = (nx, ny)
         a, b = i + nx, j + ny
         for key, v in (("s", s + 0.5 * length), ("x", xf), ("y", yf), ("nx", nx),
-                       ("ny", ny), ("i", a + 3), ("j", b + 3), ("length", length),
+                       ("ny", ny), ("i", a + FIRST_CELL), ("j", b + FIRST_CELL), ("length", length),
                        ("cp", (p2[a, b] - p_ref) / q)):
             rows[key].append(v)
         s += length
@@ -189,7 +194,9 @@ def surface_cp(p2, mask, axis, vin):
         corners.insert(0, 0.0)
     out = {k: np.array(v) for k, v in rows.items()}
     out.update({"corners": np.array(corners), "perimeter": s, "p_ref": p_ref,
-                "ref_cell": (3, jref + 3)})
+                "ref_cell": (FIRST_CELL, jref + FIRST_CELL),
+                "D": float(y[np.nonzero(mask)[1].max() + 1] - y[np.nonzero(mask)[1].min()])
+                if np.any(mask) else None})
     return out
 
 

@@ -225,8 +225,32 @@ def format_rows(key, rows):
     return "\n".join(lines)
 
 
-def write_csv(key, rows, path):
+# What each column of the sweep table holds (the header of its CSV).
+COLUMN_UNITS = (
+    ("A_D", "amplitude / D of the moving dof: mean half peak-to-peak of the last cycles"),
+    ("A_D_err", "standard error of A_D"),
+    ("f_body", "frequency of the body's displacement, program units (1 / time)"),
+    ("fn", "natural frequency of the case, program units"),
+    ("f_ratio", "f_body / fn"),
+    ("f_lift", "frequency of the lift, program units"),
+    ("St", "f_lift D / Vin"),
+    ("cd_mean", "mean Cd, pressure force only"),
+    ("cl_rms", "standard deviation of Cl about its mean, pressure force only"),
+    ("cycles", "lift cycles in the analysed window"),
+    ("warnings", "number of warnings of the case's summary"),
+    ("state", "done, UNSETTLED (the response still changes: not a result), failed, not run"),
+)
+
+
+def write_csv(key, rows, path, folder=None):
+    """The sweep table as CSV under "#" lines of provenance and units."""
+    from .runfiles import provenance
+    rec = load(folder) if folder else None
+    head = provenance(f"sweep of {key}: one row per case", None,
+                      [os.path.join(folder, c["name"]) for c in rec["cases"]] if rec else ())
+    head += [f"# {key}: the varied recipe value"] + [f"# {n}: {m}" for n, m in COLUMN_UNITS]
     with open(path, "w", encoding="utf-8") as fh:
+        fh.write("\n".join(head) + "\n")
         fh.write(",".join([key] + [n for n, _ in _COLS[1:]] + ["state"]) + "\n")
         for r in rows:
             vals = ["" if r.get(n) is None else f"{r[n]:.8g}" if isinstance(r[n], float)
@@ -235,11 +259,11 @@ def write_csv(key, rows, path):
     return path
 
 
-def plot_rows(key, rows, path, title=None):
-    """Amplitude and frequency ratio against the varied value."""
-    import matplotlib
-    matplotlib.use("Agg")
-    import matplotlib.pyplot as plt
+def plot_rows(key, rows, path, title=None, look=None):
+    """Amplitude and frequency ratio against the varied value: settled cases
+    as dots with their standard error, unsettled ones as red crosses."""
+    from .plots import _save, check_output, plt
+    check_output(path)
     done = [r for r in rows if r["state"] in ("done", "UNSETTLED")]
     v = np.array([r["value"] for r in done], float)
 
@@ -272,10 +296,7 @@ def plot_rows(key, rows, path, title=None):
     for ax in (a1, a2):
         ax.grid(alpha=0.3)
     a1.set_title(title or f"sweep of {key}")
-    fig.tight_layout()
-    fig.savefig(path, dpi=110)
-    plt.close(fig)
-    return path
+    return _save(fig, path, look)
 
 
 def _sbatch_value(text, what, pattern=""):

@@ -27,6 +27,7 @@ import numpy as np
 from .readers import (Run, find_grid, find_run_dir, read_axis, read_flags, read_history,
                       read_record_file, read_timeseries)
 from .surface import cell_pressure
+from .runfiles import case_name, version
 
 HIDDEN_CELL = 32          # vtkDataSetAttributes::HIDDENCELL
 ZLIB_BLOCK = 1 << 16      # bytes per compressed block
@@ -155,7 +156,8 @@ def write_vtr(path, x, y, z, point_data=None, cell_data=None, time=None,
 
     *point_data* arrays have shape (len(x), len(y), len(z)) or that plus a
     trailing 3 for vectors; *cell_data* arrays one less in each direction;
-    *field_data* arrays are small 1-D arrays stored with the time.
+    *field_data* arrays are small 1-D arrays stored with the time, or
+    strings (stored as VTK string arrays).
     *encoding* is "raw" (appended binary) or "base64" (inline); *compress*
     zlib-compresses every array.
     """
@@ -213,6 +215,11 @@ def write_vtr(path, x, y, z, point_data=None, cell_data=None, time=None,
     if fields:
         lines.append("    <FieldData>")
         for name, arr in fields.items():
+            if isinstance(arr, str):      # a string: VTK's ASCII form, bytes then a 0
+                codes = " ".join(str(b) for b in arr.encode("utf-8") + b"\0")
+                lines.append(f'      <DataArray type="String" Name={quoteattr(name)} '
+                             f'NumberOfTuples="1" format="ascii">{codes}</DataArray>')
+                continue
             arr = np.atleast_1d(np.asarray(arr, float))
             lines.append(array_xml(name, arr, indent="      ", tuples=True))
         lines.append("    </FieldData>")
@@ -284,7 +291,10 @@ def export(path, out, axis_path=None, flag_path=None, run=None, kind=None,
         points, cells = statistics_arrays(rec, flags)
     else:
         points, cells = {}, field_arrays(rec, axis, flags)
-    fields = {}
+    folder = run or find_run_dir(path)
+    fields = {"version": version(), "source": os.path.abspath(path)}
+    if folder is not None:
+        fields["case"] = case_name(folder)
     if rec.kind != "statistics":
         state = body_state_at(rec.header.get("t"), path, run)
         if state is None:

@@ -28,7 +28,12 @@ def register(sub):
     s.add_argument("--program", help="the solver (default: $QV_PROGRAM or build/quivel_vib8)")
     s.add_argument("--tmin", type=float, help="analysis window start (summary; default: "
                                                "each case's settled start)")
-    s.add_argument("-o", "--output", help="PNG of the summary (default DIR/sweep_summary.png)")
+    s.add_argument("-o", "--output", help="figure of the summary, .png, .pdf or .svg by the "
+                                          "extension (default DIR/sweep_summary.png)")
+    s.add_argument("--title", help="title of the summary figure")
+    s.add_argument("--size", type=float, nargs=2, metavar=("W", "H"),
+                   help="size of the summary figure in inches")
+    s.add_argument("--dpi", type=int, help="resolution of a PNG summary figure")
     s.add_argument("--time", default="24:00:00", help="Slurm time limit per case")
     s.add_argument("--partition", help="Slurm partition")
     s.add_argument("--account", help="Slurm account")
@@ -66,11 +71,13 @@ def run(args):
     if what == "summary":
         key, rows = sweep.summary_rows(folder, args.tmin)
         print(sweep.format_rows(key, rows))
-        csv = sweep.write_csv(key, rows, os.path.join(folder, "sweep_summary.csv"))
+        csv = sweep.write_csv(key, rows, os.path.join(folder, "sweep_summary.csv"), folder)
         print(f"wrote {csv}")
         if any(r["state"] in ("done", "UNSETTLED") for r in rows):
             png = sweep.plot_rows(key, rows, args.output or os.path.join(folder, "sweep_summary.png"),
-                            f"{os.path.basename(os.path.abspath(folder))}: response against {key}")
+                                  args.title or f"{os.path.basename(os.path.abspath(folder))}: "
+                                                f"response against {key}",
+                                  {"size": args.size, "dpi": args.dpi})
             print(f"wrote {png}")
         return 0
     path = sweep.slurm_script(folder, args.program, args.time, args.partition, args.account,
