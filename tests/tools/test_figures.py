@@ -96,3 +96,12 @@ def test_probe_legend_gives_each_place(tmp_path):
     assert "u / Vin" in text and "2 p / Vin²" in text
     # without a body: grid coordinates
     assert plots.probe_label(2, (5.5, 0.7, 1.0)) == "probe 2: x = 5.5, y = 0.7, z = 1"
+
+
+def test_unit_scales_still_give_a_strouhal_axis(tmp_path):
+    """D = Vin = 1 (the example) is a St axis, not "scales unknown"."""
+    t = np.arange(0.0, 50.0, 0.1)
+    out, fs = plots.plot_spectrum(t, np.sin(2 * np.pi * 0.15 * t), tmp_path / "s.svg", 1.0, 1.0)
+    text = svg_text(out)
+    assert "Strouhal number St" in text and "unknown" not in text
+    assert fs == pytest.approx(0.15, abs=0.01)

@@ -35,12 +35,12 @@ def check_output(out):
     return out
 
 
-def _save(fig, out, look=None):
+def _save(fig, out, look=None, rect=None):
     look = look or {}
     check_output(out)
     if look.get("size"):
         fig.set_size_inches(*look["size"])
-    fig.tight_layout()
+    fig.tight_layout(rect=rect)
     fig.savefig(out, dpi=look.get("dpi") or DPI)
     plt.close(fig)
     return out
@@ -221,10 +221,12 @@ def plot_probes(data, out, title=None, restarts=(), points=(), vin=None, diamete
         else:
             ax.set_ylabel(f"{q} (program units)")
         ax.grid(alpha=0.3)
-    axes[0].legend(loc="upper right", fontsize=7)
+    handles, labels = axes[0].get_legend_handles_labels()
+    rows = (len(labels) + 1) // 2
+    fig.legend(handles, labels, loc="lower center", ncol=2, fontsize=8, frameon=False)
     axes[-1].set_xlabel(xlabel)
     axes[0].set_title(title or "velocities and pressure at the probes")
-    return _save(fig, out, look)
+    return _save(fig, out, look, rect=(0, 0.035 * rows + 0.01, 1, 1))
 
 
 def _spectrum_panel(ax, t, y, name, vin, diameter, xmax=None):
@@ -233,19 +235,20 @@ def _spectrum_panel(ax, t, y, name, vin, diameter, xmax=None):
     the peak frequency f."""
     f, amp = padded_spectrum(t, y)
     fs = dominant_frequency(t, y)
-    st = diameter / vin if vin and diameter else 1.0
+    known = bool(vin and diameter)
+    st = diameter / vin if known else 1.0
     ax.plot(f * st, amp, lw=1.0, color="C0")
     if np.isfinite(fs):
         span = float(np.max(t) - np.min(t))
         res = 1.0 / span
-        what = "St" if st != 1.0 else "f"
+        what = "St" if known else "f"
         k = int(np.argmin(np.abs(f - fs)))
         ax.plot([fs * st], [amp[k]], "v", color="C3", ms=6,
                 label=f"{what} = {fs * st:.4g} ± {0.5 * res * st:.2g} "
                       f"(resolution {res * st:.2g}, {fs * span:.1f} cycles)")
         ax.legend(loc="upper right", fontsize=8)
         ax.set_xlim(0, min(f[-1], xmax or 4 * fs) * st)
-    ax.set_xlabel("Strouhal number St = f D / Vin (-)" if st != 1.0
+    ax.set_xlabel("Strouhal number St = f D / Vin (-)" if known
                   else "frequency f (program units: D and Vin unknown)")
     ax.set_ylabel(f"amplitude of {name}")
     ax.set_ylim(bottom=0)
@@ -370,7 +373,7 @@ def plot_slice(f, axis, out, flags=None, quantity="u", k=None, title=None,
     if quantity == "vorticity":
         vs = D / vin if (vin and D) else 1.0
         cmap = "RdBu_r"
-        label = "z-vorticity ωz D / Vin (-)" if vs != 1.0 or (vin and D) else \
+        label = "z-vorticity ωz D / Vin (-)" if (vin and D) else \
             "z-vorticity ωz (program units)"
     else:
         vs = 1.0 / vin if vin else 1.0
