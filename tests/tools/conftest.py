@@ -169,3 +169,11 @@ def run_dir(tmp_path):
                                   "   0.0100000   0.0312500   0.0010000", "   ", "   ", "   ",
                                   " c---------------------------- information"])
     return d
+
+
+@pytest.fixture(autouse=True)
+def cost_file(tmp_path_factory, monkeypatch):
+    """Calibrations of `qv case` keep their costs in a scratch file, not the user's."""
+    path = tmp_path_factory.mktemp("cost") / "cost.json"
+    monkeypatch.setenv("QV_COST_FILE", str(path))
+    return path

@@ -37,3 +37,17 @@ def test_field_ranges_follow_the_table():
     assert list(got) == ["uu", "vv", "ww", "pm", "fu", "fv", "fw", "nut"]
     assert got["uu"] == ((3, 3, 3), (11, 7, 5))
     assert got["pm"] == ((3, 3, 3), (10, 7, 5))
+
+
+def test_the_layout_page_is_generated_from_the_tables():
+    page = Path(__file__).resolve().parents[2] / "docs" / "layouts.md"
+    assert page.read_text() == layouts.document(), \
+        "docs/layouts.md differs from the tables: regenerate it (see its first lines)"
+    text = layouts.document()
+    # every record of every table is on the page, with its number
+    for _, table, _ in layouts.DOCUMENTED:
+        for n, (name, _) in enumerate(table, start=1):
+            assert f"| {n} | `{name}`" in text
+    assert "| 1 | `nsample tsmp beta` per sample" not in text
+    assert "| 1 | `nsample tsmp beta` | int32, 2 float64 |" in text
+    assert "| 3 | `uu` over is..ie+1, js..je-1, ks..ke-1 | float64 array |" in text

@@ -27,6 +27,12 @@ def register(subparsers):
                         help="only validate and print the derived values")
     parser.add_argument("--json", action="store_true",
                         help="print the derived values as JSON")
+    parser.add_argument("--cost", choices=("calibrate", "stored", "none"),
+                        help="the expected wall time: calibrate (time a few steps of the "
+                             "written case; the default with --out), stored (the cost per "
+                             "cell of the last calibration; the default otherwise) or none")
+    parser.add_argument("--program", help="the program a calibration runs (default: "
+                                          "$QV_PROGRAM or build/quivel_vib8)")
     parser.set_defaults(func=run)
     return parser
 
@@ -52,6 +58,13 @@ def run(args):
         print(json.dumps(case.derived, indent=2))
     else:
         print(summary(case))
+        how = args.cost or ("calibrate" if args.out and not args.check else "stored")
+        if how != "none":
+            from ..cost import estimate
+            d = case.derived
+            _, lines = estimate(d["cells"], d["nt"], args.out if args.out and not args.check
+                                else None, args.program, how == "calibrate")
+            print("\n".join(lines))
         if args.out and not args.check:
             exe = program_path()
             print(f"written to {args.out}; run there: {exe} < console.in > console.log"
