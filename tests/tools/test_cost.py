@@ -27,7 +27,7 @@ def test_calibration_is_stored_per_thread_count_and_used_later(tmp_path, monkeyp
     path = str(tmp_path / "c.json")
     monkeypatch.setenv("OMP_NUM_THREADS", "3")
     seconds, lines = cost.estimate(1000, 500, "somewhere", path=path,
-                                   run=lambda case, program: 0.25)
+                                   run=lambda case, program, steps: 0.25)
     assert seconds == pytest.approx(125.0)
     assert "1000 cells x 500 steps" in lines[0] and "3 threads" in lines[0]
     assert "from a calibration" in lines[1] and "2m05s" in lines[1]
@@ -43,7 +43,7 @@ def test_calibration_is_stored_per_thread_count_and_used_later(tmp_path, monkeyp
     assert seconds is None and "no stored cost for 1 thread" in lines[-1]
     # a calibration that times too few steps falls back on the stored cost
     monkeypatch.setenv("OMP_NUM_THREADS", "3")
-    seconds, lines = cost.estimate(4000, 100, "x", path=path, run=lambda case, program: None)
+    seconds, lines = cost.estimate(4000, 100, "x", path=path, run=lambda case, program, steps: None)
     assert "no calibration (too few steps timed)" in lines[1] and seconds is not None
 
 

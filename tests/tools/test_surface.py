@@ -2,6 +2,8 @@
 the traversal order, what the pressure of each kind of file is, and bodies
 that cannot be traced."""
 
+import os
+
 import numpy as np
 import pytest
 
@@ -139,7 +141,11 @@ def test_command_and_base_pressure_in_the_summary(run_dir, tmp_path, capsys):
     assert "mean modified pressure" in text and "first cell row on the centre line" in text
     assert open(out, "rb").read(8) == b"\x89PNG\r\n\x1a\n"
     lines = (tmp_path / "cp.csv").read_text().splitlines()
-    assert lines[2] == "s,x,y,nx,ny,i,j,cp" and len(lines) == 3 + 4
+    head = [ln for ln in lines if ln.startswith("#")]
+    assert f"# source {os.path.abspath(run_dir / 'DAT' / 'stat.dat')}" in head
+    assert any(ln.startswith("# written by qv, version ") for ln in head)
+    lines = lines[len(head):]
+    assert lines[0] == "s,x,y,nx,ny,i,j,cp" and len(lines) == 1 + 4
     cp = file_cp(run_dir / "DAT" / "stat.dat")
     s = summary.summarize(run_dir)
     assert s["cpb"] == pytest.approx(face_mean(cp)) and "stat.dat" in s["cpb_source"]

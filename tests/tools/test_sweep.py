@@ -93,6 +93,7 @@ def test_sweep_written_run_resumed_and_summarised(swept, capsys):
     text = capsys.readouterr().out
     lines = text.splitlines()
     assert lines[0].split()[:2] == ["body.Ur", "A_D"]
+    assert "cd_mean, cl_rms: pressure force only; cl_rms = standard deviation" in text
     assert [ln.split()[0] for ln in lines[1:4]] == ["3", "4", "5"]
     rows = (out / "sweep_summary.csv").read_text().splitlines()
     head = [r for r in rows if r.startswith("#")]

@@ -149,7 +149,7 @@ def estimate(cells, nt, case_dir=None, program=None, calibrate_case=True, path=N
              + ("s" if n > 1 else "")]
     if calibrate_case and case_dir:
         try:
-            step = run(case_dir, program)
+            step = run(case_dir, program, min(CAL_STEPS, nt))
         except (OSError, subprocess.SubprocessError) as exc:
             step, why = None, str(exc)
         else:
@@ -157,7 +157,7 @@ def estimate(cells, nt, case_dir=None, program=None, calibrate_case=True, path=N
         if step is not None:
             store_cost(step / cells, n, path)
             lines.append(f"  expected wall time {_clock_text(step * nt)} on this machine, "
-                         f"from a calibration of {CAL_STEPS} steps of this case "
+                         f"from a calibration of {min(CAL_STEPS, nt)} steps of this case "
                          f"({step:.4g} s per step, {step / cells * 1e6:.4g} µs per cell-step; "
                          f"stored for {n} thread{'s' if n > 1 else ''})")
             return step * nt, lines + _caveat()

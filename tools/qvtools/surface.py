@@ -28,9 +28,9 @@ import os
 
 import numpy as np
 
-from .readers import Run, find_grid, read_axis, read_flags, read_record_file
+from .readers import Run, find_grid, find_run_dir, read_axis, read_flags, read_record_file
 from .chain import statistics_path
-from .runfiles import CONSOLE_FILE
+from .runfiles import CONSOLE_FILE, provenance
 
 CK = 0.094                 # the program's constant of the sub-grid energy
 EXPONENT = 0.33333         # the program's cube-root exponent of the filter width
@@ -287,7 +287,11 @@ def base_pressure(run, vin, chain=None, tmin=None):
 
 def write_csv(cp, path):
     """Cp table: one line per body face in traversal order."""
+    folder = find_run_dir(cp["path"]) if cp.get("path") else None
+    head = provenance("pressure coefficient around the body, face by face", folder,
+                      [cp["path"]] if cp.get("path") else ())
     with open(path, "w", encoding="utf-8") as fh:
+        fh.write("\n".join(head) + "\n")
         fh.write(f"# Cp = (p - p_ref) / (0.5 Vin^2), Vin = {cp['vin']:g}; p: {cp['what']}; "
                  f"{cp['layer']}; t = {cp['t']:.6g}\n")
         fh.write(f"# p_ref = {cp['p_ref']:.6g}, cell (i, j) = {cp['ref_cell']}; "

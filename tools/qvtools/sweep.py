@@ -222,6 +222,8 @@ def format_rows(key, rows):
     for r in rows:
         cells = [f.format(r[n]) if r.get(n) is not None else "-" for n, f in _COLS]
         lines.append("  ".join(f"{v:>9s}" for v in cells) + f"  {r['state']:>9s}")
+    lines.append("cd_mean, cl_rms: pressure force only; cl_rms = standard deviation of Cl "
+                 "about its mean")
     return "\n".join(lines)
 
 
