@@ -8,6 +8,7 @@ import pytest
 
 import conftest as c
 from qvtools.signals import (auto_tmin, batch_edges, batch_errors, frequency_estimates,
+                             settled_start, settledness,
                              spectral_peak, upcrossings)
 from qvtools.summary import summarize
 
@@ -234,3 +235,28 @@ def test_the_summary_warns_loudly_of_an_unsettled_response(monkeypatch):
     assert any(w.startswith("NOT SETTLED: the ydis amplitude grows") for w in s["warnings"])
     text = sm.format_table(s)
     assert text.startswith("*" * 72) and "NOT SETTLED: ydis" in text
+
+
+def test_window_moves_on_past_amplitudes_still_creeping_to_their_end():
+    """Cycle amplitudes within 10 % of the end but still growing towards it
+    (the example's approach to lock-in): the window starts where they no
+    longer grow beyond the settled test, with at least 8 cycles."""
+    t = np.arange(0.02, 130.0, 0.02)
+    f = 0.147
+    env = 1.0 - 0.5 * np.exp(-t / 25.0)                 # within 10 % of 1 from t ~ 40
+    pfy = 2.9 * env * np.sin(2 * np.pi * f * t)
+    ydis = 0.228 * env * np.sin(2 * np.pi * f * t - 0.7)
+    pfx = 3.6 + 0.0 * t
+    tmin, rule = auto_tmin(t, pfy, pfx, ydis)
+    sel = t >= tmin
+    for name, y in (("lift", pfy), ("ydis", ydis)):
+        st = settledness(t[sel], y[sel], name)
+        assert st["settled"] and st["cycles"] >= 8, (name, st["reason"], rule)
+    assert "moved on" in rule and tmin > 50
+    # the 10 % start alone would still be reported not settled
+    start, _ = settled_start(t, ydis, "ydis")
+    assert not settledness(t[t >= start], ydis[t >= start])["settled"]
+    # a record whose amplitude never stops growing is not moved anywhere
+    grow = 2.9 * (t / 130.0) * np.sin(2 * np.pi * f * t)
+    tmin2, rule2 = auto_tmin(t, grow, pfx)
+    assert "moved on" not in rule2

@@ -246,13 +246,43 @@ def auto_tmin(t, pfy, pfx=None, ydis=None):
     if start is None:
         return half, f"{why}: {fallback}"
     rules = [why]
+    checks = [("lift", pfy)]
     if ydis is not None and np.ptp(ydis) > 1e-6 * max(1.0, float(np.max(np.abs(ydis)))):
         s2, why2 = settled_start(t, ydis, "ydis")
         if s2 is None:
             return max(start, half), f"{why}; {why2}: {fallback}"
         start = max(start, s2)
         rules.append(why2)
+        checks.append(("ydis", np.asarray(ydis, float)))
+    later = later_settled_start(t, checks, start)
+    if later is not None and later > start:
+        rules.append(f"moved on to t = {later:.6g}, from which every amplitude passes the "
+                     f"settled test over at least {MIN_CYCLES} cycles")
+        start = later
     return start, "; ".join(rules)
+
+
+def later_settled_start(t, checks, start):
+    """The first up-crossing of the lift at or after *start* from which every
+    signal of *checks* [(name, y)] passes ``settledness`` over the rest of
+    the record with at least MIN_CYCLES whole cycles left: a window whose
+    amplitudes are within 10 % of the end but still creep towards it is
+    moved on to where they no longer do.  *start* itself when it already
+    passes; None when no start does (the caller keeps its own)."""
+    t = np.asarray(t, float)
+    lift = checks[0][1]
+    for tc in [start] + [c for c in upcrossings(t, lift) if c > start + 1e-12]:
+        sel = t >= tc
+        ok, enough = True, True
+        for name, y in checks:
+            st = settledness(t[sel], np.asarray(y)[sel], name)
+            enough &= st["cycles"] >= MIN_CYCLES
+            ok &= st["settled"]
+        if not enough:
+            return None
+        if ok:
+            return float(tc)
+    return None
 
 
 def batch_edges(t, crossings, nbatch=NBATCH):
