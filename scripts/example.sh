@@ -26,6 +26,6 @@ start=$(date +%s)
 "$root/build/quivel_vib8" < console.in > console.log
 echo "done in $(( $(date +%s) - start )) s"
 cd "$root"
-/usr/bin/python3 tools/qv summary run/example --tmin 25
+/usr/bin/python3 tools/qv summary run/example
 /usr/bin/python3 tools/qv plot ts run/example -o run/example/timeseries.png
 echo "time-series plot: run/example/timeseries.png"

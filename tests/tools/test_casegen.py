@@ -160,11 +160,11 @@ def test_parameter_file_layout_reads_back(written):
 def test_small_files(written):
     d, case = written["example"]
     fil = lines_of(d / "run" / "quivel_vib8.fil")
-    assert [int(f) for f in fields(fil[0], 5)] == [1250, 0, 2]
+    assert [int(f) for f in fields(fil[0], 5)] == [3250, 0, 2]
     assert fil[1:] == ["DAT/snap0001  ", "DAT/snap0002  "]
     esp2 = lines_of(d / "run" / "esp2.inf")[0]
     assert (int(esp2[:10]), int(esp2[10:20]), float(esp2[20:30])) == (0, 50, 0.01)
-    assert int(lines_of(d / "run" / "change.inf")[0][:10]) == 2500
+    assert int(lines_of(d / "run" / "change.inf")[0][:10]) == 6500
     assert (d / "run" / "console.in").read_text().split() == ["1.0"]
     assert (d / "run" / "DAT").is_dir()
     assert not any((d / "run" / "DAT").iterdir())
