@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <new>
 
 #include "control/run.hpp"
 #include "io/files.hpp"
@@ -42,5 +44,15 @@ int main(int argc, char** argv) {
                  " the final field file was not overwritten\n",
                  b.nn);
     return 4;
+  } catch (const std::bad_alloc&) {
+    // memory that runs out before the loop (the store of a grid too large
+    // for the machine): a message and status 3, not an abort
+    std::fflush(stdout);
+    std::fprintf(stderr, "run stopped: out of memory\n");
+    return 3;
+  } catch (const std::exception& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "run stopped: %s\n", e.what());
+    return 3;
   }
 }

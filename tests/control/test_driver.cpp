@@ -232,6 +232,9 @@ TEST_F(RunTest, GridCountMismatchStops) {
   EXPECT_NE(run(d), 0);
   EXPECT_TRUE(has_line(out_, " # of data are not same.")) << out_;
   EXPECT_TRUE(has_line(out_, " [1];x [2];y [3];z not same " + I(3, 12))) << out_;
+  EXPECT_NE(qvt::read_file(d + "/console.err")
+                .find("axis.dat line 1: the counts 17 12 4 differ from nx, ny, nz = 17 13 3 of quivel_vib8.inf"),
+            std::string::npos);
   EXPECT_TRUE(starting_with(out_, " dt=").empty());
   EXPECT_FALSE(fs::exists(d + "/final.dat"));
 
@@ -240,6 +243,9 @@ TEST_F(RunTest, GridCountMismatchStops) {
   EXPECT_NE(run(d), 0);
   EXPECT_TRUE(has_line(out_, " # of data are not same in rdflag.")) << out_;
   EXPECT_TRUE(has_line(out_, " [1];x [2];y [3];z not same " + I(1, 12))) << out_;
+  EXPECT_NE(qvt::read_file(d + "/console.err")
+                .find("flag.dat line 1: the counts 16 13 3 differ from nx, ny, nz = 17 13 3 of quivel_vib8.inf"),
+            std::string::npos);
   EXPECT_EQ(starting_with(out_, " delm =").size(), 1u);
 }
 
@@ -249,6 +255,11 @@ TEST_F(RunTest, GridBeyondTheStoreIsRefused) {
   set_line(d + "/quivel_vib8.inf", 2, I(214, 5) + I(13, 5) + I(3, 5));
   EXPECT_NE(run(d), 0);
   EXPECT_FALSE(starting_with(out_, " grid counts nx,ny,nz =").empty()) << out_;
+  EXPECT_NE(qvt::read_file(d + "/console.err")
+                .find("quivel_vib8.inf line 2, nx, ny, nz = 214 13 3: the grid is beyond the store (at most 213 161 "
+                      "61)"),
+            std::string::npos)
+      << qvt::read_file(d + "/console.err");
   EXPECT_TRUE(starting_with(out_, " delm =").empty());
 }
 

@@ -515,3 +515,20 @@ TEST(OutputLocks, DistinctFilesInOneDirectoryRunSideBySide) {
   EXPECT_EQ(records(top + "/out/a.dat").r.size(), 20u);
   EXPECT_EQ(records(top + "/out/va.dat").r.size(), 7u);
 }
+
+// Memory that runs out at start-up (an address-space limit below what the
+// store of a 101 x 81 x 31 grid needs) stops the run with a message and
+// status 3, not an abort.
+TEST(Faults, MemoryThatRunsOutAtStartUpStopsTheRun) {
+  const std::string dir = qvt::temp_dir("memory");
+  qvt::CaseSetup c;
+  c.nx = 101, c.ny = 81, c.nz = 31, c.h = 0.1, c.nt = 1;
+  qvt::write_case(dir, c);
+  qvt::write_file(dir + "/console.in", "1.0\n");
+  const std::string cmd = "cd '" + dir + "' && ulimit -v 60000 && OMP_NUM_THREADS=1 exec '" QV_PROGRAM
+                          "' < console.in > console.out 2> console.err";
+  const int rc = std::system(cmd.c_str());
+  ASSERT_TRUE(WIFEXITED(rc)) << err_of(dir);
+  EXPECT_EQ(WEXITSTATUS(rc), 3) << err_of(dir);
+  EXPECT_NE(err_of(dir).find("run stopped: out of memory"), std::string::npos) << err_of(dir);
+}

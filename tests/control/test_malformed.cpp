@@ -341,7 +341,8 @@ std::string join_records(const std::vector<std::string>& recs) {
 // A restart input is read only when every record it is read for has the
 // length this run's grid gives it and its values are finite: a field file
 // that differs only in ny, a statistics file, a longer record with
-// consistent framing and a stored time t = NaN are all refused.
+// consistent framing and a stored time t = NaN are all refused; so are a
+// body-state file with a longer record or a velocity NaN.
 TEST(MalformedInput, RestartInputsCheckedRecordByRecord) {
   const std::string dir = qvt::temp_dir("restart-records"), other = qvt::temp_dir("restart-ny");
   qvt::CaseSetup c;
@@ -362,20 +363,35 @@ TEST(MalformedInput, RestartInputsCheckedRecordByRecord) {
   const double nan = std::nan("");
   std::memcpy(nan_t[1].data() + 24, &nan, 8);
   qvt::write_file(dir + "/nan.dat", join_records(nan_t));
-  set_name(dir, 10, 3, "body.dat");
+  // the body state likewise: a longer displacement record, a velocity NaN
+  const auto body = split_records(qvt::read_file(dir + "/body.dat"));
+  auto body_longer = body;
+  body_longer[2] += std::string(8, '\0');
+  qvt::write_file(dir + "/bodylong.dat", join_records(body_longer));
+  auto body_nan = body;
+  std::memcpy(body_nan[3].data() + 8, &nan, 8);
+  qvt::write_file(dir + "/bodynan.dat", join_records(body_nan));
 
   const struct {
-    const char* file;
+    const char *file, *body;
     const char* message;
   } cases[] = {
-      {"ny.dat", "the input field file ny.dat holds a grid of 17 x 15 x 3 grid lines; this run has 17 x 13 x 3"},
-      {"statfield.dat", "the input field file statfield.dat: record 3 holds 5304 bytes where this run's grid needs 3456"},
-      {"longer.dat", "the input field file longer.dat: record 3 holds 3464 bytes where this run's grid needs 3456"},
-      {"nan.dat", "the input field file nan.dat: record 2 holds a value that is not finite (nan, item 4)"},
+      {"ny.dat", "body.dat", "the input field file ny.dat holds a grid of 17 x 15 x 3 grid lines; this run has 17 x 13 x 3"},
+      {"statfield.dat", "body.dat",
+       "the input field file statfield.dat: record 3 holds 5304 bytes where this run's grid needs 3456"},
+      {"longer.dat", "body.dat",
+       "the input field file longer.dat: record 3 holds 3464 bytes where this run's grid needs 3456"},
+      {"nan.dat", "body.dat", "the input field file nan.dat: record 2 holds a value that is not finite (nan, item 4)"},
+      {"final.dat", "bodylong.dat",
+       "the body-state input file bodylong.dat: record 3 holds 32 bytes where this run's grid needs 24"},
+      {"final.dat", "bodynan.dat",
+       "the body-state input file bodynan.dat: record 4 holds a value that is not finite (nan, item 2)"},
   };
   for (const auto& k : cases) {
+    SCOPED_TRACE(k.body);
     SCOPED_TRACE(k.file);
     set_name(dir, 1, 35, k.file);
+    set_name(dir, 10, 3, k.body);
     std::string out;
     EXPECT_EQ(qvt::run_program(dir, "1.0\n1\n", &out), 2);
     EXPECT_EQ(qvt::count(out, "itm2c nn2 nn ="), 0);

@@ -69,3 +69,21 @@ TEST(StoreDeathTest, IndicesOutsideTheStoreAbort) {
   EXPECT_DEATH(s.iflag(1, 0, 1) = 1, "outside the store box");
 }
 #endif
+
+// The body history keeps every sample: full at its starting room, it grows
+// and keeps what it holds; at the most a record of vfile can hold it stops.
+TEST(Store, BodyHistoryGrowsPastItsStartingRoom) {
+  qv::Store s = sized(4, 4, 3);
+  const std::size_t start = static_cast<std::size_t>(qv::kHistoryStart);
+  ASSERT_EQ(s.fhist.size(), 3 * start);
+  s.nsample = qv::kHistoryStart;
+  s.fhist[3 * start - 1] = 7.5;
+  s.bhist[9 * start - 1] = -2.5;
+  ASSERT_TRUE(qv::history_room(s));
+  EXPECT_GE(s.fhist.size(), 3 * (start + 1));
+  EXPECT_EQ(s.bhist.size(), 3 * s.fhist.size());
+  EXPECT_EQ(s.fhist[3 * start - 1], 7.5);
+  EXPECT_EQ(s.bhist[9 * start - 1], -2.5);
+  s.nsample = qv::kMaxSamples;
+  EXPECT_FALSE(qv::history_room(s));
+}
