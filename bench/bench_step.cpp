@@ -150,6 +150,7 @@ double plain_iteration_ns(const qv::Store& s, int iterations) {
 struct Figures {
   double step_s, iteration_ns, scan_ns, sweep_ns, fixup_ns, explicit_ns, plain_ns, iterations;
   double scan_divider_ns, sweep_divider_ns;  // the same kernels dividing
+  double lanes_scan_ns, lanes_sweep_ns, lanes_copy_ns;  // on the lane-order copies, and their copying
 };
 
 Figures run(int cx, int cy, int cz, int steps, int threads) {
@@ -200,16 +201,23 @@ Figures run(int cx, int cy, int cz, int steps, int threads) {
     std::vector<double>& cz = c.work_cz;
     double dm;
     int li, lj, lk;
-    const std::function<void()> part[5] = {
+    c.work_lanes.gather(c);
+    const std::function<void()> part[8] = {
         [&] { qv::divergence_scan(c, dm, li, lj, lk); },
         [&] { qv::correction_sweep(c, c.esp, cxy, cz); },
         [&] { qv::restore_after_sweep(c); },
         [&] { qv::divergence_scan(c, dm, li, lj, lk, true); },
         [&] { qv::correction_sweep(c, c.esp, cxy, cz, 0, true); },
+        [&] { qv::lanes_divergence_scan(c.work_lanes, c, dm, li, lj, lk); },
+        [&] { qv::lanes_correction_sweep(c.work_lanes, c, c.esp, cxy, cz); },
+        [&] {
+          c.work_lanes.scatter(c);
+          c.work_lanes.gather(c);
+        },
     };
-    double best[5] = {1e30, 1e30, 1e30, 1e30, 1e30};
+    double best[8] = {1e30, 1e30, 1e30, 1e30, 1e30, 1e30, 1e30, 1e30};
     for (int n = 0; n < 10; ++n)
-      for (int p = 0; p < 5; ++p) {
+      for (int p = 0; p < 8; ++p) {
         const auto t0 = clk::now();
         part[p]();
         best[p] = std::min(best[p], since(t0) / cells * 1e9);
@@ -219,6 +227,9 @@ Figures run(int cx, int cy, int cz, int steps, int threads) {
     f.fixup_ns = best[2];
     f.scan_divider_ns = best[3];
     f.sweep_divider_ns = best[4];
+    f.lanes_scan_ns = best[5];
+    f.lanes_sweep_ns = best[6];
+    f.lanes_copy_ns = best[7];
   }
   f.plain_ns = plain_iteration_ns(s, 5);
   return f;
@@ -229,10 +240,12 @@ void report(int cx, int cy, int cz, int steps) {
     const Figures f = run(cx, cy, cz, steps, threads);
     std::fprintf(stderr,
                  "%3d x %3d x %2d cells, %d thread%s: %7.3f s/step (%.0f iterations/step) | iteration %5.2f ns/cell "
-                 "(scan %5.2f, sweep %5.2f, fix-ups %5.2f; dividing: scan %5.2f, sweep %5.2f) | explicit terms %6.1f "
+                 "(scan %5.2f, sweep %5.2f, fix-ups %5.2f; dividing: scan %5.2f, sweep %5.2f; lane order: scan %5.2f, sweep "
+                 "%5.2f, copies %5.2f) | explicit terms %6.1f "
                  "ns/cell | plain i-fastest iteration %5.1f ns/cell, %4.1f x slower\n",
                  cx, cy, cz, threads, threads == 1 ? " " : "s", f.step_s, f.iterations, f.iteration_ns, f.scan_ns,
-                 f.sweep_ns, f.fixup_ns, f.scan_divider_ns, f.sweep_divider_ns, f.explicit_ns, f.plain_ns,
+                 f.sweep_ns, f.fixup_ns, f.scan_divider_ns, f.sweep_divider_ns, f.lanes_scan_ns, f.lanes_sweep_ns,
+                 f.lanes_copy_ns, f.explicit_ns, f.plain_ns,
                  f.plain_ns / f.iteration_ns);
   }
 }

@@ -161,20 +161,34 @@ void hsmac2(Store& s, const ToleranceRamp& ramp, double& dtmin, StepReports& rep
   correction_coefficients(s, cxy, cz);
 
   list_body_cells(s);
+  // the passes run on the lane-order copies where the processor allows
+  LaneFields& lanes = s.work_lanes;
+  const bool in_lanes = lanes_usable(s);
+  if (in_lanes) lanes.gather(s);
   double dm = 0;
   for (;;) {
     s.iter = s.iter + 1;
     if (s.iter > kIterLimit) break;
 
     int li = 0, lj = 0, lk = 0;
-    if (!divergence_scan(s, dm, li, lj, lk)) throw BlowUp{s.nn};
+    const bool finite = in_lanes ? lanes_divergence_scan(lanes, s, dm, li, lj, lk) : divergence_scan(s, dm, li, lj, lk);
+    if (!finite) {
+      if (in_lanes) lanes.scatter(s);
+      throw BlowUp{s.nn};
+    }
     if (dm < esp2) break;
 
     reports.pressure_pass({s.iter, dm, esp2, ramp.ic2, li, lj, lk});
 
-    correction_sweep(s, esp2, cxy, cz);
-    restore_after_sweep(s);
+    if (in_lanes) {
+      lanes_correction_sweep(lanes, s, esp2, cxy, cz);
+      lanes_restore_after_sweep(lanes, s);
+    } else {
+      correction_sweep(s, esp2, cxy, cz);
+      restore_after_sweep(s);
+    }
   }
+  if (in_lanes) lanes.scatter(s);
   say(fmt::Line() << "Iteration =" << s.iter);
   say(fmt::Line() << "esp , dm  =" << s.esp << dm);
 

@@ -154,6 +154,16 @@ void restore_after_sweep(Store& s);
 void correction_sweep(Store& s, double esp2, const std::vector<double>& cxy, const std::vector<double>& cz,
                       int group = 0, bool divider = false);
 
+// The passes on the lane-order copies of the fields (store/lanes.hpp),
+// each equal bit for bit to its namesake above; the store supplies the
+// grid, the flags, the inflow values and the body-cell list.  lanes_usable:
+// the processor has the eight-lane vectors and the columns eight layers.
+bool lanes_usable(const Store& s);
+bool lanes_divergence_scan(const LaneFields& L, const Store& s, double& dm, int& li, int& lj, int& lk);
+void lanes_correction_sweep(LaneFields& L, const Store& s, double esp2, const std::vector<double>& cxy,
+                            const std::vector<double>& cz, bool divider = false);
+void lanes_restore_after_sweep(LaneFields& L, const Store& s);
+
 // The most passes hsmac2 makes in one call; a call that needs more ends
 // with iter = kIterLimit + 1.
 inline constexpr int kIterLimit = 5000;

@@ -31,6 +31,7 @@ void Store::allocate() {
   work_cxy.assign(static_cast<std::size_t>(ni) * nj, 0.0);
   work_cz.assign(static_cast<std::size_t>(nk) + 1, 0.0);
   work_skew.assign(kSkewTables * 8 * static_cast<std::size_t>(ke - ks + 16), 1.0);
+  work_lanes.size_for(*this);
   work_progress.assign(static_cast<std::size_t>(ni), 0);
   work_weights.assign(6 * static_cast<std::size_t>(kMaxI + 1), CubicWeights{});
   fhist.assign(3 * static_cast<std::size_t>(kHistoryStart), 0.0);

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "store/lanes.hpp"
+
 namespace qv {
 
 // Largest box the program supports (ghost layers included).
@@ -185,6 +187,7 @@ struct Scratch {
   static constexpr int kSkewTables = 7;  // ... in that many tables of 8 (nk + 16)
   std::vector<int> work_progress;      // groups done per plane, for the threads
   std::vector<std::array<int, 3>> work_body;  // the interior body cells (i, j, k)
+  LaneFields work_lanes;  // uu, vv, ww, pp in the pressure iteration's own order
   // four-point derivative weights of the explicit terms (backward and
   // forward sets), per direction for face and centre points, sized once
   using CubicWeights = std::array<std::array<double, 4>, 2>;

@@ -1,0 +1,182 @@
+// The pressure iteration on the lane-order copies against the defined
+// passes, byte for byte: the sweep (exact quotients and the divider, one to
+// three threads, column counts around the blocks of eight), the scan with
+// its tie rule and its finiteness test, the restore, and the copies' round
+// trip, which must leave every other value of the store alone.
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <vector>
+
+#include "solver/solver.hpp"
+#include "support/case.hpp"
+
+namespace {
+
+// Every width different from its neighbours', so a metric from the wrong
+// cell shows.
+void stretch_all(qv::Store& s) {
+  for (int i = s.is; i <= s.ie; ++i) s.x(i) = 0.1 * (i - s.is) + 0.004 * (i - s.is) * (i - s.is);
+  for (int j = s.js; j <= s.je; ++j) s.y(j) = 0.12 * (j - s.js) + 0.003 * (j - s.js) * (j - s.js);
+  for (int k = s.ks; k <= s.ke; ++k) s.z(k) = 0.08 * (k - s.ks) + 0.005 * (k - s.ks) * (k - s.ks);
+  qvt::build_metrics(s);
+}
+
+// A body block two to three cells thick, cells in the first and the last
+// column and layer, and the inflow values the restore puts back.
+qv::Store random_case(int nx, int ny, int nz, unsigned seed) {
+  qv::Store s = qvt::tiny_store(nx, ny, nz, 1.0, 1, 1);
+  stretch_all(s);
+  qvt::fill_random(s, seed);
+  s.dt = 0.01;
+  s.omg = 1.7;
+  for (int i = s.is + 2; i <= s.is + 4; ++i)
+    for (int j = s.js + 3; j <= s.js + 4; ++j)
+      for (int k = s.ks; k <= s.ks + 2; ++k) s.iflag(i, j, k) = 1;
+  s.iflag(s.is + 1, s.js, s.ke - 1) = 1;
+  s.iflag(s.ie - 1, s.je - 1, s.ks + 5) = 1;
+  for (int j = 1; j <= s.je + 2; ++j)
+    for (int k = 1; k <= s.ke + 2; ++k) {
+      s.ub0(j, k) = 0.5 + 0.01 * j;
+      s.vb0(j, k) = -0.02 * k;
+      s.wb0(j, k) = 0.03 * j - 0.01 * k;
+    }
+  for (int i = s.is; i <= s.ie - 1; ++i)
+    for (int j = s.js; j <= s.je - 1; ++j)
+      for (int k = s.ks; k <= s.ke - 1; ++k)
+        if (s.iflag(i, j, k) != 0) s.work_body.push_back({i, j, k});
+  return s;
+}
+
+class Threads {
+ public:
+  explicit Threads(int n) : old_(omp_get_max_threads()) {
+    omp_set_num_threads(n);
+    ::setenv("QV_CELLS_PER_THREAD", "1", 1);
+  }
+  ~Threads() {
+    omp_set_num_threads(old_);
+    ::unsetenv("QV_CELLS_PER_THREAD");
+  }
+
+ private:
+  int old_;
+};
+
+bool same_store(const qv::Store& a, const qv::Store& b) {
+  return qvt::same_bits(a.uu, b.uu) && qvt::same_bits(a.vv, b.vv) && qvt::same_bits(a.ww, b.ww) &&
+         qvt::same_bits(a.pp, b.pp);
+}
+
+}  // namespace
+
+TEST(LaneOrder, PassesOnTheCopiesGiveTheDefinedBits) {
+  if (!qv::lanes_usable(qvt::tiny_store(5, 5, 12))) GTEST_SKIP() << "no eight-lane vectors on this processor";
+  // cell columns (ny - 1) below, at and around multiples of eight, and a
+  // last block holding only vv's top face column; 8 to 21 layers
+  const int sizes[][3] = {{9, 10, 13}, {8, 17, 9}, {7, 18, 21}, {10, 25, 16}, {6, 9, 12}};
+  for (const auto& n : sizes)
+    for (int threads : {1, 2, 3})
+      for (bool divider : {false, true}) {
+        Threads use(threads);
+        qv::Store a = random_case(n[0], n[1], n[2], 11u + static_cast<unsigned>(n[1]));
+        qv::Store b = a;
+        std::vector<double> cxy, cz;
+        qv::correction_coefficients(a, cxy, cz);
+        b.work_lanes.gather(b);
+        for (int pass = 0; pass < 3; ++pass) {
+          // a tolerance that leaves some cells' pressure untouched
+          qv::correction_sweep_in_order(a, 0.5, cxy, cz);
+          qv::restore_after_sweep(a);
+          qv::lanes_correction_sweep(b.work_lanes, b, 0.5, cxy, cz, divider);
+          qv::lanes_restore_after_sweep(b.work_lanes, b);
+          double dm0, dm1;
+          int l0[3], l1[3];
+          ASSERT_TRUE(qv::divergence_scan_in_order(a, dm0, l0[0], l0[1], l0[2]));
+          ASSERT_TRUE(qv::lanes_divergence_scan(b.work_lanes, b, dm1, l1[0], l1[1], l1[2]));
+          EXPECT_EQ(dm0, dm1);
+          EXPECT_EQ(std::vector<int>(l0, l0 + 3), std::vector<int>(l1, l1 + 3));
+        }
+        b.work_lanes.scatter(b);
+        EXPECT_TRUE(same_store(a, b)) << n[0] << "x" << n[1] << "x" << n[2] << ", " << threads << " threads"
+                                      << (divider ? ", divider" : "");
+      }
+}
+
+TEST(LaneOrder, ScanKeepsTheFirstLargestAndSeesNonFiniteFluidCells) {
+  if (!qv::lanes_usable(qvt::tiny_store(5, 5, 12))) GTEST_SKIP() << "no eight-lane vectors on this processor";
+  for (int threads : {1, 2, 3}) {
+    Threads use(threads);
+    qv::Store s = random_case(12, 20, 20, 3u);
+    for (qv::Field* f : {&s.uu, &s.vv, &s.ww}) f->zero();
+    s.iflag.zero();
+    double dm0, dm1;
+    int l0[3], l1[3];
+    auto both = [&] {
+      s.work_lanes.gather(s);
+      ASSERT_TRUE(qv::divergence_scan_in_order(s, dm0, l0[0], l0[1], l0[2]));
+      ASSERT_TRUE(qv::lanes_divergence_scan(s.work_lanes, s, dm1, l1[0], l1[1], l1[2]));
+      EXPECT_EQ(dm0, dm1);
+      EXPECT_EQ(std::vector<int>(l0, l0 + 3), std::vector<int>(l1, l1 + 3)) << threads << " threads";
+    };
+    // equal |D| in one block of eight columns, at one position of it: the
+    // lower layer wins though its lane comes later; in one layer, the
+    // smaller row
+    const double h = 0.5 * s.dx(s.is + 1);
+    s.uu(s.is + 2, s.js + 2, s.ks + 6) = h;   // D(is+1, js+2, ks+6) = +0.5
+    s.uu(s.is + 2, s.js + 5, s.ks + 3) = -h;  // D(is+1, js+5, ks+3) = -0.5
+    both();
+    EXPECT_EQ(l1[1], s.js + 5);
+    EXPECT_EQ(l1[2], s.ks + 3);
+    s.uu(s.is + 2, s.js + 5, s.ks + 3) = 0;
+    s.uu(s.is + 2, s.js + 6, s.ks + 6) = -h;
+    both();
+    EXPECT_EQ(l1[1], s.js + 2);
+    s.uu(s.is + 2, s.js + 2, s.ks + 6) = s.uu(s.is + 2, s.js + 6, s.ks + 6) = 0;
+
+    // equal |D| of opposite signs: a lower layer in a later plane and a
+    // later lane wins over a higher layer, earlier everywhere else
+    s.uu(s.ie - 1, 13, 6) = 0.25 * s.dx(s.ie - 2);  // D(ie-2, 13, 6) = +0.25
+    s.vv(s.is, 6, 9) = -0.25 * s.dy(5);             // D(is, 5, 9) = -0.25
+    both();
+    EXPECT_EQ(l1[2], 6);
+    // same layer: the smaller row wins, though in a later block and plane
+    s.uu(s.ie - 1, 13, 6) = 0;
+    s.uu(s.ie - 1, 4, 9) = 0.25 * s.dx(s.ie - 2);
+    s.vv(s.is + 1, 12, 9) = -0.25 * s.dy(11);
+    both();
+    EXPECT_EQ(l1[1], 4);
+    // same row and layer: the smaller plane wins
+    s.vv(s.is, 6, 9) = 0;
+    s.uu(s.is + 1, 4, 9) = 0.25 * s.dx(s.is);
+    both();
+    EXPECT_EQ(l1[0], s.is);
+
+    // an infinite face: seen beside a fluid cell, not between body cells
+    s.ww(s.ie - 2, 4, 7) = std::numeric_limits<double>::infinity();
+    s.iflag(s.ie - 2, 4, 7) = 1;
+    s.iflag(s.ie - 2, 4, 6) = 1;
+    s.work_lanes.gather(s);
+    EXPECT_TRUE(qv::lanes_divergence_scan(s.work_lanes, s, dm1, l1[0], l1[1], l1[2]));
+    s.iflag(s.ie - 2, 4, 6) = 0;
+    s.work_lanes.gather(s);
+    EXPECT_FALSE(qv::lanes_divergence_scan(s.work_lanes, s, dm1, l1[0], l1[1], l1[2]));
+  }
+}
+
+TEST(LaneOrder, TheCopiesLeaveEveryOtherValueAlone) {
+  qv::Store a = random_case(9, 12, 14, 5u);
+  qv::Store b = a;
+  // scribble over the copies' every value, then put back what was read
+  b.work_lanes.gather(b);
+  for (int f = 0; f < 4; ++f)
+    for (int i = b.is; i <= b.ie; ++i)
+      for (int j = b.js; j <= b.je; ++j)
+        for (int k = b.ks; k <= b.ke; ++k) b.work_lanes.at(static_cast<qv::LaneFields::Which>(f), i, j, k) = 1e300;
+  b.work_lanes.gather(b);
+  b.work_lanes.scatter(b);
+  EXPECT_TRUE(same_store(a, b));
+}
