@@ -28,16 +28,25 @@ void stretch(qv::Store& s) {
 }
 
 // Random velocities and viscosity over the whole box, ghosts included,
-// with some exact zeros (a = 0 takes the backward set).
+// with some exact zeros (a = 0 takes the backward set), and velocities of
+// the sizes a quotient from a reciprocal must leave to the divider:
+// subnormal, tiny and huge.
 void fill_random(qv::Store& s, unsigned seed) {
   std::mt19937 g(seed);
   std::uniform_real_distribution<double> d(-1, 1);
+  long n = 0;
   for (qv::Field* f : {&s.uu, &s.vv, &s.ww, &s.nut})
     for (int i = 1; i <= f->ni(); ++i)
       for (int j = 1; j <= f->nj(); ++j)
         for (int k = 1; k <= f->nk(); ++k) {
           const double v = d(g);
-          (*f)(i, j, k) = f == &s.nut ? 0.01 * (v + 1) : (std::abs(v) < 0.05 ? 0.0 : v);
+          double& q = (*f)(i, j, k);
+          q = f == &s.nut ? 0.01 * (v + 1) : (std::abs(v) < 0.05 ? 0.0 : v);
+          if (f == &s.nut) continue;
+          ++n;
+          if (n % 97 == 0) q = v * 1e-310;
+          if (n % 89 == 0) q = v * 1e-250;
+          if (n % 211 == 0) q = v * 1.7e308;
         }
 }
 
