@@ -25,7 +25,6 @@
 #include "body/body.hpp"
 #include "output/output.hpp"
 #include "output/probes.hpp"
-#include "solver/momentum.hpp"
 #include "solver/solver.hpp"
 #include "store/input.hpp"
 
@@ -152,7 +151,6 @@ struct Figures {
   double step_s, iteration_ns, scan_ns, sweep_ns, fixup_ns, explicit_ns, plain_ns, iterations;
   double scan_divider_ns, sweep_divider_ns;  // the same kernels dividing
   double lanes_scan_ns, lanes_sweep_ns, lanes_copy_ns;  // on the lane-order copies, and their copying
-  double explicit_best_ns, explicit_divider_ns;  // the explicit terms, fastest of ten, and dividing
 };
 
 Figures run(int cx, int cy, int cz, int steps, int threads) {
@@ -204,7 +202,7 @@ Figures run(int cx, int cy, int cz, int steps, int threads) {
     double dm;
     int li, lj, lk;
     c.work_lanes.gather(c);
-    const std::function<void()> part[10] = {
+    const std::function<void()> part[8] = {
         [&] { qv::divergence_scan(c, dm, li, lj, lk); },
         [&] { qv::correction_sweep(c, c.esp, cxy, cz); },
         [&] { qv::restore_after_sweep(c); },
@@ -216,15 +214,10 @@ Figures run(int cx, int cy, int cz, int steps, int threads) {
           c.work_lanes.scatter(c);
           c.work_lanes.gather(c);
         },
-        [&] { qv::momentum_terms(c); },
-        [&] { qv::mom::momentum_terms_on(c, qv::mom::Isa::avx512, true); },
     };
-    const bool wide = __builtin_cpu_supports("avx512f");
-    double best[10];
-    std::fill(best, best + 10, 1e30);
+    double best[8] = {1e30, 1e30, 1e30, 1e30, 1e30, 1e30, 1e30, 1e30};
     for (int n = 0; n < 10; ++n)
-      for (int p = 0; p < 10; ++p) {
-        if (p == 9 && !wide) continue;
+      for (int p = 0; p < 8; ++p) {
         const auto t0 = clk::now();
         part[p]();
         best[p] = std::min(best[p], since(t0) / cells * 1e9);
@@ -237,8 +230,6 @@ Figures run(int cx, int cy, int cz, int steps, int threads) {
     f.lanes_scan_ns = best[5];
     f.lanes_sweep_ns = best[6];
     f.lanes_copy_ns = best[7];
-    f.explicit_best_ns = best[8];
-    f.explicit_divider_ns = wide ? best[9] : best[8];
   }
   f.plain_ns = plain_iteration_ns(s, 5);
   return f;
@@ -250,11 +241,11 @@ void report(int cx, int cy, int cz, int steps) {
     std::fprintf(stderr,
                  "%3d x %3d x %2d cells, %d thread%s: %7.3f s/step (%.0f iterations/step) | iteration %5.2f ns/cell "
                  "(scan %5.2f, sweep %5.2f, fix-ups %5.2f; dividing: scan %5.2f, sweep %5.2f; lane order: scan %5.2f, sweep "
-                 "%5.2f, copies %5.2f) | explicit terms %6.1f (fastest %5.1f, dividing %5.1f) "
+                 "%5.2f, copies %5.2f) | explicit terms %6.1f "
                  "ns/cell | plain i-fastest iteration %5.1f ns/cell, %4.1f x slower\n",
                  cx, cy, cz, threads, threads == 1 ? " " : "s", f.step_s, f.iterations, f.iteration_ns, f.scan_ns,
                  f.sweep_ns, f.fixup_ns, f.scan_divider_ns, f.sweep_divider_ns, f.lanes_scan_ns, f.lanes_sweep_ns,
-                 f.lanes_copy_ns, f.explicit_ns, f.explicit_best_ns, f.explicit_divider_ns, f.plain_ns,
+                 f.lanes_copy_ns, f.explicit_ns, f.plain_ns,
                  f.plain_ns / f.iteration_ns);
   }
 }

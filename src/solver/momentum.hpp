@@ -42,10 +42,8 @@ template <int D>
 void point(const Stencil& st, int i, int j, int k);
 
 // The tuned kernel (momentum_terms) on the given instruction set; the
-// processor must have it.  For the tests of every path.  divider: the
-// eight-lane set divides instead of taking quotients from reciprocals
-// (the same bits; for comparison).
+// processor must have it.  For the tests of every path.
 enum class Isa { avx512, avx2, plain };
-void momentum_terms_on(Store& s, Isa isa, bool divider = false);
+void momentum_terms_on(Store& s, Isa isa);
 
 }  // namespace qv::mom

@@ -31,7 +31,6 @@
 #include <cstdint>
 
 #include "solver/momentum.hpp"
-#include "solver/quotient.hpp"
 #include "solver/solver.hpp"
 
 namespace qv {
@@ -45,11 +44,6 @@ struct ZLine {
   double dz[kZ], dzc[kZ];
   double div_cross[kZ];  // (dzc(k) + dzc(k+1))/2
   double gden[kZ];       // (dz(k-1) + dz(k+1))/2 + dz(k)
-  double wsum[kZ];       // dz(k-1) + dz(k)
-  double dzc2[kZ];       // dzc(k) * 2
-  // their reciprocals, for the quotients without the divider
-  double rdz[kZ], rdzc[kZ], rdiv_cross[kZ], rgden[kZ], rwsum[kZ], rdzc2[kZ];
-  bool reciprocals;  // every divisor the far points take lies where they may stand in
 };
 
 // What the far points of one sweep read besides the fields' values.
@@ -75,9 +69,6 @@ struct Dir {
   double div;            // divisor of the second difference
   double gden;           // across the sweep: divisor of the nut gradient
   double wP, wQ, cD, wsum;  // along the sweep: widths of P and Q, centre distance, wQ + wP
-  // the reciprocals of the divisors (cD2 = cD * 2), and whether they may stand in
-  double rhm, rhp, rdiv, rgden, rcD, rwsum, rcD2;
-  bool reciprocals;
 };
 
 template <int D, int C>
@@ -107,16 +98,6 @@ Dir direction(const Lanes& L, int mc) {
     d.hp = Cn(mc + 1);
     d.div = (Cn(mc) + Cn(mc + 1)) / 2;
     d.gden = (W(mc - 1) + W(mc + 1)) / 2 + W(mc);
-  }
-  using quotient::divisor_ok;
-  d.rhm = 1 / d.hm, d.rhp = 1 / d.hp, d.rdiv = 1 / d.div;
-  d.reciprocals = divisor_ok(d.hm) && divisor_ok(d.hp) && divisor_ok(d.div);
-  if (C == D) {
-    d.rcD = 1 / d.cD, d.rwsum = 1 / d.wsum, d.rcD2 = 1 / (d.cD * 2);
-    d.reciprocals = d.reciprocals && divisor_ok(d.cD) && divisor_ok(d.wsum) && divisor_ok(d.cD * 2);
-  } else {
-    d.rgden = 1 / d.gden;
-    d.reciprocals = d.reciprocals && divisor_ok(d.gden);
   }
   return d;
 }
@@ -230,7 +211,7 @@ void momentum_terms(Store& s) {
   mom::momentum_terms_on(s, isa);
 }
 
-void mom::momentum_terms_on(Store& s, Isa isa, bool divider) {
+void mom::momentum_terms_on(Store& s, Isa isa) {
   mark_near_body(s);
   const mom::Stencil st(s);
   ZLine z{};
@@ -247,29 +228,11 @@ void mom::momentum_terms_on(Store& s, Isa isa, bool divider) {
     }
     z.div_cross[k] = (s.dzc(k) + s.dzc(k + 1)) / 2;
     z.gden[k] = (s.dz(k - 1) + s.dz(k + 1)) / 2 + s.dz(k);
-    z.wsum[k] = s.dz(k - 1) + s.dz(k);
-    z.dzc2[k] = s.dzc(k) * 2;
   }
-  z.reciprocals = true;
-  for (int k = 1; k <= s.ke + 1; ++k) {
-    z.rdz[k] = 1 / z.dz[k];
-    z.rdzc[k] = 1 / z.dzc[k];
-    z.rdiv_cross[k] = 1 / z.div_cross[k];
-    z.rgden[k] = 1 / z.gden[k];
-    z.rwsum[k] = 1 / z.wsum[k];
-    z.rdzc2[k] = 1 / z.dzc2[k];
-  }
-  // the divisors the far points load: dz from ks-1, the rest ks..ke
-  using quotient::divisor_ok;
-  z.reciprocals = divisor_ok(z.dz[s.ks - 1]);
-  for (int k = s.ks; k <= s.ke; ++k)
-    z.reciprocals = z.reciprocals && divisor_ok(z.dz[k]) && divisor_ok(z.dzc[k]) && divisor_ok(z.div_cross[k]) &&
-                    divisor_ok(z.gden[k]) && divisor_ok(z.wsum[k]) && divisor_ok(z.dzc2[k]);
-  // the eight-lane set takes its quotients by metrics from reciprocals
-  const bool wide = isa == mom::Isa::avx512, avx = isa == mom::Isa::avx2, r = !divider;
-  sweep<0>(st, z, wide ? (r ? avx512::plane<0, true> : avx512::plane<0, false>) : avx ? avx2::plane<0, false> : plain::plane<0, false>);
-  sweep<1>(st, z, wide ? (r ? avx512::plane<1, true> : avx512::plane<1, false>) : avx ? avx2::plane<1, false> : plain::plane<1, false>);
-  sweep<2>(st, z, wide ? (r ? avx512::plane<2, true> : avx512::plane<2, false>) : avx ? avx2::plane<2, false> : plain::plane<2, false>);
+  const bool wide = isa == mom::Isa::avx512, avx = isa == mom::Isa::avx2;
+  sweep<0>(st, z, wide ? avx512::plane<0> : avx ? avx2::plane<0> : plain::plane<0>);
+  sweep<1>(st, z, wide ? avx512::plane<1> : avx ? avx2::plane<1> : plain::plane<1>);
+  sweep<2>(st, z, wide ? avx512::plane<2> : avx ? avx2::plane<2> : plain::plane<2>);
 }
 
 }  // namespace qv

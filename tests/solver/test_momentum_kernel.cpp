@@ -28,9 +28,9 @@ void stretch(qv::Store& s) {
 }
 
 // Random velocities and viscosity over the whole box, ghosts included,
-// with some exact zeros (a = 0 takes the backward set), and velocities of
-// the sizes a quotient from a reciprocal must leave to the divider:
-// subnormal, tiny and huge.
+// with some exact zeros (a = 0 takes the backward set), and some
+// subnormal, tiny and huge velocities, whose quotients and overflows the
+// lanes must round as the recipe does.
 void fill_random(qv::Store& s, unsigned seed) {
   std::mt19937 g(seed);
   std::uniform_real_distribution<double> d(-1, 1);
