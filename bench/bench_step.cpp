@@ -37,24 +37,24 @@ double since(clk::time_point t0) { return std::chrono::duration<double>(clk::now
 // stretched by 2 % per cell away from the body in x and y.
 qv::Store make_case(int cx, int cy, int cz) {
   qv::Store s;
-  s.ie = cx + 3;  // cx cells: cx + 1 grid lines
-  s.je = cy + 3;
-  s.ke = cz + 3;
-  s.iyper = 1;
-  s.izper = 0;
-  s.Re = 22000;
-  s.Cs = 0.1;
-  s.dt = 0.002;
-  s.esp = 0.001;
-  s.omg = 1.5;
-  s.ca1 = -1;
-  s.ca2 = -1;
-  s.Vin = 1;
-  s.amas = s.aitm = s.xkst = s.ykst = s.tkst = 1;
-  s.beta = 0.25;
+  s.grid.ie = cx + 3;  // cx cells: cx + 1 grid lines
+  s.grid.je = cy + 3;
+  s.grid.ke = cz + 3;
+  s.run.iyper = 1;
+  s.run.izper = 0;
+  s.run.Re = 22000;
+  s.run.Cs = 0.1;
+  s.run.dt = 0.002;
+  s.run.esp = 0.001;
+  s.run.omg = 1.5;
+  s.run.ca1 = -1;
+  s.run.ca2 = -1;
+  s.run.Vin = 1;
+  s.body.amas = s.body.aitm = s.body.kst.x = s.body.kst.y = s.body.kst.t = 1;
+  s.body.beta = 0.25;
   s.allocate();
   qv::initarr(s);
-  const int bi = s.is + cx / 4, bj = s.js + cy / 2 - 5;
+  const int bi = s.grid.is + cx / 4, bj = s.grid.js + cy / 2 - 5;
   auto axis = [](qv::Line& c, int lo, int hi, int b0, int b1) {
     c(b0) = 0;
     double w = 0.1;
@@ -68,13 +68,13 @@ qv::Store make_case(int cx, int cy, int cz) {
       c(m) = c(m + 1) - w;
     }
   };
-  axis(s.x, s.is, s.ie, bi, bi + 10);
-  axis(s.y, s.js, s.je, bj, bj + 10);
-  for (int k = s.ks; k <= s.ke; ++k) s.z(k) = 0.1 * (k - s.ks);
+  axis(s.grid.x, s.grid.is, s.grid.ie, bi, bi + 10);
+  axis(s.grid.y, s.grid.js, s.grid.je, bj, bj + 10);
+  for (int k = s.grid.ks; k <= s.grid.ke; ++k) s.grid.z(k) = 0.1 * (k - s.grid.ks);
   qv::grid_metrics(s);
-  for (int k = s.ks; k <= s.ke - 1; ++k)
+  for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k)
     for (int j = bj; j < bj + 10; ++j)
-      for (int i = bi; i < bi + 10; ++i) s.iflag(i, j, k) = 1;
+      for (int i = bi; i < bi + 10; ++i) s.flow.iflag(i, j, k) = 1;
   return s;
 }
 
@@ -83,7 +83,7 @@ qv::Store make_case(int cx, int cy, int cz) {
 // at a time: the scan (k outer, i inner), the correction sweep (i outer,
 // k inner) and the fix-ups.  Returns ns per cell and iteration.
 double plain_iteration_ns(const qv::Store& s, int iterations) {
-  const int NI = s.ie + 2, NJ = s.je + 2, NK = s.ke + 2;
+  const int NI = s.grid.ie + 2, NJ = s.grid.je + 2, NK = s.grid.ke + 2;
   auto at = [&](int i, int j, int k) {
     return static_cast<std::size_t>(i - 1) + static_cast<std::size_t>(NI) * ((j - 1) + static_cast<std::size_t>(NJ) * (k - 1));
   };
@@ -93,48 +93,51 @@ double plain_iteration_ns(const qv::Store& s, int iterations) {
   for (int i = 1; i <= NI; ++i)
     for (int j = 1; j <= NJ; ++j)
       for (int k = 1; k <= NK; ++k) {
-        u[at(i, j, k)] = s.uu(i, j, k);
-        v[at(i, j, k)] = s.vv(i, j, k);
-        w[at(i, j, k)] = s.ww(i, j, k);
-        p[at(i, j, k)] = s.pp(i, j, k);
-        fl[at(i, j, k)] = s.iflag(i, j, k);
+        u[at(i, j, k)] = s.flow.uu(i, j, k);
+        v[at(i, j, k)] = s.flow.vv(i, j, k);
+        w[at(i, j, k)] = s.flow.ww(i, j, k);
+        p[at(i, j, k)] = s.flow.pp(i, j, k);
+        fl[at(i, j, k)] = s.flow.iflag(i, j, k);
       }
-  const double dt = s.dt, omg = s.omg, esp2 = s.esp;
+  const double dt = s.run.dt, omg = s.run.omg, esp2 = s.run.esp;
   double dm_sum = 0;
   const auto t0 = clk::now();
   for (int it = 0; it < iterations; ++it) {
     double dm = 0;
     int li = 0, lj = 0, lk = 0;
-    for (int k = s.ks; k <= s.ke - 1; ++k)
-      for (int j = s.js; j <= s.je - 1; ++j)
-        for (int i = s.is; i <= s.ie - 1; ++i) {
+    for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k)
+      for (int j = s.grid.js; j <= s.grid.je - 1; ++j)
+        for (int i = s.grid.is; i <= s.grid.ie - 1; ++i) {
           if (fl[at(i, j, k)] != 0) continue;
-          const double D = (u[at(i + 1, j, k)] - u[at(i, j, k)]) / s.dx(i) + (v[at(i, j + 1, k)] - v[at(i, j, k)]) / s.dy(j) +
-                           (w[at(i, j, k + 1)] - w[at(i, j, k)]) / s.dz(k);
+          const double D = (u[at(i + 1, j, k)] - u[at(i, j, k)]) / s.grid.dx(i) +
+                           (v[at(i, j + 1, k)] - v[at(i, j, k)]) / s.grid.dy(j) +
+                           (w[at(i, j, k + 1)] - w[at(i, j, k)]) / s.grid.dz(k);
           if (std::fabs(D) > dm) dm = std::fabs(D), li = i, lj = j, lk = k;
         }
     dm_sum += dm + li + lj + lk;
-    for (int i = s.is; i <= s.ie - 1; ++i)
-      for (int j = s.js; j <= s.je - 1; ++j)
-        for (int k = s.ks; k <= s.ke - 1; ++k) {
-          double D = (u[at(i + 1, j, k)] - u[at(i, j, k)]) / s.dx(i) + (v[at(i, j + 1, k)] - v[at(i, j, k)]) / s.dy(j) +
-                     (w[at(i, j, k + 1)] - w[at(i, j, k)]) / s.dz(k);
-          const double c = 1 / (s.dxc(i) * s.dxc(i + 1)) + 1 / (s.dyc(j) * s.dyc(j + 1)) + 1 / (s.dzc(k) * s.dzc(k + 1));
+    for (int i = s.grid.is; i <= s.grid.ie - 1; ++i)
+      for (int j = s.grid.js; j <= s.grid.je - 1; ++j)
+        for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k) {
+          double D = (u[at(i + 1, j, k)] - u[at(i, j, k)]) / s.grid.dx(i) +
+                     (v[at(i, j + 1, k)] - v[at(i, j, k)]) / s.grid.dy(j) +
+                     (w[at(i, j, k + 1)] - w[at(i, j, k)]) / s.grid.dz(k);
+          const double c = 1 / (s.grid.dxc(i) * s.grid.dxc(i + 1)) + 1 / (s.grid.dyc(j) * s.grid.dyc(j + 1)) +
+                           1 / (s.grid.dzc(k) * s.grid.dzc(k + 1));
           if (fl[at(i, j, k)] != 0) D = 0;
           const double dp = -omg * D / (2 * dt * c);
           if (std::fabs(D) >= esp2) p[at(i, j, k)] += dp;
-          if (i != s.ie - 1) u[at(i + 1, j, k)] += dp * dt / s.dxc(i + 1);
-          u[at(i, j, k)] -= dp * dt / s.dxc(i);
-          v[at(i, j + 1, k)] += dp * dt / s.dyc(j + 1);
-          v[at(i, j, k)] -= dp * dt / s.dyc(j);
-          w[at(i, j, k + 1)] += dp * dt / s.dzc(k + 1);
-          w[at(i, j, k)] -= dp * dt / s.dzc(k);
+          if (i != s.grid.ie - 1) u[at(i + 1, j, k)] += dp * dt / s.grid.dxc(i + 1);
+          u[at(i, j, k)] -= dp * dt / s.grid.dxc(i);
+          v[at(i, j + 1, k)] += dp * dt / s.grid.dyc(j + 1);
+          v[at(i, j, k)] -= dp * dt / s.grid.dyc(j);
+          w[at(i, j, k + 1)] += dp * dt / s.grid.dzc(k + 1);
+          w[at(i, j, k)] -= dp * dt / s.grid.dzc(k);
         }
-    for (int k = s.ks; k <= s.ke - 1; ++k)
-      for (int j = s.js; j <= s.je - 1; ++j) u[at(s.is, j, k)] = s.ub0(j, k);
-    for (int k = s.ks; k <= s.ke - 1; ++k)
-      for (int j = s.js; j <= s.je - 1; ++j)
-        for (int i = s.is; i <= s.ie - 1; ++i)
+    for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k)
+      for (int j = s.grid.js; j <= s.grid.je - 1; ++j) u[at(s.grid.is, j, k)] = s.flow.ub0(j, k);
+    for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k)
+      for (int j = s.grid.js; j <= s.grid.je - 1; ++j)
+        for (int i = s.grid.is; i <= s.grid.ie - 1; ++i)
           if (fl[at(i, j, k)] != 0) {
             u[at(i, j, k)] = u[at(i + 1, j, k)] = 0;
             v[at(i, j, k)] = v[at(i, j + 1, k)] = 0;
@@ -142,7 +145,7 @@ double plain_iteration_ns(const qv::Store& s, int iterations) {
             p[at(i, j, k)] = 0;
           }
   }
-  const double cells = static_cast<double>(s.ie - s.is) * (s.je - s.js) * (s.ke - s.ks);
+  const double cells = static_cast<double>(s.grid.ie - s.grid.is) * (s.grid.je - s.grid.js) * (s.grid.ke - s.grid.ks);
   if (dm_sum < 0) std::fprintf(stderr, "?");
   return since(t0) / iterations / cells * 1e9;
 }
@@ -158,27 +161,28 @@ Figures run(int cx, int cy, int cz, int steps, int threads) {
   qv::Store s = make_case(cx, cy, cz);
   double dtmin = 0;
   const std::string fresh = "fffff";
-  qv::rdvelo(s, fresh, "");
+  qv::OutflowSwitches outflow;
+  qv::rdvelo(s, fresh, "", outflow);
   qv::StepFiles files;  // fort.1, fort.2 and iter.dat as the program writes them
   const qv::ToleranceRamp ramp{0, 10, 0.01};
-  qv::hsmac2(s, ramp, dtmin, files);
+  qv::hsmac2(s, ramp, dtmin, files, outflow);
   const double cells = static_cast<double>(cx) * cy * cz;
 
   double t_mom = 0, t_hsmac = 0, t_all = 0;
   long iters = 0;
   for (int n = 0; n < steps; ++n) {
     const auto t0 = clk::now();
-    s.nn += 1;
-    s.t += s.dt;
+    s.run.nn += 1;
+    s.run.t += s.run.dt;
     qv::shift_history(s);
     auto t1 = clk::now();
     qv::momentum_terms(s);
     t_mom += since(t1);
-    qv::advance_velocity(s, fresh, files);
+    qv::advance_velocity(s, fresh, files, outflow);
     t1 = clk::now();
-    qv::hsmac2(s, ramp, dtmin, files);
+    qv::hsmac2(s, ramp, dtmin, files, outflow);
     t_hsmac += since(t1);
-    iters += s.iter;
+    iters += s.run.iter;
     qv::subgrid_viscosity(s);
     qv::calfrm(s);
     qv::calvib(s);
@@ -197,22 +201,22 @@ Figures run(int cx, int cy, int cz, int steps, int threads) {
   // machine disturbs their ratios as little as it can
   {
     qv::Store c = s;
-    std::vector<double>& cxy = c.work_cxy;
-    std::vector<double>& cz = c.work_cz;
+    std::vector<double>& cxy = c.work.work_cxy;
+    std::vector<double>& cz = c.work.work_cz;
     double dm;
     int li, lj, lk;
-    c.work_lanes.gather(c);
+    c.work.work_lanes.gather(c);
     const std::function<void()> part[8] = {
         [&] { qv::divergence_scan(c, dm, li, lj, lk); },
-        [&] { qv::correction_sweep(c, c.esp, cxy, cz); },
+        [&] { qv::correction_sweep(c, c.run.esp, cxy, cz); },
         [&] { qv::restore_after_sweep(c); },
         [&] { qv::divergence_scan(c, dm, li, lj, lk, true); },
-        [&] { qv::correction_sweep(c, c.esp, cxy, cz, 0, true); },
-        [&] { qv::lanes_divergence_scan(c.work_lanes, c, dm, li, lj, lk); },
-        [&] { qv::lanes_correction_sweep(c.work_lanes, c, c.esp, cxy, cz); },
+        [&] { qv::correction_sweep(c, c.run.esp, cxy, cz, 0, true); },
+        [&] { qv::lanes_divergence_scan(c.work.work_lanes, c, dm, li, lj, lk); },
+        [&] { qv::lanes_correction_sweep(c.work.work_lanes, c, c.run.esp, cxy, cz); },
         [&] {
-          c.work_lanes.scatter(c);
-          c.work_lanes.gather(c);
+          c.work.work_lanes.scatter(c);
+          c.work.work_lanes.gather(c);
         },
     };
     double best[8] = {1e30, 1e30, 1e30, 1e30, 1e30, 1e30, 1e30, 1e30};

@@ -9,7 +9,8 @@ namespace qv {
 void calfrm(Store& s);
 
 // One Newmark-beta step of the body, the history samples and the frame
-// terms fxn, fyn.
-void calvib(Store& s);
+// terms fxn, fyn.  False when a sample was due and the history could not
+// grow for it (the sample is dropped; the caller says so once).
+bool calvib(Store& s);
 
 }  // namespace qv

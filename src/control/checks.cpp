@@ -83,49 +83,52 @@ void lock_directory() {
 }
 
 void check_params(const Store& s) {
-  if (!std::isfinite(s.Vin)) refuse("the inflow velocity Vin = " + num(s.Vin) + " typed at the console must be finite");
+  if (!std::isfinite(s.run.Vin))
+    refuse("the inflow velocity Vin = " + num(s.run.Vin) + " typed at the console must be finite");
   auto finite = [](int line, const char* field, double v) { param(line, field, v, std::isfinite(v), "must be finite"); };
-  param(4, "Re", s.Re, s.Re > 0 && std::isfinite(s.Re), "must be positive");
-  finite(5, "Cs", s.Cs);
-  param(6, "dt", s.dt, s.dt > 0 && std::isfinite(s.dt), "must be positive");
-  param(7, "esp", s.esp, s.esp > 0 && std::isfinite(s.esp), "must be positive");
-  param(7, "omg", s.omg, s.omg > 0 && s.omg < 2, "must lie between 0 and 2");
-  finite(8, "ca1", s.ca1);
-  finite(8, "ca2", s.ca2);
-  const int n = s.ndof;
+  param(4, "Re", s.run.Re, s.run.Re > 0 && std::isfinite(s.run.Re), "must be positive");
+  finite(5, "Cs", s.run.Cs);
+  param(6, "dt", s.run.dt, s.run.dt > 0 && std::isfinite(s.run.dt), "must be positive");
+  param(7, "esp", s.run.esp, s.run.esp > 0 && std::isfinite(s.run.esp), "must be positive");
+  param(7, "omg", s.run.omg, s.run.omg > 0 && s.run.omg < 2, "must lie between 0 and 2");
+  finite(8, "ca1", s.run.ca1);
+  finite(8, "ca2", s.run.ca2);
+  const int n = s.body.ndof;
   const bool mx = moves_x(n), my = moves_y(n), mt = moves_t(n);
-  if (mx || my) param(11, "amas", s.amas, s.amas > 0 && std::isfinite(s.amas), "must be positive for a body that moves in x or y");
-  if (mt) param(11, "aitm", s.aitm, s.aitm > 0 && std::isfinite(s.aitm), "must be positive for a body that turns");
+  if (mx || my)
+    param(11, "amas", s.body.amas, s.body.amas > 0 && std::isfinite(s.body.amas),
+          "must be positive for a body that moves in x or y");
+  if (mt)
+    param(11, "aitm", s.body.aitm, s.body.aitm > 0 && std::isfinite(s.body.aitm),
+          "must be positive for a body that turns");
   // the spring, damping and start-up oscillation of each degree of freedom that moves
-  const struct {
-    bool moves;
-    const char *k, *h, *a;
-    double kv, hv, av;
-  } dofs[] = {{mx, "xkst", "xh0", "xamp", s.xkst, s.xh0, s.xamp},
-              {my, "ykst", "yh0", "yamp", s.ykst, s.yh0, s.yamp},
-              {mt, "tkst", "th0", "tamp", s.tkst, s.th0, s.tamp}};
-  for (const auto& d : dofs)
-    if (d.moves) {
-      finite(12, d.k, d.kv);
-      finite(13, d.h, d.hv);
-      finite(15, d.a, d.av);
+  for (int d = 0; d < kDofs; ++d)
+    if (moves(n, d)) {
+      const std::string L(1, kDofLetter[d]);
+      finite(12, (L + "kst").c_str(), s.body.kst[d]);
+      finite(13, (L + "h0").c_str(), s.body.h0[d]);
+      finite(15, (L + "amp").c_str(), s.body.amp[d]);
     }
-  if (mx || my || mt) param(14, "beta", s.beta, s.beta > 0 && std::isfinite(s.beta), "must be positive for a body that moves");
+  if (mx || my || mt)
+    param(14, "beta", s.body.beta, s.body.beta > 0 && std::isfinite(s.body.beta),
+          "must be positive for a body that moves");
 }
 
 void warn_params(const Store& s, int change_nt) {
   auto note = [](int line, const char* field, double v, const std::string& what) {
     warn("quivel_vib8.inf line " + std::to_string(line) + ", " + field + " = " + num(v) + ": " + what);
   };
-  if (s.iyper != 0 && s.iyper != 1) note(3, "iyper", s.iyper, "taken as 1 (slip walls in y)");
-  if (s.izper != 0 && s.izper != 1 && s.izper != 2) note(3, "izper", s.izper, "taken as 1 (slip walls in z)");
-  if (s.ndof < 0 || s.ndof > 6)
-    note(14, "ndof", s.ndof, "not one of 0 to 6: the body moves in no direction and its restored state is set to zero");
-  if (s.esp >= 1) note(7, "esp", s.esp, "a tolerance of 1 or more leaves the divergence hardly corrected");
-  if (s.nsmp < 0) note(16, "nsmp", s.nsmp, "negative: no body history is sampled");
+  if (s.run.iyper != 0 && s.run.iyper != 1) note(3, "iyper", s.run.iyper, "taken as 1 (slip walls in y)");
+  if (s.run.izper != 0 && s.run.izper != 1 && s.run.izper != 2)
+    note(3, "izper", s.run.izper, "taken as 1 (slip walls in z)");
+  if (s.body.ndof < 0 || s.body.ndof > 6)
+    note(14, "ndof", s.body.ndof,
+         "not one of 0 to 6: the body moves in no direction and its restored state is set to zero");
+  if (s.run.esp >= 1) note(7, "esp", s.run.esp, "a tolerance of 1 or more leaves the divergence hardly corrected");
+  if (s.body.nsmp < 0) note(16, "nsmp", s.body.nsmp, "negative: no body history is sampled");
   // ca1, ca2 are held as 2v - 1 of the file value v
-  if (s.ca1 < -1 || s.ca1 > 1) note(8, "ca1", (s.ca1 + 1) / 2, "outside 0 (no slip) to 1 (slip)");
-  if (s.ca2 < -1 || s.ca2 > 1) note(8, "ca2", (s.ca2 + 1) / 2, "outside 0 (no slip) to 1 (slip)");
+  if (s.run.ca1 < -1 || s.run.ca1 > 1) note(8, "ca1", (s.run.ca1 + 1) / 2, "outside 0 (no slip) to 1 (slip)");
+  if (s.run.ca2 < -1 || s.run.ca2 > 1) note(8, "ca2", (s.run.ca2 + 1) / 2, "outside 0 (no slip) to 1 (slip)");
   if (change_nt <= 0) warn("change.inf: nt = " + std::to_string(change_nt) + ": the run takes one step");
 }
 
@@ -135,8 +138,8 @@ void check_grid_lines(const Store& s, const std::string& axisfile) {
     const Line& c;
     int lo, hi;
   };
-  for (const Axis& a : {Axis{"x", s.x, s.is, s.ie}, Axis{"y", s.y, s.js, s.je}, Axis{"z", s.z, s.ks, s.ke}})
-  {
+  for (const Axis& a : {Axis{"x", s.grid.x, s.grid.is, s.grid.ie}, Axis{"y", s.grid.y, s.grid.js, s.grid.je},
+                        Axis{"z", s.grid.z, s.grid.ks, s.grid.ke}}) {
     for (int i = a.lo; i <= a.hi; ++i)
       if (!std::isfinite(a.c(i)))
         refuse(fmt::trim_name(axisfile) + ": " + a.name + " grid line " + std::to_string(i - a.lo + 1) + " = " +
@@ -149,10 +152,10 @@ void check_grid_lines(const Store& s, const std::string& axisfile) {
 }
 
 void check_flags(const Store& s, const std::string& flagfile) {
-  for (int k = s.ks; k <= s.ke - 1; ++k)
-    for (int j = s.js; j <= s.je - 1; ++j)
-      for (int i = s.is; i <= s.ie - 1; ++i)
-        if (s.iflag(i, j, k) == 0) return;
+  for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k)
+    for (int j = s.grid.js; j <= s.grid.je - 1; ++j)
+      for (int i = s.grid.is; i <= s.grid.ie - 1; ++i)
+        if (s.flow.iflag(i, j, k) == 0) return;
   refuse(fmt::trim_name(flagfile) + ": every cell is a body cell; the flow has no fluid cell");
 }
 
@@ -214,7 +217,7 @@ void lock_outputs(const RunFiles& f) {
   }
 }
 
-void check_outputs(const Store& s, const RunFiles& f) {
+void check_outputs(const Store& s, const RunFiles& f, int continued_from) {
   const std::vector<Named> out = output_files(f);
   for (const Named& o : out) {
     if (o.name.empty()) refuse("no file name given for " + o.what);
@@ -268,8 +271,8 @@ void check_outputs(const Store& s, const RunFiles& f) {
   const std::string stat = fmt::trim_name(f.statfile);
   if (file_exists(stat)) io_fail("cannot overwrite existing file", unit::stats, stat);
   if (f.ifc > 0)
-    for (int n = 1; n <= f.nfl && static_cast<long long>(n) * f.ifc <= s.nt; ++n) {
-      if (static_cast<long long>(n) * f.ifc <= s.continued_from) continue;  // reached before
+    for (int n = 1; n <= f.nfl && static_cast<long long>(n) * f.ifc <= s.run.nt; ++n) {
+      if (static_cast<long long>(n) * f.ifc <= continued_from) continue;  // reached before
       const std::string name = fmt::trim_name(f.fname[static_cast<std::size_t>(n)]);
       if (file_exists(name)) io_fail("cannot overwrite existing file", unit::snapshot, name);
     }
@@ -348,9 +351,10 @@ void check_restart_files(const Store& s, const RunFiles& f) {
     r.next();
     int b[6];
     for (int& v : b) v = r.get_int();
-    if (b[0] != s.is || b[1] != s.ie || b[2] != s.js || b[3] != s.je || b[4] != s.ks || b[5] != s.ke)
+    if (b[0] != s.grid.is || b[1] != s.grid.ie || b[2] != s.grid.js || b[3] != s.grid.je || b[4] != s.grid.ks ||
+        b[5] != s.grid.ke)
       refuse("the input field file " + field + " holds a grid of " + grid(b[1], b[3], b[5]) +
-             " grid lines; this run has " + grid(s.ie, s.je, s.ke));
+             " grid lines; this run has " + grid(s.grid.ie, s.grid.je, s.grid.ke));
     check_records(r, s, field, "the input field file", kFieldFile);
   }
   {
@@ -358,9 +362,9 @@ void check_restart_files(const Store& s, const RunFiles& f) {
     r.next();
     int b[5];
     for (int& v : b) v = r.get_int();
-    if (b[0] != s.is || b[1] != s.ie || b[2] != s.js || b[3] != s.ks || b[4] != s.ke)
-      refuse("the body-state input file " + body + " is not of this run's grid of " + grid(s.ie, s.je, s.ke) +
-             " grid lines");
+    if (b[0] != s.grid.is || b[1] != s.grid.ie || b[2] != s.grid.js || b[3] != s.grid.ks || b[4] != s.grid.ke)
+      refuse("the body-state input file " + body + " is not of this run's grid of " +
+             grid(s.grid.ie, s.grid.je, s.grid.ke) + " grid lines");
     check_records(r, s, body, "the body-state input file", kBodyStateFile);
   }
 }
@@ -372,35 +376,37 @@ namespace {
 // The distance of the farthest grid corner from the axis of rotation.
 double reach(const Store& s) {
   double r = 0;
-  for (int i : {s.is, s.ie})
-    for (int j : {s.js, s.je}) r = std::max(r, std::hypot(s.x(i), s.y(j)));
+  for (int i : {s.grid.is, s.grid.ie})
+    for (int j : {s.grid.js, s.grid.je}) r = std::max(r, std::hypot(s.grid.x(i), s.grid.y(j)));
   return r;
 }
 
 }  // namespace
 
-double body_speed(const Store& s) { return std::hypot(s.xvel, s.yvel) + std::fabs(s.tvel) * reach(s); }
+double body_speed(const Store& s) {
+  return std::hypot(s.body.vel.x, s.body.vel.y) + std::fabs(s.body.vel.t) * reach(s);
+}
 
 double reference_speed(const Store& s) {
   // a spring-mass started from (x, v) moves no faster than |v| + w |x|; an
   // imposed oscillation A sin(w t) no faster than w |A|
-  auto free = [](double dis, double vel, double k, double m) {
-    const double w = std::sqrt(k / m);
+  auto free = [](double dis, double vel, double w) {
     return std::isfinite(w) ? std::fabs(vel) + w * std::fabs(dis) : std::fabs(vel);
   };
-  auto forced = [](double a, double k, double m) {
-    const double w = std::sqrt(k / m);
-    return std::isfinite(w) ? w * std::fabs(a) : 0.0;
-  };
+  auto forced = [](double a, double w) { return std::isfinite(w) ? w * std::fabs(a) : 0.0; };
   const double r = reach(s);
   double body = 0;
-  if (s.ndof != 0) {
-    const double u = moves_x(s.ndof) ? std::max(free(s.xdis, s.xvel, s.xkst, s.amas), forced(s.xamp, s.xkst, s.amas)) : 0;
-    const double v = moves_y(s.ndof) ? std::max(free(s.ydis, s.yvel, s.ykst, s.amas), forced(s.yamp, s.ykst, s.amas)) : 0;
-    const double w = moves_t(s.ndof) ? std::max(free(s.tdis, s.tvel, s.tkst, s.aitm), forced(s.tamp, s.tkst, s.aitm)) : 0;
-    body = std::hypot(u, v) + w * r;
+  if (s.body.ndof != 0) {
+    const Body& m = s.body;
+    double v[kDofs] = {0, 0, 0};  // x, y and the rotation rate
+    for (int d = 0; d < kDofs; ++d)
+      if (moves(m.ndof, d)) {
+        const double w = m.natural_frequency(d);
+        v[d] = std::max(free(m.dis[d], m.vel[d], w), forced(m.amp[d], w));
+      }
+    body = std::hypot(v[0], v[1]) + v[2] * r;
   }
-  return std::max({std::fabs(s.Vin), largest_velocity(s), body_speed(s), body});
+  return std::max({std::fabs(s.run.Vin), largest_velocity(s), body_speed(s), body});
 }
 
 std::string beyond_range(const Store& s, double ref_speed) {
@@ -414,24 +420,26 @@ std::string beyond_range(const Store& s, double ref_speed) {
   // The pressure: the dynamic pressure of the bound speed, and what an
   // impulse of that speed across the box raises in one step.  The loads:
   // that pressure on every face of the box, at the farthest corner.
-  const double L = std::max({s.x(s.ie) - s.x(s.is), s.y(s.je) - s.y(s.js), s.z(s.ke) - s.z(s.ks)});
-  const double A = 2 * ((s.x(s.ie) - s.x(s.is)) * (s.y(s.je) - s.y(s.js)) +
-                        (s.y(s.je) - s.y(s.js)) * (s.z(s.ke) - s.z(s.ks)) +
-                        (s.z(s.ke) - s.z(s.ks)) * (s.x(s.ie) - s.x(s.is)));
-  const double pbound = bound * bound + bound * L / s.dt;
+  const double L = std::max({s.grid.x(s.grid.ie) - s.grid.x(s.grid.is), s.grid.y(s.grid.je) - s.grid.y(s.grid.js),
+                             s.grid.z(s.grid.ke) - s.grid.z(s.grid.ks)});
+  const double A = 2 * ((s.grid.x(s.grid.ie) - s.grid.x(s.grid.is)) * (s.grid.y(s.grid.je) - s.grid.y(s.grid.js)) +
+                        (s.grid.y(s.grid.je) - s.grid.y(s.grid.js)) * (s.grid.z(s.grid.ke) - s.grid.z(s.grid.ks)) +
+                        (s.grid.z(s.grid.ke) - s.grid.z(s.grid.ks)) * (s.grid.x(s.grid.ie) - s.grid.x(s.grid.is)));
+  const double pbound = bound * bound + bound * L / s.run.dt;
   const std::string pof = " (the bound " + num(pbound) + " of the pressure that a speed of 100 x " + num(ref_speed) +
                           " can raise)";
-  for (int k = s.ks; k <= s.ke - 1; ++k)
-    for (int j = s.js; j <= s.je - 1; ++j)
-      for (int i = s.is; i <= s.ie; ++i) {
-        const double p = s.pp(i, j, k);
+  for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k)
+    for (int j = s.grid.js; j <= s.grid.je - 1; ++j)
+      for (int i = s.grid.is; i <= s.grid.ie; ++i) {
+        const double p = s.flow.pp(i, j, k);
         if (!std::isfinite(p) || (bound > 0 && std::fabs(p) > pbound))
           return "pp(" + std::to_string(i) + "," + std::to_string(j) + "," + std::to_string(k) + ") = " + num(p) + pof;
       }
   const struct {
     const char* name;
     double v, limit;
-  } loads[] = {{"pfx", s.pfx, pbound * A}, {"pfy", s.pfy, pbound * A}, {"pft", s.pft, pbound * A * reach(s)}};
+  } loads[] = {
+      {"pfx", s.body.pf.x, pbound * A}, {"pfy", s.body.pf.y, pbound * A}, {"pft", s.body.pf.t, pbound * A * reach(s)}};
   for (const auto& l : loads)
     if (!std::isfinite(l.v) || (bound > 0 && std::fabs(l.v) > l.limit))
       return std::string("the load ") + l.name + " = " + num(l.v) + pof;
@@ -448,11 +456,11 @@ struct Block {
 
 template <class Visit>
 bool each_block(const Store& s, Visit visit) {
-  const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
-  const Block blocks[] = {{"uu", s.uu, is, ie + 1, js, je - 1, ks, ke - 1},
-                          {"vv", s.vv, is, ie, js, je, ks, ke - 1},
-                          {"ww", s.ww, is, ie, js, je - 1, ks, ke},
-                          {"nut", s.nut, is, ie, js, je - 1, ks, ke - 1}};
+  const int is = s.grid.is, ie = s.grid.ie, js = s.grid.js, je = s.grid.je, ks = s.grid.ks, ke = s.grid.ke;
+  const Block blocks[] = {{"uu", s.flow.uu, is, ie + 1, js, je - 1, ks, ke - 1},
+                          {"vv", s.flow.vv, is, ie, js, je, ks, ke - 1},
+                          {"ww", s.flow.ww, is, ie, js, je - 1, ks, ke},
+                          {"nut", s.flow.nut, is, ie, js, je - 1, ks, ke - 1}};
   for (const Block& b : blocks)
     for (int i = b.i1; i <= b.i2; ++i)
       for (int j = b.j1; j <= b.j2; ++j)
@@ -466,7 +474,7 @@ bool each_block(const Store& s, Visit visit) {
 double largest_velocity(const Store& s) {
   double m = 0;
   each_block(s, [&](const Block& b, int, int, int, double v) {
-    if (&b.f != &s.nut && std::isfinite(v)) m = std::max(m, std::fabs(v));
+    if (&b.f != &s.flow.nut && std::isfinite(v)) m = std::max(m, std::fabs(v));
     return true;
   });
   return m;
@@ -475,7 +483,7 @@ double largest_velocity(const Store& s) {
 bool flow_within_bound(const Store& s, double bound, double* umax, std::string* where) {
   double m = 0;
   const bool ok = each_block(s, [&](const Block& b, int i, int j, int k, double v) {
-    const bool vel = &b.f != &s.nut;
+    const bool vel = &b.f != &s.flow.nut;
     if (std::isfinite(v) && !(vel && bound > 0 && std::fabs(v) > bound)) {
       if (vel) m = std::max(m, std::fabs(v));
       return true;

@@ -46,8 +46,9 @@ void check_flags(const Store& s, const std::string& flagfile);
 // output an input (the restart pair may be rewritten in place: the input
 // field file as the final file, nfile0 as nfile); snapshot names without
 // duplicates; none of the statistics file and the snapshots the schedule
-// reaches exists yet.
-void check_outputs(const Store& s, const RunFiles& f);
+// reaches exists yet (those at or before step continued_from, which a
+// continued run reached before, may).
+void check_outputs(const Store& s, const RunFiles& f, int continued_from);
 
 // Before the restart files are read: a commit of an earlier run that a
 // crash interrupted is completed (so the pair is all old or all new), and

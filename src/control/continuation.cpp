@@ -20,28 +20,31 @@ constexpr std::size_t kOriginInts = 4;  // 16 characters of the first run's inpu
 // in the order of the file.
 template <class S>
 auto state_fields(S& s) {
-  return std::array{&s.uu,    &s.vv,    &s.ww,    &s.pp,    &s.nut,   &s.fu,    &s.fv,    &s.fw,
-                    &s.fxn,   &s.fyn,   &s.fxn0,  &s.fyn0,  &s.su,    &s.sv,    &s.sw,    &s.suu,
-                    &s.svv,   &s.sww,   &s.suv,   &s.svw,   &s.swu,   &s.sgs11, &s.sgs22, &s.sgs33,
-                    &s.spm,   &s.spm2,  &s.snut,  &s.tauxy, &s.tauyz, &s.tauxz};
+  return std::array{&s.flow.uu,   &s.flow.vv,    &s.flow.ww,    &s.flow.pp,     &s.flow.nut,    &s.flow.fu,
+                    &s.flow.fv,   &s.flow.fw,    &s.flow.fxn,   &s.flow.fyn,    &s.flow.fxn0,   &s.flow.fyn0,
+                    &s.stats.su,  &s.stats.sv,   &s.stats.sw,   &s.stats.suu,   &s.stats.svv,   &s.stats.sww,
+                    &s.stats.suv, &s.stats.svw,  &s.stats.swu,  &s.stats.sgs11, &s.stats.sgs22, &s.stats.sgs33,
+                    &s.stats.spm, &s.stats.spm2, &s.stats.snut, &s.stats.tauxy, &s.stats.tauyz, &s.stats.tauxz};
 }
 template <class S>
 auto state_planes(S& s) {
-  return std::array{&s.ub0, &s.vb0, &s.wb0};
+  return std::array{&s.flow.ub0, &s.flow.vb0, &s.flow.wb0};
 }
 // Counters (record 2) and reals (record 3), in the order of the file.
 template <class S, class C>
 auto state_ints(S& s, C& c) {
-  return std::array{&s.nn,  &s.nt,  &c.nxsnap, &c.nout,   &c.itm2c, &s.outflow.iobu, &s.outflow.iobv,
-                    &s.outflow.iobw, &s.nsnext, &s.nsample, &s.iter};
+  return std::array{&s.run.nn,       &s.run.nt,       &c.nxsnap,      &c.nout,         &c.itm2c,   &c.outflow.iobu,
+                    &c.outflow.iobv, &c.outflow.iobw, &s.body.nsnext, &s.body.nsample, &s.run.iter};
 }
 template <class S, class C>
 auto state_reals(S& s, C& c) {
-  return std::array{&s.t,     &s.dt,    &s.Vin,   &c.ref_speed, &c.dtmin, &s.pfx,   &s.pfy,
-                    &s.pft,   &s.xdis,  &s.ydis,  &s.tdis,      &s.xvel,  &s.yvel,  &s.tvel,  &s.xacc,
-                    &s.yacc,  &s.tacc,  &s.xdis0, &s.ydis0,     &s.tdis0, &s.xvel0, &s.yvel0, &s.tvel0,
-                    &s.xacc0, &s.yacc0, &s.tacc0, &s.first_dis[0], &s.first_dis[1], &s.first_dis[2],
-                    &s.first_vel[0], &s.first_vel[1], &s.first_vel[2]};
+  Body& b = s.body;
+  std::array<double*, 5 + 9 * kDofs> r{};
+  std::size_t n = 0;
+  for (double* v : {&s.run.t, &s.run.dt, &s.run.Vin, &c.ref_speed, &c.dtmin}) r[n++] = v;
+  for (Dof3* q : {&b.pf, &b.dis, &b.vel, &b.acc, &b.dis0, &b.vel0, &b.acc0, &b.first_dis, &b.first_vel})
+    for (int d = 0; d < kDofs; ++d) r[n++] = &(*q)[d];
+  return r;
 }
 
 [[noreturn]] void refuse_state(const std::string& name, const std::string& why) {
@@ -83,10 +86,10 @@ namespace {
 
 void write_state(const Store& s, const RunCounters& c, const std::string& name, std::vector<Staged>* set) {
   RecordWriter w(name, kStateUnit, Mode::Unknown, true);
-  const Field& any = s.uu;
+  const Field& any = s.flow.uu;
   w.begin(11 * 4);
-  for (int v : {static_cast<int>(kMagic), static_cast<int>(kLayout), s.is, s.ie, s.js, s.je, s.ks, s.ke, any.ni(),
-                any.nj(), any.nk()})
+  for (int v : {static_cast<int>(kMagic), static_cast<int>(kLayout), s.grid.is, s.grid.ie, s.grid.js, s.grid.je,
+                s.grid.ks, s.grid.ke, any.ni(), any.nj(), any.nk()})
     w.put(static_cast<std::int32_t>(v));
   w.end();
   RunCounters cc = c;
@@ -94,7 +97,7 @@ void write_state(const Store& s, const RunCounters& c, const std::string& name, 
   const auto ints = state_ints(ms, cc);
   w.begin((ints.size() + 2 + kOriginInts) * 4);
   for (const int* v : ints) w.put(static_cast<std::int32_t>(*v));
-  w.put(static_cast<std::int32_t>(s.history_full_warned));
+  w.put(static_cast<std::int32_t>(c.history_full_warned));
   w.put(static_cast<std::int32_t>(c.origin.size() > 4 * kOriginInts ? 4 * kOriginInts : c.origin.size()));
   char origin[4 * kOriginInts] = {};
   std::memcpy(origin, c.origin.data(), std::min(c.origin.size(), sizeof origin));
@@ -108,12 +111,12 @@ void write_state(const Store& s, const RunCounters& c, const std::string& name, 
   w.begin(reals.size() * 8);
   for (const double* v : reals) w.put(*v);
   w.end();
-  const std::size_t ns = static_cast<std::size_t>(s.nsample);
+  const std::size_t ns = static_cast<std::size_t>(s.body.nsample);
   w.begin(3 * ns * 8);
-  for (std::size_t n = 0; n < 3 * ns; ++n) w.put(s.fhist[n]);
+  for (std::size_t n = 0; n < 3 * ns; ++n) w.put(s.body.fhist[n]);
   w.end();
   w.begin(9 * ns * 8);
-  for (std::size_t n = 0; n < 9 * ns; ++n) w.put(s.bhist[n]);
+  for (std::size_t n = 0; n < 9 * ns; ++n) w.put(s.body.bhist[n]);
   w.end();
   for (const Plane* p : state_planes(s)) {
     w.begin(p->size() * 8);
@@ -133,7 +136,7 @@ void save_state(const Store& s, const RunCounters& c, const std::string& name, s
   try {
     write_state(s, c, name, set);
   } catch (const IoError& e) {
-    warn(std::string(e.what()) + "; the state for an exact continuation at step " + std::to_string(s.nn) +
+    warn(std::string(e.what()) + "; the state for an exact continuation at step " + std::to_string(s.run.nn) +
          " is not saved");
   }
 }
@@ -145,13 +148,12 @@ void read_state(Store& s, RunCounters& c, const std::string& name) {
     refuse_state(name, "is not a state file of this program");
   int b[9];
   for (int& v : b) v = r.get_int();
-  const Field& any = s.uu;
-  if (b[0] != s.is || b[1] != s.ie || b[2] != s.js || b[3] != s.je || b[4] != s.ks || b[5] != s.ke ||
-      b[6] != any.ni() || b[7] != any.nj() || b[8] != any.nk())
-    refuse_state(name, "belongs to a grid of " + std::to_string(b[1] - 2) + " x " + std::to_string(b[3] - 2) +
-                           " x " + std::to_string(b[5] - 2) + " grid lines; this run has " +
-                           std::to_string(s.ie - 2) + " x " + std::to_string(s.je - 2) + " x " +
-                           std::to_string(s.ke - 2));
+  const Field& any = s.flow.uu;
+  if (b[0] != s.grid.is || b[1] != s.grid.ie || b[2] != s.grid.js || b[3] != s.grid.je || b[4] != s.grid.ks ||
+      b[5] != s.grid.ke || b[6] != any.ni() || b[7] != any.nj() || b[8] != any.nk())
+    refuse_state(name, "belongs to a grid of " + std::to_string(b[1] - 2) + " x " + std::to_string(b[3] - 2) + " x " +
+                           std::to_string(b[5] - 2) + " grid lines; this run has " + std::to_string(s.grid.ie - 2) +
+                           " x " + std::to_string(s.grid.je - 2) + " x " + std::to_string(s.grid.ke - 2));
 
   // What the restart pair already gave, checked against the state.
   Store saved_scalars;  // only its scalars are used
@@ -172,25 +174,25 @@ void read_state(Store& s, RunCounters& c, const std::string& name) {
   r.next();
   if (r.record_bytes() != reals.size() * 8) refuse_state(name, "is damaged (record 3)");
   for (double* v : reals) *v = r.get_real();
-  if (!same_bits(saved_scalars.t, s.t))
-    refuse_state(name, "was saved at t = " + num(saved_scalars.t) + ", the input field file holds t = " +
-                           num(s.t) + ": they are not one set");
-  if (saved_scalars.nn < 1 || saved_scalars.nsample < 0 || saved_scalars.nsample > kMaxSamples)
+  if (!same_bits(saved_scalars.run.t, s.run.t))
+    refuse_state(name, "was saved at t = " + num(saved_scalars.run.t) +
+                           ", the input field file holds t = " + num(s.run.t) + ": they are not one set");
+  if (saved_scalars.run.nn < 1 || saved_scalars.body.nsample < 0 || saved_scalars.body.nsample > kMaxSamples)
     refuse_state(name, "is damaged (record 2)");
-  if (!same_bits(saved_scalars.dt, s.dt))
-    warn("the continuation state " + name + " was run with dt = " + num(saved_scalars.dt) +
-         ", this run has dt = " + num(s.dt) + ": the continuation is not exact");
-  if (!same_bits(saved_scalars.Vin, s.Vin))
-    warn("the continuation state " + name + " was run with Vin = " + num(saved_scalars.Vin) +
-         ", this run has Vin = " + num(s.Vin) + ": the continuation is not exact");
+  if (!same_bits(saved_scalars.run.dt, s.run.dt))
+    warn("the continuation state " + name + " was run with dt = " + num(saved_scalars.run.dt) +
+         ", this run has dt = " + num(s.run.dt) + ": the continuation is not exact");
+  if (!same_bits(saved_scalars.run.Vin, s.run.Vin))
+    warn("the continuation state " + name + " was run with Vin = " + num(saved_scalars.run.Vin) +
+         ", this run has Vin = " + num(s.run.Vin) + ": the continuation is not exact");
 
-  const std::size_t ns = static_cast<std::size_t>(saved_scalars.nsample);
+  const std::size_t ns = static_cast<std::size_t>(saved_scalars.body.nsample);
   r.next();
   if (r.record_bytes() != 3 * ns * 8) refuse_state(name, "is damaged (record 4)");
-  for (std::size_t n = 0; n < 3 * ns; ++n) s.fhist[n] = r.get_real();
+  for (std::size_t n = 0; n < 3 * ns; ++n) s.body.fhist[n] = r.get_real();
   r.next();
   if (r.record_bytes() != 9 * ns * 8) refuse_state(name, "is damaged (record 5)");
-  for (std::size_t n = 0; n < 9 * ns; ++n) s.bhist[n] = r.get_real();
+  for (std::size_t n = 0; n < 9 * ns; ++n) s.body.bhist[n] = r.get_real();
   for (Plane* p : state_planes(s)) {
     r.next();
     if (r.record_bytes() != p->size() * 8) refuse_state(name, "is damaged (inflow planes)");
@@ -207,7 +209,7 @@ void read_state(Store& s, RunCounters& c, const std::string& name) {
   r.close();
 
   // Only now, with every record read, does the state replace the store's.
-  const int nt = s.nt;
+  const int nt = s.run.nt;
   {
     Store& t = saved_scalars;
     auto dst_i = state_ints(s, c);
@@ -215,15 +217,14 @@ void read_state(Store& s, RunCounters& c, const std::string& name) {
     for (std::size_t n = 0; n < dst_i.size(); ++n) *dst_i[n] = *src_i[n];
     auto dst_r = state_reals(s, c);
     const auto src_r = state_reals(t, sc);
-    const double Vin = s.Vin, dt = s.dt;
+    const double Vin = s.run.Vin, dt = s.run.dt;
     for (std::size_t n = 0; n < dst_r.size(); ++n) *dst_r[n] = *src_r[n];
-    s.Vin = Vin;  // the values of this run's inputs stay in force
-    s.dt = dt;
+    s.run.Vin = Vin;  // the values of this run's inputs stay in force
+    s.run.dt = dt;
   }
-  s.nt = nt;  // the run length is this run's own (change.inf)
-  s.history_full_warned = full_warned;
+  s.run.nt = nt;  // the run length is this run's own (change.inf)
+  c.history_full_warned = full_warned;
   c.origin.assign(origin, static_cast<std::size_t>(origin_len));
-  s.continuing = true;
 }
 
 }  // namespace qv

@@ -15,8 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "io/files.hpp"
 #include "control/run.hpp"
+#include "io/files.hpp"
+#include "solver/solver.hpp"
 #include "store/store.hpp"
 
 namespace qv {
@@ -28,6 +29,8 @@ struct RunCounters {
   int nxsnap = 0, nout = 0, itm2c = 0;
   double ref_speed = 0, dtmin = 0;
   std::string origin;  // the input field name of the chain's first run (14 columns)
+  OutflowSwitches outflow;           // as the last operation that decides them left them
+  bool history_full_warned = false;  // the full body history has been reported
 };
 
 // The state file saved beside nfile: "<nfile>.state".

@@ -41,13 +41,13 @@ const char* const kBanner[] = {
 
 // What the run will need later, checked before the first step: a run of
 // days must not die at its end for a missing directory or an existing file.
-void preflight(const Store& s, const RunFiles& f) {
+void preflight(const Store& s, const RunFiles& f, int continued_from) {
   if (!dir_exists("DAT")) io_fail("file not found", unit::series, kSeriesFile);
   read_esp2_file();
   const int change_nt = read_change_file();
   warn_params(s, change_nt);
   check_history(s, change_nt);
-  check_outputs(s, f);
+  check_outputs(s, f, continued_from);
 }
 
 // The change file once the loop runs: a read failure warns and keeps nt.
@@ -55,7 +55,7 @@ void change_file(Store& s, double dtmin) {
   try {
     rdchange(s, dtmin);
   } catch (const IoError& e) {
-    warn(std::string(e.what()) + "; keeping nt = " + std::to_string(s.nt));
+    warn(std::string(e.what()) + "; keeping nt = " + std::to_string(s.run.nt));
     rdchange_report(s, dtmin);
   }
 }
@@ -86,7 +86,7 @@ void save_restart_point(Store& s, const RunFiles& f, const RunCounters& c) {
 // each of the first ten, then every hundredth with the count so far.
 void report_iteration_limit(const Store& s, int count) {
   if (count > 10 && count % 100 != 0) return;
-  warn("the pressure iteration of step " + std::to_string(s.nn) + " stopped at its limit of " +
+  warn("the pressure iteration of step " + std::to_string(s.run.nn) + " stopped at its limit of " +
        std::to_string(kIterLimit) + " passes without reaching its tolerance (" + std::to_string(count) +
        (count == 1 ? " step" : " steps") + " so far" + (count == 10 ? "; from here on every 100th is reported" : "") +
        ")");
@@ -109,9 +109,9 @@ int run_program() {
 
   // ---- start-up
   for (const char* line : kBanner) say(std::string(line));
-  s.Vin = ask_real();
-  s.is = s.js = s.ks = 3;
-  s.t = 0;
+  s.run.Vin = ask_real();
+  s.grid.is = s.grid.js = s.grid.ks = 3;
+  s.run.t = 0;
   rdparm(s, f);
   check_limits(s, f);
   check_params(s);
@@ -119,8 +119,9 @@ int run_program() {
   recover_outputs(f);
   // An exact continuation is asked for by "continue.inf" alone.
   const std::string state_in = continuation_request();
-  if (!state_in.empty()) s.continued_from = state_step(state_in);
-  preflight(s, f);
+  const bool continuing = !state_in.empty();
+  const int continued_from = continuing ? state_step(state_in) : 0;  // the step the state was saved at
+  preflight(s, f, continued_from);
   remove_temporaries(f);
   check_saved_sets(f);
   check_restart_files(s, f);
@@ -130,19 +131,19 @@ int run_program() {
   check_grid_lines(s, f.axisfile);
   rdflag(s, f.flagfile);
   check_flags(s, f.flagfile);
-  rdvelo(s, f.inputfile, f.nfile0);
-  RunCounters c;
+  RunCounters c;  // and the outflow switches, which the operations below set
+  rdvelo(s, f.inputfile, f.nfile0, c.outflow);
   c.origin = f.inputfile;
-  if (!state_in.empty()) {
+  if (continuing) {
     read_state(s, c, state_in);
     dtmin = c.dtmin;
     step_files.continue_lines();
     if (!file_exists(kSeriesFile)) io_fail("file not found", unit::series, kSeriesFile);
   }
-  if (fresh_start(f.inputfile)) hsmac2(s, tolerance.read(false), dtmin, step_files);
-  Probes probes = probes_start(s);
-  say(fmt::Line() << "dt=" << s.dt);
-  say(fmt::Line() << "T =" << s.t);
+  if (fresh_start(f.inputfile)) hsmac2(s, tolerance.read(false), dtmin, step_files, c.outflow);
+  Probes probes = probes_start(s, continuing);
+  say(fmt::Line() << "dt=" << s.run.dt);
+  say(fmt::Line() << "T =" << s.run.t);
   int& nxsnap = c.nxsnap;
   int& nout = c.nout;
   int& itm2c = c.itm2c;
@@ -150,16 +151,16 @@ int run_program() {
   // Blow-up bound: 100 times the largest speed the case has shown (Vin, the
   // start-up field, the body).
   double& ref_speed = c.ref_speed;
-  if (s.continuing) {
+  if (continuing) {
     // the time series, the history and the schedules go on where they were
-    say(fmt::Line() << "continuing exactly after step" << s.nn << "from" << state_in);
+    say(fmt::Line() << "continuing exactly after step" << s.run.nn << "from" << state_in);
   } else {
     nxsnap = f.ifc;
     nout = 0;
-    s.nn = 0;
-    initsout(s, s.t);
-    s.nsnext = s.nsmp;
-    s.nsample = 0;
+    s.run.nn = 0;
+    initsout(s, s.run.t);
+    s.body.nsnext = s.body.nsmp;
+    s.body.nsample = 0;
     itm2c = 0;
     ref_speed = reference_speed(s);
   }
@@ -171,38 +172,43 @@ int run_program() {
 
   // ---- time-step loop
   for (;;) {
-    s.nn = s.nn + 1;
-    s.t = s.t + s.dt;
+    s.run.nn = s.run.nn + 1;
+    s.run.t = s.run.t + s.run.dt;
     shift_history(s);
     momentum_terms(s);
-    advance_velocity(s, c.origin, step_files);
-    hsmac2(s, tolerance.read(true), dtmin, step_files);
+    advance_velocity(s, c.origin, step_files, c.outflow);
+    hsmac2(s, tolerance.read(true), dtmin, step_files, c.outflow);
     subgrid_viscosity(s);
     calfrm(s);
-    calvib(s);
-    if (s.iter > kIterLimit) report_iteration_limit(s, ++limit_steps);
+    if (!calvib(s) && !c.history_full_warned) {
+      c.history_full_warned = true;
+      warn("the body history cannot grow beyond " + std::to_string(s.body.nsample) + " samples (step " +
+           std::to_string(s.run.nn) + "); sampling stops");
+    }
+    if (s.run.iter > kIterLimit) report_iteration_limit(s, ++limit_steps);
     {
       const std::string where = beyond_range(s, ref_speed);
       if (!where.empty())
-        throw RunStop("the flow has blown up at step " + std::to_string(s.nn) + ": " + where +
+        throw RunStop("the flow has blown up at step " + std::to_string(s.run.nn) + ": " + where +
                           "; the final field file and body state of the last snapshot instant are kept",
                       4);
     }
     if (!step_files.failure().empty() && failure.empty()) {
       failure = step_files.failure();
-      warn(failure + "; the run ends after step " + std::to_string(s.nn) + " with its end-of-run files");
+      warn(failure + "; the run ends after step " + std::to_string(s.run.nn) + " with its end-of-run files");
     }
-    nn2 = s.nn / 2;
+    nn2 = s.run.nn / 2;
     itm2c = itm2c + 1;
-    say(fmt::Line() << "itm2c nn2 nn =" << itm2c << nn2 << s.nn);
+    say(fmt::Line() << "itm2c nn2 nn =" << itm2c << nn2 << s.run.nn);
 
     try {
       change_file(s, dtmin);
       stats_accumulate(s);
       // the time-series row first: a set saved at this instant never lacks it
-      if (s.nn % 10 == 0)
-        tsout(s.nn, s.t, s.uu.value_or_zero(s.is + 1, s.je / 2, s.ke / 2), s.pfx, s.pfy, s.pft, s.xdis, s.ydis);
-      if (s.nn == nxsnap) {
+      if (s.run.nn % 10 == 0)
+        tsout(s.run.nn, s.run.t, s.flow.uu.value_or_zero(s.grid.is + 1, s.grid.je / 2, s.grid.ke / 2), s.body.pf.x,
+              s.body.pf.y, s.body.pf.t, s.body.dis.x, s.body.dis.y);
+      if (s.run.nn == nxsnap) {
         nout = nout + 1;
         if (nout <= f.nfl) {
           try {
@@ -218,28 +224,30 @@ int run_program() {
       probes_sample(s, probes);
     } catch (const IoError& e) {
       if (failure.empty()) failure = e.what();
-      warn(std::string(e.what()) + "; the run ends after step " + std::to_string(s.nn) + " with its end-of-run files");
+      warn(std::string(e.what()) + "; the run ends after step " + std::to_string(s.run.nn) +
+           " with its end-of-run files");
     } catch (const std::exception& e) {
       // anything else (memory, say) ends the run the same way, status 3
-      if (failure.empty()) failure = std::string("the run failed at step ") + std::to_string(s.nn) + ": " + e.what();
+      if (failure.empty())
+        failure = std::string("the run failed at step ") + std::to_string(s.run.nn) + ": " + e.what();
       failure_status = 3;
       warn(failure + "; the run ends with its end-of-run files");
     }
-    say(fmt::Line() << "nn = " << s.nn);
-    if (s.nn >= s.nt || g_signal != 0 || !failure.empty()) break;
+    say(fmt::Line() << "nn = " << s.run.nn);
+    if (s.run.nn >= s.run.nt || g_signal != 0 || !failure.empty()) break;
   }
 
   // ---- end of run: the final field file, the statistics file, the body
   // state and the body history are put in place as one set.  A run
   // stopped early records the steps it made, the count its statistics
   // average over, so that a chain joins its segments by their true lengths.
-  if (g_signal != 0 || !failure.empty()) s.nt = s.nn;
+  if (g_signal != 0 || !failure.empty()) s.run.nt = s.run.nn;
   {
     StagedSet set;
     write_final(s, f.finalfile, &set.files);
     c.dtmin = dtmin;
     save_state(s, c, state_name(f.nfile), &set.files);  // the sums before they are averaged
-    stats_average(s, s.nn);
+    stats_average(s, s.run.nn);
     std::string stats_failure;
     try {
       write_stats(s, f.statfile, &set.files);
@@ -257,7 +265,7 @@ int run_program() {
     throw IoError(failure);
   }
   if (g_signal != 0) {
-    say(fmt::Line() << "run interrupted by signal" << static_cast<int>(g_signal) << " after step" << s.nn
+    say(fmt::Line() << "run interrupted by signal" << static_cast<int>(g_signal) << " after step" << s.run.nn
                     << "; end-of-run files written");
     return 128 + g_signal;
   }

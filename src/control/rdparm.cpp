@@ -18,34 +18,34 @@ void rdparm(Store& s, RunFiles& f) {
   f.finalfile = p.finalfile;
   f.statfile = p.statfile;
   const int nx = p.nx, ny = p.ny, nz = p.nz;
-  s.iyper = p.iyper;
-  s.izper = p.izper;
-  s.Re = p.Re;
-  s.Cs = p.Cs;
-  s.dt = p.dt;
-  s.esp = p.esp;
-  s.omg = p.omg;
-  s.ca1 = p.ca1;
-  s.ca2 = p.ca2;
-  s.nt = p.nt;
+  s.run.iyper = p.iyper;
+  s.run.izper = p.izper;
+  s.run.Re = p.Re;
+  s.run.Cs = p.Cs;
+  s.run.dt = p.dt;
+  s.run.esp = p.esp;
+  s.run.omg = p.omg;
+  s.run.ca1 = p.ca1;
+  s.run.ca2 = p.ca2;
+  s.run.nt = p.nt;
   f.nfile0 = p.nfile0;
   f.nfile = p.nfile;
   f.vfile = p.vfile;
-  s.amas = p.amas;
-  s.aitm = p.aitm;
-  s.xkst = p.xkst;
-  s.ykst = p.ykst;
-  s.tkst = p.tkst;
-  s.xh0 = p.xh0;
-  s.yh0 = p.yh0;
-  s.th0 = p.th0;
-  s.beta = p.beta;
-  s.ndof = p.ndof;
-  s.xamp = p.xamp;
-  s.yamp = p.yamp;
-  s.tamp = p.tamp;
-  s.tfrc = p.tfrc;
-  s.nsmp = p.nsmp;
+  s.body.amas = p.amas;
+  s.body.aitm = p.aitm;
+  s.body.kst.x = p.xkst;
+  s.body.kst.y = p.ykst;
+  s.body.kst.t = p.tkst;
+  s.body.h0.x = p.xh0;
+  s.body.h0.y = p.yh0;
+  s.body.h0.t = p.th0;
+  s.body.beta = p.beta;
+  s.body.ndof = p.ndof;
+  s.body.amp.x = p.xamp;
+  s.body.amp.y = p.yamp;
+  s.body.amp.t = p.tamp;
+  s.body.tfrc = p.tfrc;
+  s.body.nsmp = p.nsmp;
   {
     const std::string name = "quivel_vib8.fil";
     TextReader r(name, unit::names);
@@ -65,43 +65,39 @@ void rdparm(Store& s, RunFiles& f) {
     say(fmt::Line() << "ifc,kout,nfl = " << f.ifc << kout << f.nfl);
   }
 
-  s.ie = nx + 2;
-  s.je = ny + 2;
-  s.ke = nz + 2;
+  s.grid.ie = nx + 2;
+  s.grid.je = ny + 2;
+  s.grid.ke = nz + 2;
 
-  const double wx = std::sqrt(s.xkst / s.amas);
-  const double wy = std::sqrt(s.ykst / s.amas);
-  const double wt = std::sqrt(s.tkst / s.aitm);
-  s.xdmp = s.amas * 2 * wx * s.xh0;
-  s.ydmp = s.amas * 2 * wy * s.yh0;
-  s.tdmp = s.aitm * 2 * wt * s.th0;
+  for (int d = 0; d < kDofs; ++d) s.body.dmp[d] = s.body.mass(d) * 2 * s.body.natural_frequency(d) * s.body.h0[d];
 
   say(fmt::Line() << "axis        file = " << f.axisfile);
   say(fmt::Line() << "flag        file = " << f.flagfile);
   say(fmt::Line() << "input       file = " << f.inputfile);
   say(fmt::Line() << "final       file = " << f.finalfile);
   say(fmt::Line() << "statistics  file = " << f.statfile);
-  say(fmt::Line() << "# of x,y,z  = " << s.ie - s.is + 1 << s.je - s.js + 1 << s.ke - s.ks + 1);
-  say(fmt::Line() << "Re Num.     = " << s.Re);
-  say(fmt::Line() << "Coef. Smg.  = " << s.Cs);
-  say(fmt::Line() << "Periodic in Y [yes=0,no=1  ]" << s.iyper);
-  say(fmt::Line() << "Periodic in Z [yes=0,no=1,2]" << s.izper);
-  say(fmt::Line() << "Dt      =" << s.dt);
-  say(fmt::Line() << "esp,omg =" << s.esp << s.omg);
-  say(fmt::Line() << "nt      =" << s.nt);
-  say(fmt::Line() << "ca1 ca2 =" << s.ca1 << s.ca2);
-  say(fmt::Line() << "amas,aitm     =" << s.amas << s.aitm);
-  say(fmt::Line() << "xkst,ykst,tkst=" << s.xkst << s.ykst << s.tkst);
-  say(fmt::Line() << "xh0,yh0,th0   =" << s.xh0 << s.yh0 << s.th0);
-  say(fmt::Line() << "1/beta,ndof   =" << 1 / s.beta << s.ndof);
+  say(fmt::Line() << "# of x,y,z  = " << s.grid.ie - s.grid.is + 1 << s.grid.je - s.grid.js + 1
+                  << s.grid.ke - s.grid.ks + 1);
+  say(fmt::Line() << "Re Num.     = " << s.run.Re);
+  say(fmt::Line() << "Coef. Smg.  = " << s.run.Cs);
+  say(fmt::Line() << "Periodic in Y [yes=0,no=1  ]" << s.run.iyper);
+  say(fmt::Line() << "Periodic in Z [yes=0,no=1,2]" << s.run.izper);
+  say(fmt::Line() << "Dt      =" << s.run.dt);
+  say(fmt::Line() << "esp,omg =" << s.run.esp << s.run.omg);
+  say(fmt::Line() << "nt      =" << s.run.nt);
+  say(fmt::Line() << "ca1 ca2 =" << s.run.ca1 << s.run.ca2);
+  say(fmt::Line() << "amas,aitm     =" << s.body.amas << s.body.aitm);
+  say(fmt::Line() << "xkst,ykst,tkst=" << s.body.kst.x << s.body.kst.y << s.body.kst.t);
+  say(fmt::Line() << "xh0,yh0,th0   =" << s.body.h0.x << s.body.h0.y << s.body.h0.t);
+  say(fmt::Line() << "1/beta,ndof   =" << 1 / s.body.beta << s.body.ndof);
 
-  s.ca1 = 1 - (1 - s.ca1) * 2;
-  s.ca2 = 1 - (1 - s.ca2) * 2;
-  say(fmt::Line() << "ca1 ca2 =" << s.ca1 << s.ca2);
+  s.run.ca1 = 1 - (1 - s.run.ca1) * 2;
+  s.run.ca2 = 1 - (1 - s.run.ca2) * 2;
+  say(fmt::Line() << "ca1 ca2 =" << s.run.ca1 << s.run.ca2);
 }
 
 void check_limits(const Store& s, const RunFiles&) {
-  const int nx = s.ie - 2, ny = s.je - 2, nz = s.ke - 2;
+  const int nx = s.grid.ie - 2, ny = s.grid.je - 2, nz = s.grid.ke - 2;
   if (nx < 2 || ny < 2 || nz < 2)
     throw RunStop("quivel_vib8.inf line 2, nx, ny, nz = " + std::to_string(nx) + " " + std::to_string(ny) + " " +
                       std::to_string(nz) + ": each needs at least 2 grid lines (one cell)",
@@ -116,31 +112,31 @@ void check_limits(const Store& s, const RunFiles&) {
   }
 }
 
-bool history_fits(const Store& s, int nt) { return s.nsmp <= 0 || nt / s.nsmp <= kMaxSamples; }
+bool history_fits(const Store& s, int nt) { return s.body.nsmp <= 0 || nt / s.body.nsmp <= kMaxSamples; }
 
 void check_history(const Store& s, int change_nt) {
-  for (const auto& [nt, where] : {std::pair{s.nt, "quivel_vib8.inf line 9"}, std::pair{change_nt, "change.inf"}})
+  for (const auto& [nt, where] : {std::pair{s.run.nt, "quivel_vib8.inf line 9"}, std::pair{change_nt, "change.inf"}})
     if (!history_fits(s, nt)) {
-      say(fmt::Line() << "nt/nsmp =" << nt / s.nsmp << " exceeds the body-history capacity" << kMaxSamples);
-      throw RunStop(std::string(where) + ", nt = " + std::to_string(nt) + " with nsmp = " + std::to_string(s.nsmp) +
-                        ": the body history would be too long (" + std::to_string(nt / s.nsmp) +
-                        " samples, at most " + std::to_string(kMaxSamples) + ")",
+      say(fmt::Line() << "nt/nsmp =" << nt / s.body.nsmp << " exceeds the body-history capacity" << kMaxSamples);
+      throw RunStop(std::string(where) + ", nt = " + std::to_string(nt) +
+                        " with nsmp = " + std::to_string(s.body.nsmp) + ": the body history would be too long (" +
+                        std::to_string(nt / s.body.nsmp) + " samples, at most " + std::to_string(kMaxSamples) + ")",
                     2);
     }
 }
 
 // "change.inf" sets nt; "change.out": the status report.
 void rdchange(Store& s, double dtmin) {
-  s.nt = read_change_file();
+  s.run.nt = read_change_file();
   rdchange_report(s, dtmin);
 }
 
 void rdchange_report(const Store& s, double dtmin) {
   TextWriter w("change.out", unit::change_out, Mode::Unknown);
-  w.line(fmt::I(s.nt, 10));
-  w.line(fmt::I(s.nn, 10) + fmt::F(s.t, 12, 7));
-  w.line(fmt::I(s.iter, 10));
-  w.line(fmt::F(s.dt, 12, 7) + fmt::F(dtmin, 12, 7) + fmt::F(s.esp, 12, 7));
+  w.line(fmt::I(s.run.nt, 10));
+  w.line(fmt::I(s.run.nn, 10) + fmt::F(s.run.t, 12, 7));
+  w.line(fmt::I(s.run.iter, 10));
+  w.line(fmt::F(s.run.dt, 12, 7) + fmt::F(dtmin, 12, 7) + fmt::F(s.run.esp, 12, 7));
   for (int n = 0; n < 3; ++n) w.line("   ");
   w.line("  c---------------------------- information");
   w.line("  nt           ;cycle number  ");

@@ -23,31 +23,31 @@ void write_field(const std::string& name, int unit, Mode mode, Store& s, const F
 
 }  // namespace
 
-void write_header(RecordWriter& w, const Store& s) { write_header(w, s, s.nt); }
+void write_header(RecordWriter& w, const Store& s) { write_header(w, s, s.run.nt); }
 
 void write_header(RecordWriter& w, const Store& s, int nt) {
   w.begin(6 * 4);
-  for (int v : {s.is, s.ie, s.js, s.je, s.ks, s.ke}) w.put(static_cast<std::int32_t>(v));
+  for (int v : {s.grid.is, s.grid.ie, s.grid.js, s.grid.je, s.grid.ks, s.grid.ke}) w.put(static_cast<std::int32_t>(v));
   w.end();
   w.begin(4 * 8 + 4 * 4);
-  for (double v : {s.Re, s.Cs, s.dt, s.t}) w.put(v);
-  for (int v : {nt, s.iyper, s.izper, s.iter}) w.put(static_cast<std::int32_t>(v));
+  for (double v : {s.run.Re, s.run.Cs, s.run.dt, s.run.t}) w.put(v);
+  for (int v : {nt, s.run.iyper, s.run.izper, s.run.iter}) w.put(static_cast<std::int32_t>(v));
   w.end();
 }
 
 void write_final(Store& s, const std::string& finalfile, std::vector<Staged>* set) {
-  write_field(fmt::trim_name(finalfile), unit::final_field, Mode::Unknown, s, s.pp, set);
+  write_field(fmt::trim_name(finalfile), unit::final_field, Mode::Unknown, s, s.flow.pp, set);
 }
 
 void modified_pressure(Store& s) {
 #pragma omp parallel for schedule(static)  // each cell on its own
-  for (int i = s.is; i <= s.ie; ++i)
-    for (int j = s.js; j <= s.je - 1; ++j)
-      for (int k = s.ks; k <= s.ke - 1; ++k) {
-        const double D = filter_width(s.dx(i), s.dy(j), s.dz(k));
-        const double n = s.nut(i, j, k);
+  for (int i = s.grid.is; i <= s.grid.ie; ++i)
+    for (int j = s.grid.js; j <= s.grid.je - 1; ++j)
+      for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k) {
+        const double D = filter_width(s.grid.dx(i), s.grid.dy(j), s.grid.dz(k));
+        const double n = s.flow.nut(i, j, k);
         const double ksgs = n * n / (D * (kCk * kCk) * D);
-        s.pm(i, j, k) = s.pp(i, j, k) - (2.0 / 3.0) * ksgs;
+        s.work.pm(i, j, k) = s.flow.pp(i, j, k) - (2.0 / 3.0) * ksgs;
       }
 }
 
@@ -56,7 +56,7 @@ void write_snapshot(Store& s, const std::string& name) {
   say(fmt::Line() << "********************* output DATA *********");
   say(fmt::Line() << " file =" << name);
   say(fmt::Line() << "********************* output DATA *********");
-  write_field(fmt::trim_name(name), unit::snapshot, Mode::New, s, s.pm);
+  write_field(fmt::trim_name(name), unit::snapshot, Mode::New, s, s.work.pm);
 }
 
 }  // namespace qv

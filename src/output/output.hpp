@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "io/files.hpp"
+#include "solver/solver.hpp"
 #include "store/blocks.hpp"
 #include "store/store.hpp"
 
@@ -21,7 +22,9 @@ void write_header(RecordWriter& w, const Store& s, int nt);
 
 // Initial field: analytic start for "fffff", otherwise an earlier run's
 // field file and body-state file; then inflow planes and boundary values.
-void rdvelo(Store& s, const std::string& inputfile, const std::string& nfile0);
+// outflow receives the switches it leaves (all copied at an analytic start,
+// all kept after a restart read).
+void rdvelo(Store& s, const std::string& inputfile, const std::string& nfile0, OutflowSwitches& outflow);
 
 // Every writer below puts its file in place whole (written aside, then
 // renamed).  Given a set, the final field file and the body files are left

@@ -14,12 +14,12 @@ namespace {
 constexpr int kProbeUnit = 26;  // unit number shown in failure messages
 
 void warn_fort_row(const Store& s) {
-  if (kInflowProbeJ <= s.je - 1 && kInflowProbeK <= s.ke - 1) return;
+  if (kInflowProbeJ <= s.grid.je - 1 && kInflowProbeK <= s.grid.ke - 1) return;
   std::fprintf(stderr,
                "warning: fort.1 and fort.2 sample the fixed row j = %d, k = %d, which lies outside the "
                "fluid cells of this grid (j = %d..%d, k = %d..%d): they will not hold flow values; list points "
                "in probes.inf for DAT/probes.dat\n",
-               kInflowProbeJ, kInflowProbeK, s.js, s.je - 1, s.ks, s.ke - 1);
+               kInflowProbeJ, kInflowProbeK, s.grid.js, s.grid.je - 1, s.grid.ks, s.grid.ke - 1);
 }
 
 // Positions of one axis for a kind of value: grid lines (faces) or centres.
@@ -41,9 +41,9 @@ ProbeStencil stencil(const Store& s, double x, double y, double z, bool cx, bool
   // Centres run from the ghost cell before the box to the last fluid cell's
   // neighbour, faces over the box itself; either way every point inside the
   // box lies between two stored values.
-  locate(Axis{s.x, cx}, cx ? s.is - 1 : s.is, s.ie, x, st.i, st.wi);
-  locate(Axis{s.y, cy}, cy ? s.js - 1 : s.js, s.je, y, st.j, st.wj);
-  locate(Axis{s.z, cz}, cz ? s.ks - 1 : s.ks, s.ke, z, st.k, st.wk);
+  locate(Axis{s.grid.x, cx}, cx ? s.grid.is - 1 : s.grid.is, s.grid.ie, x, st.i, st.wi);
+  locate(Axis{s.grid.y, cy}, cy ? s.grid.js - 1 : s.grid.js, s.grid.je, y, st.j, st.wj);
+  locate(Axis{s.grid.z, cz}, cz ? s.grid.ks - 1 : s.grid.ks, s.grid.ke, z, st.k, st.wk);
   return st;
 }
 
@@ -85,17 +85,18 @@ std::vector<ProbePoint> read_points(const Store& s) {
     p.y = v[1];
     p.z = v[2];
     p.line = line;
-    const int i = cell_of(s.x, s.is, s.ie, p.x), j = cell_of(s.y, s.js, s.je, p.y),
-              k = cell_of(s.z, s.ks, s.ke, p.z);
+    const int i = cell_of(s.grid.x, s.grid.is, s.grid.ie, p.x), j = cell_of(s.grid.y, s.grid.js, s.grid.je, p.y),
+              k = cell_of(s.grid.z, s.grid.ks, s.grid.ke, p.z);
     char where[160];
     std::snprintf(where, sizeof where, "point (%g, %g, %g)", p.x, p.y, p.z);
     if (i < 0 || j < 0 || k < 0) {
       char box[200];
-      std::snprintf(box, sizeof box, " lies outside the fluid box x %g..%g, y %g..%g, z %g..%g", s.x(s.is),
-                    s.x(s.ie), s.y(s.js), s.y(s.je), s.z(s.ks), s.z(s.ke));
+      std::snprintf(box, sizeof box, " lies outside the fluid box x %g..%g, y %g..%g, z %g..%g", s.grid.x(s.grid.is),
+                    s.grid.x(s.grid.ie), s.grid.y(s.grid.js), s.grid.y(s.grid.je), s.grid.z(s.grid.ks),
+                    s.grid.z(s.grid.ke));
       refuse(line, where + std::string(box));
     }
-    if (s.iflag(i, j, k) != 0) refuse(line, where + std::string(" lies inside the body"));
+    if (s.flow.iflag(i, j, k) != 0) refuse(line, where + std::string(" lies inside the body"));
     p.at[0] = stencil(s, p.x, p.y, p.z, false, true, true);
     p.at[1] = stencil(s, p.x, p.y, p.z, true, false, true);
     p.at[2] = stencil(s, p.x, p.y, p.z, true, true, false);
@@ -123,17 +124,17 @@ double probe_value(const Field& q, const ProbeStencil& st) {
   return c * lo + st.wk * hi;
 }
 
-Probes probes_start(const Store& s) {
+Probes probes_start(const Store& s, bool continuing) {
   Probes p;
   if (file_exists(kProbeInput)) p.points = read_points(s);
   // fort.1 and fort.2 matter only where no probe point samples the flow
   if (p.points.empty()) warn_fort_row(s);
   if (p.points.empty()) return p;
-  const bool append = s.t > 0 && file_exists(kProbeFile);
+  const bool append = s.run.t > 0 && file_exists(kProbeFile);
   p.out = std::make_shared<TextWriter>(kProbeFile, kProbeUnit, append ? Mode::Append : Mode::Unknown);
-  if (append && s.continuing) return p;  // the lines go on under the header already there
+  if (append && continuing) return p;  // the lines go on under the header already there
   char buf[200];
-  std::snprintf(buf, sizeof buf, "# probes of %s, start at t = %.10g", kProbeInput, s.t);
+  std::snprintf(buf, sizeof buf, "# probes of %s, start at t = %.10g", kProbeInput, s.run.t);
   p.out->line(buf);
   for (std::size_t n = 0; n < p.points.size(); ++n) {
     const ProbePoint& q = p.points[n];
@@ -156,12 +157,12 @@ Probes probes_start(const Store& s) {
 
 void probes_sample(const Store& s, Probes& p) {
   if (!p.out) return;
-  std::string l = fmt::I(s.nn, 10) + fmt::F(s.t, 15, 6);
+  std::string l = fmt::I(s.run.nn, 10) + fmt::F(s.run.t, 15, 6);
   for (const ProbePoint& q : p.points) {
-    l += fmt::E(probe_value(s.uu, q.at[0]), 20, 12);
-    l += fmt::E(probe_value(s.vv, q.at[1]), 20, 12);
-    l += fmt::E(probe_value(s.ww, q.at[2]), 20, 12);
-    l += fmt::E(probe_value(s.pp, q.at[3]), 20, 12);
+    l += fmt::E(probe_value(s.flow.uu, q.at[0]), 20, 12);
+    l += fmt::E(probe_value(s.flow.vv, q.at[1]), 20, 12);
+    l += fmt::E(probe_value(s.flow.ww, q.at[2]), 20, 12);
+    l += fmt::E(probe_value(s.flow.pp, q.at[3]), 20, 12);
   }
   p.out->line(l);
   p.out->flush();

@@ -46,7 +46,7 @@ struct Probes {
 // standard error when the fixed row of fort.1 and fort.2 lies outside the
 // fluid cells; reads probes.inf, refuses a point outside the fluid or inside
 // the body (RunStop naming its line), and opens DAT/probes.dat.
-Probes probes_start(const Store& s);
+Probes probes_start(const Store& s, bool continuing);
 
 // Appends the line of this step (nothing without probes).
 void probes_sample(const Store& s, Probes& p);

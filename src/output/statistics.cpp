@@ -14,53 +14,53 @@ namespace qv {
 // to one node and grows by one term per step, so the planes i are shared
 // among the threads without changing any sum.
 void stats_accumulate(Store& s) {
-  const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
+  const int is = s.grid.is, ie = s.grid.ie, js = s.grid.js, je = s.grid.je, ks = s.grid.ks, ke = s.grid.ke;
   face_to_node(s);
-  const auto &un = s.un, &vn = s.vn, &wn = s.wn, &nut = s.nut;
-  const auto &dx = s.dx, &dy = s.dy, &dz = s.dz;
+  const auto &un = s.work.un, &vn = s.work.vn, &wn = s.work.wn, &nut = s.flow.nut;
+  const auto &dx = s.grid.dx, &dy = s.grid.dy, &dz = s.grid.dz;
 #pragma omp parallel for schedule(static)
   for (int i = is; i <= ie; ++i)
     for (int j = js; j <= je; ++j)
       for (int k = ks; k <= ke; ++k) {
-        s.su(i, j, k) = s.su(i, j, k) + un(i, j, k);
-        s.sv(i, j, k) = s.sv(i, j, k) + vn(i, j, k);
-        s.sw(i, j, k) = s.sw(i, j, k) + wn(i, j, k);
-        s.snut(i, j, k) = s.snut(i, j, k) + nut(i, j, k);
+        s.stats.su(i, j, k) = s.stats.su(i, j, k) + un(i, j, k);
+        s.stats.sv(i, j, k) = s.stats.sv(i, j, k) + vn(i, j, k);
+        s.stats.sw(i, j, k) = s.stats.sw(i, j, k) + wn(i, j, k);
+        s.stats.snut(i, j, k) = s.stats.snut(i, j, k) + nut(i, j, k);
       }
   modified_pressure(s);
 #pragma omp parallel for schedule(static)
   for (int i = is; i <= ie; ++i)
     for (int j = js; j <= je - 1; ++j)
       for (int k = ks; k <= ke - 1; ++k) {
-        const double pm = s.pm(i, j, k);
-        s.spm(i, j, k) = s.spm(i, j, k) + pm;
-        s.spm2(i, j, k) = s.spm2(i, j, k) + pm * pm;
+        const double pm = s.work.pm(i, j, k);
+        s.stats.spm(i, j, k) = s.stats.spm(i, j, k) + pm;
+        s.stats.spm2(i, j, k) = s.stats.spm2(i, j, k) + pm * pm;
       }
 #pragma omp parallel for schedule(static)
   for (int i = is; i <= ie; ++i)
     for (int j = js; j <= je; ++j)
       for (int k = ks; k <= ke; ++k) {
         const double nt = corner_viscosity(s, i, j, k);
-        const double Dn = filter_width(s.dxc(i), s.dyc(j), s.dzc(k));
+        const double Dn = filter_width(s.grid.dxc(i), s.grid.dyc(j), s.grid.dzc(k));
         const double kn = nt * nt / ((kCk * kCk) * (Dn * Dn));
         const double dudx = (un(i + 1, j, k) - un(i - 1, j, k)) / (dx(i) + dx(i - 1));
         const double dvdy = (vn(i, j + 1, k) - vn(i, j - 1, k)) / (dy(j) + dy(j - 1));
         const double dwdz = (wn(i, j, k + 1) - wn(i, j, k - 1)) / (dz(k) + dz(k - 1));
-        s.sgs11(i, j, k) = s.sgs11(i, j, k) + ((2.0 / 3.0) * kn - 2 * nt * dudx);
-        s.sgs22(i, j, k) = s.sgs22(i, j, k) + ((2.0 / 3.0) * kn - 2 * nt * dvdy);
-        s.sgs33(i, j, k) = s.sgs33(i, j, k) + ((2.0 / 3.0) * kn - 2 * nt * dwdz);
+        s.stats.sgs11(i, j, k) = s.stats.sgs11(i, j, k) + ((2.0 / 3.0) * kn - 2 * nt * dudx);
+        s.stats.sgs22(i, j, k) = s.stats.sgs22(i, j, k) + ((2.0 / 3.0) * kn - 2 * nt * dvdy);
+        s.stats.sgs33(i, j, k) = s.stats.sgs33(i, j, k) + ((2.0 / 3.0) * kn - 2 * nt * dwdz);
       }
 #pragma omp parallel for schedule(static)
   for (int i = is; i <= ie; ++i)
     for (int j = js; j <= je; ++j)
       for (int k = ks; k <= ke; ++k) {
         const double u = un(i, j, k), v = vn(i, j, k), w = wn(i, j, k);
-        s.suu(i, j, k) = s.suu(i, j, k) + u * u;
-        s.svv(i, j, k) = s.svv(i, j, k) + v * v;
-        s.sww(i, j, k) = s.sww(i, j, k) + w * w;
-        s.suv(i, j, k) = s.suv(i, j, k) + u * v;
-        s.svw(i, j, k) = s.svw(i, j, k) + v * w;
-        s.swu(i, j, k) = s.swu(i, j, k) + w * u;
+        s.stats.suu(i, j, k) = s.stats.suu(i, j, k) + u * u;
+        s.stats.svv(i, j, k) = s.stats.svv(i, j, k) + v * v;
+        s.stats.sww(i, j, k) = s.stats.sww(i, j, k) + w * w;
+        s.stats.suv(i, j, k) = s.stats.suv(i, j, k) + u * v;
+        s.stats.svw(i, j, k) = s.stats.svw(i, j, k) + v * w;
+        s.stats.swu(i, j, k) = s.stats.swu(i, j, k) + w * u;
       }
 }
 
@@ -74,11 +74,11 @@ double moment(double sum, double rstt, double mean_a, double mean_b) { return rs
 // The blocks of the statistics file in their order, each with its sum and,
 // for a second moment, the sums whose means it is taken about.
 struct StatBlock {
-  Field PhysicsState::*sum;
-  Field PhysicsState::*a = nullptr;
-  Field PhysicsState::*b = nullptr;
+  Field Statistics::*sum;
+  Field Statistics::*a = nullptr;
+  Field Statistics::*b = nullptr;
 };
-using P = PhysicsState;
+using P = Statistics;
 const StatBlock kStatBlocks[] = {
     {&P::su},  {&P::sv},  {&P::sw},  {&P::suu, &P::su, &P::su}, {&P::svv, &P::sv, &P::sv},
     {&P::sww, &P::sw, &P::sw}, {&P::suv, &P::su, &P::sv}, {&P::svw, &P::sv, &P::sw}, {&P::swu, &P::sw, &P::su},
@@ -92,7 +92,7 @@ void write_stat_blocks(RecordWriter& w, const Store& s, const std::function<cons
   for (const RecordLayout& r : kStatisticsFile) {
     if (!r.block()) continue;
     const StatBlock& b = kStatBlocks[n++];
-    if (&(s.*b.sum) != &named_field(s, r.names)) throw std::logic_error("statistics blocks out of layout order");
+    if (&(s.stats.*b.sum) != &named_field(s, r.names)) throw std::logic_error("statistics blocks out of layout order");
     write_block(w, block(b), s, r);
   }
 }
@@ -103,36 +103,37 @@ void write_stat_blocks(RecordWriter& w, const Store& s, const std::function<cons
 void stats_average(Store& s, int steps) {
   const double rstt = 1.0 / steps;
   say(fmt::Line() << "rstt =" << rstt);
-  for (int i = s.is; i <= s.ie; ++i)
-    for (int j = s.js; j <= s.je; ++j)
-      for (int k = s.ks; k <= s.ke; ++k) {
-        s.su(i, j, k) = mean(s.su(i, j, k), rstt);
-        s.sv(i, j, k) = mean(s.sv(i, j, k), rstt);
-        s.sw(i, j, k) = mean(s.sw(i, j, k), rstt);
-        s.snut(i, j, k) = mean(s.snut(i, j, k), rstt);
-        const double u = s.su(i, j, k), v = s.sv(i, j, k), w = s.sw(i, j, k);
-        s.suu(i, j, k) = moment(s.suu(i, j, k), rstt, u, u);
-        s.svv(i, j, k) = moment(s.svv(i, j, k), rstt, v, v);
-        s.sww(i, j, k) = moment(s.sww(i, j, k), rstt, w, w);
-        s.suv(i, j, k) = moment(s.suv(i, j, k), rstt, u, v);
-        s.svw(i, j, k) = moment(s.svw(i, j, k), rstt, v, w);
-        s.swu(i, j, k) = moment(s.swu(i, j, k), rstt, w, u);
-        for (Field* f : {&s.sgs11, &s.sgs22, &s.sgs33, &s.tauxy, &s.tauyz, &s.tauxz})
+  for (int i = s.grid.is; i <= s.grid.ie; ++i)
+    for (int j = s.grid.js; j <= s.grid.je; ++j)
+      for (int k = s.grid.ks; k <= s.grid.ke; ++k) {
+        s.stats.su(i, j, k) = mean(s.stats.su(i, j, k), rstt);
+        s.stats.sv(i, j, k) = mean(s.stats.sv(i, j, k), rstt);
+        s.stats.sw(i, j, k) = mean(s.stats.sw(i, j, k), rstt);
+        s.stats.snut(i, j, k) = mean(s.stats.snut(i, j, k), rstt);
+        const double u = s.stats.su(i, j, k), v = s.stats.sv(i, j, k), w = s.stats.sw(i, j, k);
+        s.stats.suu(i, j, k) = moment(s.stats.suu(i, j, k), rstt, u, u);
+        s.stats.svv(i, j, k) = moment(s.stats.svv(i, j, k), rstt, v, v);
+        s.stats.sww(i, j, k) = moment(s.stats.sww(i, j, k), rstt, w, w);
+        s.stats.suv(i, j, k) = moment(s.stats.suv(i, j, k), rstt, u, v);
+        s.stats.svw(i, j, k) = moment(s.stats.svw(i, j, k), rstt, v, w);
+        s.stats.swu(i, j, k) = moment(s.stats.swu(i, j, k), rstt, w, u);
+        for (Field* f :
+             {&s.stats.sgs11, &s.stats.sgs22, &s.stats.sgs33, &s.stats.tauxy, &s.stats.tauyz, &s.stats.tauxz})
           (*f)(i, j, k) = mean((*f)(i, j, k), rstt);
       }
-  for (int i = s.is; i <= s.ie; ++i)
-    for (int j = s.js; j <= s.je - 1; ++j)
-      for (int k = s.ks; k <= s.ke - 1; ++k) {
-        s.spm(i, j, k) = mean(s.spm(i, j, k), rstt);
-        const double p = s.spm(i, j, k);
-        s.spm2(i, j, k) = moment(s.spm2(i, j, k), rstt, p, p);
+  for (int i = s.grid.is; i <= s.grid.ie; ++i)
+    for (int j = s.grid.js; j <= s.grid.je - 1; ++j)
+      for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k) {
+        s.stats.spm(i, j, k) = mean(s.stats.spm(i, j, k), rstt);
+        const double p = s.stats.spm(i, j, k);
+        s.stats.spm2(i, j, k) = moment(s.stats.spm2(i, j, k), rstt, p, p);
       }
 }
 
 void write_stats(Store& s, const std::string& statfile, std::vector<Staged>* set) {
   RecordWriter w(fmt::trim_name(statfile), unit::stats, Mode::New, true);
   write_header(w, s);
-  write_stat_blocks(w, s, [&](const StatBlock& b) -> const Field& { return s.*b.sum; });
+  write_stat_blocks(w, s, [&](const StatBlock& b) -> const Field& { return s.stats.*b.sum; });
   if (set)
     w.close_staged(*set);
   else
@@ -140,18 +141,19 @@ void write_stats(Store& s, const std::string& statfile, std::vector<Staged>* set
 }
 
 void write_stats_so_far(Store& s, const std::string& name, std::vector<Staged>* set) {
-  const double rstt = 1.0 / s.nn;
+  const double rstt = 1.0 / s.run.nn;
   RecordWriter w(name, unit::stats, Mode::Unknown, true);
-  write_header(w, s, s.nn);
+  write_header(w, s, s.run.nn);
   // each block averaged into the scratch array pn, the sums left as they are
   write_stat_blocks(w, s, [&](const StatBlock& b) -> const Field& {
-    const Field &sum = s.*b.sum;
-    for (int i = s.is; i <= s.ie; ++i)
-      for (int j = s.js; j <= s.je; ++j)
-        for (int k = s.ks; k <= s.ke; ++k)
-          s.pn(i, j, k) = b.a ? moment(sum(i, j, k), rstt, mean((s.*b.a)(i, j, k), rstt), mean((s.*b.b)(i, j, k), rstt))
-                              : mean(sum(i, j, k), rstt);
-    return s.pn;
+    const Field& sum = s.stats.*b.sum;
+    for (int i = s.grid.is; i <= s.grid.ie; ++i)
+      for (int j = s.grid.js; j <= s.grid.je; ++j)
+        for (int k = s.grid.ks; k <= s.grid.ke; ++k)
+          s.work.pn(i, j, k) =
+              b.a ? moment(sum(i, j, k), rstt, mean((s.stats.*b.a)(i, j, k), rstt), mean((s.stats.*b.b)(i, j, k), rstt))
+                  : mean(sum(i, j, k), rstt);
+    return s.work.pn;
   });
   if (set)
     w.close_staged(*set);

@@ -7,12 +7,12 @@ namespace qv {
 // among the threads.
 void shift_history(Store& s) {
 #pragma omp parallel for schedule(static)
-  for (int i = s.is; i <= s.ie; ++i)
-    for (int j = s.js; j <= s.je; ++j)
-      for (int k = s.ks; k <= s.ke; ++k) {
-        s.fu0(i, j, k) = s.fu(i, j, k);
-        s.fv0(i, j, k) = s.fv(i, j, k);
-        s.fw0(i, j, k) = s.fw(i, j, k);
+  for (int i = s.grid.is; i <= s.grid.ie; ++i)
+    for (int j = s.grid.js; j <= s.grid.je; ++j)
+      for (int k = s.grid.ks; k <= s.grid.ke; ++k) {
+        s.flow.fu0(i, j, k) = s.flow.fu(i, j, k);
+        s.flow.fv0(i, j, k) = s.flow.fv(i, j, k);
+        s.flow.fw0(i, j, k) = s.flow.fw(i, j, k);
       }
 }
 
@@ -21,32 +21,32 @@ void shift_history(Store& s) {
 //      interior faces only (not the inflow and outflow faces);
 // 4. z walls; 5. body faces 0; 6. inflow (calls inflow); 7. boundary values
 //    with outflow copies (calls uvwbdy).
-void advance_velocity(Store& s, const std::string& inputfile, StepReports& reports) {
-  const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
-  const double dt = s.dt;
-  auto &uu = s.uu, &vv = s.vv, &ww = s.ww;
-  const auto& pp = s.pp;
+void advance_velocity(Store& s, const std::string& inputfile, StepReports& reports, OutflowSwitches& outflow) {
+  const int is = s.grid.is, ie = s.grid.ie, js = s.grid.js, je = s.grid.je, ks = s.grid.ks, ke = s.grid.ke;
+  const double dt = s.run.dt;
+  auto &uu = s.flow.uu, &vv = s.flow.vv, &ww = s.flow.ww;
+  const auto& pp = s.flow.pp;
 #pragma omp parallel for schedule(static)
   for (int i = is + 1; i <= ie - 1; ++i)
     for (int j = js; j <= je - 1; ++j)
       for (int k = ks; k <= ke - 1; ++k)
-        uu(i, j, k) = uu(i, j, k) + dt * (0.5 * (3 * (s.fu(i, j, k) - s.xacc - s.fxn(i, j, k)) -
-                                                 (s.fu0(i, j, k) - s.xacc0 - s.fxn0(i, j, k))) -
-                                          (pp(i, j, k) - pp(i - 1, j, k)) / s.dxc(i));
+        uu(i, j, k) = uu(i, j, k) + dt * (0.5 * (3 * (s.flow.fu(i, j, k) - s.body.acc.x - s.flow.fxn(i, j, k)) -
+                                                 (s.flow.fu0(i, j, k) - s.body.acc0.x - s.flow.fxn0(i, j, k))) -
+                                          (pp(i, j, k) - pp(i - 1, j, k)) / s.grid.dxc(i));
 #pragma omp parallel for schedule(static)
   for (int i = is + 1; i <= ie - 1; ++i)
     for (int j = js; j <= je; ++j)
       for (int k = ks; k <= ke - 1; ++k)
-        vv(i, j, k) = vv(i, j, k) + dt * (0.5 * (3 * (s.fv(i, j, k) - s.yacc - s.fyn(i, j, k)) -
-                                                 (s.fv0(i, j, k) - s.yacc0 - s.fyn0(i, j, k))) -
-                                          (pp(i, j, k) - pp(i, j - 1, k)) / s.dyc(j));
+        vv(i, j, k) = vv(i, j, k) + dt * (0.5 * (3 * (s.flow.fv(i, j, k) - s.body.acc.y - s.flow.fyn(i, j, k)) -
+                                                 (s.flow.fv0(i, j, k) - s.body.acc0.y - s.flow.fyn0(i, j, k))) -
+                                          (pp(i, j, k) - pp(i, j - 1, k)) / s.grid.dyc(j));
 #pragma omp parallel for schedule(static)
   for (int i = is + 1; i <= ie - 1; ++i)
     for (int j = js; j <= je - 1; ++j)
       for (int k = ks; k <= ke; ++k)
-        ww(i, j, k) = ww(i, j, k) +
-                      dt * (0.5 * (3 * s.fw(i, j, k) - s.fw0(i, j, k)) - (pp(i, j, k) - pp(i, j, k - 1)) / s.dzc(k));
-  if (s.izper != 0)
+        ww(i, j, k) = ww(i, j, k) + dt * (0.5 * (3 * s.flow.fw(i, j, k) - s.flow.fw0(i, j, k)) -
+                                          (pp(i, j, k) - pp(i, j, k - 1)) / s.grid.dzc(k));
+  if (s.run.izper != 0)
     for (int i = is; i <= ie - 1; ++i)
       for (int j = js; j <= je - 1; ++j) {
         ww(i, j, ks) = 0;
@@ -57,10 +57,10 @@ void advance_velocity(Store& s, const std::string& inputfile, StepReports& repor
   for (int i = is; i <= ie - 1; ++i)
     for (int j = js; j <= je - 1; ++j)
       for (int k = ks; k <= ke - 1; ++k)
-        if (s.iflag(i, j, k) != 0) face_rule(s, i, j, k);
-  inflow(s, inputfile, reports);
-  s.outflow = kOutflowCopied;
-  uvwbdy(s);
+        if (s.flow.iflag(i, j, k) != 0) face_rule(s, i, j, k);
+  inflow(s, inputfile, reports, outflow);
+  outflow = kOutflowCopied;
+  uvwbdy(s, outflow);
 }
 
 }  // namespace qv

@@ -8,17 +8,17 @@
 namespace qv {
 namespace {
 
-inline bool body(const Store& s, int i, int j, int k) { return s.iflag(i, j, k) != 0; }
+inline bool body(const Store& s, int i, int j, int k) { return s.flow.iflag(i, j, k) != 0; }
 
 }  // namespace
 
 void face_rule(Store& s, int i, int j, int k) {
-  s.uu(i, j, k) = 0;
-  s.vv(i, j, k) = 0;
-  s.ww(i, j, k) = 0;
-  s.uu(i + 1, j, k) = 0;
-  s.vv(i, j + 1, k) = 0;
-  s.ww(i, j, k + 1) = 0;
+  s.flow.uu(i, j, k) = 0;
+  s.flow.vv(i, j, k) = 0;
+  s.flow.ww(i, j, k) = 0;
+  s.flow.uu(i + 1, j, k) = 0;
+  s.flow.vv(i, j + 1, k) = 0;
+  s.flow.ww(i, j, k + 1) = 0;
 }
 
 // The mirror at a fluid point: across each axis but the component's own,
@@ -26,8 +26,8 @@ void face_rule(Store& s, int i, int j, int k) {
 // nearer, when both cells beside it are body cells.
 void reflect(Store& s, int c, int depth, int i, int j, int k) {
   if (body(s, i, j, k)) return;
-  Field& q = c == 0 ? s.uu : c == 1 ? s.vv : s.ww;
-  const double f = s.ca1;
+  Field& q = c == 0 ? s.flow.uu : c == 1 ? s.flow.vv : s.flow.ww;
+  const double f = s.run.ca1;
   for (int a = 0; a < 3; ++a) {
     if (a == c) continue;
     for (const int sign : {1, -1}) {
@@ -44,19 +44,19 @@ void reflect(Store& s, int c, int depth, int i, int j, int k) {
 
 // A: the ghost two faces away in the swept direction mirrors the point itself.
 void reflect_A(Store& s, int dir, int i, int j, int k) {
-  const double f = s.ca1;
+  const double f = s.run.ca1;
   switch (dir) {
     case 0:
-      if (body(s, i + 1, j, k)) s.uu(i + 2, j, k) = f * s.uu(i, j, k);
-      if (body(s, i - 2, j, k)) s.uu(i - 2, j, k) = f * s.uu(i, j, k);
+      if (body(s, i + 1, j, k)) s.flow.uu(i + 2, j, k) = f * s.flow.uu(i, j, k);
+      if (body(s, i - 2, j, k)) s.flow.uu(i - 2, j, k) = f * s.flow.uu(i, j, k);
       break;
     case 1:
-      if (body(s, i, j + 1, k)) s.vv(i, j + 2, k) = f * s.vv(i, j, k);
-      if (body(s, i, j - 2, k)) s.vv(i, j - 2, k) = f * s.vv(i, j, k);
+      if (body(s, i, j + 1, k)) s.flow.vv(i, j + 2, k) = f * s.flow.vv(i, j, k);
+      if (body(s, i, j - 2, k)) s.flow.vv(i, j - 2, k) = f * s.flow.vv(i, j, k);
       break;
     default:
-      if (body(s, i, j, k + 1)) s.ww(i, j, k + 2) = f * s.ww(i, j, k);
-      if (body(s, i, j, k - 2)) s.ww(i, j, k - 2) = f * s.ww(i, j, k);
+      if (body(s, i, j, k + 1)) s.flow.ww(i, j, k + 2) = f * s.flow.ww(i, j, k);
+      if (body(s, i, j, k - 2)) s.flow.ww(i, j, k - 2) = f * s.flow.ww(i, j, k);
       break;
   }
 }

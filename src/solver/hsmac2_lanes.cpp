@@ -33,21 +33,21 @@
 
 namespace qv {
 
-bool lanes_usable(const Store& s) { return tuned::have_avx512() && s.ke - s.ks >= 8; }
+bool lanes_usable(const Store& s) { return tuned::have_avx512() && s.grid.ke - s.grid.ks >= 8; }
 
 // ---------------------------------------------------------------------------
 // Restore: the writes of restore_after_sweep, in its order
 
 void lanes_restore_after_sweep(LaneFields& L, const Store& s) {
   using W = LaneFields::Which;
-  const int is = s.is, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
+  const int is = s.grid.is, js = s.grid.js, je = s.grid.je, ks = s.grid.ks, ke = s.grid.ke;
   for (int k = ks; k <= ke - 1; ++k)
-    for (int j = js; j <= je - 1; ++j) L.at(W::kU, is, j, k) = s.ub0(j, k);
+    for (int j = js; j <= je - 1; ++j) L.at(W::kU, is, j, k) = s.flow.ub0(j, k);
   for (int k = ks; k <= ke - 1; ++k)
-    for (int j = js; j <= je; ++j) L.at(W::kV, is, j, k) = s.vb0(j, k);
+    for (int j = js; j <= je; ++j) L.at(W::kV, is, j, k) = s.flow.vb0(j, k);
   for (int k = ks; k <= ke; ++k)
-    for (int j = js; j <= je - 1; ++j) L.at(W::kW, is, j, k) = s.wb0(j, k);
-  for (const auto& [i, j, k] : s.work_body) {
+    for (int j = js; j <= je - 1; ++j) L.at(W::kW, is, j, k) = s.flow.wb0(j, k);
+  for (const auto& [i, j, k] : s.work.work_body) {
     // the face rule and the cleared pressure of a body cell
     L.at(W::kU, i, j, k) = 0;
     L.at(W::kV, i, j, k) = 0;
@@ -57,8 +57,8 @@ void lanes_restore_after_sweep(LaneFields& L, const Store& s) {
     L.at(W::kW, i, j, k + 1) = 0;
     L.at(W::kP, i, j, k) = 0;
   }
-  if (s.izper != 0)
-    for (int i = is; i <= s.ie - 1; ++i)
+  if (s.run.izper != 0)
+    for (int i = is; i <= s.grid.ie - 1; ++i)
       for (int j = js; j <= je - 1; ++j) {
         L.at(W::kW, i, j, ks) = 0;
         L.at(W::kW, i, j, ke) = 0;
@@ -98,12 +98,12 @@ Layers fill_layers(const Store& s, const LaneFields& L, const double* cz, std::v
   for (int t = 0; t < 7; ++t) d[t] = buf.data() + t * n;
   for (int m = 0; m < L.nm; ++m)
     for (int g = 0; g < 8; ++g) {
-      const int k = s.ks + m - g;
-      if (k < s.ks || k > s.ke - 1) continue;
+      const int k = s.grid.ks + m - g;
+      if (k < s.grid.ks || k > s.grid.ke - 1) continue;
       const std::size_t e = static_cast<std::size_t>(m) * 8 + static_cast<std::size_t>(g);
-      d[0][e] = s.dz(k);
-      d[1][e] = s.dzc(k);
-      d[2][e] = s.dzc(k + 1);
+      d[0][e] = s.grid.dz(k);
+      d[1][e] = s.grid.dzc(k);
+      d[2][e] = s.grid.dzc(k + 1);
       d[3][e] = cz ? cz[k] : 1.0;
       for (int t = 0; t < 3; ++t) d[4 + t][e] = 1 / d[t][e];
     }
@@ -119,15 +119,15 @@ struct BlockValues {
 QV_AVX512 BlockValues block_values(const Store& s, const double* cxy, int i, int b) {
   alignas(64) double a[7][8];
   for (int g = 0; g < 8; ++g) {
-    const int j = s.js + 8 * b + g;
-    const bool col = j <= s.je - 1;
-    a[0][g] = col ? s.dy(j) : 1.0;
-    a[1][g] = col ? s.dyc(j) : 1.0;
-    a[2][g] = col ? s.dyc(j + 1) : 1.0;
+    const int j = s.grid.js + 8 * b + g;
+    const bool col = j <= s.grid.je - 1;
+    a[0][g] = col ? s.grid.dy(j) : 1.0;
+    a[1][g] = col ? s.grid.dyc(j) : 1.0;
+    a[2][g] = col ? s.grid.dyc(j + 1) : 1.0;
     a[3][g] = 1 / a[0][g];
     a[4][g] = 1 / a[1][g];
     a[5][g] = 1 / a[2][g];
-    a[6][g] = col && cxy ? cxy[static_cast<std::size_t>(i) * s.iflag.nj() + j - 1] : 0.0;
+    a[6][g] = col && cxy ? cxy[static_cast<std::size_t>(i) * s.flow.iflag.nj() + j - 1] : 0.0;
   }
   BlockValues v;
   v.dyj = _mm512_load_pd(a[0]);
@@ -137,12 +137,12 @@ QV_AVX512 BlockValues block_values(const Store& s, const double* cxy, int i, int
   v.rdyc0 = _mm512_load_pd(a[4]);
   v.rdyc1 = _mm512_load_pd(a[5]);
   v.cij = _mm512_load_pd(a[6]);
-  v.dxi = _mm512_set1_pd(s.dx(i));
-  v.dxc0 = _mm512_set1_pd(s.dxc(i));
-  v.dxc1 = _mm512_set1_pd(s.dxc(i + 1));
-  v.rdxi = _mm512_set1_pd(1 / s.dx(i));
-  v.rdxc0 = _mm512_set1_pd(1 / s.dxc(i));
-  v.rdxc1 = _mm512_set1_pd(1 / s.dxc(i + 1));
+  v.dxi = _mm512_set1_pd(s.grid.dx(i));
+  v.dxc0 = _mm512_set1_pd(s.grid.dxc(i));
+  v.dxc1 = _mm512_set1_pd(s.grid.dxc(i + 1));
+  v.rdxi = _mm512_set1_pd(1 / s.grid.dx(i));
+  v.rdxc0 = _mm512_set1_pd(1 / s.grid.dxc(i));
+  v.rdxc1 = _mm512_set1_pd(1 / s.grid.dxc(i + 1));
   return v;
 }
 
@@ -191,7 +191,7 @@ QV_AVX512 Block block_at(LaneFields& L, const Store& s, const std::vector<double
   q.w = L.field(W::kW) + o;
   q.p = L.field(W::kP) + o;
   q.body = L.body() + L.block(i, b) / 8;
-  q.last = i == s.ie - 1;
+  q.last = i == s.grid.ie - 1;
   q.columns = columns_of(L, b);
   q.vcarry = q.wcarry = _mm512_setzero_pd();
   q.prev = 0;
@@ -327,18 +327,20 @@ void lanes_correction_sweep(LaneFields& L, const Store& s, double esp2, const st
                             const std::vector<double>& cz, bool divider) {
   const bool exact = !divider && tuned::reciprocals_usable(s, &cxy, &cz);
   Store& ws = const_cast<Store&>(s);  // the work space of the pass
-  const Layers tab = fill_layers(s, L, cz.data(), ws.work_skew);
-  if (ws.work_progress.size() < static_cast<std::size_t>(s.ie) + 1) ws.work_progress.resize(static_cast<std::size_t>(s.ie) + 1);
-  std::fill(ws.work_progress.begin(), ws.work_progress.end(), 0);
+  const Layers tab = fill_layers(s, L, cz.data(), ws.work.work_skew);
+  if (ws.work.work_progress.size() < static_cast<std::size_t>(s.grid.ie) + 1)
+    ws.work.work_progress.resize(static_cast<std::size_t>(s.grid.ie) + 1);
+  std::fill(ws.work.work_progress.begin(), ws.work.work_progress.end(), 0);
   const int nblocks = (L.ncol + 7) / 8;
-  const SweepWork w{L, s, cxy, SweepConst{s.dt, s.omg, esp2, L.nk}, tab, exact, nblocks, ws.work_progress.data()};
+  const SweepWork w{L,   s,     cxy,     SweepConst{s.run.dt, s.run.omg, esp2, L.nk},
+                    tab, exact, nblocks, ws.work.work_progress.data()};
 
   // units of work: pairs of planes
-  const int np = s.ie - s.is;
+  const int np = s.grid.ie - s.grid.is;
   const int nunits = (np + 1) / 2;
   auto unit = [&](int u, bool wait) {
-    const int a = s.is + 2 * u;
-    if (a + 1 <= s.ie - 1)
+    const int a = s.grid.is + 2 * u;
+    if (a + 1 <= s.grid.ie - 1)
       sweep_two_planes(w, a, wait);
     else
       sweep_plane(w, a, wait);
@@ -437,7 +439,7 @@ QV_AVX512 void locate(const LaneFields& L, const Store& s, const Layers& tab, co
     unsigned hit = _mm512_mask_cmp_pd_mask(fluid, _mm512_andnot_pd(sign, D), _mm512_set1_pd(dm), _CMP_EQ_OQ);
     for (; hit; hit &= hit - 1) {
       const int g = __builtin_ctz(hit);
-      const int k = s.ks + m - g, j = s.js + 8 * b + g;
+      const int k = s.grid.ks + m - g, j = s.grid.js + 8 * b + g;
       if (!found || k < bk || (k == bk && j < bj)) bk = k, bj = j, found = true;
     }
   }
@@ -451,15 +453,15 @@ QV_AVX512 void locate(const LaneFields& L, const Store& s, const Layers& tab, co
 
 bool lanes_divergence_scan(const LaneFields& L, const Store& s, double& dm, int& li, int& lj, int& lk) {
   Store& ws = const_cast<Store&>(s);
-  const Layers tab = fill_layers(s, L, nullptr, ws.work_skew);
+  const Layers tab = fill_layers(s, L, nullptr, ws.work.work_skew);
   const bool exact = tuned::reciprocals_usable(s);
-  const int n = s.ie - s.is;
+  const int n = s.grid.ie - s.grid.is;
   const int T = tuned::threads_for(static_cast<double>(n) * L.ncol * L.nk, n);
   tuned::ScanResult part[64];
   const int nt = std::min(T, 64);
 #pragma omp parallel for num_threads(nt) schedule(static, 1)
   for (int t = 0; t < nt; ++t) {
-    const int i0 = s.is + n * t / nt, i1 = s.is + n * (t + 1) / nt - 1;
+    const int i0 = s.grid.is + n * t / nt, i1 = s.grid.is + n * (t + 1) / nt - 1;
     if (i0 > i1)
       part[t] = tuned::ScanResult{};
     else

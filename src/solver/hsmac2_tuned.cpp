@@ -86,20 +86,20 @@ QV_AVX512 void divergence_column8(const double* uc, const double* ucp, const dou
 // for divergence_column8, or null to divide.
 __attribute__((target_clones("avx512f", "avx2", "default"))) ScanResult scan_planes(const Store& s, int i0,
                                                                                      int i1, const double* rdz) {
-  const std::size_t si = s.uu.stride_i(), sj = s.uu.stride_j();
-  const double* __restrict u = s.uu.data();
-  const double* __restrict v = s.vv.data();
-  const double* __restrict w = s.ww.data();
-  const std::int32_t* __restrict fl = s.iflag.data();
-  const int ks = s.ks, ke = s.ke;
-  const double* __restrict dz = s.dz.data();
+  const std::size_t si = s.flow.uu.stride_i(), sj = s.flow.uu.stride_j();
+  const double* __restrict u = s.flow.uu.data();
+  const double* __restrict v = s.flow.vv.data();
+  const double* __restrict w = s.flow.ww.data();
+  const std::int32_t* __restrict fl = s.flow.iflag.data();
+  const int ks = s.grid.ks, ke = s.grid.ke;
+  const double* __restrict dz = s.grid.dz.data();
   alignas(64) double a[kMaxK + 8];
   ScanResult r;
   bool finite = true;
   for (int i = i0; i <= i1; ++i) {
-    const double dxi = s.dx(i), rdxi = 1 / dxi;
-    for (int j = s.js; j <= s.je - 1; ++j) {
-      const double dyj = s.dy(j), rdyj = 1 / dyj;
+    const double dxi = s.grid.dx(i), rdxi = 1 / dxi;
+    for (int j = s.grid.js; j <= s.grid.je - 1; ++j) {
+      const double dyj = s.grid.dy(j), rdyj = 1 / dyj;
       const std::size_t c0 = static_cast<std::size_t>(i - 1) * si + static_cast<std::size_t>(j - 1) * sj;
       const double* __restrict uc = u + c0 - 1;
       const double* __restrict ucp = u + c0 + si - 1;
@@ -159,21 +159,22 @@ struct Column {
 };
 
 Column column(const Store& s, const std::vector<double>& cxy, int i, int j) {
-  return {s.dx(i),
-          s.dxc(i),
-          s.dxc(i + 1),
-          s.dy(j),
-          s.dyc(j),
-          s.dyc(j + 1),
-          cxy[static_cast<std::size_t>(i) * s.iflag.nj() + j - 1],
-          i == s.ie - 1,
-          static_cast<std::size_t>(i - 1) * s.uu.stride_i() + static_cast<std::size_t>(j - 1) * s.uu.stride_j(),
-          1 / s.dx(i),
-          1 / s.dxc(i),
-          1 / s.dxc(i + 1),
-          1 / s.dy(j),
-          1 / s.dyc(j),
-          1 / s.dyc(j + 1)};
+  return {
+      s.grid.dx(i),
+      s.grid.dxc(i),
+      s.grid.dxc(i + 1),
+      s.grid.dy(j),
+      s.grid.dyc(j),
+      s.grid.dyc(j + 1),
+      cxy[static_cast<std::size_t>(i) * s.flow.iflag.nj() + j - 1],
+      i == s.grid.ie - 1,
+      static_cast<std::size_t>(i - 1) * s.flow.uu.stride_i() + static_cast<std::size_t>(j - 1) * s.flow.uu.stride_j(),
+      1 / s.grid.dx(i),
+      1 / s.grid.dxc(i),
+      1 / s.grid.dxc(i + 1),
+      1 / s.grid.dy(j),
+      1 / s.grid.dyc(j),
+      1 / s.grid.dyc(j + 1)};
 }
 
 inline void cell(const Sweep& sw, const Column& col, int k) {
@@ -339,11 +340,11 @@ struct SkewTables {
 void fill_skew(const Sweep& sw, std::vector<double>& buf, SkewTables& tab) {
   const int nk = sw.ke - sw.ks;
   const std::size_t nsteps = static_cast<std::size_t>(nk + 16);
-  const std::size_t need = Store::kSkewTables * nsteps * 8;
+  const std::size_t need = Scratch::kSkewTables * nsteps * 8;
   if (buf.size() < need) buf.resize(need);  // sized at start-up; a store made by hand may lack it
   std::fill(buf.begin(), buf.end(), 1.0);
-  double* d[Store::kSkewTables];
-  for (int n = 0; n < Store::kSkewTables; ++n) d[n] = buf.data() + n * nsteps * 8;
+  double* d[Scratch::kSkewTables];
+  for (int n = 0; n < Scratch::kSkewTables; ++n) d[n] = buf.data() + n * nsteps * 8;
   for (std::size_t t = 0; t < nsteps; ++t)
     for (int g = 0; g < 8; ++g) {
       const int L = sw.ks + static_cast<int>(t) - g;
@@ -583,7 +584,7 @@ struct PlaneWork {
 
 void group(const PlaneWork& pw, int i, int J) {
   const Store& s = pw.s;
-  const int j0 = s.js + J * pw.G;
+  const int j0 = s.grid.js + J * pw.G;
   if (pw.G == 8) {
     Column col[8];
     for (int g = 0; g < 8; ++g) col[g] = column(s, pw.cxy, i, j0 + g);
@@ -600,7 +601,7 @@ void group(const PlaneWork& pw, int i, int J) {
 }
 
 void leftover_columns(const PlaneWork& pw, int i) {
-  columns_in_order(pw.sw, pw.s, pw.cxy, i, pw.s.js + pw.ngroups * pw.G, pw.s.je - 1);
+  columns_in_order(pw.sw, pw.s, pw.cxy, i, pw.s.grid.js + pw.ngroups * pw.G, pw.s.grid.je - 1);
 }
 
 void sweep_plane(const PlaneWork& pw, int i, bool wait) {
@@ -628,8 +629,8 @@ void sweep_two_planes(const PlaneWork& pw, int a, bool wait) {
     pr.wait(a, J + 2, wait);
     Column ca[8], cb[8];
     for (int g = 0; g < 8; ++g) {
-      ca[g] = column(s, pw.cxy, a, s.js + (J + 1) * 8 + g);
-      cb[g] = column(s, pw.cxy, b, s.js + J * 8 + g);
+      ca[g] = column(s, pw.cxy, a, s.grid.js + (J + 1) * 8 + g);
+      cb[g] = column(s, pw.cxy, b, s.grid.js + J * 8 + g);
     }
     const Column* two[2] = {ca, cb};
     if (pw.sw.exact)
@@ -654,19 +655,19 @@ void sweep_two_planes(const PlaneWork& pw, int a, bool wait) {
 // ---------------------------------------------------------------------------
 
 bool divergence_scan(const Store& s, double& dm, int& li, int& lj, int& lk, bool divider) {
-  const int n = s.ie - s.is;
+  const int n = s.grid.ie - s.grid.is;
   alignas(64) double rdz_buf[kMaxK + 8];
   const double* rdz = nullptr;
-  if (!divider && s.ke <= kMaxK && s.ke - s.ks >= 8 && reciprocals_usable(s)) {
-    for (int k = s.ks; k <= s.ke - 1; ++k) rdz_buf[k] = 1 / s.dz(k);
+  if (!divider && s.grid.ke <= kMaxK && s.grid.ke - s.grid.ks >= 8 && reciprocals_usable(s)) {
+    for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k) rdz_buf[k] = 1 / s.grid.dz(k);
     rdz = rdz_buf;
   }
-  const int T = threads_for(static_cast<double>(n) * (s.je - s.js) * (s.ke - s.ks), n);
+  const int T = threads_for(static_cast<double>(n) * (s.grid.je - s.grid.js) * (s.grid.ke - s.grid.ks), n);
   ScanResult part[64];
   const int nt = std::min(T, 64);
 #pragma omp parallel for num_threads(nt) schedule(static, 1)
   for (int t = 0; t < nt; ++t) {
-    const int i0 = s.is + n * t / nt, i1 = s.is + n * (t + 1) / nt - 1;
+    const int i0 = s.grid.is + n * t / nt, i1 = s.grid.is + n * (t + 1) / nt - 1;
     part[t] = i0 <= i1 ? scan_planes(s, i0, i1, rdz) : ScanResult{};
   }
   // the first largest over all planes, in scan order
@@ -679,10 +680,23 @@ bool divergence_scan(const Store& s, double& dm, int& li, int& lj, int& lk, bool
 void correction_sweep(Store& s, double esp2, const std::vector<double>& cxy, const std::vector<double>& cz,
                       int group, bool divider) {
   const bool exact = !divider && reciprocals_usable(s, &cxy, &cz);
-  const Sweep sw{s.uu.stride_i(), s.uu.stride_j(), s.uu.data(), s.vv.data(), s.ww.data(), s.pp.data(),
-                 s.iflag.data(), s.dt,           s.omg,       esp2,        s.dz.data(), s.dzc.data(),
-                 cz.data(),      s.ks,           s.ke,        exact};
-  const int nk = s.ke - s.ks, ncol = s.je - s.js;
+  const Sweep sw{s.flow.uu.stride_i(),
+                 s.flow.uu.stride_j(),
+                 s.flow.uu.data(),
+                 s.flow.vv.data(),
+                 s.flow.ww.data(),
+                 s.flow.pp.data(),
+                 s.flow.iflag.data(),
+                 s.run.dt,
+                 s.run.omg,
+                 esp2,
+                 s.grid.dz.data(),
+                 s.grid.dzc.data(),
+                 cz.data(),
+                 s.grid.ks,
+                 s.grid.ke,
+                 exact};
+  const int nk = s.grid.ke - s.grid.ks, ncol = s.grid.je - s.grid.js;
   int G = group;
   if (G == 0) G = have_avx512() ? 8 : 4;
   if (G == 8 && !have_avx512()) G = 4;
@@ -690,21 +704,22 @@ void correction_sweep(Store& s, double esp2, const std::vector<double>& cxy, con
   // blocks a few more, so a row's layers stay within its column)
   if ((G == 8 && nk < 16) || (G == 4 && nk < 4)) G = 1;
   SkewTables tab{};
-  if (G == 8) fill_skew(sw, s.work_skew, tab);
-  if (s.work_progress.size() < static_cast<std::size_t>(s.ie) + 1) s.work_progress.resize(static_cast<std::size_t>(s.ie) + 1);
-  std::fill(s.work_progress.begin(), s.work_progress.end(), 0);
-  const PlaneWork pw{s, sw, cxy, tab, G, G > 1 ? ncol / G : ncol, s.work_progress.data()};
+  if (G == 8) fill_skew(sw, s.work.work_skew, tab);
+  if (s.work.work_progress.size() < static_cast<std::size_t>(s.grid.ie) + 1)
+    s.work.work_progress.resize(static_cast<std::size_t>(s.grid.ie) + 1);
+  std::fill(s.work.work_progress.begin(), s.work.work_progress.end(), 0);
+  const PlaneWork pw{s, sw, cxy, tab, G, G > 1 ? ncol / G : ncol, s.work.work_progress.data()};
 
   // units of work: planes, or pairs of planes for the eight-column groups
-  const int np = s.ie - s.is;
+  const int np = s.grid.ie - s.grid.is;
   const int P = G == 8 && pw.ngroups >= 1 ? 2 : 1;
   const int nunits = (np + P - 1) / P;
   auto unit = [&](int u, bool wait) {
-    const int a = s.is + u * P;
-    if (P == 2 && a + 1 <= s.ie - 1)
+    const int a = s.grid.is + u * P;
+    if (P == 2 && a + 1 <= s.grid.ie - 1)
       sweep_two_planes(pw, a, wait);
     else
-      for (int i = a; i <= std::min(a + P - 1, s.ie - 1); ++i) sweep_plane(pw, i, wait);
+      for (int i = a; i <= std::min(a + P - 1, s.grid.ie - 1); ++i) sweep_plane(pw, i, wait);
   };
   const int T = threads_for(static_cast<double>(np) * ncol * nk, nunits);
   if (T == 1) {

@@ -163,20 +163,20 @@ inline void neighbour_viscosity(const Beside& b, std::ptrdiff_t ec, double wP, d
 }  // namespace
 
 Stencil::Stencil(Store& st) : s(st) {
-  comp[0] = &s.uu;
-  comp[1] = &s.vv;
-  comp[2] = &s.ww;
-  sd[0] = static_cast<std::ptrdiff_t>(s.uu.stride_i());
-  sd[1] = static_cast<std::ptrdiff_t>(s.uu.stride_j());
+  comp[0] = &s.flow.uu;
+  comp[1] = &s.flow.vv;
+  comp[2] = &s.flow.ww;
+  sd[0] = static_cast<std::ptrdiff_t>(s.flow.uu.stride_i());
+  sd[1] = static_cast<std::ptrdiff_t>(s.flow.uu.stride_j());
   sd[2] = 1;
   const std::size_t n = kMaxI + 1;
-  WeightSets* w = s.work_weights.data();
-  build_weights(s.x, w, w + n, s.is, s.ie - 1, s.ie - 1);
-  build_weights(s.y, w + 2 * n, w + 3 * n, s.js, s.je, s.je - 1);
-  build_weights(s.z, w + 4 * n, w + 5 * n, s.ks, s.ke, s.ke - 1);
-  ax[0] = Axis{&s.x, &s.dx, &s.dxc, s.is, s.ie, true, w, w + n};
-  ax[1] = Axis{&s.y, &s.dy, &s.dyc, s.js, s.je, s.iyper != 0, w + 2 * n, w + 3 * n};
-  ax[2] = Axis{&s.z, &s.dz, &s.dzc, s.ks, s.ke, s.izper != 0, w + 4 * n, w + 5 * n};
+  WeightSets* w = s.work.work_weights.data();
+  build_weights(s.grid.x, w, w + n, s.grid.is, s.grid.ie - 1, s.grid.ie - 1);
+  build_weights(s.grid.y, w + 2 * n, w + 3 * n, s.grid.js, s.grid.je, s.grid.je - 1);
+  build_weights(s.grid.z, w + 4 * n, w + 5 * n, s.grid.ks, s.grid.ke, s.grid.ke - 1);
+  ax[0] = Axis{&s.grid.x, &s.grid.dx, &s.grid.dxc, s.grid.is, s.grid.ie, true, w, w + n};
+  ax[1] = Axis{&s.grid.y, &s.grid.dy, &s.grid.dyc, s.grid.js, s.grid.je, s.run.iyper != 0, w + 2 * n, w + 3 * n};
+  ax[2] = Axis{&s.grid.z, &s.grid.dz, &s.grid.dzc, s.grid.ks, s.grid.ke, s.run.izper != 0, w + 4 * n, w + 5 * n};
 }
 
 template <int D>
@@ -184,12 +184,12 @@ void point(const Stencil& st, int i, int j, int k) {
   Store& s = st.s;
   const std::ptrdiff_t* sd = st.sd;
   const double* vel[3] = {st.comp[0]->data(), st.comp[1]->data(), st.comp[2]->data()};
-  double* f = (D == 0 ? s.fu : (D == 1 ? s.fv : s.fw)).data();
-  const std::int32_t* fl = s.iflag.data();
+  double* f = (D == 0 ? s.flow.fu : (D == 1 ? s.flow.fv : s.flow.fw)).data();
+  const std::int32_t* fl = s.flow.iflag.data();
   const int m[3] = {i, j, k};
   const Line& WD = *st.ax[D].W;
   const Line& CD = *st.ax[D].C;
-  const std::ptrdiff_t cQ = static_cast<std::ptrdiff_t>(s.uu.index(i, j, k));
+  const std::ptrdiff_t cQ = static_cast<std::ptrdiff_t>(s.flow.uu.index(i, j, k));
   const std::ptrdiff_t cP = cQ - sd[D];
   const bool bQ = fl[cQ] != 0, bP = fl[cP] != 0;
 
@@ -264,7 +264,7 @@ void point(const Stencil& st, int i, int j, int k) {
   }
 
   // eddy viscosity at the face (nu) and its gradient G
-  const Beside b{s.nut.data(), fl, cQ, cP, bQ, bP};
+  const Beside b{s.flow.nut.data(), fl, cQ, cP, bQ, bP};
   copy_into_body_along(b);
   const double wP = WD(m[D]), wQ = WD(m[D] - 1), cD = CD(m[D]);
   const double nP = b.nut[cP], nQ = b.nut[cQ];
@@ -282,7 +282,7 @@ void point(const Stencil& st, int i, int j, int k) {
 
   // -convection + (1/Re + nu) Lap + 2 G_D g_D + sum over the cross
   // directions of G_c (dq_c/dD + dq/dc)
-  double r = -conv + (1 / s.Re + nu) * lap;
+  double r = -conv + (1 / s.run.Re + nu) * lap;
   for (int c = 0; c < 3; ++c) {
     if (c == D)
       r = r + 2 * G[c] * g[c];
@@ -302,15 +302,15 @@ namespace qv {
 
 void momentum_terms_in_order(Store& s) {
   const mom::Stencil st(s);
-  for (int i = s.is; i <= s.ie - 1; ++i)
-    for (int j = s.js; j <= s.je - 1; ++j)
-      for (int k = s.ks; k <= s.ke - 1; ++k) mom::point<0>(st, i, j, k);
-  for (int i = s.is; i <= s.ie - 1; ++i)
-    for (int j = s.js; j <= s.je; ++j)
-      for (int k = s.ks; k <= s.ke - 1; ++k) mom::point<1>(st, i, j, k);
-  for (int i = s.is; i <= s.ie - 1; ++i)
-    for (int j = s.js; j <= s.je - 1; ++j)
-      for (int k = s.ks; k <= s.ke; ++k) mom::point<2>(st, i, j, k);
+  for (int i = s.grid.is; i <= s.grid.ie - 1; ++i)
+    for (int j = s.grid.js; j <= s.grid.je - 1; ++j)
+      for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k) mom::point<0>(st, i, j, k);
+  for (int i = s.grid.is; i <= s.grid.ie - 1; ++i)
+    for (int j = s.grid.js; j <= s.grid.je; ++j)
+      for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k) mom::point<1>(st, i, j, k);
+  for (int i = s.grid.is; i <= s.grid.ie - 1; ++i)
+    for (int j = s.grid.js; j <= s.grid.je - 1; ++j)
+      for (int k = s.grid.ks; k <= s.grid.ke; ++k) mom::point<2>(st, i, j, k);
 }
 
 }  // namespace qv

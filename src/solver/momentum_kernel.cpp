@@ -128,10 +128,10 @@ namespace {
 // (the 5 x 5 x 5 neighbourhood clipped to the store): a dilation along k,
 // then along j, then along i.  Each line is independent of the others.
 void mark_near_body(Store& s) {
-  const Flags& f = s.iflag;
+  const Flags& f = s.flow.iflag;
   const int ni = f.ni(), nj = f.nj(), nk = f.nk();
   const std::ptrdiff_t si = static_cast<std::ptrdiff_t>(f.stride_i()), sj = static_cast<std::ptrdiff_t>(f.stride_j());
-  std::int32_t* nd = s.near_body.data();
+  std::int32_t* nd = s.work.near_body.data();
   const std::int32_t* fd = f.data();
   // In place over count rows of nk values at stride st: each row becomes
   // the union of the rows from two below to two above (the two below
@@ -174,14 +174,14 @@ void mark_near_body(Store& s) {
 template <int D>
 void sweep(const mom::Stencil& st, const ZLine& z, void (*plane)(const Lanes&, int)) {
   Store& s = st.s;
-  const int j2 = D == 1 ? s.je : s.je - 1;
-  const int k2 = D == 2 ? s.ke : s.ke - 1;
-  const std::int32_t* near = s.near_body.data();
+  const int j2 = D == 1 ? s.grid.je : s.grid.je - 1;
+  const int k2 = D == 2 ? s.grid.ke : s.grid.ke - 1;
+  const std::int32_t* near = s.work.near_body.data();
   // 1. near the body, in the defining order
-  for (int i = s.is; i <= s.ie - 1; ++i)
-    for (int j = s.js; j <= j2; ++j) {
-      const std::int32_t* col = near + s.near_body.index(i, j, 1) - 1;
-      for (int k = s.ks; k <= k2; ++k)
+  for (int i = s.grid.is; i <= s.grid.ie - 1; ++i)
+    for (int j = s.grid.js; j <= j2; ++j) {
+      const std::int32_t* col = near + s.work.near_body.index(i, j, 1) - 1;
+      for (int k = s.grid.ks; k <= k2; ++k)
         if (col[k] != 0) mom::point<D>(st, i, j, k);
     }
   // 2. the rest, planes shared among the threads
@@ -190,16 +190,16 @@ void sweep(const mom::Stencil& st, const ZLine& z, void (*plane)(const Lanes&, i
     L.vel[c] = st.comp[c]->data();
     L.sd[c] = st.sd[c];
   }
-  L.nut = s.nut.data();
-  L.f = (D == 0 ? s.fu : (D == 1 ? s.fv : s.fw)).data();
+  L.nut = s.flow.nut.data();
+  L.f = (D == 0 ? s.flow.fu : (D == 1 ? s.flow.fv : s.flow.fw)).data();
   L.near = near;
   L.st = &st;
   L.z = &z;
-  L.is = s.is, L.ie = s.ie, L.js = s.js, L.je = s.je, L.ks = s.ks, L.ke = s.ke;
-  L.zwalls = s.izper != 0;
-  L.rRe = 1 / s.Re;
+  L.is = s.grid.is, L.ie = s.grid.ie, L.js = s.grid.js, L.je = s.grid.je, L.ks = s.grid.ks, L.ke = s.grid.ke;
+  L.zwalls = s.run.izper != 0;
+  L.rRe = 1 / s.run.Re;
 #pragma omp parallel for schedule(static)
-  for (int i = s.is; i <= s.ie - 1; ++i) plane(L, i);
+  for (int i = s.grid.is; i <= s.grid.ie - 1; ++i) plane(L, i);
 }
 
 }  // namespace
@@ -216,18 +216,18 @@ void mom::momentum_terms_on(Store& s, Isa isa) {
   const mom::Stencil st(s);
   ZLine z{};
   const mom::Axis& A = st.ax[2];
-  for (int k = 1; k <= s.ke + 1; ++k) {
-    z.dz[k] = s.dz(k);
-    z.dzc[k] = s.dzc(k);
+  for (int k = 1; k <= s.grid.ke + 1; ++k) {
+    z.dz[k] = s.grid.dz(k);
+    z.dzc[k] = s.grid.dzc(k);
   }
-  for (int k = s.ks; k <= s.ke; ++k) {
+  for (int k = s.grid.ks; k <= s.grid.ke; ++k) {
     for (int o = 0; o < 2; ++o) {
       const mom::WeightSets& w = o == 0 ? A.own[static_cast<std::size_t>(k)] : A.cross[static_cast<std::size_t>(k)];
       for (int set = 0; set < 2; ++set)
         for (int n = 0; n < 4; ++n) z.w[o][set][n][k] = w[static_cast<std::size_t>(set)][static_cast<std::size_t>(n)];
     }
-    z.div_cross[k] = (s.dzc(k) + s.dzc(k + 1)) / 2;
-    z.gden[k] = (s.dz(k - 1) + s.dz(k + 1)) / 2 + s.dz(k);
+    z.div_cross[k] = (s.grid.dzc(k) + s.grid.dzc(k + 1)) / 2;
+    z.gden[k] = (s.grid.dz(k - 1) + s.grid.dz(k + 1)) / 2 + s.grid.dz(k);
   }
   const bool wide = isa == mom::Isa::avx512, avx = isa == mom::Isa::avx2;
   sweep<0>(st, z, wide ? avx512::plane<0> : avx ? avx2::plane<0> : plain::plane<0>);

@@ -7,12 +7,12 @@ namespace qv {
 // x, y, z; the eight corners copied in x; finally the whole block
 // is-1..ie+1, js-1..je+1, ks-1..ke+1 shifted so that pp(is, je/2, ke/2) = 0.
 void prsbdy(Store& s) {
-  const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
-  auto& pp = s.pp;
+  const int is = s.grid.is, ie = s.grid.ie, js = s.grid.js, je = s.grid.je, ks = s.grid.ks, ke = s.grid.ke;
+  auto& pp = s.flow.pp;
   for (int k = ks; k <= ke - 1; ++k)
     for (int j = js; j <= je - 1; ++j)
       for (int i = is; i <= ie - 1; ++i)
-        if (s.iflag(i, j, k) != 0) pp(i, j, k) = 0;
+        if (s.flow.iflag(i, j, k) != 0) pp(i, j, k) = 0;
 
   fill_sides(pp, side_i(s), 0, {is - 1, ie}, js, je - 1, ks, ke - 1);
   fill_sides(pp, side_j(s), 1, {js - 1, je}, is, ie - 1, ks, ke - 1);

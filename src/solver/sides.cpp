@@ -3,9 +3,9 @@
 
 namespace qv {
 
-SideMap side_i(const Store& s) { return {s.is, s.ie - 1, false}; }
-SideMap side_j(const Store& s) { return {s.js, s.je - 1, s.iyper == 0}; }
-SideMap side_k(const Store& s) { return {s.ks, s.ke - 1, s.izper == 0}; }
+SideMap side_i(const Store& s) { return {s.grid.is, s.grid.ie - 1, false}; }
+SideMap side_j(const Store& s) { return {s.grid.js, s.grid.je - 1, s.run.iyper == 0}; }
+SideMap side_k(const Store& s) { return {s.grid.ks, s.grid.ke - 1, s.run.izper == 0}; }
 
 void fill_sides(Field& q, const SideMap& m, int axis, std::initializer_list<int> ghosts, int a1, int a2, int b1,
                 int b2) {
@@ -23,7 +23,7 @@ void fill_sides(Field& q, const SideMap& m, int axis, std::initializer_list<int>
 
 void edge_lines_x(Field& q, const Store& s, int i1, int i2) {
   const SideMap mj = side_j(s), mk = side_k(s);
-  const int gj[2] = {s.js - 1, s.je}, gk[2] = {s.ks - 1, s.ke};
+  const int gj[2] = {s.grid.js - 1, s.grid.je}, gk[2] = {s.grid.ks - 1, s.grid.ke};
   for (int i = i1; i <= i2; ++i)
     for (int k : gk)
       for (int j : gj) q(i, j, k) = q(i, mj(j), mk(k));
@@ -31,7 +31,7 @@ void edge_lines_x(Field& q, const Store& s, int i1, int i2) {
 
 void edge_lines_y(Field& q, const Store& s, int j1, int j2) {
   const SideMap mi = side_i(s), mk = side_k(s);
-  const int gi[2] = {s.is - 1, s.ie}, gk[2] = {s.ks - 1, s.ke};
+  const int gi[2] = {s.grid.is - 1, s.grid.ie}, gk[2] = {s.grid.ks - 1, s.grid.ke};
   for (int j = j1; j <= j2; ++j)
     for (int k : gk)
       for (int i : gi) q(i, j, k) = q(mi(i), j, mk(k));
@@ -39,7 +39,7 @@ void edge_lines_y(Field& q, const Store& s, int j1, int j2) {
 
 void edge_lines_z(Field& q, const Store& s, int k1, int k2) {
   const SideMap mi = side_i(s), mj = side_j(s);
-  const int gi[2] = {s.is - 1, s.ie}, gj[2] = {s.js - 1, s.je};
+  const int gi[2] = {s.grid.is - 1, s.grid.ie}, gj[2] = {s.grid.js - 1, s.grid.je};
   for (int k = k1; k <= k2; ++k)
     for (int j : gj)
       for (int i : gi) q(i, j, k) = q(mi(i), mj(j), k);

@@ -33,8 +33,8 @@ inline double filter_width(double a, double b, double c) { return std::pow(a * b
 // Eddy viscosity at the grid node (x(i), y(j), z(k)): linear interpolation
 // of the cell values in x, then y, then z.
 inline double corner_viscosity(const Store& s, int i, int j, int k) {
-  const Field& nut = s.nut;
-  const Line &dx = s.dx, &dy = s.dy, &dz = s.dz;
+  const Field& nut = s.flow.nut;
+  const Line &dx = s.grid.dx, &dy = s.grid.dy, &dz = s.grid.dz;
   auto nx = [&](int jj, int kk) {
     return (nut(i, jj, kk) * dx(i - 1) + nut(i - 1, jj, kk) * dx(i)) / (dx(i - 1) + dx(i));
   };
@@ -45,7 +45,21 @@ inline double corner_viscosity(const Store& s, int i, int j, int k) {
 }
 
 // --- boundary values
-void uvwbdy(Store& s);
+// The outflow switches of uvwbdy: 1 copies the outflow face of uu, vv or
+// ww from the face inside it, 0 keeps it.  Each operation that decides
+// them hands back one of the named sets below; the driver keeps them, and
+// the next uvwbdy, its own or a later operation's, follows them.
+struct OutflowSwitches {
+  int iobu = 0, iobv = 0, iobw = 0;
+};
+// after the advance, and at an analytic start: every outflow face copied
+inline constexpr OutflowSwitches kOutflowCopied{1, 1, 1};
+// after the pressure correction: its outflow uu stays, vv and ww copied
+inline constexpr OutflowSwitches kOutflowCorrectedU{0, 1, 1};
+// after a restart read: the outflow faces of the field file stay
+inline constexpr OutflowSwitches kOutflowAsRead{0, 0, 0};
+
+void uvwbdy(Store& s, const OutflowSwitches& outflow);
 void prsbdy(Store& s);
 
 // --- sides and edge lines of the outer box
@@ -115,9 +129,9 @@ class StepReports {
 };
 
 // Pressure-velocity correction with the tolerance ramp read for this step;
-// dtmin receives the admissible time step.  Each pass whose divergence is
+// dtmin receives the admissible time step, outflow the switches it leaves.  Each pass whose divergence is
 // still above the tolerance goes to reports before its sweep.
-void hsmac2(Store& s, const ToleranceRamp& ramp, double& dtmin, StepReports& reports);
+void hsmac2(Store& s, const ToleranceRamp& ramp, double& dtmin, StepReports& reports, OutflowSwitches& outflow);
 // fu, fv, fw: explicit convection and diffusion.  momentum_terms is the
 // tuned kernel the program runs; momentum_terms_in_order is the recipe,
 // point by point in the defining order, with the same result bit for bit.
@@ -125,10 +139,11 @@ void momentum_terms(Store& s);
 void momentum_terms_in_order(Store& s);
 // fu0, fv0, fw0 = fu, fv, fw.
 void shift_history(Store& s);
-// Adams-Bashforth prediction, body faces, inflow, boundary values.
-void advance_velocity(Store& s, const std::string& inputfile, StepReports& reports);
+// Adams-Bashforth prediction, body faces, inflow, boundary values; outflow
+// is followed by the inflow's uvwbdy and receives the switches it leaves.
+void advance_velocity(Store& s, const std::string& inputfile, StepReports& reports, OutflowSwitches& outflow);
 // Inflow column and planes from Vin and the body motion; the probe row to reports.
-void inflow(Store& s, const std::string& inputfile, StepReports& reports);
+void inflow(Store& s, const std::string& inputfile, StepReports& reports, const OutflowSwitches& outflow);
 // Body-face cleanup, Smagorinsky viscosity, stress sums, nut ghosts.
 void subgrid_viscosity(Store& s);
 

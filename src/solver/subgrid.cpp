@@ -16,9 +16,9 @@ struct Strain {
   double nut, gxy, gyz, gxz;
 };
 Strain smagorinsky(const Store& s, int i, int j, int k, bool noslip) {
-  const auto &uu = s.uu, &vv = s.vv, &ww = s.ww;
-  const auto &dx = s.dx, &dy = s.dy, &dz = s.dz;
-  auto body = [&](int a, int b, int c) { return s.iflag(a, b, c) != 0; };
+  const auto &uu = s.flow.uu, &vv = s.flow.vv, &ww = s.flow.ww;
+  const auto &dx = s.grid.dx, &dy = s.grid.dy, &dz = s.grid.dz;
+  auto body = [&](int a, int b, int c) { return s.flow.iflag(a, b, c) != 0; };
   const double delta = filter_width(dx(i), dy(j), dz(k));
   // cell-centre values of the neighbours, interpolated to the faces
   const double uc = uu(i, j, k) + uu(i + 1, j, k);
@@ -50,7 +50,7 @@ Strain smagorinsky(const Store& s, int i, int j, int k, bool noslip) {
   const double gxy = (vE - vW) / dx(i) + (uN - uS) / dy(j);
   const double gxz = (wE - wW) / dx(i) + (uT - uB) / dz(k);
   const double gyz = (wN - wS) / dy(j) + (vT - vB) / dz(k);
-  const double cd = s.Cs * delta;
+  const double cd = s.run.Cs * delta;
   return {cd * cd * std::sqrt(2 * s11 * s11 + 2 * s22 * s22 + 2 * s33 * s33 + gxy * gxy + gxz * gxz + gyz * gyz), gxy,
           gyz, gxz};
 }
@@ -64,17 +64,17 @@ Strain smagorinsky(const Store& s, int i, int j, int k, bool noslip) {
 //    and the shear stress sums with the corner viscosity of this sweep;
 // 4. nut = 0 in body cells; 5. ghost layers and edges of nut.
 void subgrid_viscosity(Store& s) {
-  const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
-  auto& nut = s.nut;
-  auto body = [&](int i, int j, int k) { return s.iflag(i, j, k) != 0; };
+  const int is = s.grid.is, ie = s.grid.ie, js = s.grid.js, je = s.grid.je, ks = s.grid.ks, ke = s.grid.ke;
+  auto& nut = s.flow.nut;
+  auto body = [&](int i, int j, int k) { return s.flow.iflag(i, j, k) != 0; };
 
   // Rows (j, k) that hold a body cell, and rows within one row of one:
   // steps 1 and 4 act only in the first, and a target of B, D or F lies
   // inside the body in a row within one of the point's, so step 2 writes
   // only from the second.  Skipping the other rows keeps every order.
-  const int nj = s.iflag.nj(), nk = s.iflag.nk();
+  const int nj = s.flow.iflag.nj(), nk = s.flow.iflag.nk();
   std::uint8_t row_body[kMaxJ + 1][kMaxK + 1] = {}, row_near[kMaxJ + 1][kMaxK + 1] = {};
-  for (int i = 1; i <= s.iflag.ni(); ++i)  // ghost layers included
+  for (int i = 1; i <= s.flow.iflag.ni(); ++i)  // ghost layers included
     for (int j = 1; j <= nj; ++j)
       for (int k = 1; k <= nk; ++k) row_body[j][k] |= body(i, j, k);
   for (int j = js; j <= je - 1; ++j)
@@ -100,7 +100,7 @@ void subgrid_viscosity(Store& s) {
   //    it.  So each thread sweeps a block of planes i in order, once the
   //    last plane of every block, which the next block's first plane
   //    reads, has its nut.  The velocities are not written here.
-  const bool noslip = s.ca1 == -1.0;
+  const bool noslip = s.run.ca1 == -1.0;
 #pragma omp parallel
   {
     const long long n = ie - is, nth = omp_get_num_threads(), t = omp_get_thread_num();
@@ -119,9 +119,9 @@ void subgrid_viscosity(Store& s) {
           if (i != handed_on) nut(i, j, k) = r.nut;
           // viscosity at the corner (x(i), y(j), z(k)): in x, then y, then z
           const double nc = corner_viscosity(s, i, j, k);
-          s.tauxy(i, j, k) = s.tauxy(i, j, k) - r.gxy * nc;
-          s.tauyz(i, j, k) = s.tauyz(i, j, k) - r.gyz * nc;
-          s.tauxz(i, j, k) = s.tauxz(i, j, k) - r.gxz * nc;
+          s.stats.tauxy(i, j, k) = s.stats.tauxy(i, j, k) - r.gxy * nc;
+          s.stats.tauyz(i, j, k) = s.stats.tauyz(i, j, k) - r.gyz * nc;
+          s.stats.tauxz(i, j, k) = s.stats.tauxz(i, j, k) - r.gxz * nc;
         }
   }
 

@@ -31,25 +31,29 @@ inline bool reciprocals_usable(const Store& s, const std::vector<double>* cxy_p 
                         const std::vector<double>* cz_p = nullptr) {
   if (!have_avx512()) return false;
   bool ok = true;
-  for (int i = s.is; i <= s.ie; ++i) ok = ok && quotient::divisor_ok(s.dxc(i)) && (i == s.ie || quotient::divisor_ok(s.dx(i)));
-  for (int j = s.js; j <= s.je; ++j) ok = ok && quotient::divisor_ok(s.dyc(j)) && (j == s.je || quotient::divisor_ok(s.dy(j)));
-  for (int k = s.ks; k <= s.ke; ++k) ok = ok && quotient::divisor_ok(s.dzc(k)) && (k == s.ke || quotient::divisor_ok(s.dz(k)));
+  for (int i = s.grid.is; i <= s.grid.ie; ++i)
+    ok = ok && quotient::divisor_ok(s.grid.dxc(i)) && (i == s.grid.ie || quotient::divisor_ok(s.grid.dx(i)));
+  for (int j = s.grid.js; j <= s.grid.je; ++j)
+    ok = ok && quotient::divisor_ok(s.grid.dyc(j)) && (j == s.grid.je || quotient::divisor_ok(s.grid.dy(j)));
+  for (int k = s.grid.ks; k <= s.grid.ke; ++k)
+    ok = ok && quotient::divisor_ok(s.grid.dzc(k)) && (k == s.grid.ke || quotient::divisor_ok(s.grid.dz(k)));
   if (!ok || !cxy_p) return ok;
   const std::vector<double>&cxy = *cxy_p, &cz = *cz_p;
-  double lo = cz[static_cast<std::size_t>(s.ks)], hi = lo;
-  for (int k = s.ks; k <= s.ke - 1; ++k) {
+  double lo = cz[static_cast<std::size_t>(s.grid.ks)], hi = lo;
+  for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k) {
     lo = std::min(lo, cz[static_cast<std::size_t>(k)]);
     hi = std::max(hi, cz[static_cast<std::size_t>(k)]);
   }
-  double clo = cxy[static_cast<std::size_t>(s.is) * s.iflag.nj() + s.js - 1], chi = clo;
-  for (int i = s.is; i <= s.ie - 1; ++i)
-    for (int j = s.js; j <= s.je - 1; ++j) {
-      const double c = cxy[static_cast<std::size_t>(i) * s.iflag.nj() + j - 1];
+  double clo = cxy[static_cast<std::size_t>(s.grid.is) * s.flow.iflag.nj() + s.grid.js - 1], chi = clo;
+  for (int i = s.grid.is; i <= s.grid.ie - 1; ++i)
+    for (int j = s.grid.js; j <= s.grid.je - 1; ++j) {
+      const double c = cxy[static_cast<std::size_t>(i) * s.flow.iflag.nj() + j - 1];
       if (!(c == c)) return false;
       clo = std::min(clo, c);
       chi = std::max(chi, c);
     }
-  return lo == lo && hi == hi && quotient::divisor_ok(2 * s.dt * (clo + lo)) && quotient::divisor_ok(2 * s.dt * (chi + hi));
+  return lo == lo && hi == hi && quotient::divisor_ok(2 * s.run.dt * (clo + lo)) &&
+         quotient::divisor_ok(2 * s.run.dt * (chi + hi));
 }
 
 // A thread waits for the one on the plane before it: briefly spinning, as

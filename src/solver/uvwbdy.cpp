@@ -12,13 +12,13 @@ namespace qv {
 // 5. y sides and 6. z sides, periodic or walls (izper = 2: bottom factor ca2):
 //    the side fill, but for the wall rules of vv at y walls and ww at z walls;
 // 7. edge lines where two outer faces meet.
-void uvwbdy(Store& s) {
-  const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
-  auto& uu = s.uu;
-  auto& vv = s.vv;
-  auto& ww = s.ww;
-  auto fl = [&](int i, int j, int k) { return s.iflag(i, j, k) != 0; };
-  const double f = s.ca1;
+void uvwbdy(Store& s, const OutflowSwitches& outflow) {
+  const int is = s.grid.is, ie = s.grid.ie, js = s.grid.js, je = s.grid.je, ks = s.grid.ks, ke = s.grid.ke;
+  auto& uu = s.flow.uu;
+  auto& vv = s.flow.vv;
+  auto& ww = s.flow.ww;
+  auto fl = [&](int i, int j, int k) { return s.flow.iflag(i, j, k) != 0; };
+  const double f = s.run.ca1;
 
   for (int k = ks; k <= ke - 1; ++k)
     for (int j = js; j <= je - 1; ++j)
@@ -76,36 +76,36 @@ void uvwbdy(Store& s) {
   double Qall = 0;
   for (int k = ks; k <= ke - 1; ++k)
     for (int j = js; j <= je - 1; ++j) {
-      Qall = Qall + uu(is, j, k) * s.dy(j) * s.dz(k);
-      Qall = Qall - uu(ie, j, k) * s.dy(j) * s.dz(k);
+      Qall = Qall + uu(is, j, k) * s.grid.dy(j) * s.grid.dz(k);
+      Qall = Qall - uu(ie, j, k) * s.grid.dy(j) * s.grid.dz(k);
     }
   for (int i = is; i <= ie - 1; ++i)
     for (int k = ks; k <= ke - 1; ++k) {
-      Qall = Qall + vv(i, js, k) * s.dz(k) * s.dx(i);
-      Qall = Qall - vv(i, je, k) * s.dz(k) * s.dx(i);
+      Qall = Qall + vv(i, js, k) * s.grid.dz(k) * s.grid.dx(i);
+      Qall = Qall - vv(i, je, k) * s.grid.dz(k) * s.grid.dx(i);
     }
   for (int i = is; i <= ie - 1; ++i)
     for (int j = js; j <= je - 1; ++j) {
-      Qall = Qall + ww(i, j, ks) * s.dx(i) * s.dy(j);
-      Qall = Qall - ww(i, j, ke) * s.dx(i) * s.dy(j);
+      Qall = Qall + ww(i, j, ks) * s.grid.dx(i) * s.grid.dy(j);
+      Qall = Qall - ww(i, j, ke) * s.grid.dx(i) * s.grid.dy(j);
     }
   // The flow-rate cancel speed is 0 (no correction), but it is still added
   // where it always was: 0 + (-0) is +0, so the sign of a zero face follows.
   const double ucan = 0;
   say(fmt::Line() << "Qall ,cancel U=" << Qall << ucan);
 
-  if (s.outflow.iobu == 1)
+  if (outflow.iobu == 1)
     for (int k = ks; k <= ke - 1; ++k)
       for (int j = js; j <= je - 1; ++j) uu(ie, j, k) = ucan + uu(ie - 1, j, k);
-  if (s.outflow.iobv == 1)
+  if (outflow.iobv == 1)
     for (int k = ks; k <= ke - 1; ++k)
       for (int j = js; j <= je; ++j) vv(ie, j, k) = vv(ie - 1, j, k);
-  if (s.outflow.iobw == 1)
+  if (outflow.iobw == 1)
     for (int k = ks; k <= ke; ++k)
       for (int j = js; j <= je - 1; ++j) ww(ie, j, k) = ww(ie - 1, j, k);
 
   const SideMap mj = side_j(s), mk = side_k(s);
-  if (s.iyper == 0) {
+  if (s.run.iyper == 0) {
     fill_sides(uu, mj, 1, {js - 1, js - 2, je, je + 1}, is, ie, ks, ke - 1);
     fill_sides(vv, mj, 1, {js - 1, js - 2, je + 1, je + 2, je}, is, ie - 1, ks, ke - 1);
     fill_sides(ww, mj, 1, {js - 1, js - 2, je, je + 1}, is, ie - 1, ks, ke);
@@ -123,7 +123,7 @@ void uvwbdy(Store& s) {
     fill_sides(ww, mj, 1, {js - 1, je}, is + 1, ie - 1, ks, ke);
   }
 
-  if (s.izper == 0) {
+  if (s.run.izper == 0) {
     fill_sides(uu, mk, 2, {ks - 1, ks - 2, ke, ke + 1}, is, ie, js, je - 1);
     fill_sides(vv, mk, 2, {ks - 1, ks - 2, ke, ke + 1}, is, ie - 1, js, je);
     fill_sides(ww, mk, 2, {ks - 1, ks - 2, ke + 1, ke + 2, ke}, is, ie - 1, js, je - 1);
@@ -138,11 +138,11 @@ void uvwbdy(Store& s) {
         ww(i, j, ke) = 0;
       }
   }
-  if (s.izper == 2) {
+  if (s.run.izper == 2) {
     for (int j = js; j <= je - 1; ++j)
-      for (int i = is; i <= ie; ++i) uu(i, j, ks - 1) = s.ca2 * uu(i, j, ks);
+      for (int i = is; i <= ie; ++i) uu(i, j, ks - 1) = s.run.ca2 * uu(i, j, ks);
     for (int j = js; j <= je; ++j)
-      for (int i = is; i <= ie - 1; ++i) vv(i, j, ks - 1) = s.ca2 * vv(i, j, ks);
+      for (int i = is; i <= ie - 1; ++i) vv(i, j, ks - 1) = s.run.ca2 * vv(i, j, ks);
   }
 
   // edge lines: uu along x, vv along y, ww along z; the bottom wall
@@ -150,18 +150,18 @@ void uvwbdy(Store& s) {
   edge_lines_x(uu, s, is, ie);
   edge_lines_y(vv, s, js, je);
   edge_lines_z(ww, s, ks, ke);
-  if (s.izper == 2) {
+  if (s.run.izper == 2) {
     for (int i = is; i <= ie; ++i)
-      if (s.iyper == 0) {
+      if (s.run.iyper == 0) {
         uu(i, js - 1, ks - 1) = -uu(i, je - 1, ks);
         uu(i, je, ks - 1) = -uu(i, js, ks);
       } else {
-        uu(i, js - 1, ks - 1) = s.ca2 * uu(i, js, ks);
-        uu(i, je, ks - 1) = s.ca2 * uu(i, je - 1, ks);
+        uu(i, js - 1, ks - 1) = s.run.ca2 * uu(i, js, ks);
+        uu(i, je, ks - 1) = s.run.ca2 * uu(i, je - 1, ks);
       }
     for (int j = js; j <= je; ++j) {
-      vv(is - 1, j, ks - 1) = s.ca2 * vv(is, j, ks);
-      vv(ie, j, ks - 1) = s.ca2 * vv(ie - 1, j, ks);
+      vv(is - 1, j, ks - 1) = s.run.ca2 * vv(is, j, ks);
+      vv(ie, j, ks - 1) = s.run.ca2 * vv(ie - 1, j, ks);
     }
   }
 }

@@ -17,6 +17,10 @@ void read_block(RecordReader& r, Field& f, int i1, int i2, int j1, int j2, int k
 // The array of the store that a layout's block record names.
 const Field& named_field(const Store& s, std::string_view name);
 Field& named_field(Store& s, std::string_view name);
+// The body triple a "3d" record of a layout names ("xacc yacc tacc" is acc,
+// "xdis1 ydis1 tdis1" first_dis, ...); nullptr for any other record.
+const Dof3* named_triple(const Body& b, std::string_view names);
+Dof3* named_triple(Body& b, std::string_view names);
 // The block record `rec` of a layout for the store's box, with f as its array.
 void write_block(RecordWriter& w, const Field& f, const Store& s, const RecordLayout& rec);
 void read_block(RecordReader& r, Field& f, const Store& s, const RecordLayout& rec);

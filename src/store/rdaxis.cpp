@@ -32,23 +32,23 @@ void ghosts(Line& c, Line& w, Line& wc, int lo, int hi, bool periodic) {
 }  // namespace
 
 void grid_metrics(Store& s) {
-  for (int i = s.is; i <= s.ie - 1; ++i) s.dx(i) = s.x(i + 1) - s.x(i);
-  s.dx(s.is - 1) = s.dx(s.is);
-  s.dx(s.ie) = s.dx(s.ie - 1);
-  for (int i = s.is; i <= s.ie; ++i) s.dxc(i) = (s.dx(i - 1) + s.dx(i)) * 0.5;
-  s.x(s.is - 1) = s.x(s.is) - s.dx(s.is - 1);
-  s.x(s.ie + 1) = s.x(s.ie) + s.dx(s.ie);
+  for (int i = s.grid.is; i <= s.grid.ie - 1; ++i) s.grid.dx(i) = s.grid.x(i + 1) - s.grid.x(i);
+  s.grid.dx(s.grid.is - 1) = s.grid.dx(s.grid.is);
+  s.grid.dx(s.grid.ie) = s.grid.dx(s.grid.ie - 1);
+  for (int i = s.grid.is; i <= s.grid.ie; ++i) s.grid.dxc(i) = (s.grid.dx(i - 1) + s.grid.dx(i)) * 0.5;
+  s.grid.x(s.grid.is - 1) = s.grid.x(s.grid.is) - s.grid.dx(s.grid.is - 1);
+  s.grid.x(s.grid.ie + 1) = s.grid.x(s.grid.ie) + s.grid.dx(s.grid.ie);
 
-  ghosts(s.y, s.dy, s.dyc, s.js, s.je, s.iyper == 0);
-  ghosts(s.z, s.dz, s.dzc, s.ks, s.ke, s.izper == 0);
+  ghosts(s.grid.y, s.grid.dy, s.grid.dyc, s.grid.js, s.grid.je, s.run.iyper == 0);
+  ghosts(s.grid.z, s.grid.dz, s.grid.dzc, s.grid.ks, s.grid.ke, s.run.izper == 0);
 
-  s.delm = 10000;
-  for (int i = s.is; i <= s.ie - 1; ++i)
-    for (int j = s.js; j <= s.je - 1; ++j)
-      for (int k = s.ks; k <= s.ke - 1; ++k) {
-        const double d = (s.Re / 2) / (1 / (s.dx(i) * s.dx(i)) + 1 / (s.dy(j) * s.dy(j)) +
-                                       1 / (s.dz(k) * s.dz(k)));
-        if (d <= s.delm) s.delm = d;
+  s.run.delm = 10000;
+  for (int i = s.grid.is; i <= s.grid.ie - 1; ++i)
+    for (int j = s.grid.js; j <= s.grid.je - 1; ++j)
+      for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k) {
+        const double d = (s.run.Re / 2) / (1 / (s.grid.dx(i) * s.grid.dx(i)) + 1 / (s.grid.dy(j) * s.grid.dy(j)) +
+                                           1 / (s.grid.dz(k) * s.grid.dz(k)));
+        if (d <= s.run.delm) s.run.delm = d;
       }
 }
 
@@ -61,16 +61,16 @@ void rdaxis(Store& s, const std::string& axisfile) {
   TextReader r(name, unit::axis);
   check_counts(s, r, name, "# of data are not same.");
   std::vector<double> v(static_cast<std::size_t>(kMaxI));
-  r.reals(s.ie - s.is + 1, 5, 10, 5, v.data());
-  for (int i = s.is; i <= s.ie; ++i) s.x(i) = v[static_cast<std::size_t>(i - s.is)];
-  r.reals(s.je - s.js + 1, 5, 10, 5, v.data());
-  for (int j = s.js; j <= s.je; ++j) s.y(j) = v[static_cast<std::size_t>(j - s.js)];
-  r.reals(s.ke - s.ks + 1, 5, 10, 5, v.data());
-  for (int k = s.ks; k <= s.ke; ++k) s.z(k) = v[static_cast<std::size_t>(k - s.ks)];
+  r.reals(s.grid.ie - s.grid.is + 1, 5, 10, 5, v.data());
+  for (int i = s.grid.is; i <= s.grid.ie; ++i) s.grid.x(i) = v[static_cast<std::size_t>(i - s.grid.is)];
+  r.reals(s.grid.je - s.grid.js + 1, 5, 10, 5, v.data());
+  for (int j = s.grid.js; j <= s.grid.je; ++j) s.grid.y(j) = v[static_cast<std::size_t>(j - s.grid.js)];
+  r.reals(s.grid.ke - s.grid.ks + 1, 5, 10, 5, v.data());
+  for (int k = s.grid.ks; k <= s.grid.ke; ++k) s.grid.z(k) = v[static_cast<std::size_t>(k - s.grid.ks)];
   r.close();
 
   grid_metrics(s);
-  say(fmt::Line() << "delm =" << s.delm);
+  say(fmt::Line() << "delm =" << s.run.delm);
 }
 
 }  // namespace qv

@@ -20,32 +20,36 @@ bool fits_store(int nx, int ny, int nz) {
 }
 
 void Store::allocate() {
-  const int ni = ie + 2, nj = je + 2, nk = ke + 2;
-  for (Field* f : {&uu, &vv, &ww, &pp, &nut, &fu, &fv, &fw, &fu0, &fv0, &fw0, &fxn, &fyn, &fxn0,
-                   &fyn0, &un, &vn, &wn, &pn, &tauxy, &tauyz, &tauxz, &su, &sv, &sw, &suu, &svv,
-                   &sww, &suv, &svw, &swu, &sgs11, &sgs22, &sgs33, &spm, &spm2, &snut, &pm})
-    f->allocate(ni, nj, nk);
-  iflag.allocate(ni, nj, nk);
-  near_body.allocate(ni, nj, nk);
-  for (Plane* p : {&ub0, &vb0, &wb0}) p->allocate(nj, nk);
-  work_cxy.assign(static_cast<std::size_t>(ni) * nj, 0.0);
-  work_cz.assign(static_cast<std::size_t>(nk) + 1, 0.0);
-  work_skew.assign(kSkewTables * 8 * static_cast<std::size_t>(ke - ks + 16), 1.0);
-  work_lanes.size_for(*this);
-  work_progress.assign(static_cast<std::size_t>(ni), 0);
-  work_weights.assign(6 * static_cast<std::size_t>(kMaxI + 1), CubicWeights{});
-  fhist.assign(3 * static_cast<std::size_t>(kHistoryStart), 0.0);
-  bhist.assign(9 * static_cast<std::size_t>(kHistoryStart), 0.0);
+  const int ni = grid.ie + 2, nj = grid.je + 2, nk = grid.ke + 2;
+  Flow& f = flow;
+  Statistics& st = stats;
+  Scratch& w = work;
+  for (Field* a : {&f.uu,     &f.vv,     &f.ww,     &f.pp,     &f.nut,  &f.fu,    &f.fv,    &f.fw,   &f.fu0,  &f.fv0,
+                   &f.fw0,    &f.fxn,    &f.fyn,    &f.fxn0,   &f.fyn0, &w.un,    &w.vn,    &w.wn,   &w.pn,   &st.tauxy,
+                   &st.tauyz, &st.tauxz, &st.su,    &st.sv,    &st.sw,  &st.suu,  &st.svv,  &st.sww, &st.suv, &st.svw,
+                   &st.swu,   &st.sgs11, &st.sgs22, &st.sgs33, &st.spm, &st.spm2, &st.snut, &w.pm})
+    a->allocate(ni, nj, nk);
+  f.iflag.allocate(ni, nj, nk);
+  w.near_body.allocate(ni, nj, nk);
+  for (Plane* p : {&f.ub0, &f.vb0, &f.wb0}) p->allocate(nj, nk);
+  w.work_cxy.assign(static_cast<std::size_t>(ni) * nj, 0.0);
+  w.work_cz.assign(static_cast<std::size_t>(nk) + 1, 0.0);
+  w.work_skew.assign(Scratch::kSkewTables * 8 * static_cast<std::size_t>(grid.ke - grid.ks + 16), 1.0);
+  w.work_lanes.size_for(*this);
+  w.work_progress.assign(static_cast<std::size_t>(ni), 0);
+  w.work_weights.assign(6 * static_cast<std::size_t>(kMaxI + 1), Scratch::CubicWeights{});
+  body.fhist.assign(3 * static_cast<std::size_t>(kHistoryStart), 0.0);
+  body.bhist.assign(9 * static_cast<std::size_t>(kHistoryStart), 0.0);
 }
 
-bool history_room(Store& s) {
-  const std::size_t n = static_cast<std::size_t>(s.nsample) + 1;
-  if (3 * n <= s.fhist.size()) return true;
-  if (s.nsample >= kMaxSamples) return false;
-  const std::size_t room = std::min(2 * (s.fhist.size() / 3), static_cast<std::size_t>(kMaxSamples));
+bool history_room(Body& b) {
+  const std::size_t n = static_cast<std::size_t>(b.nsample) + 1;
+  if (3 * n <= b.fhist.size()) return true;
+  if (b.nsample >= kMaxSamples) return false;
+  const std::size_t room = std::min(2 * (b.fhist.size() / 3), static_cast<std::size_t>(kMaxSamples));
   try {
-    s.fhist.resize(3 * room, 0.0);
-    s.bhist.resize(9 * room, 0.0);
+    b.fhist.resize(3 * room, 0.0);
+    b.bhist.resize(9 * room, 0.0);
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -53,17 +57,21 @@ bool history_room(Store& s) {
 }
 
 void initarr(Store& s) {
-  for (Field* f : {&s.su, &s.sv, &s.sw, &s.suu, &s.svv, &s.sww, &s.suv, &s.svw, &s.swu, &s.sgs11,
-                   &s.sgs22, &s.sgs33, &s.spm, &s.spm2, &s.snut, &s.tauxy, &s.tauyz, &s.tauxz})
-    f->zero();
-  for (Line* l : {&s.x, &s.dx, &s.dxc, &s.y, &s.dy, &s.dyc, &s.z, &s.dz, &s.dzc}) l->zero();
-  for (Field* f : {&s.uu, &s.vv, &s.ww, &s.pp, &s.un, &s.vn, &s.wn, &s.pn, &s.fu0, &s.fv0, &s.fw0,
-                   &s.fu, &s.fv, &s.fw, &s.nut})
-    f->zero();
-  s.iflag.zero();
-  std::fill(s.fhist.begin(), s.fhist.end(), 0.0);
-  std::fill(s.bhist.begin(), s.bhist.end(), 0.0);
-  for (Field* f : {&s.fxn0, &s.fyn0, &s.fxn, &s.fyn}) f->zero();
+  Flow& f = s.flow;
+  Statistics& st = s.stats;
+  Grid& g = s.grid;
+  Scratch& w = s.work;
+  for (Field* a : {&st.su, &st.sv, &st.sw, &st.suu, &st.svv, &st.sww, &st.suv, &st.svw, &st.swu, &st.sgs11, &st.sgs22,
+                   &st.sgs33, &st.spm, &st.spm2, &st.snut, &st.tauxy, &st.tauyz, &st.tauxz})
+    a->zero();
+  for (Line* l : {&g.x, &g.dx, &g.dxc, &g.y, &g.dy, &g.dyc, &g.z, &g.dz, &g.dzc}) l->zero();
+  for (Field* a :
+       {&f.uu, &f.vv, &f.ww, &f.pp, &w.un, &w.vn, &w.wn, &w.pn, &f.fu0, &f.fv0, &f.fw0, &f.fu, &f.fv, &f.fw, &f.nut})
+    a->zero();
+  f.iflag.zero();
+  std::fill(s.body.fhist.begin(), s.body.fhist.end(), 0.0);
+  std::fill(s.body.bhist.begin(), s.body.bhist.end(), 0.0);
+  for (Field* a : {&f.fxn0, &f.fyn0, &f.fxn, &f.fyn}) a->zero();
 }
 
 }  // namespace qv

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -108,65 +109,66 @@ class Line {
   std::vector<double> d_;
 };
 
+// The store is read by meaning, one group each: s.grid, s.flow, s.body,
+// s.stats, s.work and s.run.  Open files and the switches one operation
+// leaves for the next are not in it: their owners (the driver, the
+// operation that decides them) pass them explicitly.
 
-// The store is read in four groups; every member is reached as s.name
-// whatever its group.
-
-// Physics state: what the run computes and carries from step to step, and
-// what the field and body files hold.
-struct PhysicsState {
-  // index box
+// The grid: the index box and the grid lines with their spacings.
+struct Grid {
   int is = 3, js = 3, ks = 3;
   int ie = 0, je = 0, ke = 0;
-
-  // run scalars
-  double dt = 0, t = 0;
-  int nn = 0, nt = 0;
-  double Vin = 0;
-  double Re = 0, Cs = 0;
-  int iyper = 0, izper = 0;
-  double esp = 0, omg = 0;
-  int iter = 0;  // pressure iterations of the last hsmac2
-  double delm = 0;
-  double ca1 = 0, ca2 = 0;
-
-  // body loads and state
-  double pfx = 0, pfy = 0, pft = 0;
-  double xdis = 0, ydis = 0, tdis = 0;
-  double xvel = 0, yvel = 0, tvel = 0;
-  double xacc = 0, yacc = 0, tacc = 0;
-  double xdis0 = 0, ydis0 = 0, tdis0 = 0;
-  double xvel0 = 0, yvel0 = 0, tvel0 = 0;
-  double xacc0 = 0, yacc0 = 0, tacc0 = 0;
-  // body parameters
-  double amas = 0, aitm = 0, xkst = 0, ykst = 0, tkst = 0;
-  double xh0 = 0, yh0 = 0, th0 = 0, beta = 0;
-  int ndof = 0;
-  double xamp = 0, yamp = 0, tamp = 0, tfrc = 0;
-  int nsmp = 0;
-  double xdmp = 0, ydmp = 0, tdmp = 0;
-  // body history
-  int nsnext = 0, nsample = 0;
-  std::vector<double> fhist;  // 3 per sample
-  std::vector<double> bhist;  // 3 x 3 per sample
-  double first_dis[3] = {0, 0, 0};
-  double first_vel[3] = {0, 0, 0};
-
-  // grid
   Line x{kMaxI}, dx{kMaxI}, dxc{kMaxI};
   Line y{kMaxJ}, dy{kMaxJ}, dyc{kMaxJ};
   Line z{kMaxK}, dz{kMaxK}, dzc{kMaxK};
+};
 
-  // flow fields, explicit terms and their history, frame terms
+// The flow: what the field files hold and the step carries on.
+struct Flow {
   Field uu, vv, ww, pp, nut;
-  Field fu, fv, fw, fu0, fv0, fw0;
-  Field fxn, fyn, fxn0, fyn0;
-  Flags iflag;
-  Plane ub0, vb0, wb0;  // inflow values of the step
-  // statistics sums
-  Field tauxy, tauyz, tauxz;
-  Field su, sv, sw, suu, svv, sww, suv, svw, swu;
-  Field sgs11, sgs22, sgs33, spm, spm2, snut;
+  Field fu, fv, fw, fu0, fv0, fw0;  // explicit terms and their history
+  Field fxn, fyn, fxn0, fyn0;       // frame terms of the rotating body and their history
+  Flags iflag;                      // 1 in a body cell
+  Plane ub0, vb0, wb0;              // inflow values of the step
+};
+
+// One value per degree of freedom of the body: x, y and the rotation t;
+// [0], [1], [2] are x, y, t, for the loops over the degrees of freedom.
+// The defined names are member .x .y .t of a triple of Body:
+//   xdis ydis tdis -> dis    xvel yvel tvel -> vel    xacc yacc tacc -> acc
+//   xdis0 ydis0 tdis0 -> dis0  xvel0 yvel0 tvel0 -> vel0  xacc0 yacc0 tacc0 -> acc0
+//   pfx pfy pft -> pf   xkst ykst tkst -> kst   xh0 yh0 th0 -> h0
+//   xamp yamp tamp -> amp   xdmp ydmp tdmp -> dmp
+struct Dof3 {
+  double x = 0, y = 0, t = 0;
+  double& operator[](int d) { return d == 0 ? x : d == 1 ? y : t; }
+  double operator[](int d) const { return d == 0 ? x : d == 1 ? y : t; }
+};
+inline constexpr int kDofs = 3;
+// The letter of a degree of freedom in the defined names (x, y, t).
+inline constexpr char kDofLetter[kDofs] = {'x', 'y', 't'};
+
+// The body: loads, state, parameters and history.
+struct Body {
+  Dof3 pf;                // pressure force pfx, pfy and moment pft
+  Dof3 dis, vel, acc;     // xdis .. tacc
+  Dof3 dis0, vel0, acc0;  // their values of the step before
+  // parameters
+  double amas = 0, aitm = 0;  // mass (x and y) and moment of inertia (t)
+  Dof3 kst, h0, amp, dmp;     // stiffness, damping ratio, forced amplitude, damping coefficient
+  double beta = 0;
+  int ndof = 0;
+  double tfrc = 0;
+  int nsmp = 0;
+  // history: a sample every nsmp steps, from step nsnext on
+  int nsnext = 0, nsample = 0;
+  std::vector<double> fhist;  // 3 per sample
+  std::vector<double> bhist;  // 3 x 3 per sample
+  Dof3 first_dis, first_vel;  // the state after step 1
+  // The mass of degree of freedom d: amas for x and y, aitm for t.
+  double mass(int d) const { return d == 2 ? aitm : amas; }
+  // Its natural frequency sqrt(kst / mass).
+  double natural_frequency(int d) const { return std::sqrt(kst[d] / mass(d)); }
 };
 
 // The degrees of freedom the selector ndof sets free: 1 y, 2 x, 3 the
@@ -175,6 +177,14 @@ struct PhysicsState {
 inline bool moves_x(int ndof) { return ndof == 2 || ndof == 4 || ndof == 6; }
 inline bool moves_y(int ndof) { return ndof == 1 || ndof == 4 || ndof == 5 || ndof == 6; }
 inline bool moves_t(int ndof) { return ndof == 3 || ndof == 5 || ndof == 6; }
+inline bool moves(int ndof, int d) { return d == 0 ? moves_x(ndof) : d == 1 ? moves_y(ndof) : moves_t(ndof); }
+
+// The statistics sums (and the stresses the sub-grid model leaves for them).
+struct Statistics {
+  Field tauxy, tauyz, tauxz;
+  Field su, sv, sw, suu, svv, sww, suv, svw, swu;
+  Field sgs11, sgs22, sgs33, spm, spm2, snut;
+};
 
 // Scratch: work arrays that hold nothing from one operation to the next.
 struct Scratch {
@@ -194,31 +204,27 @@ struct Scratch {
   std::vector<CubicWeights> work_weights;
 };
 
-// The outflow switches of uvwbdy: 1 copies the outflow face of uu, vv or
-// ww from the face inside it, 0 keeps it.  Each operation that decides
-// them sets one of the named sets below; the next uvwbdy, its own or a
-// later operation's, follows them.
-struct OutflowSwitches {
-  int iobu = 0, iobv = 0, iobw = 0;
-};
-// after the advance, and at an analytic start: every outflow face copied
-inline constexpr OutflowSwitches kOutflowCopied{1, 1, 1};
-// after the pressure correction: its outflow uu stays, vv and ww copied
-inline constexpr OutflowSwitches kOutflowCorrectedU{0, 1, 1};
-// after a restart read: the outflow faces of the field file stay
-inline constexpr OutflowSwitches kOutflowAsRead{0, 0, 0};
-
-// Control flags: switches one operation sets for the next.
-struct ControlFlags {
-  OutflowSwitches outflow;
-  bool history_full_warned = false;
-  // A run that continues a saved state exactly: the probe files are
-  // appended to, not started anew.
-  bool continuing = false;
-  int continued_from = 0;  // the step the continued state was saved at
+// The run control: the time step, the counters, the flow parameters and
+// the pressure iteration's settings and result.
+struct RunControl {
+  double dt = 0, t = 0;
+  int nn = 0, nt = 0;
+  double Vin = 0;
+  double Re = 0, Cs = 0;
+  int iyper = 0, izper = 0;
+  double esp = 0, omg = 0;
+  int iter = 0;  // pressure iterations of the last hsmac2
+  double delm = 0;
+  double ca1 = 0, ca2 = 0;
 };
 
-struct Store : PhysicsState, Scratch, ControlFlags {
+struct Store {
+  Grid grid;
+  Flow flow;
+  Body body;
+  Statistics stats;
+  Scratch work;
+  RunControl run;
   // Sizes every array for the box is..ie+2, js..je+2, ks..ke+2 once; ie, je,
   // ke must be set.  Nothing is allocated after this.
   void allocate();
@@ -226,7 +232,7 @@ struct Store : PhysicsState, Scratch, ControlFlags {
 
 // Makes room for one more body-history sample; false at kMaxSamples or
 // when the memory is not there.
-bool history_room(Store& s);
+bool history_room(Body& b);
 
 // Zeroes the main arrays (over their whole extent) before the grid is read.
 void initarr(Store& s);

@@ -13,46 +13,46 @@ qv::Store stretched() {
   const double xs[] = {-4.0, -2.5, -1.5, -0.75, 0.0, 0.75, 1.5, 2.5, 4.0};
   const double ys[] = {-3.0, -1.75, -0.5, 0.0, 0.5, 1.75, 3.0};
   const double zs[] = {0.0, 0.3, 0.7, 1.2};
-  for (int n = 0; n < 9; ++n) s.x(s.is + n) = xs[n];
-  for (int n = 0; n < 7; ++n) s.y(s.js + n) = ys[n];
-  for (int n = 0; n < 4; ++n) s.z(s.ks + n) = zs[n];
+  for (int n = 0; n < 9; ++n) s.grid.x(s.grid.is + n) = xs[n];
+  for (int n = 0; n < 7; ++n) s.grid.y(s.grid.js + n) = ys[n];
+  for (int n = 0; n < 4; ++n) s.grid.z(s.grid.ks + n) = zs[n];
   qvt::build_metrics(s);
   return s;
 }
 
-double xc(const qv::Store& s, int i) { return 0.5 * (s.x(i) + s.x(i + 1)); }
-double yc(const qv::Store& s, int j) { return 0.5 * (s.y(j) + s.y(j + 1)); }
+double xc(const qv::Store& s, int i) { return 0.5 * (s.grid.x(i) + s.grid.x(i + 1)); }
+double yc(const qv::Store& s, int j) { return 0.5 * (s.grid.y(j) + s.grid.y(j + 1)); }
 
 }  // namespace
 
 TEST(Calfrm, NoBodyGivesZeroLoads) {
   qv::Store s = stretched();
-  for (int i = s.is; i <= s.ie; ++i)
-    for (int j = s.js; j <= s.je; ++j)
-      for (int k = s.ks; k <= s.ke; ++k) s.pp(i, j, k) = 1.0 + i - 0.5 * j + 0.25 * k;
-  s.pfx = s.pfy = s.pft = 9;
+  for (int i = s.grid.is; i <= s.grid.ie; ++i)
+    for (int j = s.grid.js; j <= s.grid.je; ++j)
+      for (int k = s.grid.ks; k <= s.grid.ke; ++k) s.flow.pp(i, j, k) = 1.0 + i - 0.5 * j + 0.25 * k;
+  s.body.pf.x = s.body.pf.y = s.body.pf.t = 9;
   qv::calfrm(s);
-  EXPECT_EQ(s.pfx, 0.0);
-  EXPECT_EQ(s.pfy, 0.0);
-  EXPECT_EQ(s.pft, 0.0);
+  EXPECT_EQ(s.body.pf.x, 0.0);
+  EXPECT_EQ(s.body.pf.y, 0.0);
+  EXPECT_EQ(s.body.pf.t, 0.0);
 }
 
 TEST(Calfrm, UniformPressureAroundClosedBlockCancels) {
   qv::Store s = qvt::tiny_store(11, 9, 3, 0.5);
-  for (int i = s.is; i <= s.ie; ++i) s.x(i) = (i - s.is - 5) * 0.5;
-  for (int j = s.js; j <= s.je; ++j) s.y(j) = (j - s.js - 4) * 0.5;
+  for (int i = s.grid.is; i <= s.grid.ie; ++i) s.grid.x(i) = (i - s.grid.is - 5) * 0.5;
+  for (int j = s.grid.js; j <= s.grid.je; ++j) s.grid.y(j) = (j - s.grid.js - 4) * 0.5;
   qvt::build_metrics(s);
   // cells spanning x -1..1, y -0.5..0.5: centred on the origin
-  for (int k = s.ks; k <= s.ke - 1; ++k)
-    for (int i = s.is + 3; i <= s.is + 6; ++i)
-      for (int j = s.js + 3; j <= s.js + 4; ++j) s.iflag(i, j, k) = 1;
-  for (int i = 1; i <= s.ie + 2; ++i)
-    for (int j = 1; j <= s.je + 2; ++j)
-      for (int k = 1; k <= s.ke + 2; ++k) s.pp(i, j, k) = 2.5;
+  for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k)
+    for (int i = s.grid.is + 3; i <= s.grid.is + 6; ++i)
+      for (int j = s.grid.js + 3; j <= s.grid.js + 4; ++j) s.flow.iflag(i, j, k) = 1;
+  for (int i = 1; i <= s.grid.ie + 2; ++i)
+    for (int j = 1; j <= s.grid.je + 2; ++j)
+      for (int k = 1; k <= s.grid.ke + 2; ++k) s.flow.pp(i, j, k) = 2.5;
   qv::calfrm(s);
-  EXPECT_NEAR(s.pfx, 0.0, 1e-14);
-  EXPECT_NEAR(s.pfy, 0.0, 1e-14);
-  EXPECT_NEAR(s.pft, 0.0, 1e-14);
+  EXPECT_NEAR(s.body.pf.x, 0.0, 1e-14);
+  EXPECT_NEAR(s.body.pf.y, 0.0, 1e-14);
+  EXPECT_NEAR(s.body.pf.t, 0.0, 1e-14);
 }
 
 // Pressure p in exactly one fluid neighbour of a single body cell: each side
@@ -64,9 +64,9 @@ TEST(Calfrm, SingleBodyCellEachSide) {
     double fx, fy, ft;  // in units of p times the face area
   };
   qv::Store s0 = stretched();
-  const int i0 = s0.is + 5, j0 = s0.js + 2, k0 = s0.ks + 1;  // off-centre in x and y
-  const double ay = s0.dy(j0) * s0.dz(k0);                    // face normal to x
-  const double ax = s0.dx(i0) * s0.dz(k0);                    // face normal to y
+  const int i0 = s0.grid.is + 5, j0 = s0.grid.js + 2, k0 = s0.grid.ks + 1;  // off-centre in x and y
+  const double ay = s0.grid.dy(j0) * s0.grid.dz(k0);                        // face normal to x
+  const double ax = s0.grid.dx(i0) * s0.grid.dz(k0);                        // face normal to y
   const Side sides[] = {
       {0, +1, 0, -ax, xc(s0, i0) * ax},  // fluid above: presses down, arm xc
       {0, -1, 0, +ax, -xc(s0, i0) * ax},
@@ -75,15 +75,15 @@ TEST(Calfrm, SingleBodyCellEachSide) {
   };
   for (const Side& c : sides) {
     qv::Store s = stretched();
-    s.iflag(i0, j0, k0) = 1;
-    s.pp(i0 + c.di, j0 + c.dj, k0) = p;
-    s.pp(i0, j0, k0) = 100;  // the body cell's own pressure never counts
+    s.flow.iflag(i0, j0, k0) = 1;
+    s.flow.pp(i0 + c.di, j0 + c.dj, k0) = p;
+    s.flow.pp(i0, j0, k0) = 100;  // the body cell's own pressure never counts
     qv::calfrm(s);
     SCOPED_TRACE(testing::Message() << "neighbour " << c.di << "," << c.dj);
-    EXPECT_DOUBLE_EQ(s.pfx, p * c.fx);
-    EXPECT_DOUBLE_EQ(s.pfy, p * c.fy);
-    EXPECT_DOUBLE_EQ(s.pft, p * c.ft);
-    EXPECT_NE(s.pft, 0.0);
+    EXPECT_DOUBLE_EQ(s.body.pf.x, p * c.fx);
+    EXPECT_DOUBLE_EQ(s.body.pf.y, p * c.fy);
+    EXPECT_DOUBLE_EQ(s.body.pf.t, p * c.ft);
+    EXPECT_NE(s.body.pf.t, 0.0);
   }
 }
 
@@ -93,25 +93,25 @@ TEST(Calfrm, CornerCellAddsOneMomentTermPerSum) {
   const double p = 3.0;
   {
     qv::Store s = stretched();
-    const int i = s.is + 2, j = s.js + 4, k = s.ks;
-    s.iflag(i, j - 1, k) = 1;  // below
-    s.iflag(i + 1, j, k) = 1;  // at +x
-    s.pp(i, j, k) = p;
+    const int i = s.grid.is + 2, j = s.grid.js + 4, k = s.grid.ks;
+    s.flow.iflag(i, j - 1, k) = 1;  // below
+    s.flow.iflag(i + 1, j, k) = 1;  // at +x
+    s.flow.pp(i, j, k) = p;
     qv::calfrm(s);
-    EXPECT_DOUBLE_EQ(s.pfx, p * s.dy(j) * s.dz(k));
-    EXPECT_DOUBLE_EQ(s.pfy, -p * s.dx(i) * s.dz(k));
-    EXPECT_DOUBLE_EQ(s.pft, p * xc(s, i) * s.dx(i) * s.dz(k));
+    EXPECT_DOUBLE_EQ(s.body.pf.x, p * s.grid.dy(j) * s.grid.dz(k));
+    EXPECT_DOUBLE_EQ(s.body.pf.y, -p * s.grid.dx(i) * s.grid.dz(k));
+    EXPECT_DOUBLE_EQ(s.body.pf.t, p * xc(s, i) * s.grid.dx(i) * s.grid.dz(k));
   }
   {
     qv::Store s = stretched();
-    const int i = s.is + 6, j = s.js + 1, k = s.ks + 2;
-    s.iflag(i, j + 1, k) = 1;  // above
-    s.iflag(i - 1, j, k) = 1;  // at -x
-    s.pp(i, j, k) = p;
+    const int i = s.grid.is + 6, j = s.grid.js + 1, k = s.grid.ks + 2;
+    s.flow.iflag(i, j + 1, k) = 1;  // above
+    s.flow.iflag(i - 1, j, k) = 1;  // at -x
+    s.flow.pp(i, j, k) = p;
     qv::calfrm(s);
-    EXPECT_DOUBLE_EQ(s.pfx, -p * s.dy(j) * s.dz(k));
-    EXPECT_DOUBLE_EQ(s.pfy, p * s.dx(i) * s.dz(k));
-    EXPECT_DOUBLE_EQ(s.pft, -p * xc(s, i) * s.dx(i) * s.dz(k));
+    EXPECT_DOUBLE_EQ(s.body.pf.x, -p * s.grid.dy(j) * s.grid.dz(k));
+    EXPECT_DOUBLE_EQ(s.body.pf.y, p * s.grid.dx(i) * s.grid.dz(k));
+    EXPECT_DOUBLE_EQ(s.body.pf.t, -p * xc(s, i) * s.grid.dx(i) * s.grid.dz(k));
   }
 }
 
@@ -119,31 +119,31 @@ TEST(Calfrm, CornerCellAddsOneMomentTermPerSum) {
 // layers i = ie, j = je, k = ke are never visited.
 TEST(Calfrm, OnlyFlagOneIsBodyAndLastLayersAreSkipped) {
   qv::Store s = stretched();
-  const int i0 = s.is + 3, j0 = s.js + 2, k0 = s.ks + 1;
-  s.iflag(i0, j0, k0) = 2;
-  s.pp(i0, j0 + 1, k0) = 1;  // fluid next to a flag-2 cell
-  s.iflag(i0 + 2, j0, k0) = 1;
-  s.iflag(i0 + 3, j0, k0) = -1;  // a flag -1 cell next to a body: not fluid
-  s.pp(i0 + 3, j0, k0) = 5;
+  const int i0 = s.grid.is + 3, j0 = s.grid.js + 2, k0 = s.grid.ks + 1;
+  s.flow.iflag(i0, j0, k0) = 2;
+  s.flow.pp(i0, j0 + 1, k0) = 1;  // fluid next to a flag-2 cell
+  s.flow.iflag(i0 + 2, j0, k0) = 1;
+  s.flow.iflag(i0 + 3, j0, k0) = -1;  // a flag -1 cell next to a body: not fluid
+  s.flow.pp(i0 + 3, j0, k0) = 5;
   // ghost-layer fluid cells beside body cells of the last active layer
-  s.iflag(s.ie - 1, j0, k0) = 1;
-  s.pp(s.ie, j0, k0) = 7;
-  s.iflag(i0, s.je - 1, k0) = 1;
-  s.pp(i0, s.je, k0) = 7;
-  s.iflag(i0 - 2, j0, s.ke) = 1;
-  s.pp(i0 - 3, j0, s.ke) = 7;
+  s.flow.iflag(s.grid.ie - 1, j0, k0) = 1;
+  s.flow.pp(s.grid.ie, j0, k0) = 7;
+  s.flow.iflag(i0, s.grid.je - 1, k0) = 1;
+  s.flow.pp(i0, s.grid.je, k0) = 7;
+  s.flow.iflag(i0 - 2, j0, s.grid.ke) = 1;
+  s.flow.pp(i0 - 3, j0, s.grid.ke) = 7;
   qv::calfrm(s);
-  EXPECT_EQ(s.pfx, 0.0);
-  EXPECT_EQ(s.pfy, 0.0);
-  EXPECT_EQ(s.pft, 0.0);
+  EXPECT_EQ(s.body.pf.x, 0.0);
+  EXPECT_EQ(s.body.pf.y, 0.0);
+  EXPECT_EQ(s.body.pf.t, 0.0);
 }
 
 TEST(Calfrm, ConsoleLine) {
   qv::Store s = stretched();
-  const int i0 = s.is + 4, j0 = s.js + 2, k0 = s.ks;
-  s.iflag(i0, j0, k0) = 1;
-  s.pp(i0 - 1, j0, k0) = -2.0 / (s.dy(j0) * s.dz(k0));  // pfx = -2
-  s.nn = 37;
+  const int i0 = s.grid.is + 4, j0 = s.grid.js + 2, k0 = s.grid.ks;
+  s.flow.iflag(i0, j0, k0) = 1;
+  s.flow.pp(i0 - 1, j0, k0) = -2.0 / (s.grid.dy(j0) * s.grid.dz(k0));  // pfx = -2
+  s.run.nn = 37;
   testing::internal::CaptureStdout();
   qv::calfrm(s);
   const std::string out = testing::internal::GetCapturedStdout();

@@ -97,21 +97,21 @@ TEST_F(ParamTest, ReadsDerivesAndEchoes) {
   EXPECT_EQ(f_.statfile, "stat.dat      ");
   EXPECT_EQ(f_.vfile, "vib.dat       ");
   EXPECT_EQ(f_.fname[2], "DAT/snap002   ");
-  EXPECT_EQ(s_.ie, 19);
-  EXPECT_EQ(s_.je, 15);
-  EXPECT_EQ(s_.ke, 5);
-  EXPECT_EQ(s_.izper, 0);
-  EXPECT_EQ(s_.dt, 0.01);
-  EXPECT_EQ(s_.omg, 1.5);
-  EXPECT_EQ(s_.tkst, 2.0);
-  EXPECT_EQ(s_.nsmp, 1);
+  EXPECT_EQ(s_.grid.ie, 19);
+  EXPECT_EQ(s_.grid.je, 15);
+  EXPECT_EQ(s_.grid.ke, 5);
+  EXPECT_EQ(s_.run.izper, 0);
+  EXPECT_EQ(s_.run.dt, 0.01);
+  EXPECT_EQ(s_.run.omg, 1.5);
+  EXPECT_EQ(s_.body.kst.t, 2.0);
+  EXPECT_EQ(s_.body.nsmp, 1);
   // damping: mass * 2 * omega * ratio
-  EXPECT_EQ(s_.xdmp, 2.0 * 2 * 2.0 * 0.1);
-  EXPECT_EQ(s_.ydmp, 2.0 * 2 * 3.0 * 0.05);
-  EXPECT_EQ(s_.tdmp, 0.5 * 2 * 2.0 * 0.2);
+  EXPECT_EQ(s_.body.dmp.x, 2.0 * 2 * 2.0 * 0.1);
+  EXPECT_EQ(s_.body.dmp.y, 2.0 * 2 * 3.0 * 0.05);
+  EXPECT_EQ(s_.body.dmp.t, 0.5 * 2 * 2.0 * 0.2);
   // tangential factors stored as 2v - 1, echoed before and after
-  EXPECT_EQ(s_.ca1, -1.0);
-  EXPECT_EQ(s_.ca2, 1.0);
+  EXPECT_EQ(s_.run.ca1, -1.0);
+  EXPECT_EQ(s_.run.ca2, 1.0);
   const auto l = lines_of(out_);
   ASSERT_EQ(l.size(), 20u) << out_;
   EXPECT_EQ(l[0], " ifc,kout,nfl = " + I(10, 12) + I(0, 12) + I(2, 12));
@@ -136,15 +136,15 @@ TEST_F(ParamTest, FixedColumnRules) {
   ASSERT_EQ(read_params(), "");
   EXPECT_EQ(f_.axisfile, "axis.dat      ");
   EXPECT_EQ(f_.flagfile, std::string(14, ' '));
-  EXPECT_EQ(s_.izper, 0);
-  EXPECT_EQ(s_.Re, 100.0);
-  EXPECT_DOUBLE_EQ(s_.Cs, 0.1);
-  EXPECT_DOUBLE_EQ(s_.dt, 1e-5);
-  EXPECT_EQ(s_.ca1, 0.0);
-  EXPECT_EQ(s_.ca2, 1 - (1 - 0.25) * 2);
-  EXPECT_DOUBLE_EQ(s_.beta, 0.25);
-  EXPECT_EQ(s_.ndof, 2);
-  EXPECT_EQ(s_.tfrc, 0.0);
+  EXPECT_EQ(s_.run.izper, 0);
+  EXPECT_EQ(s_.run.Re, 100.0);
+  EXPECT_DOUBLE_EQ(s_.run.Cs, 0.1);
+  EXPECT_DOUBLE_EQ(s_.run.dt, 1e-5);
+  EXPECT_EQ(s_.run.ca1, 0.0);
+  EXPECT_EQ(s_.run.ca2, 1 - (1 - 0.25) * 2);
+  EXPECT_DOUBLE_EQ(s_.body.beta, 0.25);
+  EXPECT_EQ(s_.body.ndof, 2);
+  EXPECT_EQ(s_.body.tfrc, 0.0);
 }
 
 TEST_F(ParamTest, FileNameList) {
@@ -189,11 +189,11 @@ TEST(StoreLimits, GridAndHistoryCapacity) {
   // the console lines of a refusal, or "accepted"
   auto refusal = [](int nx, int ny, int nz, int nt = 10, int nsmp = 1, int change_nt = 10) {
     qv::Store s;
-    s.ie = nx + 2;
-    s.je = ny + 2;
-    s.ke = nz + 2;
-    s.nt = nt;
-    s.nsmp = nsmp;
+    s.grid.ie = nx + 2;
+    s.grid.je = ny + 2;
+    s.grid.ke = nz + 2;
+    s.run.nt = nt;
+    s.body.nsmp = nsmp;
     CaptureStdout();
     try {
       qv::check_limits(s, qv::RunFiles{});
@@ -229,12 +229,12 @@ class ChangeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     cd_ = std::make_unique<qvt::ScopedDir>(dir_);
-    s_.nt = 99;
-    s_.nn = 150;
-    s_.t = 1.5;
-    s_.iter = 7;
-    s_.dt = 0.01;
-    s_.esp = 0.001;
+    s_.run.nt = 99;
+    s_.run.nn = 150;
+    s_.run.t = 1.5;
+    s_.run.iter = 7;
+    s_.run.dt = 0.01;
+    s_.run.esp = 0.001;
   }
   void TearDown() override {
     cd_.reset();
@@ -262,7 +262,7 @@ class ChangeTest : public ::testing::Test {
 TEST_F(ChangeTest, ReadsNtAndRewritesTheStatusFile) {
   qvt::write_file("change.out", std::string(5000, 'x'));
   ASSERT_EQ(change("      2000\r\nanything else\r\n"), "");
-  EXPECT_EQ(s_.nt, 2000);
+  EXPECT_EQ(s_.run.nt, 2000);
   EXPECT_EQ(qvt::read_file("change.out"),
             "      2000\r\n"
             "       150   1.5000000\r\n"
@@ -278,17 +278,17 @@ TEST_F(ChangeTest, ReadsNtAndRewritesTheStatusFile) {
 
 TEST_F(ChangeTest, OnlyColumnsOneToTenAreRead) {
   ASSERT_EQ(change("         5 7\n"), "");
-  EXPECT_EQ(s_.nt, 5);
+  EXPECT_EQ(s_.run.nt, 5);
   ASSERT_EQ(change("  1 2\n"), "");
-  EXPECT_EQ(s_.nt, 12);
+  EXPECT_EQ(s_.run.nt, 12);
   ASSERT_EQ(change("\r\n"), "");
-  EXPECT_EQ(s_.nt, 0);
+  EXPECT_EQ(s_.run.nt, 0);
 }
 
 TEST_F(ChangeTest, UnreadableChangeFiles) {
   EXPECT_EQ(change(""), "end-of-file during read, unit 18, file change.inf");
   EXPECT_EQ(change("      20x0\n"), "input conversion error, unit 18, file change.inf");
-  EXPECT_EQ(s_.nt, 99);
+  EXPECT_EQ(s_.run.nt, 99);
   fs::remove("change.inf");  // a missing file is reported, not created
   EXPECT_EQ(change_missing(), "file not found, unit 18, file change.inf");
   EXPECT_FALSE(fs::exists("change.inf"));

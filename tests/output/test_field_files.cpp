@@ -53,14 +53,15 @@ std::int32_t int_at(const std::string& rec, std::size_t byte) {
 // A store of nx x ny x nz grid lines whose fields carry their own indices.
 qv::Store tagged(int nx, int ny, int nz) {
   qv::Store s = qvt::tiny_store(nx, ny, nz, 0.5);
-  s.Re = 150, s.Cs = 0.1, s.dt = 0.02, s.t = 1.25, s.nt = 77, s.iter = 9;
-  s.iyper = 1, s.izper = 2;
+  s.run.Re = 150, s.run.Cs = 0.1, s.run.dt = 0.02, s.run.t = 1.25, s.run.nt = 77, s.run.iter = 9;
+  s.run.iyper = 1, s.run.izper = 2;
   int q = 0;
-  for (qv::Field* f : {&s.uu, &s.vv, &s.ww, &s.pp, &s.fu, &s.fv, &s.fw, &s.nut, &s.fxn, &s.fyn}) {
+  for (qv::Field* f : {&s.flow.uu, &s.flow.vv, &s.flow.ww, &s.flow.pp, &s.flow.fu, &s.flow.fv, &s.flow.fw, &s.flow.nut,
+                       &s.flow.fxn, &s.flow.fyn}) {
     ++q;
-    for (int i = 1; i <= s.ie + 2; ++i)
-      for (int j = 1; j <= s.je + 2; ++j)
-        for (int k = 1; k <= s.ke + 2; ++k) (*f)(i, j, k) = q * 1e6 + i * 1e4 + j * 1e2 + k;
+    for (int i = 1; i <= s.grid.ie + 2; ++i)
+      for (int j = 1; j <= s.grid.je + 2; ++j)
+        for (int k = 1; k <= s.grid.ke + 2; ++k) (*f)(i, j, k) = q * 1e6 + i * 1e4 + j * 1e2 + k;
   }
   return s;
 }
@@ -105,7 +106,8 @@ TEST(FinalFieldFile, RecordLayout) {
   EXPECT_EQ(r[6].size(), 8u * nx * ny * nz);
   for (std::size_t n = 2; n < std::size(qv::kFieldFile); ++n) {
     const qv::RecordLayout& b = qv::kFieldFile[n];
-    expect_block(r[n], qv::named_field(s, b.names), s.is, s.ie + b.di, s.js, s.je + b.dj, s.ks, s.ke + b.dk);
+    expect_block(r[n], qv::named_field(s, b.names), s.grid.is, s.grid.ie + b.di, s.grid.js, s.grid.je + b.dj, s.grid.ks,
+                 s.grid.ke + b.dk);
   }
 }
 
@@ -118,8 +120,8 @@ TEST(FinalFieldFile, ReplacedWholeOrNotAtAll) {
   qv::Store s = tagged(9, 7, 5);
   qv::write_final(s, "final.dat");
   const std::string first = qvt::read_file("final.dat");
-  s.t = 2.5;
-  s.uu(s.is, s.js, s.ks) = -1;
+  s.run.t = 2.5;
+  s.flow.uu(s.grid.is, s.grid.js, s.grid.ks) = -1;
   qv::write_final(s, "final.dat");
   const std::string second = qvt::read_file("final.dat");
   EXPECT_EQ(second.size(), first.size());
@@ -135,7 +137,7 @@ TEST(FinalFieldFile, ReplacedWholeOrNotAtAll) {
     std::signal(SIGXFSZ, SIG_IGN);
     const rlimit lim{4000, 4000};
     setrlimit(RLIMIT_FSIZE, &lim);
-    s.t = 9;
+    s.run.t = 9;
     try {
       qv::write_final(s, "final.dat");
     } catch (const qv::IoError& e) {
@@ -157,7 +159,7 @@ TEST(Snapshot, ModifiedPressureBlockAndNewFileOnly) {
   const std::string dir = qvt::temp_dir("snap");
   qvt::ScopedDir cd(dir);
   qv::Store s = tagged(6, 5, 4);
-  s.nut.zero();
+  s.flow.nut.zero();
   testing::internal::CaptureStdout();
   qv::write_snapshot(s, "snap1");
   qv::write_final(s, "final.dat");
@@ -167,26 +169,26 @@ TEST(Snapshot, ModifiedPressureBlockAndNewFileOnly) {
   EXPECT_EQ(qvt::read_file("snap1"), qvt::read_file("final.dat"));
 
   // pm = pp - 2/3 nut^2 / (D Ck^2 D), D = (dx dy dz)^0.33333 (single-precision exponent)
-  s.x(s.is + 1) = 0.3;  // a narrower first cell
+  s.grid.x(s.grid.is + 1) = 0.3;  // a narrower first cell
   qvt::build_metrics(s);
-  for (int i = 1; i <= s.ie + 2; ++i)
-    for (int j = 1; j <= s.je + 2; ++j)
-      for (int k = 1; k <= s.ke + 2; ++k) s.nut(i, j, k) = 0.01 * (i + j + k);
+  for (int i = 1; i <= s.grid.ie + 2; ++i)
+    for (int j = 1; j <= s.grid.je + 2; ++j)
+      for (int k = 1; k <= s.grid.ke + 2; ++k) s.flow.nut(i, j, k) = 0.01 * (i + j + k);
   testing::internal::CaptureStdout();
   qv::write_snapshot(s, "snap2");
   testing::internal::GetCapturedStdout();
   const auto r = records("snap2");
   ASSERT_EQ(r.size(), 10u);
   std::size_t m = 0;
-  for (int k = s.ks; k <= s.ke - 1; ++k)
-    for (int j = s.js; j <= s.je - 1; ++j)
-      for (int i = s.is; i <= s.ie; ++i, ++m) {
-        const double D = std::pow(s.dx(i) * s.dy(j) * s.dz(k), 0.3333300054073334);
-        const double n = s.nut(i, j, k);
-        const double want = s.pp(i, j, k) - (2.0 / 3.0) * (n * n / (D * (0.094 * 0.094) * D));
+  for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k)
+    for (int j = s.grid.js; j <= s.grid.je - 1; ++j)
+      for (int i = s.grid.is; i <= s.grid.ie; ++i, ++m) {
+        const double D = std::pow(s.grid.dx(i) * s.grid.dy(j) * s.grid.dz(k), 0.3333300054073334);
+        const double n = s.flow.nut(i, j, k);
+        const double want = s.flow.pp(i, j, k) - (2.0 / 3.0) * (n * n / (D * (0.094 * 0.094) * D));
         ASSERT_DOUBLE_EQ(real_at(r[5], m), want) << i << "," << j << "," << k;
       }
-  expect_block(r[9], s.nut, s.is, s.ie, s.js, s.je - 1, s.ks, s.ke - 1);
+  expect_block(r[9], s.flow.nut, s.grid.is, s.grid.ie, s.grid.js, s.grid.je - 1, s.grid.ks, s.grid.ke - 1);
 
   const std::string before = qvt::read_file("snap2");
   try {
@@ -205,14 +207,15 @@ TEST(BodyFiles, RecordLayout) {
   const std::string dir = qvt::temp_dir("body");
   qvt::ScopedDir cd(dir);
   qv::Store s = tagged(6, 5, 4);
-  s.nsmp = 4, s.dt = 0.025, s.beta = 0.3;
-  s.nsample = 2;
-  for (int n = 0; n < 6; ++n) s.fhist[n] = 10 + n;
-  for (int n = 0; n < 18; ++n) s.bhist[n] = 100 + n;
-  s.first_dis[0] = 1, s.first_dis[1] = 2, s.first_dis[2] = 3;
-  s.first_vel[0] = 4, s.first_vel[1] = 5, s.first_vel[2] = 6;
-  s.xacc = 0.1, s.yacc = 0.2, s.tacc = 0.3, s.xdis = 0.4, s.ydis = 0.5, s.tdis = 0.6;
-  s.xvel = 0.7, s.yvel = 0.8, s.tvel = 0.9;
+  s.body.nsmp = 4, s.run.dt = 0.025, s.body.beta = 0.3;
+  s.body.nsample = 2;
+  for (int n = 0; n < 6; ++n) s.body.fhist[n] = 10 + n;
+  for (int n = 0; n < 18; ++n) s.body.bhist[n] = 100 + n;
+  s.body.first_dis[0] = 1, s.body.first_dis[1] = 2, s.body.first_dis[2] = 3;
+  s.body.first_vel[0] = 4, s.body.first_vel[1] = 5, s.body.first_vel[2] = 6;
+  s.body.acc.x = 0.1, s.body.acc.y = 0.2, s.body.acc.t = 0.3, s.body.dis.x = 0.4, s.body.dis.y = 0.5,
+  s.body.dis.t = 0.6;
+  s.body.vel.x = 0.7, s.body.vel.y = 0.8, s.body.vel.t = 0.9;
   testing::internal::CaptureStdout();
   qv::write_body_files(s, "vib.dat       ", "body.dat      ");
   const std::string out = testing::internal::GetCapturedStdout();
@@ -244,20 +247,20 @@ TEST(BodyFiles, RecordLayout) {
   const auto b = records("body.dat");
   ASSERT_EQ(b.size(), 6u);
   ASSERT_EQ(b[0].size(), 20u) << "five index bounds, je is not among them";
-  const int bounds[5] = {3, s.ie, 3, 3, s.ke};
+  const int bounds[5] = {3, s.grid.ie, 3, 3, s.grid.ke};
   for (int n = 0; n < 5; ++n) EXPECT_EQ(int_at(b[0], 4 * n), bounds[n]);
   const double triples[3][3] = {{0.1, 0.2, 0.3}, {0.4, 0.5, 0.6}, {0.7, 0.8, 0.9}};
   for (int r = 0; r < 3; ++r) {
     ASSERT_EQ(b[1 + r].size(), 24u);
     for (int q = 0; q < 3; ++q) EXPECT_EQ(real_at(b[1 + r], q), triples[r][q]);
   }
-  expect_block(b[4], s.fxn, s.is, s.ie, s.js, s.je, s.ks, s.ke);
-  expect_block(b[5], s.fyn, s.is, s.ie, s.js, s.je, s.ks, s.ke);
+  expect_block(b[4], s.flow.fxn, s.grid.is, s.grid.ie, s.grid.js, s.grid.je, s.grid.ks, s.grid.ke);
+  expect_block(b[5], s.flow.fyn, s.grid.is, s.grid.ie, s.grid.js, s.grid.je, s.grid.ks, s.grid.ke);
   EXPECT_FALSE(fs::exists("vib.dat.part"));
   EXPECT_FALSE(fs::exists("body.dat.part"));
 
   // no sampling: a zero interval and four empty records
-  s.nsmp = 0, s.nsample = 0;
+  s.body.nsmp = 0, s.body.nsample = 0;
   testing::internal::CaptureStdout();
   qv::write_body_files(s, "vib.dat", "body.dat");
   testing::internal::GetCapturedStdout();
@@ -277,18 +280,18 @@ namespace {
 // A store whose velocity, pressure and eddy viscosity vary in space.
 qv::Store varied() {
   qv::Store s = qvt::tiny_store(6, 5, 4, 0.5);
-  s.x(s.is + 2) = 1.1;
-  s.y(s.js + 1) = 0.35;
-  s.z(s.ks + 1) = 0.3;
+  s.grid.x(s.grid.is + 2) = 1.1;
+  s.grid.y(s.grid.js + 1) = 0.35;
+  s.grid.z(s.grid.ks + 1) = 0.3;
   qvt::build_metrics(s);
-  for (int i = 1; i <= s.ie + 2; ++i)
-    for (int j = 1; j <= s.je + 2; ++j)
-      for (int k = 1; k <= s.ke + 2; ++k) {
-        s.uu(i, j, k) = 1 + 0.1 * i - 0.05 * j * k;
-        s.vv(i, j, k) = 0.2 * std::sin(i + 2.0 * j - k);
-        s.ww(i, j, k) = -0.1 * std::cos(0.5 * i * j + k);
-        s.pp(i, j, k) = 0.3 * i - 0.2 * j + 0.1 * k;
-        s.nut(i, j, k) = 0.001 * (1 + i + 2 * j + 3 * k);
+  for (int i = 1; i <= s.grid.ie + 2; ++i)
+    for (int j = 1; j <= s.grid.je + 2; ++j)
+      for (int k = 1; k <= s.grid.ke + 2; ++k) {
+        s.flow.uu(i, j, k) = 1 + 0.1 * i - 0.05 * j * k;
+        s.flow.vv(i, j, k) = 0.2 * std::sin(i + 2.0 * j - k);
+        s.flow.ww(i, j, k) = -0.1 * std::cos(0.5 * i * j + k);
+        s.flow.pp(i, j, k) = 0.3 * i - 0.2 * j + 0.1 * k;
+        s.flow.nut(i, j, k) = 0.001 * (1 + i + 2 * j + 3 * k);
       }
   return s;
 }
@@ -302,15 +305,15 @@ double normal_stress(const qv::Store& q, int d, int i, int j, int k) {
   double m[2][2];
   for (int dj = 0; dj < 2; ++dj)
     for (int dk = 0; dk < 2; ++dk)
-      m[dj][dk] = lin(q.nut(i - 1, j - dj, k - dk), q.nut(i, j - dj, k - dk), q.dx(i - 1), q.dx(i));
-  const double y0 = lin(m[1][0], m[0][0], q.dy(j - 1), q.dy(j));
-  const double y1 = lin(m[1][1], m[0][1], q.dy(j - 1), q.dy(j));
-  const double nt = lin(y1, y0, q.dz(k - 1), q.dz(k));
-  const double Dn = std::pow(q.dxc(i) * q.dyc(j) * q.dzc(k), 0.3333300054073334);
+      m[dj][dk] = lin(q.flow.nut(i - 1, j - dj, k - dk), q.flow.nut(i, j - dj, k - dk), q.grid.dx(i - 1), q.grid.dx(i));
+  const double y0 = lin(m[1][0], m[0][0], q.grid.dy(j - 1), q.grid.dy(j));
+  const double y1 = lin(m[1][1], m[0][1], q.grid.dy(j - 1), q.grid.dy(j));
+  const double nt = lin(y1, y0, q.grid.dz(k - 1), q.grid.dz(k));
+  const double Dn = std::pow(q.grid.dxc(i) * q.grid.dyc(j) * q.grid.dzc(k), 0.3333300054073334);
   const double kn = nt * nt / (0.094 * 0.094 * (Dn * Dn));
-  const double grad[3] = {(q.un(i + 1, j, k) - q.un(i - 1, j, k)) / (q.dx(i) + q.dx(i - 1)),
-                          (q.vn(i, j + 1, k) - q.vn(i, j - 1, k)) / (q.dy(j) + q.dy(j - 1)),
-                          (q.wn(i, j, k + 1) - q.wn(i, j, k - 1)) / (q.dz(k) + q.dz(k - 1))};
+  const double grad[3] = {(q.work.un(i + 1, j, k) - q.work.un(i - 1, j, k)) / (q.grid.dx(i) + q.grid.dx(i - 1)),
+                          (q.work.vn(i, j + 1, k) - q.work.vn(i, j - 1, k)) / (q.grid.dy(j) + q.grid.dy(j - 1)),
+                          (q.work.wn(i, j, k + 1) - q.work.wn(i, j, k - 1)) / (q.grid.dz(k) + q.grid.dz(k - 1))};
   return (2.0 / 3.0) * kn - 2 * nt * grad[d];
 }
 
@@ -328,23 +331,23 @@ TEST(Statistics, OneSampleGivesMeansOfTheSampleAndZeroVariances) {
   qv::stats_accumulate(s);
   qv::Store ref = s;  // un, vn, wn and pm of the sample
   average(s, 1);
-  for (int k = s.ks; k <= s.ke; ++k)
-    for (int j = s.js; j <= s.je; ++j)
-      for (int i = s.is; i <= s.ie; ++i) {
-        EXPECT_EQ(s.su(i, j, k), ref.un(i, j, k));
-        EXPECT_EQ(s.sv(i, j, k), ref.vn(i, j, k));
-        EXPECT_EQ(s.sw(i, j, k), ref.wn(i, j, k));
-        EXPECT_EQ(s.snut(i, j, k), ref.nut(i, j, k));
-        for (const qv::Field* f : {&s.suu, &s.svv, &s.sww, &s.suv, &s.svw, &s.swu})
+  for (int k = s.grid.ks; k <= s.grid.ke; ++k)
+    for (int j = s.grid.js; j <= s.grid.je; ++j)
+      for (int i = s.grid.is; i <= s.grid.ie; ++i) {
+        EXPECT_EQ(s.stats.su(i, j, k), ref.work.un(i, j, k));
+        EXPECT_EQ(s.stats.sv(i, j, k), ref.work.vn(i, j, k));
+        EXPECT_EQ(s.stats.sw(i, j, k), ref.work.wn(i, j, k));
+        EXPECT_EQ(s.stats.snut(i, j, k), ref.flow.nut(i, j, k));
+        for (const qv::Field* f : {&s.stats.suu, &s.stats.svv, &s.stats.sww, &s.stats.suv, &s.stats.svw, &s.stats.swu})
           EXPECT_NEAR((*f)(i, j, k), 0.0, 1e-15);
       }
-  for (int k = s.ks; k <= s.ke - 1; ++k)
-    for (int j = s.js; j <= s.je - 1; ++j)
-      for (int i = s.is; i <= s.ie; ++i) {
-        EXPECT_EQ(s.spm(i, j, k), ref.pm(i, j, k));
-        EXPECT_NEAR(s.spm2(i, j, k), 0.0, 1e-14);
+  for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k)
+    for (int j = s.grid.js; j <= s.grid.je - 1; ++j)
+      for (int i = s.grid.is; i <= s.grid.ie; ++i) {
+        EXPECT_EQ(s.stats.spm(i, j, k), ref.work.pm(i, j, k));
+        EXPECT_NEAR(s.stats.spm2(i, j, k), 0.0, 1e-14);
       }
-  EXPECT_NE(s.sgs11(s.is + 1, s.js + 1, s.ks + 1), 0.0);
+  EXPECT_NE(s.stats.sgs11(s.grid.is + 1, s.grid.js + 1, s.grid.ks + 1), 0.0);
 }
 
 // Two different samples: means, second moments about the mean and the mean
@@ -353,24 +356,27 @@ TEST(Statistics, TwoSamples) {
   qv::Store s = varied();
   qv::stats_accumulate(s);
   qv::Store a = s;
-  for (int i = 1; i <= s.ie + 2; ++i)
-    for (int j = 1; j <= s.je + 2; ++j)
-      for (int k = 1; k <= s.ke + 2; ++k) {
-        s.uu(i, j, k) *= -0.5;
-        s.vv(i, j, k) += 0.3;
-        s.nut(i, j, k) *= 2;
+  for (int i = 1; i <= s.grid.ie + 2; ++i)
+    for (int j = 1; j <= s.grid.je + 2; ++j)
+      for (int k = 1; k <= s.grid.ke + 2; ++k) {
+        s.flow.uu(i, j, k) *= -0.5;
+        s.flow.vv(i, j, k) += 0.3;
+        s.flow.nut(i, j, k) *= 2;
       }
   qv::stats_accumulate(s);
   qv::Store b = s;
   average(s, 2);
-  const int i = s.is + 2, j = s.js + 1, k = s.ks + 1;
-  const double mu = (a.un(i, j, k) + b.un(i, j, k)) * 0.5, mv = (a.vn(i, j, k) + b.vn(i, j, k)) * 0.5;
-  EXPECT_DOUBLE_EQ(s.su(i, j, k), mu);
-  EXPECT_DOUBLE_EQ(s.suu(i, j, k), 0.5 * (a.un(i, j, k) * a.un(i, j, k) + b.un(i, j, k) * b.un(i, j, k)) - mu * mu);
-  EXPECT_DOUBLE_EQ(s.suv(i, j, k), 0.5 * (a.un(i, j, k) * a.vn(i, j, k) + b.un(i, j, k) * b.vn(i, j, k)) - mu * mv);
-  EXPECT_GT(s.suu(i, j, k), 0.0);
+  const int i = s.grid.is + 2, j = s.grid.js + 1, k = s.grid.ks + 1;
+  const double mu = (a.work.un(i, j, k) + b.work.un(i, j, k)) * 0.5,
+               mv = (a.work.vn(i, j, k) + b.work.vn(i, j, k)) * 0.5;
+  EXPECT_DOUBLE_EQ(s.stats.su(i, j, k), mu);
+  EXPECT_DOUBLE_EQ(s.stats.suu(i, j, k),
+                   0.5 * (a.work.un(i, j, k) * a.work.un(i, j, k) + b.work.un(i, j, k) * b.work.un(i, j, k)) - mu * mu);
+  EXPECT_DOUBLE_EQ(s.stats.suv(i, j, k),
+                   0.5 * (a.work.un(i, j, k) * a.work.vn(i, j, k) + b.work.un(i, j, k) * b.work.vn(i, j, k)) - mu * mv);
+  EXPECT_GT(s.stats.suu(i, j, k), 0.0);
 
-  EXPECT_NEAR(s.sgs11(i, j, k), 0.5 * (normal_stress(a, 0, i, j, k) + normal_stress(b, 0, i, j, k)), 1e-13);
+  EXPECT_NEAR(s.stats.sgs11(i, j, k), 0.5 * (normal_stress(a, 0, i, j, k) + normal_stress(b, 0, i, j, k)), 1e-13);
 }
 
 // The outflow plane i = ie of the normal sub-grid stresses, on a grid
@@ -379,44 +385,45 @@ TEST(Statistics, TwoSamples) {
 // plane, edges and corners included, follows the same formula.
 TEST(Statistics, NormalSubgridStressesAtTheOutflowPlane) {
   qv::Store s = varied();
-  qvt::grow(s.x, s.is, s.ie, 0.2, 1.17);
-  qvt::grow(s.y, s.js, s.je, 0.15, 1.23);
-  qvt::grow(s.z, s.ks, s.ke, 0.3, 1.11);
+  qvt::grow(s.grid.x, s.grid.is, s.grid.ie, 0.2, 1.17);
+  qvt::grow(s.grid.y, s.grid.js, s.grid.je, 0.15, 1.23);
+  qvt::grow(s.grid.z, s.grid.ks, s.grid.ke, 0.3, 1.11);
   qvt::build_metrics(s);
-  for (int j = 1; j <= s.je + 2; ++j)
-    for (int k = 1; k <= s.ke + 2; ++k) s.nut(s.ie, j, k) = 0.05 + 0.002 * j * k;  // not the linear trend
+  for (int j = 1; j <= s.grid.je + 2; ++j)
+    for (int k = 1; k <= s.grid.ke + 2; ++k)
+      s.flow.nut(s.grid.ie, j, k) = 0.05 + 0.002 * j * k;  // not the linear trend
   qv::stats_accumulate(s);
-  const int i = s.ie;
-  for (int j = s.js; j <= s.je; ++j)
-    for (int k = s.ks; k <= s.ke; ++k) {
-      const qv::Field* sums[3] = {&s.sgs11, &s.sgs22, &s.sgs33};
+  const int i = s.grid.ie;
+  for (int j = s.grid.js; j <= s.grid.je; ++j)
+    for (int k = s.grid.ks; k <= s.grid.ke; ++k) {
+      const qv::Field* sums[3] = {&s.stats.sgs11, &s.stats.sgs22, &s.stats.sgs33};
       for (int d = 0; d < 3; ++d) {
         const double want = normal_stress(s, d, i, j, k);
         ASSERT_NEAR((*sums[d])(i, j, k), want, 1e-13 * std::max(1.0, std::abs(want)))
             << "sgs" << d + 1 << d + 1 << " at " << i << "," << j << "," << k;
       }
-      ASSERT_NE(s.un(i + 1, j, k), s.un(i - 1, j, k));
+      ASSERT_NE(s.work.un(i + 1, j, k), s.work.un(i - 1, j, k));
     }
 }
 
 TEST(Statistics, UniformFlow) {
   qv::Store s = qvt::tiny_store(6, 5, 4, 0.5);
-  s.x(s.is + 1) = 0.2;
+  s.grid.x(s.grid.is + 1) = 0.2;
   qvt::build_metrics(s);
   const double U = 0.7;
-  for (int i = 1; i <= s.ie + 2; ++i)
-    for (int j = 1; j <= s.je + 2; ++j)
-      for (int k = 1; k <= s.ke + 2; ++k) s.uu(i, j, k) = U;
+  for (int i = 1; i <= s.grid.ie + 2; ++i)
+    for (int j = 1; j <= s.grid.je + 2; ++j)
+      for (int k = 1; k <= s.grid.ke + 2; ++k) s.flow.uu(i, j, k) = U;
   for (int n = 0; n < 3; ++n) qv::stats_accumulate(s);
   average(s, 3);
-  for (int k = s.ks; k <= s.ke; ++k)
-    for (int j = s.js; j <= s.je; ++j)
-      for (int i = s.is; i <= s.ie; ++i) {
-        EXPECT_NEAR(s.su(i, j, k), U, 1e-15);
-        EXPECT_EQ(s.sv(i, j, k), 0.0);
-        EXPECT_NEAR(s.suu(i, j, k), 0.0, 1e-15);
-        EXPECT_EQ(s.suv(i, j, k), 0.0);
-        EXPECT_EQ(s.swu(i, j, k), 0.0);
+  for (int k = s.grid.ks; k <= s.grid.ke; ++k)
+    for (int j = s.grid.js; j <= s.grid.je; ++j)
+      for (int i = s.grid.is; i <= s.grid.ie; ++i) {
+        EXPECT_NEAR(s.stats.su(i, j, k), U, 1e-15);
+        EXPECT_EQ(s.stats.sv(i, j, k), 0.0);
+        EXPECT_NEAR(s.stats.suu(i, j, k), 0.0, 1e-15);
+        EXPECT_EQ(s.stats.suv(i, j, k), 0.0);
+        EXPECT_EQ(s.stats.swu(i, j, k), 0.0);
       }
 }
 
@@ -426,27 +433,27 @@ TEST(Statistics, UniformFlow) {
 // the mean of the three is -2 n a, -2 n b, -2 n c, whatever k is.
 TEST(Statistics, NormalSubgridStressesOfAPureStrain) {
   qv::Store s = qvt::tiny_store(7, 6, 6, 1.0);
-  for (int m = 0; m <= s.ie - s.is; ++m) s.x(s.is + m) = 0.2 * m + 0.03 * m * m;
-  for (int m = 0; m <= s.je - s.js; ++m) s.y(s.js + m) = 0.15 * m + 0.05 * m * m;
-  for (int m = 0; m <= s.ke - s.ks; ++m) s.z(s.ks + m) = 0.3 * m + 0.02 * m * m;
+  for (int m = 0; m <= s.grid.ie - s.grid.is; ++m) s.grid.x(s.grid.is + m) = 0.2 * m + 0.03 * m * m;
+  for (int m = 0; m <= s.grid.je - s.grid.js; ++m) s.grid.y(s.grid.js + m) = 0.15 * m + 0.05 * m * m;
+  for (int m = 0; m <= s.grid.ke - s.grid.ks; ++m) s.grid.z(s.grid.ks + m) = 0.3 * m + 0.02 * m * m;
   qvt::build_metrics(s);
   const double a = 0.8, b = -1.3, c = 0.5, n = 0.04;
-  for (int i = 1; i <= s.ie + 1; ++i)
-    for (int j = 1; j <= s.je + 1; ++j)
-      for (int k = 1; k <= s.ke + 1; ++k) {
-        s.uu(i, j, k) = a * s.x(i);
-        s.vv(i, j, k) = b * s.y(j);
-        s.ww(i, j, k) = c * s.z(k);
-        s.nut(i, j, k) = n;
+  for (int i = 1; i <= s.grid.ie + 1; ++i)
+    for (int j = 1; j <= s.grid.je + 1; ++j)
+      for (int k = 1; k <= s.grid.ke + 1; ++k) {
+        s.flow.uu(i, j, k) = a * s.grid.x(i);
+        s.flow.vv(i, j, k) = b * s.grid.y(j);
+        s.flow.ww(i, j, k) = c * s.grid.z(k);
+        s.flow.nut(i, j, k) = n;
       }
   qv::stats_accumulate(s);
-  for (int i = s.is + 1; i <= s.ie - 1; ++i)
-    for (int j = s.js + 1; j <= s.je - 1; ++j)
-      for (int k = s.ks + 1; k <= s.ke - 1; ++k) {
-        const double mean = (s.sgs11(i, j, k) + s.sgs22(i, j, k) + s.sgs33(i, j, k)) / 3;
-        EXPECT_NEAR(s.sgs11(i, j, k) - mean, -2 * n * a, 1e-12) << i << "," << j << "," << k;
-        EXPECT_NEAR(s.sgs22(i, j, k) - mean, -2 * n * b, 1e-12) << i << "," << j << "," << k;
-        EXPECT_NEAR(s.sgs33(i, j, k) - mean, -2 * n * c, 1e-12) << i << "," << j << "," << k;
+  for (int i = s.grid.is + 1; i <= s.grid.ie - 1; ++i)
+    for (int j = s.grid.js + 1; j <= s.grid.je - 1; ++j)
+      for (int k = s.grid.ks + 1; k <= s.grid.ke - 1; ++k) {
+        const double mean = (s.stats.sgs11(i, j, k) + s.stats.sgs22(i, j, k) + s.stats.sgs33(i, j, k)) / 3;
+        EXPECT_NEAR(s.stats.sgs11(i, j, k) - mean, -2 * n * a, 1e-12) << i << "," << j << "," << k;
+        EXPECT_NEAR(s.stats.sgs22(i, j, k) - mean, -2 * n * b, 1e-12) << i << "," << j << "," << k;
+        EXPECT_NEAR(s.stats.sgs33(i, j, k) - mean, -2 * n * c, 1e-12) << i << "," << j << "," << k;
         ASSERT_GT(mean, 0.0);  // (2/3) k
       }
 }
@@ -457,12 +464,13 @@ TEST(Statistics, FileLayoutAndNewFileOnly) {
   const int nx = 6, ny = 5, nz = 4;
   qv::Store s = tagged(nx, ny, nz);
   int q = 0;
-  for (qv::Field* f : {&s.su, &s.sv, &s.sw, &s.suu, &s.svv, &s.sww, &s.suv, &s.svw, &s.swu, &s.sgs11, &s.sgs22,
-                       &s.sgs33, &s.spm, &s.spm2, &s.snut, &s.tauxy, &s.tauyz, &s.tauxz}) {
+  for (qv::Field* f : {&s.stats.su, &s.stats.sv, &s.stats.sw, &s.stats.suu, &s.stats.svv, &s.stats.sww, &s.stats.suv,
+                       &s.stats.svw, &s.stats.swu, &s.stats.sgs11, &s.stats.sgs22, &s.stats.sgs33, &s.stats.spm,
+                       &s.stats.spm2, &s.stats.snut, &s.stats.tauxy, &s.stats.tauyz, &s.stats.tauxz}) {
     ++q;
-    for (int i = 1; i <= s.ie + 2; ++i)
-      for (int j = 1; j <= s.je + 2; ++j)
-        for (int k = 1; k <= s.ke + 2; ++k) (*f)(i, j, k) = q * 1e6 + i * 1e4 + j * 1e2 + k;
+    for (int i = 1; i <= s.grid.ie + 2; ++i)
+      for (int j = 1; j <= s.grid.je + 2; ++j)
+        for (int k = 1; k <= s.grid.ke + 2; ++k) (*f)(i, j, k) = q * 1e6 + i * 1e4 + j * 1e2 + k;
   }
   qv::write_stats(s, "stat.dat      ");
   const auto r = records("stat.dat");
@@ -473,11 +481,14 @@ TEST(Statistics, FileLayoutAndNewFileOnly) {
   EXPECT_EQ(int_at(r[1], 32), 77);
   EXPECT_EQ(int_at(r[1], 44), 9);
   q = 0;
-  for (const qv::Field* f : {&s.su, &s.sv, &s.sw, &s.suu, &s.svv, &s.sww, &s.suv, &s.svw, &s.swu, &s.sgs11,
-                             &s.sgs22, &s.sgs33, &s.spm, &s.spm2, &s.snut, &s.tauxy, &s.tauyz, &s.tauxz}) {
+  for (const qv::Field* f :
+       {&s.stats.su, &s.stats.sv, &s.stats.sw, &s.stats.suu, &s.stats.svv, &s.stats.sww, &s.stats.suv, &s.stats.svw,
+        &s.stats.swu, &s.stats.sgs11, &s.stats.sgs22, &s.stats.sgs33, &s.stats.spm, &s.stats.spm2, &s.stats.snut,
+        &s.stats.tauxy, &s.stats.tauyz, &s.stats.tauxz}) {
     SCOPED_TRACE(testing::Message() << "record " << q + 3);
-    const bool cells = f == &s.spm || f == &s.spm2;
-    expect_block(r[2 + q], *f, s.is, s.ie, s.js, cells ? s.je - 1 : s.je, s.ks, cells ? s.ke - 1 : s.ke);
+    const bool cells = f == &s.stats.spm || f == &s.stats.spm2;
+    expect_block(r[2 + q], *f, s.grid.is, s.grid.ie, s.grid.js, cells ? s.grid.je - 1 : s.grid.je, s.grid.ks,
+                 cells ? s.grid.ke - 1 : s.grid.ke);
     ++q;
   }
   EXPECT_EQ(r[14].size(), 8u * nx * (ny - 1) * (nz - 1));

@@ -90,31 +90,32 @@ double lin(double x, double y, double z, int q) { return 1.25 + 0.5 * q + 0.3 * 
 qv::Store linear_store() {
   qv::Store s = qvt::tiny_store(12, 10, 5, 1.0, 1, 0);
   const auto g = stretched(12, 0.2, 1.12), h = stretched(10, 0.25, 1.2);
-  for (int i = s.is; i <= s.ie; ++i) s.x(i) = g[static_cast<std::size_t>(i - s.is)];
-  for (int j = s.js; j <= s.je; ++j) s.y(j) = h[static_cast<std::size_t>(j - s.js)];
+  for (int i = s.grid.is; i <= s.grid.ie; ++i) s.grid.x(i) = g[static_cast<std::size_t>(i - s.grid.is)];
+  for (int j = s.grid.js; j <= s.grid.je; ++j) s.grid.y(j) = h[static_cast<std::size_t>(j - s.grid.js)];
   qvt::build_metrics(s);
-  s.iflag(5, 5, 4) = 1;
+  s.flow.iflag(5, 5, 4) = 1;
   auto c = [](const qv::Line& l, int n) { return (l(n) + l(n + 1)) / 2; };
-  for (int i = s.is - 1; i <= s.ie; ++i)
-    for (int j = s.js - 1; j <= s.je; ++j)
-      for (int k = s.ks - 1; k <= s.ke; ++k) {
-        s.uu(i, j, k) = lin(s.x(i), c(s.y, j), c(s.z, k), 0);
-        s.vv(i, j, k) = lin(c(s.x, i), s.y(j), c(s.z, k), 1);
-        s.ww(i, j, k) = lin(c(s.x, i), c(s.y, j), s.z(k), 2);
-        s.pp(i, j, k) = lin(c(s.x, i), c(s.y, j), c(s.z, k), 3);
+  for (int i = s.grid.is - 1; i <= s.grid.ie; ++i)
+    for (int j = s.grid.js - 1; j <= s.grid.je; ++j)
+      for (int k = s.grid.ks - 1; k <= s.grid.ke; ++k) {
+        s.flow.uu(i, j, k) = lin(s.grid.x(i), c(s.grid.y, j), c(s.grid.z, k), 0);
+        s.flow.vv(i, j, k) = lin(c(s.grid.x, i), s.grid.y(j), c(s.grid.z, k), 1);
+        s.flow.ww(i, j, k) = lin(c(s.grid.x, i), c(s.grid.y, j), s.grid.z(k), 2);
+        s.flow.pp(i, j, k) = lin(c(s.grid.x, i), c(s.grid.y, j), c(s.grid.z, k), 3);
       }
   return s;
 }
 
 TEST_F(Probes, LinearFieldsAreInterpolatedExactlyAndTheHeaderNamesTheColumns) {
   qv::Store s = linear_store();
-  s.t = 0;
-  s.nn = 7;
+  s.run.t = 0;
+  s.run.nn = 7;
   fs::create_directories("DAT");
   // Off every grid line; on a u face; between the inflow face and the first
   // centre; near the upper y side and the top; a comment and a blank line.
-  const double px[] = {0.33, s.x(8), s.x(3) + 0.01, 0.5}, py[] = {0.1, (s.y(6) + s.y(7)) / 2, -0.3, s.y(12) - 0.01},
-               pz[] = {0.05, (s.z(4) + s.z(5)) / 2, s.z(3), s.z(7) - 0.01};
+  const double px[] = {0.33, s.grid.x(8), s.grid.x(3) + 0.01, 0.5},
+               py[] = {0.1, (s.grid.y(6) + s.grid.y(7)) / 2, -0.3, s.grid.y(12) - 0.01},
+               pz[] = {0.05, (s.grid.z(4) + s.grid.z(5)) / 2, s.grid.z(3), s.grid.z(7) - 0.01};
   std::string inf = "# wake points\n";
   for (int n = 0; n < 4; ++n) {
     char b[120];
@@ -122,7 +123,7 @@ TEST_F(Probes, LinearFieldsAreInterpolatedExactlyAndTheHeaderNamesTheColumns) {
     inf += b;
   }
   qvt::write_file("probes.inf", inf);
-  qv::Probes p = qv::probes_start(s);
+  qv::Probes p = qv::probes_start(s, false);
   ASSERT_EQ(p.points.size(), 4u);
   qv::probes_sample(s, p);
   p.out.reset();
@@ -147,14 +148,14 @@ TEST_F(Probes, LinearFieldsAreInterpolatedExactlyAndTheHeaderNamesTheColumns) {
       EXPECT_NEAR(v[static_cast<std::size_t>(2 + 4 * n + q)], lin(px[n], py[n], pz[n], q), 1e-10)
           << "probe " << n + 1 << " quantity " << q;
   // The u face: its own value, exactly.
-  EXPECT_EQ(qv::probe_value(s.uu, p.points[1].at[0]), s.uu(8, 6, 4));
+  EXPECT_EQ(qv::probe_value(s.flow.uu, p.points[1].at[0]), s.flow.uu(8, 6, 4));
 }
 
 TEST_F(Probes, TheFortRowIsCheckedAtStartUp) {
   for (const auto& [ny, nz, warned] : {std::tuple{13, 3, true}, {79, 9, false}, {79, 8, true}, {78, 9, true}}) {
     qv::Store s = qvt::tiny_store(5, ny, nz);
     testing::internal::CaptureStderr();
-    qv::probes_start(s);
+    qv::probes_start(s, false);
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(err.find("warning: fort.1 and fort.2 sample the fixed row j = 80, k = 10") != std::string::npos, warned)
         << ny << " " << nz << ": " << err;
@@ -166,7 +167,7 @@ TEST_F(Probes, TheFortRowIsCheckedAtStartUp) {
   for (const auto& [list, warned] : {std::pair{"1.5 1.5 0.5\n", false}, {"# nothing\n", true}}) {
     qvt::write_file("probes.inf", list);
     testing::internal::CaptureStderr();
-    qv::probes_start(s);
+    qv::probes_start(s, false);
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(err.find("warning: fort.1 and fort.2") != std::string::npos, warned) << list << err;
   }

@@ -25,15 +25,15 @@ void fill(Field& f, double base) {
 }
 
 void fill_velocities(Store& s) {
-  fill(s.uu, 1e6);
-  fill(s.vv, 2e6);
-  fill(s.ww, 3e6);
+  fill(s.flow.uu, 1e6);
+  fill(s.flow.vv, 2e6);
+  fill(s.flow.ww, 3e6);
 }
 
 // uvwbdy with its console line swallowed.
-void quiet_uvwbdy(Store& s) {
+void quiet_uvwbdy(Store& s, const qv::OutflowSwitches& outflow = {}) {
   testing::internal::CaptureStdout();
-  qv::uvwbdy(s);
+  qv::uvwbdy(s, outflow);
   testing::internal::GetCapturedStdout();
 }
 
@@ -50,146 +50,146 @@ void flux_line(const std::string& out, double& qall, double& ucan) {
 
 TEST(Uvwbdy, PeriodicSidesCopyTheirImages) {
   Store s = qvt::tiny_store(6, 7, 6, 1.0, 0, 0);
-  s.outflow = {0, 0, 0};
+  const qv::OutflowSwitches outflow{0, 0, 0};
   fill_velocities(s);
-  quiet_uvwbdy(s);
-  const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
+  quiet_uvwbdy(s, outflow);
+  const int is = s.grid.is, ie = s.grid.ie, js = s.grid.js, je = s.grid.je, ks = s.grid.ks, ke = s.grid.ke;
   for (int k = ks; k <= ke - 1; ++k)
     for (int i = is; i <= ie; ++i) {  // uu: the whole x range, inflow column included
-      EXPECT_EQ(s.uu(i, js - 1, k), s.uu(i, je - 1, k));
-      EXPECT_EQ(s.uu(i, js - 2, k), s.uu(i, je - 2, k));
-      EXPECT_EQ(s.uu(i, je, k), s.uu(i, js, k));
-      EXPECT_EQ(s.uu(i, je + 1, k), s.uu(i, js + 1, k));
+      EXPECT_EQ(s.flow.uu(i, js - 1, k), s.flow.uu(i, je - 1, k));
+      EXPECT_EQ(s.flow.uu(i, js - 2, k), s.flow.uu(i, je - 2, k));
+      EXPECT_EQ(s.flow.uu(i, je, k), s.flow.uu(i, js, k));
+      EXPECT_EQ(s.flow.uu(i, je + 1, k), s.flow.uu(i, js + 1, k));
     }
   for (int k = ks; k <= ke - 1; ++k)
     for (int i = is; i <= ie - 1; ++i) {
-      EXPECT_EQ(s.vv(i, js - 1, k), tag(2e6, i, je - 1, k));
-      EXPECT_EQ(s.vv(i, js - 2, k), tag(2e6, i, je - 2, k));
-      EXPECT_EQ(s.vv(i, je, k), tag(2e6, i, js, k));
-      EXPECT_EQ(s.vv(i, je + 1, k), tag(2e6, i, js + 1, k));
-      EXPECT_EQ(s.vv(i, je + 2, k), tag(2e6, i, js + 2, k));
+      EXPECT_EQ(s.flow.vv(i, js - 1, k), tag(2e6, i, je - 1, k));
+      EXPECT_EQ(s.flow.vv(i, js - 2, k), tag(2e6, i, je - 2, k));
+      EXPECT_EQ(s.flow.vv(i, je, k), tag(2e6, i, js, k));
+      EXPECT_EQ(s.flow.vv(i, je + 1, k), tag(2e6, i, js + 1, k));
+      EXPECT_EQ(s.flow.vv(i, je + 2, k), tag(2e6, i, js + 2, k));
     }
   // The y sides run before the z sides: at k = ke they copy the entry
   // values, which the z sides then replace in the interior rows.
   for (int k = ks; k <= ke; ++k)
     for (int i = is; i <= ie - 1; ++i) {
-      EXPECT_EQ(s.ww(i, js - 1, k), tag(3e6, i, je - 1, k));
-      EXPECT_EQ(s.ww(i, js - 2, k), tag(3e6, i, je - 2, k));
-      EXPECT_EQ(s.ww(i, je, k), tag(3e6, i, js, k));
-      EXPECT_EQ(s.ww(i, je + 1, k), tag(3e6, i, js + 1, k));
+      EXPECT_EQ(s.flow.ww(i, js - 1, k), tag(3e6, i, je - 1, k));
+      EXPECT_EQ(s.flow.ww(i, js - 2, k), tag(3e6, i, je - 2, k));
+      EXPECT_EQ(s.flow.ww(i, je, k), tag(3e6, i, js, k));
+      EXPECT_EQ(s.flow.ww(i, je + 1, k), tag(3e6, i, js + 1, k));
     }
   for (int j = js; j <= je - 1; ++j)
     for (int i = is; i <= ie; ++i) {
-      EXPECT_EQ(s.uu(i, j, ks - 1), tag(1e6, i, j, ke - 1));
-      EXPECT_EQ(s.uu(i, j, ks - 2), tag(1e6, i, j, ke - 2));
-      EXPECT_EQ(s.uu(i, j, ke), tag(1e6, i, j, ks));
-      EXPECT_EQ(s.uu(i, j, ke + 1), tag(1e6, i, j, ks + 1));
+      EXPECT_EQ(s.flow.uu(i, j, ks - 1), tag(1e6, i, j, ke - 1));
+      EXPECT_EQ(s.flow.uu(i, j, ks - 2), tag(1e6, i, j, ke - 2));
+      EXPECT_EQ(s.flow.uu(i, j, ke), tag(1e6, i, j, ks));
+      EXPECT_EQ(s.flow.uu(i, j, ke + 1), tag(1e6, i, j, ks + 1));
     }
   for (int j = js; j <= je; ++j)
     for (int i = is; i <= ie - 1; ++i) {
-      EXPECT_EQ(s.vv(i, j, ks - 1), s.vv(i, j, ke - 1));
-      EXPECT_EQ(s.vv(i, j, ks - 2), s.vv(i, j, ke - 2));
-      EXPECT_EQ(s.vv(i, j, ke), s.vv(i, j, ks));
-      EXPECT_EQ(s.vv(i, j, ke + 1), s.vv(i, j, ks + 1));
+      EXPECT_EQ(s.flow.vv(i, j, ks - 1), s.flow.vv(i, j, ke - 1));
+      EXPECT_EQ(s.flow.vv(i, j, ks - 2), s.flow.vv(i, j, ke - 2));
+      EXPECT_EQ(s.flow.vv(i, j, ke), s.flow.vv(i, j, ks));
+      EXPECT_EQ(s.flow.vv(i, j, ke + 1), s.flow.vv(i, j, ks + 1));
     }
   for (int j = js; j <= je - 1; ++j)
     for (int i = is; i <= ie - 1; ++i) {
-      EXPECT_EQ(s.ww(i, j, ks - 1), tag(3e6, i, j, ke - 1));
-      EXPECT_EQ(s.ww(i, j, ks - 2), tag(3e6, i, j, ke - 2));
-      EXPECT_EQ(s.ww(i, j, ke + 1), tag(3e6, i, j, ks + 1));
-      EXPECT_EQ(s.ww(i, j, ke + 2), tag(3e6, i, j, ks + 2));
-      EXPECT_EQ(s.ww(i, j, ke), tag(3e6, i, j, ks));
+      EXPECT_EQ(s.flow.ww(i, j, ks - 1), tag(3e6, i, j, ke - 1));
+      EXPECT_EQ(s.flow.ww(i, j, ks - 2), tag(3e6, i, j, ke - 2));
+      EXPECT_EQ(s.flow.ww(i, j, ke + 1), tag(3e6, i, j, ks + 1));
+      EXPECT_EQ(s.flow.ww(i, j, ke + 2), tag(3e6, i, j, ks + 2));
+      EXPECT_EQ(s.flow.ww(i, j, ke), tag(3e6, i, j, ks));
     }
   // Interior faces are not touched.
-  EXPECT_EQ(s.uu(is + 1, js + 1, ks + 1), tag(1e6, is + 1, js + 1, ks + 1));
-  EXPECT_EQ(s.vv(is + 1, js + 1, ks + 1), tag(2e6, is + 1, js + 1, ks + 1));
+  EXPECT_EQ(s.flow.uu(is + 1, js + 1, ks + 1), tag(1e6, is + 1, js + 1, ks + 1));
+  EXPECT_EQ(s.flow.vv(is + 1, js + 1, ks + 1), tag(2e6, is + 1, js + 1, ks + 1));
 }
 
 TEST(Uvwbdy, TwoCellPeriodicDirectionsCopyTheFarGhostBeforeTheSideFace) {
   // With two cells, js + 2 = je and ks + 2 = ke: the far ghost must take the
   // entry value of the side face before that face becomes its image.
   Store s = qvt::tiny_store(6, 3, 3, 1.0, 0, 0);
-  ASSERT_EQ(s.je, s.js + 2);
-  s.outflow = {0, 0, 0};
+  ASSERT_EQ(s.grid.je, s.grid.js + 2);
+  const qv::OutflowSwitches outflow{0, 0, 0};
   fill_velocities(s);
-  quiet_uvwbdy(s);
-  for (int i = s.is; i <= s.ie - 1; ++i) {
-    EXPECT_EQ(s.vv(i, s.je + 2, s.ks), tag(2e6, i, s.je, s.ks));
-    EXPECT_EQ(s.vv(i, s.je, s.ks), tag(2e6, i, s.js, s.ks));
-    EXPECT_EQ(s.ww(i, s.js, s.ke + 2), tag(3e6, i, s.js, s.ke));
-    EXPECT_EQ(s.ww(i, s.js, s.ke), tag(3e6, i, s.js, s.ks));
+  quiet_uvwbdy(s, outflow);
+  for (int i = s.grid.is; i <= s.grid.ie - 1; ++i) {
+    EXPECT_EQ(s.flow.vv(i, s.grid.je + 2, s.grid.ks), tag(2e6, i, s.grid.je, s.grid.ks));
+    EXPECT_EQ(s.flow.vv(i, s.grid.je, s.grid.ks), tag(2e6, i, s.grid.js, s.grid.ks));
+    EXPECT_EQ(s.flow.ww(i, s.grid.js, s.grid.ke + 2), tag(3e6, i, s.grid.js, s.grid.ke));
+    EXPECT_EQ(s.flow.ww(i, s.grid.js, s.grid.ke), tag(3e6, i, s.grid.js, s.grid.ks));
   }
 }
 
 TEST(Uvwbdy, WallsZeroTheWallFacesAndKeepTheEntryValuesInTheGhosts) {
   Store s = qvt::tiny_store(6, 6, 7, 1.0, 1, 1);
-  s.outflow = {1, 1, 0};
+  const qv::OutflowSwitches outflow{1, 1, 0};
   fill_velocities(s);
   const Store in = s;
-  quiet_uvwbdy(s);
-  const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
+  quiet_uvwbdy(s, outflow);
+  const int is = s.grid.is, ie = s.grid.ie, js = s.grid.js, je = s.grid.je, ks = s.grid.ks, ke = s.grid.ke;
   for (int k = ks; k <= ke - 1; ++k) {
     for (int i = is + 1; i <= ie - 1; ++i) {
-      EXPECT_EQ(s.vv(i, js, k), 0.0);
-      EXPECT_EQ(s.vv(i, je, k), 0.0);
-      EXPECT_EQ(s.vv(i, js - 1, k), in.vv(i, js, k));
-      EXPECT_EQ(s.vv(i, je + 1, k), in.vv(i, je, k));
+      EXPECT_EQ(s.flow.vv(i, js, k), 0.0);
+      EXPECT_EQ(s.flow.vv(i, je, k), 0.0);
+      EXPECT_EQ(s.flow.vv(i, js - 1, k), in.flow.vv(i, js, k));
+      EXPECT_EQ(s.flow.vv(i, je + 1, k), in.flow.vv(i, je, k));
     }
     // The wall rules start at is + 1: the inflow column keeps everything.
-    EXPECT_EQ(s.vv(is, js, k), in.vv(is, js, k));
-    EXPECT_EQ(s.vv(is, js - 1, k), in.vv(is, js - 1, k));
-    EXPECT_EQ(s.vv(is, je + 1, k), in.vv(is, je + 1, k));
-    EXPECT_EQ(s.uu(is, js - 1, k), in.uu(is, js - 1, k));
-    EXPECT_EQ(s.uu(is, je, k), in.uu(is, je, k));
+    EXPECT_EQ(s.flow.vv(is, js, k), in.flow.vv(is, js, k));
+    EXPECT_EQ(s.flow.vv(is, js - 1, k), in.flow.vv(is, js - 1, k));
+    EXPECT_EQ(s.flow.vv(is, je + 1, k), in.flow.vv(is, je + 1, k));
+    EXPECT_EQ(s.flow.uu(is, js - 1, k), in.flow.uu(is, js - 1, k));
+    EXPECT_EQ(s.flow.uu(is, je, k), in.flow.uu(is, je, k));
     // The outflow column got the outflow copy before the walls were set.
-    EXPECT_EQ(s.vv(ie, js, k), in.vv(ie - 1, js, k));
-    EXPECT_EQ(s.vv(ie, js - 1, k), in.vv(ie, js - 1, k));
+    EXPECT_EQ(s.flow.vv(ie, js, k), in.flow.vv(ie - 1, js, k));
+    EXPECT_EQ(s.flow.vv(ie, js - 1, k), in.flow.vv(ie, js - 1, k));
     for (int i = is + 1; i <= ie; ++i) {
-      EXPECT_EQ(s.uu(i, js - 1, k), s.uu(i, js, k));
-      EXPECT_EQ(s.uu(i, je, k), s.uu(i, je - 1, k));
+      EXPECT_EQ(s.flow.uu(i, js - 1, k), s.flow.uu(i, js, k));
+      EXPECT_EQ(s.flow.uu(i, je, k), s.flow.uu(i, je - 1, k));
     }
   }
   for (int k = ks; k <= ke; ++k) {
     for (int i = is + 1; i <= ie - 1; ++i) {
-      EXPECT_EQ(s.ww(i, js - 1, k), in.ww(i, js, k));
-      EXPECT_EQ(s.ww(i, je, k), in.ww(i, je - 1, k));
+      EXPECT_EQ(s.flow.ww(i, js - 1, k), in.flow.ww(i, js, k));
+      EXPECT_EQ(s.flow.ww(i, je, k), in.flow.ww(i, je - 1, k));
     }
-    EXPECT_EQ(s.ww(is, je, k), in.ww(is, je, k));
+    EXPECT_EQ(s.flow.ww(is, je, k), in.flow.ww(is, je, k));
   }
   // z walls: ww zero on both walls, antisymmetric ghosts; uu, vv mirrored.
   for (int j = js; j <= je - 1; ++j)
     for (int i = is; i <= ie - 1; ++i) {
-      EXPECT_EQ(s.ww(i, j, ks), 0.0);
-      EXPECT_EQ(s.ww(i, j, ke), 0.0);
-      EXPECT_EQ(s.ww(i, j, ks - 1), -in.ww(i, j, ks + 1));
-      EXPECT_EQ(s.ww(i, j, ke + 1), -in.ww(i, j, ke - 1));
+      EXPECT_EQ(s.flow.ww(i, j, ks), 0.0);
+      EXPECT_EQ(s.flow.ww(i, j, ke), 0.0);
+      EXPECT_EQ(s.flow.ww(i, j, ks - 1), -in.flow.ww(i, j, ks + 1));
+      EXPECT_EQ(s.flow.ww(i, j, ke + 1), -in.flow.ww(i, j, ke - 1));
     }
   for (int j = js; j <= je - 1; ++j)
     for (int i = is; i <= ie; ++i) {
-      EXPECT_EQ(s.uu(i, j, ks - 1), s.uu(i, j, ks));
-      EXPECT_EQ(s.uu(i, j, ke), s.uu(i, j, ke - 1));
+      EXPECT_EQ(s.flow.uu(i, j, ks - 1), s.flow.uu(i, j, ks));
+      EXPECT_EQ(s.flow.uu(i, j, ke), s.flow.uu(i, j, ke - 1));
     }
   for (int j = js; j <= je; ++j)
     for (int i = is; i <= ie - 1; ++i) {
-      EXPECT_EQ(s.vv(i, j, ks - 1), s.vv(i, j, ks));
-      EXPECT_EQ(s.vv(i, j, ke), s.vv(i, j, ke - 1));
+      EXPECT_EQ(s.flow.vv(i, j, ks - 1), s.flow.vv(i, j, ks));
+      EXPECT_EQ(s.flow.vv(i, j, ke), s.flow.vv(i, j, ke - 1));
     }
 }
 
 TEST(Uvwbdy, OutflowCopiesFollowTheSwitches) {
   for (int on = 0; on <= 1; ++on) {
     Store s = qvt::tiny_store(6, 6, 6, 1.0, 1, 1);
-    s.outflow = {on, on, on};
+    const qv::OutflowSwitches outflow{on, on, on};
     fill_velocities(s);
     const Store in = s;
-    quiet_uvwbdy(s);
-    for (int k = s.ks + 1; k <= s.ke - 2; ++k)
-      for (int j = s.js + 1; j <= s.je - 2; ++j) {
-        EXPECT_EQ(s.uu(s.ie, j, k), on ? in.uu(s.ie - 1, j, k) : in.uu(s.ie, j, k));
-        EXPECT_EQ(s.vv(s.ie, j, k), on ? in.vv(s.ie - 1, j, k) : in.vv(s.ie, j, k));
-        EXPECT_EQ(s.ww(s.ie, j, k), on ? in.ww(s.ie - 1, j, k) : in.ww(s.ie, j, k));
+    quiet_uvwbdy(s, outflow);
+    for (int k = s.grid.ks + 1; k <= s.grid.ke - 2; ++k)
+      for (int j = s.grid.js + 1; j <= s.grid.je - 2; ++j) {
+        EXPECT_EQ(s.flow.uu(s.grid.ie, j, k), on ? in.flow.uu(s.grid.ie - 1, j, k) : in.flow.uu(s.grid.ie, j, k));
+        EXPECT_EQ(s.flow.vv(s.grid.ie, j, k), on ? in.flow.vv(s.grid.ie - 1, j, k) : in.flow.vv(s.grid.ie, j, k));
+        EXPECT_EQ(s.flow.ww(s.grid.ie, j, k), on ? in.flow.ww(s.grid.ie - 1, j, k) : in.flow.ww(s.grid.ie, j, k));
         // The inflow face is never written here.
-        EXPECT_EQ(s.uu(s.is, j, k), in.uu(s.is, j, k));
+        EXPECT_EQ(s.flow.uu(s.grid.is, j, k), in.flow.uu(s.grid.is, j, k));
       }
   }
 }
@@ -197,38 +197,38 @@ TEST(Uvwbdy, OutflowCopiesFollowTheSwitches) {
 TEST(Uvwbdy, BottomWallWithCa2) {
   for (int iyper : {0, 1}) {
     Store s = qvt::tiny_store(6, 6, 6, 1.0, iyper, 2);
-    s.ca2 = 0.5;  // distinguishes ca2 from the fixed factor of the periodic edges
-    s.outflow = {0, 0, 0};
+    s.run.ca2 = 0.5;  // distinguishes ca2 from the fixed factor of the periodic edges
+    const qv::OutflowSwitches outflow{0, 0, 0};
     fill_velocities(s);
     const Store in = s;
-    quiet_uvwbdy(s);
-    const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
+    quiet_uvwbdy(s, outflow);
+    const int is = s.grid.is, ie = s.grid.ie, js = s.grid.js, je = s.grid.je, ks = s.grid.ks, ke = s.grid.ke;
     for (int j = js; j <= je - 1; ++j)
       for (int i = is; i <= ie; ++i) {
-        EXPECT_EQ(s.uu(i, j, ks - 1), 0.5 * in.uu(i, j, ks));
-        EXPECT_EQ(s.uu(i, j, ke), in.uu(i, j, ke - 1));  // the top stays slip
+        EXPECT_EQ(s.flow.uu(i, j, ks - 1), 0.5 * in.flow.uu(i, j, ks));
+        EXPECT_EQ(s.flow.uu(i, j, ke), in.flow.uu(i, j, ke - 1));  // the top stays slip
       }
     for (int j = js + 1; j <= je - 1; ++j)
       for (int i = is + 1; i <= ie - 1; ++i) {
-        EXPECT_EQ(s.vv(i, j, ks - 1), 0.5 * s.vv(i, j, ks));
-        EXPECT_EQ(s.vv(i, j, ke), s.vv(i, j, ke - 1));
-        EXPECT_EQ(s.ww(i, j, ks), 0.0);
-        EXPECT_EQ(s.ww(i, j, ks - 1), -in.ww(i, j, ks + 1));
+        EXPECT_EQ(s.flow.vv(i, j, ks - 1), 0.5 * s.flow.vv(i, j, ks));
+        EXPECT_EQ(s.flow.vv(i, j, ke), s.flow.vv(i, j, ke - 1));
+        EXPECT_EQ(s.flow.ww(i, j, ks), 0.0);
+        EXPECT_EQ(s.flow.ww(i, j, ks - 1), -in.flow.ww(i, j, ks + 1));
       }
     for (int i = is; i <= ie; ++i) {
       if (iyper == 0) {
-        EXPECT_EQ(s.uu(i, js - 1, ks - 1), -in.uu(i, je - 1, ks));
-        EXPECT_EQ(s.uu(i, je, ks - 1), -in.uu(i, js, ks));
+        EXPECT_EQ(s.flow.uu(i, js - 1, ks - 1), -in.flow.uu(i, je - 1, ks));
+        EXPECT_EQ(s.flow.uu(i, je, ks - 1), -in.flow.uu(i, js, ks));
       } else {
-        EXPECT_EQ(s.uu(i, js - 1, ks - 1), 0.5 * in.uu(i, js, ks));
-        EXPECT_EQ(s.uu(i, je, ks - 1), 0.5 * in.uu(i, je - 1, ks));
+        EXPECT_EQ(s.flow.uu(i, js - 1, ks - 1), 0.5 * in.flow.uu(i, js, ks));
+        EXPECT_EQ(s.flow.uu(i, je, ks - 1), 0.5 * in.flow.uu(i, je - 1, ks));
       }
-      EXPECT_EQ(s.uu(i, js - 1, ke), s.uu(i, iyper == 0 ? je - 1 : js, ke - 1));
+      EXPECT_EQ(s.flow.uu(i, js - 1, ke), s.flow.uu(i, iyper == 0 ? je - 1 : js, ke - 1));
     }
     for (int j = js; j <= je; ++j) {
-      EXPECT_EQ(s.vv(is - 1, j, ks - 1), 0.5 * s.vv(is, j, ks));
-      EXPECT_EQ(s.vv(ie, j, ks - 1), 0.5 * s.vv(ie - 1, j, ks));
-      EXPECT_EQ(s.vv(is - 1, j, ke), s.vv(is, j, ke - 1));
+      EXPECT_EQ(s.flow.vv(is - 1, j, ks - 1), 0.5 * s.flow.vv(is, j, ks));
+      EXPECT_EQ(s.flow.vv(ie, j, ks - 1), 0.5 * s.flow.vv(ie - 1, j, ks));
+      EXPECT_EQ(s.flow.vv(is - 1, j, ke), s.flow.vv(is, j, ke - 1));
     }
   }
 }
@@ -239,14 +239,22 @@ TEST(Uvwbdy, BottomWallWithCa2) {
 enum Pos { JSm1, JS, JEm1, JE, KSm1, KS, KEm1, KE };
 int at(const Store& s, Pos p) {
   switch (p) {
-    case JSm1: return s.js - 1;
-    case JS: return s.js;
-    case JEm1: return s.je - 1;
-    case JE: return s.je;
-    case KSm1: return s.ks - 1;
-    case KS: return s.ks;
-    case KEm1: return s.ke - 1;
-    default: return s.ke;
+    case JSm1:
+      return s.grid.js - 1;
+    case JS:
+      return s.grid.js;
+    case JEm1:
+      return s.grid.je - 1;
+    case JE:
+      return s.grid.je;
+    case KSm1:
+      return s.grid.ks - 1;
+    case KS:
+      return s.grid.ks;
+    case KEm1:
+      return s.grid.ke - 1;
+    default:
+      return s.grid.ke;
   }
 }
 
@@ -267,27 +275,27 @@ TEST(Uvwbdy, EdgeLinesForAllSideKinds) {
   for (const EdgeRow& row : kEdges) {
     SCOPED_TRACE(testing::Message() << "iyper " << row.iyper << " izper " << row.izper);
     Store s = qvt::tiny_store(6, 7, 8, 1.0, row.iyper, row.izper);
-    s.outflow = {0, 0, 0};
+    const qv::OutflowSwitches outflow{0, 0, 0};
     fill_velocities(s);
-    quiet_uvwbdy(s);
-    const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
+    quiet_uvwbdy(s, outflow);
+    const int is = s.grid.is, ie = s.grid.ie, js = s.grid.js, je = s.grid.je, ks = s.grid.ks, ke = s.grid.ke;
     for (int i = is; i <= ie; ++i)
       for (int c = 0; c < 4; ++c)
-        EXPECT_EQ(s.uu(i, at(s, kCornerJ[c]), at(s, kCornerK[c])),
+        EXPECT_EQ(s.flow.uu(i, at(s, kCornerJ[c]), at(s, kCornerK[c])),
                   tag(1e6, i, at(s, row.src[c][0]), at(s, row.src[c][1])))
             << "i " << i << " corner " << c;
     const bool zp = row.izper == 0, yp = row.iyper == 0;
     for (int j = js; j <= je; ++j) {
-      EXPECT_EQ(s.vv(is - 1, j, ks - 1), s.vv(is, j, zp ? ke - 1 : ks));
-      EXPECT_EQ(s.vv(ie, j, ks - 1), s.vv(ie - 1, j, zp ? ke - 1 : ks));
-      EXPECT_EQ(s.vv(is - 1, j, ke), s.vv(is, j, zp ? ks : ke - 1));
-      EXPECT_EQ(s.vv(ie, j, ke), s.vv(ie - 1, j, zp ? ks : ke - 1));
+      EXPECT_EQ(s.flow.vv(is - 1, j, ks - 1), s.flow.vv(is, j, zp ? ke - 1 : ks));
+      EXPECT_EQ(s.flow.vv(ie, j, ks - 1), s.flow.vv(ie - 1, j, zp ? ke - 1 : ks));
+      EXPECT_EQ(s.flow.vv(is - 1, j, ke), s.flow.vv(is, j, zp ? ks : ke - 1));
+      EXPECT_EQ(s.flow.vv(ie, j, ke), s.flow.vv(ie - 1, j, zp ? ks : ke - 1));
     }
     for (int k = ks; k <= ke; ++k) {
-      EXPECT_EQ(s.ww(is - 1, js - 1, k), s.ww(is, yp ? je - 1 : js, k));
-      EXPECT_EQ(s.ww(ie, js - 1, k), s.ww(ie - 1, yp ? je - 1 : js, k));
-      EXPECT_EQ(s.ww(is - 1, je, k), s.ww(is, yp ? js : je - 1, k));
-      EXPECT_EQ(s.ww(ie, je, k), s.ww(ie - 1, yp ? js : je - 1, k));
+      EXPECT_EQ(s.flow.ww(is - 1, js - 1, k), s.flow.ww(is, yp ? je - 1 : js, k));
+      EXPECT_EQ(s.flow.ww(ie, js - 1, k), s.flow.ww(ie - 1, yp ? je - 1 : js, k));
+      EXPECT_EQ(s.flow.ww(is - 1, je, k), s.flow.ww(is, yp ? js : je - 1, k));
+      EXPECT_EQ(s.flow.ww(ie, je, k), s.flow.ww(ie - 1, yp ? js : je - 1, k));
     }
   }
 }
@@ -298,49 +306,49 @@ TEST(Uvwbdy, EdgeLinesForAllSideKinds) {
 void block(Store& s, int i0, int i1, int j0, int j1, int k0, int k1) {
   for (int k = k0; k <= k1; ++k)
     for (int j = j0; j <= j1; ++j)
-      for (int i = i0; i <= i1; ++i) s.iflag(i, j, k) = 1;
+      for (int i = i0; i <= i1; ++i) s.flow.iflag(i, j, k) = 1;
 }
 
 TEST(Uvwbdy, BodyBlockFacesMirrorTheLastAdjacentFluidFace) {
   // A 2 x 2 x 2 block in cells 5..6 with fluid all round, ca1 = -1.
   Store s = qvt::tiny_store(10, 10, 10, 1.0, 1, 1);
-  s.ca1 = -1;
-  s.outflow = {0, 0, 0};
+  s.run.ca1 = -1;
+  const qv::OutflowSwitches outflow{0, 0, 0};
   block(s, 5, 6, 5, 6, 5, 6);
   fill_velocities(s);
   const Store in = s;
-  quiet_uvwbdy(s);
+  quiet_uvwbdy(s, outflow);
   for (int a = 5; a <= 6; ++a)
     for (int b = 5; b <= 6; ++b) {
       // Every face between a body cell and a fluid cell carries 0.
-      EXPECT_EQ(s.uu(5, a, b), 0.0);
-      EXPECT_EQ(s.uu(7, a, b), 0.0);
-      EXPECT_EQ(s.vv(a, 5, b), 0.0);
-      EXPECT_EQ(s.vv(a, 7, b), 0.0);
-      EXPECT_EQ(s.ww(a, b, 5), 0.0);
-      EXPECT_EQ(s.ww(a, b, 7), 0.0);
+      EXPECT_EQ(s.flow.uu(5, a, b), 0.0);
+      EXPECT_EQ(s.flow.uu(7, a, b), 0.0);
+      EXPECT_EQ(s.flow.vv(a, 5, b), 0.0);
+      EXPECT_EQ(s.flow.vv(a, 7, b), 0.0);
+      EXPECT_EQ(s.flow.ww(a, b, 5), 0.0);
+      EXPECT_EQ(s.flow.ww(a, b, 7), 0.0);
     }
   // Faces between two body cells.  The sweep runs k, j, i ascending with the
   // six tests in the order x, y, z, so each face keeps the mirror of the
   // last cell that reaches it: the first column is mirrored across z (vv,
   // uu) or y (ww) by the body cells themselves, while in the second column
   // a later fluid cell downstream or above gets the last word.
-  EXPECT_EQ(s.vv(5, 6, 5), -in.vv(5, 6, 4));
-  EXPECT_EQ(s.vv(6, 6, 5), -in.vv(7, 6, 5));
-  EXPECT_EQ(s.vv(5, 6, 6), -in.vv(5, 6, 7));
-  EXPECT_EQ(s.vv(6, 6, 6), -in.vv(6, 6, 7));
-  EXPECT_EQ(s.ww(5, 5, 6), -in.ww(5, 4, 6));
-  EXPECT_EQ(s.ww(6, 5, 6), -in.ww(7, 5, 6));
-  EXPECT_EQ(s.ww(5, 6, 6), -in.ww(5, 7, 6));
-  EXPECT_EQ(s.ww(6, 6, 6), -in.ww(6, 7, 6));
-  EXPECT_EQ(s.uu(6, 5, 5), -in.uu(6, 5, 4));
-  EXPECT_EQ(s.uu(6, 6, 5), -in.uu(6, 7, 5));
-  EXPECT_EQ(s.uu(6, 5, 6), -in.uu(6, 5, 7));
-  EXPECT_EQ(s.uu(6, 6, 6), -in.uu(6, 6, 7));
+  EXPECT_EQ(s.flow.vv(5, 6, 5), -in.flow.vv(5, 6, 4));
+  EXPECT_EQ(s.flow.vv(6, 6, 5), -in.flow.vv(7, 6, 5));
+  EXPECT_EQ(s.flow.vv(5, 6, 6), -in.flow.vv(5, 6, 7));
+  EXPECT_EQ(s.flow.vv(6, 6, 6), -in.flow.vv(6, 6, 7));
+  EXPECT_EQ(s.flow.ww(5, 5, 6), -in.flow.ww(5, 4, 6));
+  EXPECT_EQ(s.flow.ww(6, 5, 6), -in.flow.ww(7, 5, 6));
+  EXPECT_EQ(s.flow.ww(5, 6, 6), -in.flow.ww(5, 7, 6));
+  EXPECT_EQ(s.flow.ww(6, 6, 6), -in.flow.ww(6, 7, 6));
+  EXPECT_EQ(s.flow.uu(6, 5, 5), -in.flow.uu(6, 5, 4));
+  EXPECT_EQ(s.flow.uu(6, 6, 5), -in.flow.uu(6, 7, 5));
+  EXPECT_EQ(s.flow.uu(6, 5, 6), -in.flow.uu(6, 5, 7));
+  EXPECT_EQ(s.flow.uu(6, 6, 6), -in.flow.uu(6, 6, 7));
   // The fluid faces around the block are read, never written.
-  EXPECT_EQ(s.vv(4, 6, 5), in.vv(4, 6, 5));
-  EXPECT_EQ(s.vv(7, 6, 5), in.vv(7, 6, 5));
-  EXPECT_EQ(s.uu(6, 4, 5), in.uu(6, 4, 5));
+  EXPECT_EQ(s.flow.vv(4, 6, 5), in.flow.vv(4, 6, 5));
+  EXPECT_EQ(s.flow.vv(7, 6, 5), in.flow.vv(7, 6, 5));
+  EXPECT_EQ(s.flow.uu(6, 4, 5), in.flow.uu(6, 4, 5));
 }
 
 TEST(Uvwbdy, BodySpanningTheDepthMirrorsUpstreamInItsFirstColumn) {
@@ -350,25 +358,25 @@ TEST(Uvwbdy, BodySpanningTheDepthMirrorsUpstreamInItsFirstColumn) {
   // face one column upstream; with ca1 = +1 they copy it.
   for (double ca1 : {-1.0, 1.0}) {
     Store s = qvt::tiny_store(10, 10, 5, 1.0, 1, 1);
-    s.ca1 = ca1;
-    s.outflow = {0, 0, 0};
-    block(s, 5, 6, 5, 6, s.ks - 2, s.ke + 1);
-    for (int i = 1; i <= s.vv.ni(); ++i)
-      for (int j = 1; j <= s.vv.nj(); ++j)
-        for (int k = 1; k <= s.vv.nk(); ++k) {
-          s.uu(i, j, k) = 1.0 + i;
-          s.vv(i, j, k) = 0.5 * i;
-          s.ww(i, j, k) = 0.25 * i;
+    s.run.ca1 = ca1;
+    const qv::OutflowSwitches outflow{0, 0, 0};
+    block(s, 5, 6, 5, 6, s.grid.ks - 2, s.grid.ke + 1);
+    for (int i = 1; i <= s.flow.vv.ni(); ++i)
+      for (int j = 1; j <= s.flow.vv.nj(); ++j)
+        for (int k = 1; k <= s.flow.vv.nk(); ++k) {
+          s.flow.uu(i, j, k) = 1.0 + i;
+          s.flow.vv(i, j, k) = 0.5 * i;
+          s.flow.ww(i, j, k) = 0.25 * i;
         }
-    quiet_uvwbdy(s);
-    for (int k = s.ks; k <= s.ke - 1; ++k) {
-      EXPECT_EQ(s.vv(5, 6, k), ca1 * 0.5 * 4);
-      EXPECT_EQ(s.vv(6, 6, k), ca1 * 0.5 * 7);  // mirrored from downstream
-      EXPECT_EQ(s.vv(5, 5, k), 0.0);
-      EXPECT_EQ(s.vv(5, 7, k), 0.0);
-      EXPECT_EQ(s.uu(5, 5, k), 0.0);
-      EXPECT_EQ(s.uu(7, 6, k), 0.0);
-      EXPECT_EQ(s.uu(6, 5, k), ca1 * 7.0);  // mirrored across y
+    quiet_uvwbdy(s, outflow);
+    for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k) {
+      EXPECT_EQ(s.flow.vv(5, 6, k), ca1 * 0.5 * 4);
+      EXPECT_EQ(s.flow.vv(6, 6, k), ca1 * 0.5 * 7);  // mirrored from downstream
+      EXPECT_EQ(s.flow.vv(5, 5, k), 0.0);
+      EXPECT_EQ(s.flow.vv(5, 7, k), 0.0);
+      EXPECT_EQ(s.flow.uu(5, 5, k), 0.0);
+      EXPECT_EQ(s.flow.uu(7, 6, k), 0.0);
+      EXPECT_EQ(s.flow.uu(6, 5, k), ca1 * 7.0);  // mirrored across y
     }
   }
 }
@@ -376,18 +384,18 @@ TEST(Uvwbdy, BodySpanningTheDepthMirrorsUpstreamInItsFirstColumn) {
 TEST(Uvwbdy, IsolatedBodyCellEndsWithSixZeroFaces) {
   for (double ca1 : {-1.0, 1.0}) {
     Store s = qvt::tiny_store(9, 9, 9, 1.0, 1, 1);
-    s.ca1 = ca1;
-    s.outflow = {0, 0, 0};
-    s.iflag(6, 6, 6) = 1;
+    s.run.ca1 = ca1;
+    const qv::OutflowSwitches outflow{0, 0, 0};
+    s.flow.iflag(6, 6, 6) = 1;
     fill_velocities(s);
     const Store in = s;
-    quiet_uvwbdy(s);
-    EXPECT_EQ(s.uu(6, 6, 6), 0.0);
-    EXPECT_EQ(s.uu(7, 6, 6), 0.0);
-    EXPECT_EQ(s.vv(6, 6, 6), 0.0);
-    EXPECT_EQ(s.vv(6, 7, 6), 0.0);
-    EXPECT_EQ(s.ww(6, 6, 6), 0.0);
-    EXPECT_EQ(s.ww(6, 6, 7), 0.0);
+    quiet_uvwbdy(s, outflow);
+    EXPECT_EQ(s.flow.uu(6, 6, 6), 0.0);
+    EXPECT_EQ(s.flow.uu(7, 6, 6), 0.0);
+    EXPECT_EQ(s.flow.vv(6, 6, 6), 0.0);
+    EXPECT_EQ(s.flow.vv(6, 7, 6), 0.0);
+    EXPECT_EQ(s.flow.ww(6, 6, 6), 0.0);
+    EXPECT_EQ(s.flow.ww(6, 6, 7), 0.0);
     // Nothing else nearby moved.
     int changed = 0;
     for (int i = 4; i <= 8; ++i)
@@ -396,9 +404,9 @@ TEST(Uvwbdy, IsolatedBodyCellEndsWithSixZeroFaces) {
           const bool u6 = j == 6 && k == 6 && (i == 6 || i == 7);
           const bool v6 = i == 6 && k == 6 && (j == 6 || j == 7);
           const bool w6 = i == 6 && j == 6 && (k == 6 || k == 7);
-          changed += !u6 && s.uu(i, j, k) != in.uu(i, j, k);
-          changed += !v6 && s.vv(i, j, k) != in.vv(i, j, k);
-          changed += !w6 && s.ww(i, j, k) != in.ww(i, j, k);
+          changed += !u6 && s.flow.uu(i, j, k) != in.flow.uu(i, j, k);
+          changed += !v6 && s.flow.vv(i, j, k) != in.flow.vv(i, j, k);
+          changed += !w6 && s.flow.ww(i, j, k) != in.flow.ww(i, j, k);
         }
     EXPECT_EQ(changed, 0);
   }
@@ -410,12 +418,12 @@ TEST(Uvwbdy, FluxReport) {
   // Uniform stream through walls: the inflow balances the outflow.
   {
     Store s = qvt::tiny_store(6, 5, 4, 0.5, 1, 1);
-    s.outflow = {1, 1, 1};
-    for (int i = 1; i <= s.uu.ni(); ++i)
-      for (int j = 1; j <= s.uu.nj(); ++j)
-        for (int k = 1; k <= s.uu.nk(); ++k) s.uu(i, j, k) = 1.25;
+    const qv::OutflowSwitches outflow{1, 1, 1};
+    for (int i = 1; i <= s.flow.uu.ni(); ++i)
+      for (int j = 1; j <= s.flow.uu.nj(); ++j)
+        for (int k = 1; k <= s.flow.uu.nk(); ++k) s.flow.uu(i, j, k) = 1.25;
     testing::internal::CaptureStdout();
-    qv::uvwbdy(s);
+    qv::uvwbdy(s, outflow);
     const std::string out = testing::internal::GetCapturedStdout();
     double q = 1, u = 1;
     flux_line(out, q, u);
@@ -426,29 +434,29 @@ TEST(Uvwbdy, FluxReport) {
   {
     // 5 x 4 x 3 cells of widths 0.5, 0.25, 2: a box of 2.5 x 1 x 6.
     Store s = qvt::tiny_store(6, 5, 4, 1.0, 0, 0);
-    for (int i = s.is; i <= s.ie; ++i) s.x(i) = 0.5 * (i - s.is);
-    for (int j = s.js; j <= s.je; ++j) s.y(j) = 0.25 * (j - s.js);
-    for (int k = s.ks; k <= s.ke; ++k) s.z(k) = 2.0 * (k - s.ks);
+    for (int i = s.grid.is; i <= s.grid.ie; ++i) s.grid.x(i) = 0.5 * (i - s.grid.is);
+    for (int j = s.grid.js; j <= s.grid.je; ++j) s.grid.y(j) = 0.25 * (j - s.grid.js);
+    for (int k = s.grid.ks; k <= s.grid.ke; ++k) s.grid.z(k) = 2.0 * (k - s.grid.ks);
     qvt::build_metrics(s);
-    s.outflow = {0, 0, 0};
+    const qv::OutflowSwitches outflow{0, 0, 0};
     // Face areas: 6 in x, 15 in y, 2.5 in z.
-    for (int j = s.js; j <= s.je - 1; ++j)
-      for (int k = s.ks; k <= s.ke - 1; ++k) {
-        s.uu(s.is, j, k) = 2.0;  // in 12
-        s.uu(s.ie, j, k) = 1.0;  // out 6
+    for (int j = s.grid.js; j <= s.grid.je - 1; ++j)
+      for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k) {
+        s.flow.uu(s.grid.is, j, k) = 2.0;  // in 12
+        s.flow.uu(s.grid.ie, j, k) = 1.0;  // out 6
       }
-    for (int i = s.is; i <= s.ie - 1; ++i)
-      for (int k = s.ks; k <= s.ke - 1; ++k) {
-        s.vv(i, s.js, k) = 0.75;  // in 11.25
-        s.vv(i, s.je, k) = 0.5;   // out 7.5
+    for (int i = s.grid.is; i <= s.grid.ie - 1; ++i)
+      for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k) {
+        s.flow.vv(i, s.grid.js, k) = 0.75;  // in 11.25
+        s.flow.vv(i, s.grid.je, k) = 0.5;   // out 7.5
       }
-    for (int i = s.is; i <= s.ie - 1; ++i)
-      for (int j = s.js; j <= s.je - 1; ++j) {
-        s.ww(i, j, s.ks) = 0.25;   // in 0.625
-        s.ww(i, j, s.ke) = 0.125;  // out 0.3125
+    for (int i = s.grid.is; i <= s.grid.ie - 1; ++i)
+      for (int j = s.grid.js; j <= s.grid.je - 1; ++j) {
+        s.flow.ww(i, j, s.grid.ks) = 0.25;   // in 0.625
+        s.flow.ww(i, j, s.grid.ke) = 0.125;  // out 0.3125
       }
     testing::internal::CaptureStdout();
-    qv::uvwbdy(s);
+    qv::uvwbdy(s, outflow);
     const std::string out = testing::internal::GetCapturedStdout();
     double q = 0, u = 1;
     flux_line(out, q, u);
@@ -462,32 +470,32 @@ TEST(Uvwbdy, FluxReport) {
 TEST(Prsbdy, ReferenceCellIsExactlyZeroAndBodyCellsHoldMinusTheReference) {
   // je = 23 is odd: the reference row is 11; ke = 8 gives layer 4.
   Store s = qvt::tiny_store(6, 21, 6, 1.0, 1, 1);
-  ASSERT_EQ(s.je, 23);
-  fill(s.pp, 0.1);
-  s.pp(s.is, 11, 4) = 3.7;
-  s.iflag(5, 12, 5) = 1;
-  s.iflag(s.is, 14, 5) = 1;
+  ASSERT_EQ(s.grid.je, 23);
+  fill(s.flow.pp, 0.1);
+  s.flow.pp(s.grid.is, 11, 4) = 3.7;
+  s.flow.iflag(5, 12, 5) = 1;
+  s.flow.iflag(s.grid.is, 14, 5) = 1;
   const Store in = s;
   qv::prsbdy(s);
-  EXPECT_EQ(s.pp(s.is, 11, 4), 0.0);
-  EXPECT_EQ(s.pp(5, 12, 5), -3.7);
+  EXPECT_EQ(s.flow.pp(s.grid.is, 11, 4), 0.0);
+  EXPECT_EQ(s.flow.pp(5, 12, 5), -3.7);
   // Body cells are cleared before the ghosts copy them.
-  EXPECT_EQ(s.pp(s.is, 14, 5), -3.7);
-  EXPECT_EQ(s.pp(s.is - 1, 14, 5), -3.7);
-  EXPECT_EQ(s.pp(6, 13, 6), in.pp(6, 13, 6) - 3.7);
+  EXPECT_EQ(s.flow.pp(s.grid.is, 14, 5), -3.7);
+  EXPECT_EQ(s.flow.pp(s.grid.is - 1, 14, 5), -3.7);
+  EXPECT_EQ(s.flow.pp(6, 13, 6), in.flow.pp(6, 13, 6) - 3.7);
   // The far layers ie+1, je+1, ke+1 are shifted though never set ...
-  EXPECT_EQ(s.pp(s.ie + 1, 5, 5), in.pp(s.ie + 1, 5, 5) - 3.7);
-  EXPECT_EQ(s.pp(5, s.je + 1, 5), in.pp(5, s.je + 1, 5) - 3.7);
-  EXPECT_EQ(s.pp(5, 5, s.ke + 1), in.pp(5, 5, s.ke + 1) - 3.7);
+  EXPECT_EQ(s.flow.pp(s.grid.ie + 1, 5, 5), in.flow.pp(s.grid.ie + 1, 5, 5) - 3.7);
+  EXPECT_EQ(s.flow.pp(5, s.grid.je + 1, 5), in.flow.pp(5, s.grid.je + 1, 5) - 3.7);
+  EXPECT_EQ(s.flow.pp(5, 5, s.grid.ke + 1), in.flow.pp(5, 5, s.grid.ke + 1) - 3.7);
   // ... while the layers beyond the shifted block are left alone.
-  EXPECT_EQ(s.pp(s.ie + 2, 5, 5), in.pp(s.ie + 2, 5, 5));
-  EXPECT_EQ(s.pp(5, s.js - 2, 5), in.pp(5, s.js - 2, 5));
-  EXPECT_EQ(s.pp(5, 5, s.ks - 2), in.pp(5, 5, s.ks - 2));
+  EXPECT_EQ(s.flow.pp(s.grid.ie + 2, 5, 5), in.flow.pp(s.grid.ie + 2, 5, 5));
+  EXPECT_EQ(s.flow.pp(5, s.grid.js - 2, 5), in.flow.pp(5, s.grid.js - 2, 5));
+  EXPECT_EQ(s.flow.pp(5, 5, s.grid.ks - 2), in.flow.pp(5, 5, s.grid.ks - 2));
   // Zero gradient at the inflow and outflow faces.
-  for (int k = s.ks; k <= s.ke - 1; ++k)
-    for (int j = s.js; j <= s.je - 1; ++j) {
-      EXPECT_EQ(s.pp(s.is - 1, j, k), s.pp(s.is, j, k));
-      EXPECT_EQ(s.pp(s.ie, j, k), s.pp(s.ie - 1, j, k));
+  for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k)
+    for (int j = s.grid.js; j <= s.grid.je - 1; ++j) {
+      EXPECT_EQ(s.flow.pp(s.grid.is - 1, j, k), s.flow.pp(s.grid.is, j, k));
+      EXPECT_EQ(s.flow.pp(s.grid.ie, j, k), s.flow.pp(s.grid.ie - 1, j, k));
     }
 }
 
@@ -497,13 +505,13 @@ TEST(Prsbdy, SidesEdgesAndCornersForAllSideKinds) {
     // izper = 2 is treated like 1 here.
     for (int izper : row.izper == 0 ? std::vector<int>{0} : std::vector<int>{1, 2}) {
       Store s = qvt::tiny_store(6, 7, 8, 1.0, row.iyper, izper);
-      fill(s.pp, 0.5);
+      fill(s.flow.pp, 0.5);
       qv::prsbdy(s);
-      const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
+      const int is = s.grid.is, ie = s.grid.ie, js = s.grid.js, je = s.grid.je, ks = s.grid.ks, ke = s.grid.ke;
       const bool yp = row.iyper == 0, zp = izper == 0;
       // Differences are free of the reference shift; compare the tagged
       // entry values they stand for.
-      auto P = [&](int i, int j, int k) { return s.pp(i, j, k) - s.pp(is, js, ks) + tag(0.5, is, js, ks); };
+      auto P = [&](int i, int j, int k) { return s.flow.pp(i, j, k) - s.flow.pp(is, js, ks) + tag(0.5, is, js, ks); };
       for (int k = ks; k <= ke - 1; ++k)
         for (int i = is; i <= ie - 1; ++i) {
           EXPECT_EQ(P(i, js - 1, k), tag(0.5, i, yp ? je - 1 : js, k));
@@ -533,8 +541,8 @@ TEST(Prsbdy, SidesEdgesAndCornersForAllSideKinds) {
       // The eight corners copy the edge lines of the first and last columns.
       for (int c = 0; c < 4; ++c) {
         const int cj = at(s, kCornerJ[c]), ck = at(s, kCornerK[c]);
-        EXPECT_EQ(s.pp(is - 1, cj, ck), s.pp(is, cj, ck));
-        EXPECT_EQ(s.pp(ie, cj, ck), s.pp(ie - 1, cj, ck));
+        EXPECT_EQ(s.flow.pp(is - 1, cj, ck), s.flow.pp(is, cj, ck));
+        EXPECT_EQ(s.flow.pp(ie, cj, ck), s.flow.pp(ie - 1, cj, ck));
       }
     }
   }

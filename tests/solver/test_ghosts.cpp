@@ -15,8 +15,8 @@ using qv::Store;
 
 using Off = std::array<int, 3>;
 
-Field& comp(Store& s, int c) { return c == 0 ? s.uu : (c == 1 ? s.vv : s.ww); }
-const Field& comp(const Store& s, int c) { return c == 0 ? s.uu : (c == 1 ? s.vv : s.ww); }
+Field& comp(Store& s, int c) { return c == 0 ? s.flow.uu : (c == 1 ? s.flow.vv : s.flow.ww); }
+const Field& comp(const Store& s, int c) { return c == 0 ? s.flow.uu : (c == 1 ? s.flow.vv : s.flow.ww); }
 
 void fill(Field& f, double base) {
   for (int i = 1; i <= f.ni(); ++i)
@@ -28,19 +28,19 @@ void fill(Field& f, double base) {
 constexpr int P = 7;
 Store tagged(double ca1) {
   Store s = qvt::tiny_store(10, 10, 10);
-  s.ca1 = ca1;
-  fill(s.uu, 1e6);
-  fill(s.vv, 2e6);
-  fill(s.ww, 3e6);
+  s.run.ca1 = ca1;
+  fill(s.flow.uu, 1e6);
+  fill(s.flow.vv, 2e6);
+  fill(s.flow.ww, 3e6);
   return s;
 }
 
 // Velocity entries that differ between a and b.
 int changes(const Store& a, const Store& b) {
   int n = 0;
-  for (const auto m : {&Store::uu, &Store::vv, &Store::ww}) {
-    const Field& fa = a.*m;
-    const Field& fb = b.*m;
+  for (const auto m : {&qv::Flow::uu, &qv::Flow::vv, &qv::Flow::ww}) {
+    const Field& fa = a.flow.*m;
+    const Field& fb = b.flow.*m;
     for (int i = 1; i <= fa.ni(); ++i)
       for (int j = 1; j <= fa.nj(); ++j)
         for (int k = 1; k <= fa.nk(); ++k) n += fa(i, j, k) != fb(i, j, k);
@@ -54,7 +54,7 @@ Off low_cell(int c, Off p) {
   return p;
 }
 
-void mark(Store& s, Off c) { s.iflag(c[0], c[1], c[2]) = 1; }
+void mark(Store& s, Off c) { s.flow.iflag(c[0], c[1], c[2]) = 1; }
 
 struct Group {
   const char* name;
@@ -124,19 +124,19 @@ TEST(Reflection, SecondGhostReadsTheFirstGhostOfTwoBodyRows) {
   for (double ca1 : {-1.0, 1.0}) {
     Store s = tagged(ca1);
     for (int j : {P + 1, P + 2})
-      for (int i : {P - 1, P}) s.iflag(i, j, P) = 1;
-    const double u = s.uu(P, P, P);
+      for (int i : {P - 1, P}) s.flow.iflag(i, j, P) = 1;
+    const double u = s.flow.uu(P, P, P);
     qv::reflect(s, 0, 1, P, P, P);
     qv::reflect(s, 0, 2, P, P, P);
-    EXPECT_EQ(s.uu(P, P + 1, P), ca1 * u);
-    EXPECT_EQ(s.uu(P, P + 2, P), u);
+    EXPECT_EQ(s.flow.uu(P, P + 1, P), ca1 * u);
+    EXPECT_EQ(s.flow.uu(P, P + 2, P), u);
   }
   // With only row j+2 inside, the second ghost takes whatever row j+1 holds.
   Store s = tagged(-1);
-  s.iflag(P - 1, P + 2, P) = s.iflag(P, P + 2, P) = 1;
-  const double mid = s.uu(P, P + 1, P);
+  s.flow.iflag(P - 1, P + 2, P) = s.flow.iflag(P, P + 2, P) = 1;
+  const double mid = s.flow.uu(P, P + 1, P);
   qv::reflect(s, 0, 2, P, P, P);
-  EXPECT_EQ(s.uu(P, P + 2, P), -mid);
+  EXPECT_EQ(s.flow.uu(P, P + 2, P), -mid);
 }
 
 TEST(Reflection, RuleAMirrorsThePointTwoFacesAway) {
@@ -187,12 +187,12 @@ TEST(FaceRule, ZeroesTheSixFacesOfTheCell) {
   Store s = tagged(-1);
   const Store in = s;
   qv::face_rule(s, P, P, P);
-  EXPECT_EQ(s.uu(P, P, P), 0.0);
-  EXPECT_EQ(s.uu(P + 1, P, P), 0.0);
-  EXPECT_EQ(s.vv(P, P, P), 0.0);
-  EXPECT_EQ(s.vv(P, P + 1, P), 0.0);
-  EXPECT_EQ(s.ww(P, P, P), 0.0);
-  EXPECT_EQ(s.ww(P, P, P + 1), 0.0);
+  EXPECT_EQ(s.flow.uu(P, P, P), 0.0);
+  EXPECT_EQ(s.flow.uu(P + 1, P, P), 0.0);
+  EXPECT_EQ(s.flow.vv(P, P, P), 0.0);
+  EXPECT_EQ(s.flow.vv(P, P + 1, P), 0.0);
+  EXPECT_EQ(s.flow.ww(P, P, P), 0.0);
+  EXPECT_EQ(s.flow.ww(P, P, P + 1), 0.0);
   EXPECT_EQ(changes(s, in), 6);
 }
 

@@ -25,22 +25,23 @@ struct Passes : qv::StepReports {
 // hsmac2 with the tolerance ramp ic2, ic3, sesp; the passes it reported.
 std::vector<qv::PressurePass> run_hsmac2(qv::Store& s, qv::ToleranceRamp ramp, double& dtmin) {
   Passes p;
-  qv::hsmac2(s, ramp, dtmin, p);
+  qv::OutflowSwitches outflow;
+  qv::hsmac2(s, ramp, dtmin, p, outflow);
   return p.seen;
 }
 
 // uu = 0.7 everywhere (divergence-free on any grid) with the matching
 // inflow plane; dt = 0.01, omg = 1, esp = 0.005, nn = 1.
 qv::Store with_stream(qv::Store s) {
-  s.dt = 0.01;
-  s.omg = 1;
-  s.esp = 0.005;
-  s.nn = 1;
-  for (int i = 1; i <= s.ie + 2; ++i)
-    for (int j = 1; j <= s.je + 2; ++j)
-      for (int k = 1; k <= s.ke + 2; ++k) s.uu(i, j, k) = 0.7;
-  for (int j = 1; j <= s.je + 2; ++j)
-    for (int k = 1; k <= s.ke + 2; ++k) s.ub0(j, k) = 0.7;
+  s.run.dt = 0.01;
+  s.run.omg = 1;
+  s.run.esp = 0.005;
+  s.run.nn = 1;
+  for (int i = 1; i <= s.grid.ie + 2; ++i)
+    for (int j = 1; j <= s.grid.je + 2; ++j)
+      for (int k = 1; k <= s.grid.ke + 2; ++k) s.flow.uu(i, j, k) = 0.7;
+  for (int j = 1; j <= s.grid.je + 2; ++j)
+    for (int k = 1; k <= s.grid.ke + 2; ++k) s.flow.ub0(j, k) = 0.7;
   return s;
 }
 
@@ -52,15 +53,15 @@ qv::Store uniform_flow() { return with_stream(qvt::tiny_store(8, 5, 5)); }
 TEST(Hsmac2, DivergenceFreeFieldNeedsOneScanAndReportsNoPass) {
   for (const double u : {0.7, -5.0}) {
     qv::Store s = uniform_flow();
-    for (int i = 1; i <= s.ie + 2; ++i)
-      for (int j = 1; j <= s.je + 2; ++j)
-        for (int k = 1; k <= s.ke + 2; ++k) s.uu(i, j, k) = u;
+    for (int i = 1; i <= s.grid.ie + 2; ++i)
+      for (int j = 1; j <= s.grid.je + 2; ++j)
+        for (int k = 1; k <= s.grid.ke + 2; ++k) s.flow.uu(i, j, k) = u;
     double dtmin = 0;
     EXPECT_TRUE(run_hsmac2(s, {0, 5, 0.01}, dtmin).empty());
-    EXPECT_EQ(s.iter, 1);
+    EXPECT_EQ(s.run.iter, 1);
     // the bound takes the signed ratio: backward flow does not limit dt
-    EXPECT_DOUBLE_EQ(dtmin, u > 0 ? 1 / u : s.delm);
-    EXPECT_EQ(s.pp(s.is + 1, s.js + 1, s.ks + 1), 0.0);
+    EXPECT_DOUBLE_EQ(dtmin, u > 0 ? 1 / u : s.run.delm);
+    EXPECT_EQ(s.flow.pp(s.grid.is + 1, s.grid.js + 1, s.grid.ks + 1), 0.0);
   }
 }
 
@@ -70,8 +71,8 @@ TEST(Hsmac2, ToleranceRampsFromSespToEsp) {
   const char* expected[] = {"0.5000000000", "0.5000000000", "0.0500000000", "0.0050000000", "0.0050000000"};
   for (int n = 0; n < 5; ++n) {
     qv::Store s = uniform_flow();
-    s.nn = steps[n];
-    s.vv(s.is + 3, s.js + 2, s.ks + 1) = 1.0;
+    s.run.nn = steps[n];
+    s.flow.vv(s.grid.is + 3, s.grid.js + 2, s.grid.ks + 1) = 1.0;
     double dtmin;
     const auto passes = run_hsmac2(s, {4, 3, 0.5}, dtmin);
     ASSERT_FALSE(passes.empty());
@@ -86,36 +87,41 @@ TEST(Hsmac2, ToleranceRampsFromSespToEsp) {
 TEST(Hsmac2, OneSweepReportAndCorrection) {
   qvt::ScopedDir d(qvt::temp_dir("hsmac2-one"));
   qv::Store s = uniform_flow();
-  const int is = s.is, js = s.js, ks = s.ks, ie = s.ie;
-  s.ww(is + 1, js + 1, ks + 3) = 1;  // A = (is+1, js+1, ks+2): first in i-outer order
-  s.vv(is + 2, js + 2, ks + 1) = 1;  // B = (is+2, js+1, ks+1): first in k-outer order
-  s.uu(is + 1, js + 2, ks + 2) = 1.2;  // D = 0.5 in a cell of the inflow column
-  s.ww(ie - 1, js + 1, ks + 3) = 1;  // a cell of the outflow column
-  const double dt = s.dt;
+  const int is = s.grid.is, js = s.grid.js, ks = s.grid.ks, ie = s.grid.ie;
+  s.flow.ww(is + 1, js + 1, ks + 3) = 1;    // A = (is+1, js+1, ks+2): first in i-outer order
+  s.flow.vv(is + 2, js + 2, ks + 1) = 1;    // B = (is+2, js+1, ks+1): first in k-outer order
+  s.flow.uu(is + 1, js + 2, ks + 2) = 1.2;  // D = 0.5 in a cell of the inflow column
+  s.flow.ww(ie - 1, js + 1, ks + 3) = 1;    // a cell of the outflow column
+  const double dt = s.run.dt;
   double dtmin;
   qv::StepFiles files;
-  qv::hsmac2(s, {0, 2, 0.6}, dtmin, files);
-  EXPECT_EQ(s.iter, 2);
+  qv::OutflowSwitches outflow{1, 0, 0};
+  qv::hsmac2(s, {0, 2, 0.6}, dtmin, files, outflow);
+  EXPECT_EQ(s.run.iter, 2);
+  // it leaves its corrected outflow uu in place, vv and ww copied
+  EXPECT_EQ(outflow.iobu, 0);
+  EXPECT_EQ(outflow.iobv, 1);
+  EXPECT_EQ(outflow.iobw, 1);
   EXPECT_EQ(qvt::read_file("iter.dat"),
             "         1        1.0000000000        0.6000000000         0\r\n    5    4    4\r\n");
   // omg = 1 on a uniform grid: dp = -D h^2 / (6 dt), and the six face moves
   // of B cancel its D; its low faces are not touched again
-  EXPECT_DOUBLE_EQ(s.pp(is + 2, js + 1, ks + 1), -1 / (6 * dt));
-  EXPECT_DOUBLE_EQ(s.uu(is + 2, js + 1, ks + 1), 0.7 + 1.0 / 6);
-  EXPECT_DOUBLE_EQ(s.vv(is + 2, js + 1, ks + 1), 1.0 / 6);
-  EXPECT_DOUBLE_EQ(s.ww(is + 2, js + 1, ks + 1), 1.0 / 6);
+  EXPECT_DOUBLE_EQ(s.flow.pp(is + 2, js + 1, ks + 1), -1 / (6 * dt));
+  EXPECT_DOUBLE_EQ(s.flow.uu(is + 2, js + 1, ks + 1), 0.7 + 1.0 / 6);
+  EXPECT_DOUBLE_EQ(s.flow.vv(is + 2, js + 1, ks + 1), 1.0 / 6);
+  EXPECT_DOUBLE_EQ(s.flow.ww(is + 2, js + 1, ks + 1), 1.0 / 6);
   // in place: the cell above B sees B's correction, D = -1 + 1/6
-  EXPECT_DOUBLE_EQ(s.pp(is + 2, js + 2, ks + 1), (5.0 / 6) / (6 * dt));
+  EXPECT_DOUBLE_EQ(s.flow.pp(is + 2, js + 2, ks + 1), (5.0 / 6) / (6 * dt));
   // the cell behind B had D = 1/6 < esp2: faces moved, pressure kept
-  EXPECT_EQ(s.pp(is + 3, js + 1, ks + 1), 0.0);
-  EXPECT_DOUBLE_EQ(s.uu(is + 3, js + 1, ks + 1), 0.7 - 1.0 / 6 + 1.0 / 36);
-  EXPECT_EQ(s.pp(is, js + 2, ks + 2), 0.0);
-  EXPECT_NE(s.pp(ie - 1, js + 1, ks + 2), 0.0);
+  EXPECT_EQ(s.flow.pp(is + 3, js + 1, ks + 1), 0.0);
+  EXPECT_DOUBLE_EQ(s.flow.uu(is + 3, js + 1, ks + 1), 0.7 - 1.0 / 6 + 1.0 / 36);
+  EXPECT_EQ(s.flow.pp(is, js + 2, ks + 2), 0.0);
+  EXPECT_NE(s.flow.pp(ie - 1, js + 1, ks + 2), 0.0);
   // fixed faces: inflow column restored, outflow face never corrected
-  for (int j = js; j <= s.je - 1; ++j)
-    for (int k = ks; k <= s.ke - 1; ++k) {
-      EXPECT_EQ(s.uu(is, j, k), 0.7);
-      EXPECT_EQ(s.uu(ie, j, k), 0.7);
+  for (int j = js; j <= s.grid.je - 1; ++j)
+    for (int k = ks; k <= s.grid.ke - 1; ++k) {
+      EXPECT_EQ(s.flow.uu(is, j, k), 0.7);
+      EXPECT_EQ(s.flow.uu(ie, j, k), 0.7);
     }
 }
 
@@ -124,9 +130,9 @@ namespace {
 // Grid lines growing by a different factor in each direction: no two
 // neighbouring widths or centre distances are alike.
 void stretch_all(qv::Store& s) {
-  qvt::grow(s.x, s.is, s.ie, 0.2, 1.15);
-  qvt::grow(s.y, s.js, s.je, 0.1, 1.25);
-  qvt::grow(s.z, s.ks, s.ke, 0.3, 1.1);
+  qvt::grow(s.grid.x, s.grid.is, s.grid.ie, 0.2, 1.15);
+  qvt::grow(s.grid.y, s.grid.js, s.grid.je, 0.1, 1.25);
+  qvt::grow(s.grid.z, s.grid.ks, s.grid.ke, 0.3, 1.1);
   qvt::build_metrics(s);
 }
 
@@ -153,11 +159,11 @@ double wc(const qv::Line& c, int m) { return (w(c, m - 1) + w(c, m)) / 2; }
 TEST(Hsmac2, OneCorrectionOnAStretchedGridByHand) {
   for (int dir = 0; dir < 3; ++dir) {
     qv::Store s = stretched_flow();
-    const qv::Line* lines[3] = {&s.x, &s.y, &s.z};
-    const int B[3] = {s.is + 2, s.js + 3, s.ks + 2};
+    const qv::Line* lines[3] = {&s.grid.x, &s.grid.y, &s.grid.z};
+    const int B[3] = {s.grid.is + 2, s.grid.js + 3, s.grid.ks + 2};
     int N[3] = {B[0], B[1], B[2]};
     N[dir] += 1;
-    qv::Field* q[3] = {&s.uu, &s.vv, &s.ww};
+    qv::Field* q[3] = {&s.flow.uu, &s.flow.vv, &s.flow.ww};
     const double base = dir == 0 ? 0.7 : 0.0;
     (*q[dir])(N[0], N[1], N[2]) = base + 1;  // B's high face = N's low face
     auto c = [&](const int* m) {
@@ -165,7 +171,7 @@ TEST(Hsmac2, OneCorrectionOnAStretchedGridByHand) {
       for (int e = 0; e < 3; ++e) sum += 1 / (wc(*lines[e], m[e]) * wc(*lines[e], m[e] + 1));
       return sum;
     };
-    const double dt = s.dt;
+    const double dt = s.run.dt;
     const double DB = 1 / w(*lines[dir], B[dir]);
     const double dpB = -DB / (2 * dt * c(B));
     const double pushed = 1 + dpB * dt / wc(*lines[dir], N[dir]);
@@ -173,9 +179,9 @@ TEST(Hsmac2, OneCorrectionOnAStretchedGridByHand) {
     const double dpN = -DN / (2 * dt * c(N));
     double dtmin;
     run_hsmac2(s, {0, 5, 0.6 * DB}, dtmin);
-    EXPECT_EQ(s.iter, 2) << "direction " << dir;
-    EXPECT_NEAR(s.pp(B[0], B[1], B[2]), dpB, 1e-12 * std::fabs(dpB)) << "direction " << dir;
-    EXPECT_NEAR(s.pp(N[0], N[1], N[2]), dpN, 1e-12 * std::fabs(dpN)) << "direction " << dir;
+    EXPECT_EQ(s.run.iter, 2) << "direction " << dir;
+    EXPECT_NEAR(s.flow.pp(B[0], B[1], B[2]), dpB, 1e-12 * std::fabs(dpB)) << "direction " << dir;
+    EXPECT_NEAR(s.flow.pp(N[0], N[1], N[2]), dpN, 1e-12 * std::fabs(dpN)) << "direction " << dir;
     // B's low faces are not touched again; the shared face moved twice
     for (int e = 0; e < 3; ++e) {
       const double b0 = e == 0 ? 0.7 : 0.0;
@@ -193,13 +199,13 @@ TEST(Hsmac2, OneCorrectionOnAStretchedGridByHand) {
 // smaller on a grid growing in z.
 TEST(Hsmac2, ReportedTieGoesToTheSmallerI) {
   qv::Store s = stretched_flow();
-  const int j = s.js + 2, k = s.ks + 1, i1 = s.is + 2, i2 = s.is + 5;
-  s.ww(i1, j, k + 1) = 1;
-  s.ww(i2, j, k + 1) = 1;
+  const int j = s.grid.js + 2, k = s.grid.ks + 1, i1 = s.grid.is + 2, i2 = s.grid.is + 5;
+  s.flow.ww(i1, j, k + 1) = 1;
+  s.flow.ww(i2, j, k + 1) = 1;
   double dtmin;
   // only the first scan reports
-  const auto passes = run_hsmac2(s, {0, 5, 1 / s.dz(k) - 1e-9}, dtmin);
-  EXPECT_EQ(s.iter, 2);
+  const auto passes = run_hsmac2(s, {0, 5, 1 / s.grid.dz(k) - 1e-9}, dtmin);
+  EXPECT_EQ(s.run.iter, 2);
   ASSERT_EQ(passes.size(), 1u);
   EXPECT_EQ(passes[0].li, i1);
   EXPECT_EQ(passes[0].lj, j);
@@ -212,17 +218,17 @@ TEST(Hsmac2, ReportedTieGoesToTheSmallerI) {
 TEST(Hsmac2, TimeStepBoundUsesEachDirectionsOwnWidth) {
   for (int dir = 0; dir < 3; ++dir) {
     qv::Store s = stretched_flow();
-    for (int i = 1; i <= s.ie + 2; ++i)
-      for (int j = 1; j <= s.je + 2; ++j)
-        for (int k = 1; k <= s.ke + 2; ++k) s.uu(i, j, k) = 0;
-    for (int j = 1; j <= s.je + 2; ++j)
-      for (int k = 1; k <= s.ke + 2; ++k) s.ub0(j, k) = 0;
+    for (int i = 1; i <= s.grid.ie + 2; ++i)
+      for (int j = 1; j <= s.grid.je + 2; ++j)
+        for (int k = 1; k <= s.grid.ke + 2; ++k) s.flow.uu(i, j, k) = 0;
+    for (int j = 1; j <= s.grid.je + 2; ++j)
+      for (int k = 1; k <= s.grid.ke + 2; ++k) s.flow.ub0(j, k) = 0;
     const double v = 40;
     // a line of cells along dir through the cell (is+3, js+2, ks+4)
-    const int at[3] = {s.is + 3, s.js + 2, s.ks + 4};
-    const int lo[3] = {s.is, s.js, s.ks}, hi[3] = {s.ie, s.je, s.ke};
-    const qv::Line* lines[3] = {&s.x, &s.y, &s.z};
-    qv::Field* q[3] = {&s.uu, &s.vv, &s.ww};
+    const int at[3] = {s.grid.is + 3, s.grid.js + 2, s.grid.ks + 4};
+    const int lo[3] = {s.grid.is, s.grid.js, s.grid.ks}, hi[3] = {s.grid.ie, s.grid.je, s.grid.ke};
+    const qv::Line* lines[3] = {&s.grid.x, &s.grid.y, &s.grid.z};
+    qv::Field* q[3] = {&s.flow.uu, &s.flow.vv, &s.flow.ww};
     double narrow = 1e30;
     for (int m = lo[dir]; m <= hi[dir]; ++m) {
       int p[3] = {at[0], at[1], at[2]};
@@ -231,11 +237,11 @@ TEST(Hsmac2, TimeStepBoundUsesEachDirectionsOwnWidth) {
       if (m < hi[dir]) narrow = std::min(narrow, w(*lines[dir], m));
     }
     if (dir == 0)
-      for (int k = 1; k <= s.ke + 2; ++k) s.ub0(at[1], k) = k == at[2] ? v : 0;
+      for (int k = 1; k <= s.grid.ke + 2; ++k) s.flow.ub0(at[1], k) = k == at[2] ? v : 0;
     double dtmin = 0;
     EXPECT_TRUE(run_hsmac2(s, {0, 5, 0.01}, dtmin).empty());
-    EXPECT_EQ(s.iter, 1);
-    ASSERT_GT(v / narrow, 1 / s.delm);
+    EXPECT_EQ(s.run.iter, 1);
+    ASSERT_GT(v / narrow, 1 / s.run.delm);
     EXPECT_NEAR(dtmin, narrow / v, 1e-15) << "direction " << dir;
   }
 }

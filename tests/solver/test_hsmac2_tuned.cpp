@@ -18,9 +18,12 @@ namespace {
 // Cells growing in every direction, every width different from its
 // neighbours', so a metric taken from the wrong cell shows.
 void stretch_all(qv::Store& s) {
-  for (int i = s.is; i <= s.ie; ++i) s.x(i) = 0.1 * (i - s.is) + 0.004 * (i - s.is) * (i - s.is);
-  for (int j = s.js; j <= s.je; ++j) s.y(j) = 0.12 * (j - s.js) + 0.003 * (j - s.js) * (j - s.js);
-  for (int k = s.ks; k <= s.ke; ++k) s.z(k) = 0.08 * (k - s.ks) + 0.005 * (k - s.ks) * (k - s.ks);
+  for (int i = s.grid.is; i <= s.grid.ie; ++i)
+    s.grid.x(i) = 0.1 * (i - s.grid.is) + 0.004 * (i - s.grid.is) * (i - s.grid.is);
+  for (int j = s.grid.js; j <= s.grid.je; ++j)
+    s.grid.y(j) = 0.12 * (j - s.grid.js) + 0.003 * (j - s.grid.js) * (j - s.grid.js);
+  for (int k = s.grid.ks; k <= s.grid.ke; ++k)
+    s.grid.z(k) = 0.08 * (k - s.grid.ks) + 0.005 * (k - s.grid.ks) * (k - s.grid.ks);
   qvt::build_metrics(s);
 }
 
@@ -28,15 +31,15 @@ qv::Store random_case(int nx, int ny, int nz, unsigned seed) {
   qv::Store s = qvt::tiny_store(nx, ny, nz, 1.0, 1, 1);
   stretch_all(s);
   qvt::fill_random(s, seed);
-  s.dt = 0.01;
-  s.omg = 1.7;
+  s.run.dt = 0.01;
+  s.run.omg = 1.7;
   // a block two to three cells thick in every direction, touching the first
   // layer, plus single cells in the first and last columns
-  for (int i = s.is + 2; i <= s.is + 4; ++i)
-    for (int j = s.js + 3; j <= s.js + 4; ++j)
-      for (int k = s.ks; k <= s.ks + 2; ++k) s.iflag(i, j, k) = 1;
-  s.iflag(s.is + 1, s.js, s.ke - 1) = 1;
-  s.iflag(s.ie - 1, s.je - 1, s.ks + 5) = 1;
+  for (int i = s.grid.is + 2; i <= s.grid.is + 4; ++i)
+    for (int j = s.grid.js + 3; j <= s.grid.js + 4; ++j)
+      for (int k = s.grid.ks; k <= s.grid.ks + 2; ++k) s.flow.iflag(i, j, k) = 1;
+  s.flow.iflag(s.grid.is + 1, s.grid.js, s.grid.ke - 1) = 1;
+  s.flow.iflag(s.grid.ie - 1, s.grid.je - 1, s.grid.ks + 5) = 1;
   return s;
 }
 
@@ -79,10 +82,10 @@ TEST(TunedSweep, EveryGroupWidthAndThreadCountGivesTheOrderedBits) {
         }
         const std::string where = std::to_string(n[0]) + "x" + std::to_string(n[1]) + "x" + std::to_string(n[2]) +
                                   " group " + std::to_string(group) + " threads " + std::to_string(threads);
-        EXPECT_TRUE(qvt::same_bits(a.uu, b.uu)) << where;
-        EXPECT_TRUE(qvt::same_bits(a.vv, b.vv)) << where;
-        EXPECT_TRUE(qvt::same_bits(a.ww, b.ww)) << where;
-        EXPECT_TRUE(qvt::same_bits(a.pp, b.pp)) << where;
+        EXPECT_TRUE(qvt::same_bits(a.flow.uu, b.flow.uu)) << where;
+        EXPECT_TRUE(qvt::same_bits(a.flow.vv, b.flow.vv)) << where;
+        EXPECT_TRUE(qvt::same_bits(a.flow.ww, b.flow.ww)) << where;
+        EXPECT_TRUE(qvt::same_bits(a.flow.pp, b.flow.pp)) << where;
       }
 }
 
@@ -94,14 +97,14 @@ TEST(TunedSweep, LeavesGhostsAndTheLastOutflowFaceAlone) {
   std::vector<double> cxy, cz;
   qv::correction_coefficients(a, cxy, cz);
   qv::correction_sweep(b, 0.0, cxy, cz, 8);
-  for (int j = 1; j <= a.uu.nj(); ++j)
-    for (int k = 1; k <= a.uu.nk(); ++k) EXPECT_EQ(a.uu(a.ie, j, k), b.uu(b.ie, j, k));
-  for (int i = 1; i <= a.uu.ni(); ++i)
-    for (int j = 1; j <= a.uu.nj(); ++j)
-      for (int k : {1, 2, a.ke + 1, a.ke + 2}) {
-        EXPECT_EQ(a.pp(i, j, k), b.pp(i, j, k));
-        EXPECT_EQ(a.uu(i, j, k), b.uu(i, j, k));
-        EXPECT_EQ(a.vv(i, j, k), b.vv(i, j, k));
+  for (int j = 1; j <= a.flow.uu.nj(); ++j)
+    for (int k = 1; k <= a.flow.uu.nk(); ++k) EXPECT_EQ(a.flow.uu(a.grid.ie, j, k), b.flow.uu(b.grid.ie, j, k));
+  for (int i = 1; i <= a.flow.uu.ni(); ++i)
+    for (int j = 1; j <= a.flow.uu.nj(); ++j)
+      for (int k : {1, 2, a.grid.ke + 1, a.grid.ke + 2}) {
+        EXPECT_EQ(a.flow.pp(i, j, k), b.flow.pp(i, j, k));
+        EXPECT_EQ(a.flow.uu(i, j, k), b.flow.uu(i, j, k));
+        EXPECT_EQ(a.flow.vv(i, j, k), b.flow.vv(i, j, k));
       }
 }
 
@@ -120,30 +123,30 @@ TEST(TunedScan, DividedScanFindsTheFirstLargestInScanOrder) {
     // largest |D|, of opposite sign: one late in i but in a lower layer,
     // one early in i in a higher layer, in different thirds of the planes.
     // The lower layer wins; at the same layer the smaller j, then i.
-    for (qv::Field* f : {&s.uu, &s.vv, &s.ww}) f->zero();
-    s.iflag.zero();
-    const double du = 0.25 * s.dx(s.ie - 2);
-    s.uu(s.ie - 1, 4, 6) = du;  // D(ie-2, 4, 6) = +0.25
-    const double dv = 0.25 * s.dy(5);
-    s.vv(s.is, 6, 9) = -dv;  // D(is, 5, 9) = -0.25 ...
+    for (qv::Field* f : {&s.flow.uu, &s.flow.vv, &s.flow.ww}) f->zero();
+    s.flow.iflag.zero();
+    const double du = 0.25 * s.grid.dx(s.grid.ie - 2);
+    s.flow.uu(s.grid.ie - 1, 4, 6) = du;  // D(ie-2, 4, 6) = +0.25
+    const double dv = 0.25 * s.grid.dy(5);
+    s.flow.vv(s.grid.is, 6, 9) = -dv;  // D(is, 5, 9) = -0.25 ...
     ASSERT_TRUE(qv::divergence_scan_in_order(s, dm0, l0[0], l0[1], l0[2]));
     ASSERT_TRUE(qv::divergence_scan(s, dm1, l1[0], l1[1], l1[2]));
     EXPECT_EQ(dm0, dm1);
     EXPECT_EQ(l0[2], 6);
     EXPECT_EQ(std::vector<int>(l0, l0 + 3), std::vector<int>(l1, l1 + 3)) << threads << " threads";
     // same layer: the one in the smaller row wins, although later in i
-    s.uu(s.ie - 1, 4, 6) = 0;
-    s.uu(s.ie - 1, 4, 9) = 0.25 * s.dx(s.ie - 2);  // D(ie-2, 4, 9) = +0.25, row 4 < 5
+    s.flow.uu(s.grid.ie - 1, 4, 6) = 0;
+    s.flow.uu(s.grid.ie - 1, 4, 9) = 0.25 * s.grid.dx(s.grid.ie - 2);  // D(ie-2, 4, 9) = +0.25, row 4 < 5
     ASSERT_TRUE(qv::divergence_scan(s, dm1, l1[0], l1[1], l1[2]));
-    EXPECT_EQ(l1[0], s.ie - 2);
+    EXPECT_EQ(l1[0], s.grid.ie - 2);
     EXPECT_EQ(l1[1], 4);
     // same row and layer: the smaller i wins
-    s.vv(s.is, 6, 9) = 0;
-    s.uu(s.is + 1, 4, 9) = 0.25 * s.dx(s.is);  // D(is, 4, 9) = +0.25; also D(is+1, 4, 9) < 0
+    s.flow.vv(s.grid.is, 6, 9) = 0;
+    s.flow.uu(s.grid.is + 1, 4, 9) = 0.25 * s.grid.dx(s.grid.is);  // D(is, 4, 9) = +0.25; also D(is+1, 4, 9) < 0
     ASSERT_TRUE(qv::divergence_scan(s, dm1, l1[0], l1[1], l1[2]));
     ASSERT_TRUE(qv::divergence_scan_in_order(s, dm0, l0[0], l0[1], l0[2]));
     EXPECT_EQ(std::vector<int>(l0, l0 + 3), std::vector<int>(l1, l1 + 3)) << threads << " threads";
-    EXPECT_EQ(l1[0], s.is);
+    EXPECT_EQ(l1[0], s.grid.is);
   }
 }
 
@@ -153,13 +156,13 @@ TEST(TunedScan, ANonFiniteFluidDivergenceIsReportedAndABodyCellIsNot) {
     qv::Store s = random_case(10, 9, 18, 9u);
     double dm;
     int i, j, k;
-    s.pp(s.ie - 2, 4, 7) = std::nan("");  // pressure is not part of the divergence
+    s.flow.pp(s.grid.ie - 2, 4, 7) = std::nan("");  // pressure is not part of the divergence
     EXPECT_TRUE(qv::divergence_scan(s, dm, i, j, k));
-    s.iflag(s.ie - 2, 4, 7) = 1;
-    s.ww(s.ie - 2, 4, 7) = std::numeric_limits<double>::infinity();  // body cell above, fluid cell below
-    s.iflag(s.ie - 2, 4, 6) = 1;
+    s.flow.iflag(s.grid.ie - 2, 4, 7) = 1;
+    s.flow.ww(s.grid.ie - 2, 4, 7) = std::numeric_limits<double>::infinity();  // body cell above, fluid cell below
+    s.flow.iflag(s.grid.ie - 2, 4, 6) = 1;
     EXPECT_TRUE(qv::divergence_scan(s, dm, i, j, k));
-    s.iflag(s.ie - 2, 4, 6) = 0;
+    s.flow.iflag(s.grid.ie - 2, 4, 6) = 0;
     EXPECT_FALSE(qv::divergence_scan(s, dm, i, j, k));
   }
 }

@@ -29,26 +29,45 @@ TEST(Inflow, TranslationOfTheBody) {
   };
   for (const Case c : {Case{0, 1.0, 0.0}, Case{2, 0.9, 0.0}, Case{1, 1.0, -0.2}, Case{4, 0.9, -0.2}, Case{3, 1.0, 0.0}}) {
     qv::Store s = qvt::tiny_store(6, 5, 4);
-    s.Vin = 1;
-    s.ndof = c.ndof;
-    s.xvel = 0.1, s.yvel = 0.2;  // tvel = 0: a rotating body at rest
-    fill(s.uu, 5), fill(s.vv, 5), fill(s.ww, 5);
-    s.nn = 4;
-    qv::inflow(s, "fffff", quiet);
-    for (int k = s.ks; k <= s.ke - 1; ++k) {
-      for (int j = s.js - 1; j <= s.je; ++j) {
-        EXPECT_DOUBLE_EQ(s.uu(s.is, j, k), c.u) << c.ndof;
-        EXPECT_EQ(s.ub0(j, k), s.uu(s.is, j, k));
-        EXPECT_EQ(s.uu(s.is - 1, j, k), 1.0);  // the ghost column keeps Vin
+    s.run.Vin = 1;
+    s.body.ndof = c.ndof;
+    s.body.vel.x = 0.1, s.body.vel.y = 0.2;  // tvel = 0: a rotating body at rest
+    fill(s.flow.uu, 5), fill(s.flow.vv, 5), fill(s.flow.ww, 5);
+    s.run.nn = 4;
+    qv::inflow(s, "fffff", quiet, {});
+    for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k) {
+      for (int j = s.grid.js - 1; j <= s.grid.je; ++j) {
+        EXPECT_DOUBLE_EQ(s.flow.uu(s.grid.is, j, k), c.u) << c.ndof;
+        EXPECT_EQ(s.flow.ub0(j, k), s.flow.uu(s.grid.is, j, k));
+        EXPECT_EQ(s.flow.uu(s.grid.is - 1, j, k), 1.0);  // the ghost column keeps Vin
       }
-      for (int j = s.js - 1; j <= s.je + 1; ++j) {
-        EXPECT_DOUBLE_EQ(s.vv(s.is, j, k), c.v);
-        EXPECT_EQ(s.vb0(j, k), s.vv(s.is, j, k));
-        EXPECT_EQ(s.vv(s.is - 1, j, k), 0.0);
+      for (int j = s.grid.js - 1; j <= s.grid.je + 1; ++j) {
+        EXPECT_DOUBLE_EQ(s.flow.vv(s.grid.is, j, k), c.v);
+        EXPECT_EQ(s.flow.vb0(j, k), s.flow.vv(s.grid.is, j, k));
+        EXPECT_EQ(s.flow.vv(s.grid.is - 1, j, k), 0.0);
       }
-      for (int j = s.js; j <= s.je - 1; ++j) EXPECT_EQ(s.ww(s.is, j, k), 0.0);
+      for (int j = s.grid.js; j <= s.grid.je - 1; ++j) EXPECT_EQ(s.flow.ww(s.grid.is, j, k), 0.0);
     }
-    EXPECT_EQ(s.uu(s.is + 2, s.js, s.ks), 5.0);  // nn > 2: no start-up shift
+    EXPECT_EQ(s.flow.uu(s.grid.is + 2, s.grid.js, s.grid.ks), 5.0);  // nn > 2: no start-up shift
+  }
+}
+
+// The boundary values that end the inflow follow the outflow switches the
+// caller hands in: the outflow face of uu copied from the face inside it
+// only when iobu says so.
+TEST(Inflow, BoundaryValuesFollowTheSwitchesHandedIn) {
+  qvt::ScopedDir d(qvt::temp_dir("inflow-switches"));
+  for (const int iob : {0, 1}) {
+    qv::Store s = qvt::tiny_store(6, 5, 4);
+    s.run.Vin = 1;
+    s.run.nn = 4;
+    fill(s.flow.uu, 5), fill(s.flow.vv, 0), fill(s.flow.ww, 0);
+    const int ie = s.grid.ie, j = s.grid.js + 1, k = s.grid.ks + 1;
+    s.flow.uu(ie - 1, j, k) = 3;
+    testing::internal::CaptureStdout();
+    qv::inflow(s, "fffff", quiet, qv::OutflowSwitches{iob, iob, iob});
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(s.flow.uu(ie, j, k), iob ? 3.0 : 5.0) << iob;
   }
 }
 
@@ -60,30 +79,31 @@ TEST(Inflow, RotationOfTheBody) {
   const double h = 0.5, w = 0.3;
   for (const double td : {0.0, 0.4}) {
     qv::Store s = qvt::tiny_store(6, 7, 3, h);
-    for (int i = s.is; i <= s.ie; ++i) s.x(i) = 1 + (i - s.is) * h;
-    for (int j = s.js; j <= s.je; ++j) s.y(j) = (j - s.js - 2) * h - h / 2;  // yc(js+2) = 0
+    for (int i = s.grid.is; i <= s.grid.ie; ++i) s.grid.x(i) = 1 + (i - s.grid.is) * h;
+    for (int j = s.grid.js; j <= s.grid.je; ++j) s.grid.y(j) = (j - s.grid.js - 2) * h - h / 2;  // yc(js+2) = 0
     qvt::build_metrics(s);
-    s.Vin = 1;
-    s.ndof = 3;
-    s.tvel = w;
-    s.tdis = td;
-    s.nn = 5;
-    qv::inflow(s, "fffff", quiet);
+    s.run.Vin = 1;
+    s.body.ndof = 3;
+    s.body.vel.t = w;
+    s.body.dis.t = td;
+    s.run.nn = 5;
+    qv::inflow(s, "fffff", quiet, {});
     const double c = std::cos(td), sn = std::sin(td);
-    for (int j = s.js - 1; j <= s.je; ++j) {
-      const double Y = (s.y(j) + s.y(j + 1)) / 2;
-      EXPECT_NEAR(s.uu(s.is, j, s.ks), 1 - w * (Y * c - s.x(s.is) * sn), 1e-14) << j;
-      EXPECT_NEAR(s.uu(s.is - 1, j, s.ks), 1 - w * (Y * c - s.x(s.is - 1) * sn), 1e-14) << j;
-      EXPECT_EQ(s.ub0(j, s.ks), s.uu(s.is, j, s.ks));
+    for (int j = s.grid.js - 1; j <= s.grid.je; ++j) {
+      const double Y = (s.grid.y(j) + s.grid.y(j + 1)) / 2;
+      EXPECT_NEAR(s.flow.uu(s.grid.is, j, s.grid.ks), 1 - w * (Y * c - s.grid.x(s.grid.is) * sn), 1e-14) << j;
+      EXPECT_NEAR(s.flow.uu(s.grid.is - 1, j, s.grid.ks), 1 - w * (Y * c - s.grid.x(s.grid.is - 1) * sn), 1e-14) << j;
+      EXPECT_EQ(s.flow.ub0(j, s.grid.ks), s.flow.uu(s.grid.is, j, s.grid.ks));
     }
     if (td == 0) {
-      EXPECT_NEAR(s.uu(s.is, s.js + 2, s.ks), 1.0, 1e-15);  // on the x axis
+      EXPECT_NEAR(s.flow.uu(s.grid.is, s.grid.js + 2, s.grid.ks), 1.0, 1e-15);  // on the x axis
     }
-    for (int j = s.js - 1; j <= s.je + 1; ++j) {
-      const double X = (s.x(s.is) + s.x(s.is + 1)) / 2, Xg = (s.x(s.is - 1) + s.x(s.is)) / 2;
-      EXPECT_NEAR(s.vv(s.is, j, s.ks), w * (X * c + s.y(j) * sn), 1e-14) << j;
-      EXPECT_NEAR(s.vv(s.is - 1, j, s.ks), w * (Xg * c + s.y(j) * sn), 1e-14) << j;
-      EXPECT_EQ(s.vb0(j, s.ks), s.vv(s.is, j, s.ks));
+    for (int j = s.grid.js - 1; j <= s.grid.je + 1; ++j) {
+      const double X = (s.grid.x(s.grid.is) + s.grid.x(s.grid.is + 1)) / 2,
+                   Xg = (s.grid.x(s.grid.is - 1) + s.grid.x(s.grid.is)) / 2;
+      EXPECT_NEAR(s.flow.vv(s.grid.is, j, s.grid.ks), w * (X * c + s.grid.y(j) * sn), 1e-14) << j;
+      EXPECT_NEAR(s.flow.vv(s.grid.is - 1, j, s.grid.ks), w * (Xg * c + s.grid.y(j) * sn), 1e-14) << j;
+      EXPECT_EQ(s.flow.vb0(j, s.grid.ks), s.flow.vv(s.grid.is, j, s.grid.ks));
     }
   }
 }
@@ -100,24 +120,27 @@ TEST(Inflow, StartUpShiftOnlyForAFreshStartsFirstTwoSteps) {
   for (const Case c : {Case{"fffff         ", 1, true}, Case{"fffff", 2, true}, Case{"fffff", 3, false},
                        Case{"input.dat     ", 1, false}, Case{"ffff", 1, false}}) {
     qv::Store s = qvt::tiny_store(7, 5, 4);
-    s.Vin = 1;
-    s.ndof = 6;
-    s.xvel = 0.1, s.xvel0 = 0.04, s.yvel = 0.2, s.yvel0 = 0, s.tvel = 0.3, s.tvel0 = 0.1;
-    fill(s.uu, 0.5), fill(s.vv, 0.25);
-    s.nn = c.nn;
+    s.run.Vin = 1;
+    s.body.ndof = 6;
+    s.body.vel.x = 0.1, s.body.vel0.x = 0.04, s.body.vel.y = 0.2, s.body.vel0.y = 0, s.body.vel.t = 0.3,
+    s.body.vel0.t = 0.1;
+    fill(s.flow.uu, 0.5), fill(s.flow.vv, 0.25);
+    s.run.nn = c.nn;
     testing::internal::CaptureStdout();
-    qv::inflow(s, c.input, quiet);
+    qv::inflow(s, c.input, quiet, {});
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(out.find(" #############################  " + std::string(c.input)) != std::string::npos, c.shift)
         << c.input << " " << c.nn;
     const double sh = c.shift ? 1 : 0;
-    for (int j = s.js; j <= s.je - 1; ++j) {
-      const double yc = (s.y(j) + s.y(j + 1)) / 2;
-      EXPECT_NEAR(s.uu(s.is + 1, j, s.ks), 0.5 - sh * 0.2 * yc, 1e-14);
-      for (int i = s.is + 2; i <= s.ie - 1; ++i) EXPECT_NEAR(s.uu(i, j, s.ks), 0.5 - sh * (0.06 + 0.2 * yc), 1e-14);
+    for (int j = s.grid.js; j <= s.grid.je - 1; ++j) {
+      const double yc = (s.grid.y(j) + s.grid.y(j + 1)) / 2;
+      EXPECT_NEAR(s.flow.uu(s.grid.is + 1, j, s.grid.ks), 0.5 - sh * 0.2 * yc, 1e-14);
+      for (int i = s.grid.is + 2; i <= s.grid.ie - 1; ++i)
+        EXPECT_NEAR(s.flow.uu(i, j, s.grid.ks), 0.5 - sh * (0.06 + 0.2 * yc), 1e-14);
     }
-    for (int i = s.is + 1; i <= s.ie - 1; ++i)
-      EXPECT_NEAR(s.vv(i, s.js + 1, s.ks), 0.25 - sh * (0.2 - 0.2 * (s.x(i) + s.x(i + 1)) / 2), 1e-14);
+    for (int i = s.grid.is + 1; i <= s.grid.ie - 1; ++i)
+      EXPECT_NEAR(s.flow.vv(i, s.grid.js + 1, s.grid.ks), 0.25 - sh * (0.2 - 0.2 * (s.grid.x(i) + s.grid.x(i + 1)) / 2),
+                  1e-14);
   }
 }
 
@@ -126,15 +149,15 @@ TEST(Inflow, OneProbeLinePerCall) {
   qvt::write_file("fort.1", "stale\r\n");  // replaced by the first line
   {
     qv::Store s = qvt::tiny_store(6, 80, 10);  // probe row j = 80, k = 10 inside
-    s.Vin = 1;
-    s.uu(s.is + 2, 80, 10) = 0.25;
-    s.uu(s.is + 5, 80, 10) = -0.5;
-    s.vv(s.is + 2, 80, 10) = 0.125;
+    s.run.Vin = 1;
+    s.flow.uu(s.grid.is + 2, 80, 10) = 0.25;
+    s.flow.uu(s.grid.is + 5, 80, 10) = -0.5;
+    s.flow.vv(s.grid.is + 2, 80, 10) = 0.125;
     qv::StepFiles files;
     for (int n = 1; n <= 2; ++n) {
-      s.nn = n;
-      s.t = 0.01 * n;
-      qv::inflow(s, "restart.dat   ", files);
+      s.run.nn = n;
+      s.run.t = 0.01 * n;
+      qv::inflow(s, "restart.dat   ", files, {});
     }
     EXPECT_EQ(qvt::read_file("fort.1"),
               "         1   0.0100000000   1.0000000000   0.2500000000  -0.5000000000\r\n"

@@ -19,9 +19,12 @@ namespace {
 // Every width different from its neighbours', so a metric from the wrong
 // cell shows.
 void stretch_all(qv::Store& s) {
-  for (int i = s.is; i <= s.ie; ++i) s.x(i) = 0.1 * (i - s.is) + 0.004 * (i - s.is) * (i - s.is);
-  for (int j = s.js; j <= s.je; ++j) s.y(j) = 0.12 * (j - s.js) + 0.003 * (j - s.js) * (j - s.js);
-  for (int k = s.ks; k <= s.ke; ++k) s.z(k) = 0.08 * (k - s.ks) + 0.005 * (k - s.ks) * (k - s.ks);
+  for (int i = s.grid.is; i <= s.grid.ie; ++i)
+    s.grid.x(i) = 0.1 * (i - s.grid.is) + 0.004 * (i - s.grid.is) * (i - s.grid.is);
+  for (int j = s.grid.js; j <= s.grid.je; ++j)
+    s.grid.y(j) = 0.12 * (j - s.grid.js) + 0.003 * (j - s.grid.js) * (j - s.grid.js);
+  for (int k = s.grid.ks; k <= s.grid.ke; ++k)
+    s.grid.z(k) = 0.08 * (k - s.grid.ks) + 0.005 * (k - s.grid.ks) * (k - s.grid.ks);
   qvt::build_metrics(s);
 }
 
@@ -31,23 +34,23 @@ qv::Store random_case(int nx, int ny, int nz, unsigned seed) {
   qv::Store s = qvt::tiny_store(nx, ny, nz, 1.0, 1, 1);
   stretch_all(s);
   qvt::fill_random(s, seed);
-  s.dt = 0.01;
-  s.omg = 1.7;
-  for (int i = s.is + 2; i <= s.is + 4; ++i)
-    for (int j = s.js + 3; j <= s.js + 4; ++j)
-      for (int k = s.ks; k <= s.ks + 2; ++k) s.iflag(i, j, k) = 1;
-  s.iflag(s.is + 1, s.js, s.ke - 1) = 1;
-  s.iflag(s.ie - 1, s.je - 1, s.ks + 5) = 1;
-  for (int j = 1; j <= s.je + 2; ++j)
-    for (int k = 1; k <= s.ke + 2; ++k) {
-      s.ub0(j, k) = 0.5 + 0.01 * j;
-      s.vb0(j, k) = -0.02 * k;
-      s.wb0(j, k) = 0.03 * j - 0.01 * k;
+  s.run.dt = 0.01;
+  s.run.omg = 1.7;
+  for (int i = s.grid.is + 2; i <= s.grid.is + 4; ++i)
+    for (int j = s.grid.js + 3; j <= s.grid.js + 4; ++j)
+      for (int k = s.grid.ks; k <= s.grid.ks + 2; ++k) s.flow.iflag(i, j, k) = 1;
+  s.flow.iflag(s.grid.is + 1, s.grid.js, s.grid.ke - 1) = 1;
+  s.flow.iflag(s.grid.ie - 1, s.grid.je - 1, s.grid.ks + 5) = 1;
+  for (int j = 1; j <= s.grid.je + 2; ++j)
+    for (int k = 1; k <= s.grid.ke + 2; ++k) {
+      s.flow.ub0(j, k) = 0.5 + 0.01 * j;
+      s.flow.vb0(j, k) = -0.02 * k;
+      s.flow.wb0(j, k) = 0.03 * j - 0.01 * k;
     }
-  for (int i = s.is; i <= s.ie - 1; ++i)
-    for (int j = s.js; j <= s.je - 1; ++j)
-      for (int k = s.ks; k <= s.ke - 1; ++k)
-        if (s.iflag(i, j, k) != 0) s.work_body.push_back({i, j, k});
+  for (int i = s.grid.is; i <= s.grid.ie - 1; ++i)
+    for (int j = s.grid.js; j <= s.grid.je - 1; ++j)
+      for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k)
+        if (s.flow.iflag(i, j, k) != 0) s.work.work_body.push_back({i, j, k});
   return s;
 }
 
@@ -67,8 +70,8 @@ class Threads {
 };
 
 bool same_store(const qv::Store& a, const qv::Store& b) {
-  return qvt::same_bits(a.uu, b.uu) && qvt::same_bits(a.vv, b.vv) && qvt::same_bits(a.ww, b.ww) &&
-         qvt::same_bits(a.pp, b.pp);
+  return qvt::same_bits(a.flow.uu, b.flow.uu) && qvt::same_bits(a.flow.vv, b.flow.vv) &&
+         qvt::same_bits(a.flow.ww, b.flow.ww) && qvt::same_bits(a.flow.pp, b.flow.pp);
 }
 
 }  // namespace
@@ -86,21 +89,21 @@ TEST(LaneOrder, PassesOnTheCopiesGiveTheDefinedBits) {
         qv::Store b = a;
         std::vector<double> cxy, cz;
         qv::correction_coefficients(a, cxy, cz);
-        b.work_lanes.gather(b);
+        b.work.work_lanes.gather(b);
         for (int pass = 0; pass < 3; ++pass) {
           // a tolerance that leaves some cells' pressure untouched
           qv::correction_sweep_in_order(a, 0.5, cxy, cz);
           qv::restore_after_sweep(a);
-          qv::lanes_correction_sweep(b.work_lanes, b, 0.5, cxy, cz, divider);
-          qv::lanes_restore_after_sweep(b.work_lanes, b);
+          qv::lanes_correction_sweep(b.work.work_lanes, b, 0.5, cxy, cz, divider);
+          qv::lanes_restore_after_sweep(b.work.work_lanes, b);
           double dm0, dm1;
           int l0[3], l1[3];
           ASSERT_TRUE(qv::divergence_scan_in_order(a, dm0, l0[0], l0[1], l0[2]));
-          ASSERT_TRUE(qv::lanes_divergence_scan(b.work_lanes, b, dm1, l1[0], l1[1], l1[2]));
+          ASSERT_TRUE(qv::lanes_divergence_scan(b.work.work_lanes, b, dm1, l1[0], l1[1], l1[2]));
           EXPECT_EQ(dm0, dm1);
           EXPECT_EQ(std::vector<int>(l0, l0 + 3), std::vector<int>(l1, l1 + 3));
         }
-        b.work_lanes.scatter(b);
+        b.work.work_lanes.scatter(b);
         EXPECT_TRUE(same_store(a, b)) << n[0] << "x" << n[1] << "x" << n[2] << ", " << threads << " threads"
                                       << (divider ? ", divider" : "");
       }
@@ -111,59 +114,59 @@ TEST(LaneOrder, ScanKeepsTheFirstLargestAndSeesNonFiniteFluidCells) {
   for (int threads : {1, 2, 3}) {
     Threads use(threads);
     qv::Store s = random_case(12, 20, 20, 3u);
-    for (qv::Field* f : {&s.uu, &s.vv, &s.ww}) f->zero();
-    s.iflag.zero();
+    for (qv::Field* f : {&s.flow.uu, &s.flow.vv, &s.flow.ww}) f->zero();
+    s.flow.iflag.zero();
     double dm0, dm1;
     int l0[3], l1[3];
     auto both = [&] {
-      s.work_lanes.gather(s);
+      s.work.work_lanes.gather(s);
       ASSERT_TRUE(qv::divergence_scan_in_order(s, dm0, l0[0], l0[1], l0[2]));
-      ASSERT_TRUE(qv::lanes_divergence_scan(s.work_lanes, s, dm1, l1[0], l1[1], l1[2]));
+      ASSERT_TRUE(qv::lanes_divergence_scan(s.work.work_lanes, s, dm1, l1[0], l1[1], l1[2]));
       EXPECT_EQ(dm0, dm1);
       EXPECT_EQ(std::vector<int>(l0, l0 + 3), std::vector<int>(l1, l1 + 3)) << threads << " threads";
     };
     // equal |D| in one block of eight columns, at one position of it: the
     // lower layer wins though its lane comes later; in one layer, the
     // smaller row
-    const double h = 0.5 * s.dx(s.is + 1);
-    s.uu(s.is + 2, s.js + 2, s.ks + 6) = h;   // D(is+1, js+2, ks+6) = +0.5
-    s.uu(s.is + 2, s.js + 5, s.ks + 3) = -h;  // D(is+1, js+5, ks+3) = -0.5
+    const double h = 0.5 * s.grid.dx(s.grid.is + 1);
+    s.flow.uu(s.grid.is + 2, s.grid.js + 2, s.grid.ks + 6) = h;   // D(is+1, js+2, ks+6) = +0.5
+    s.flow.uu(s.grid.is + 2, s.grid.js + 5, s.grid.ks + 3) = -h;  // D(is+1, js+5, ks+3) = -0.5
     both();
-    EXPECT_EQ(l1[1], s.js + 5);
-    EXPECT_EQ(l1[2], s.ks + 3);
-    s.uu(s.is + 2, s.js + 5, s.ks + 3) = 0;
-    s.uu(s.is + 2, s.js + 6, s.ks + 6) = -h;
+    EXPECT_EQ(l1[1], s.grid.js + 5);
+    EXPECT_EQ(l1[2], s.grid.ks + 3);
+    s.flow.uu(s.grid.is + 2, s.grid.js + 5, s.grid.ks + 3) = 0;
+    s.flow.uu(s.grid.is + 2, s.grid.js + 6, s.grid.ks + 6) = -h;
     both();
-    EXPECT_EQ(l1[1], s.js + 2);
-    s.uu(s.is + 2, s.js + 2, s.ks + 6) = s.uu(s.is + 2, s.js + 6, s.ks + 6) = 0;
+    EXPECT_EQ(l1[1], s.grid.js + 2);
+    s.flow.uu(s.grid.is + 2, s.grid.js + 2, s.grid.ks + 6) = s.flow.uu(s.grid.is + 2, s.grid.js + 6, s.grid.ks + 6) = 0;
 
     // equal |D| of opposite signs: a lower layer in a later plane and a
     // later lane wins over a higher layer, earlier everywhere else
-    s.uu(s.ie - 1, 13, 6) = 0.25 * s.dx(s.ie - 2);  // D(ie-2, 13, 6) = +0.25
-    s.vv(s.is, 6, 9) = -0.25 * s.dy(5);             // D(is, 5, 9) = -0.25
+    s.flow.uu(s.grid.ie - 1, 13, 6) = 0.25 * s.grid.dx(s.grid.ie - 2);  // D(ie-2, 13, 6) = +0.25
+    s.flow.vv(s.grid.is, 6, 9) = -0.25 * s.grid.dy(5);                  // D(is, 5, 9) = -0.25
     both();
     EXPECT_EQ(l1[2], 6);
     // same layer: the smaller row wins, though in a later block and plane
-    s.uu(s.ie - 1, 13, 6) = 0;
-    s.uu(s.ie - 1, 4, 9) = 0.25 * s.dx(s.ie - 2);
-    s.vv(s.is + 1, 12, 9) = -0.25 * s.dy(11);
+    s.flow.uu(s.grid.ie - 1, 13, 6) = 0;
+    s.flow.uu(s.grid.ie - 1, 4, 9) = 0.25 * s.grid.dx(s.grid.ie - 2);
+    s.flow.vv(s.grid.is + 1, 12, 9) = -0.25 * s.grid.dy(11);
     both();
     EXPECT_EQ(l1[1], 4);
     // same row and layer: the smaller plane wins
-    s.vv(s.is, 6, 9) = 0;
-    s.uu(s.is + 1, 4, 9) = 0.25 * s.dx(s.is);
+    s.flow.vv(s.grid.is, 6, 9) = 0;
+    s.flow.uu(s.grid.is + 1, 4, 9) = 0.25 * s.grid.dx(s.grid.is);
     both();
-    EXPECT_EQ(l1[0], s.is);
+    EXPECT_EQ(l1[0], s.grid.is);
 
     // an infinite face: seen beside a fluid cell, not between body cells
-    s.ww(s.ie - 2, 4, 7) = std::numeric_limits<double>::infinity();
-    s.iflag(s.ie - 2, 4, 7) = 1;
-    s.iflag(s.ie - 2, 4, 6) = 1;
-    s.work_lanes.gather(s);
-    EXPECT_TRUE(qv::lanes_divergence_scan(s.work_lanes, s, dm1, l1[0], l1[1], l1[2]));
-    s.iflag(s.ie - 2, 4, 6) = 0;
-    s.work_lanes.gather(s);
-    EXPECT_FALSE(qv::lanes_divergence_scan(s.work_lanes, s, dm1, l1[0], l1[1], l1[2]));
+    s.flow.ww(s.grid.ie - 2, 4, 7) = std::numeric_limits<double>::infinity();
+    s.flow.iflag(s.grid.ie - 2, 4, 7) = 1;
+    s.flow.iflag(s.grid.ie - 2, 4, 6) = 1;
+    s.work.work_lanes.gather(s);
+    EXPECT_TRUE(qv::lanes_divergence_scan(s.work.work_lanes, s, dm1, l1[0], l1[1], l1[2]));
+    s.flow.iflag(s.grid.ie - 2, 4, 6) = 0;
+    s.work.work_lanes.gather(s);
+    EXPECT_FALSE(qv::lanes_divergence_scan(s.work.work_lanes, s, dm1, l1[0], l1[1], l1[2]));
   }
 }
 
@@ -171,12 +174,13 @@ TEST(LaneOrder, TheCopiesLeaveEveryOtherValueAlone) {
   qv::Store a = random_case(9, 12, 14, 5u);
   qv::Store b = a;
   // scribble over the copies' every value, then put back what was read
-  b.work_lanes.gather(b);
+  b.work.work_lanes.gather(b);
   for (int f = 0; f < 4; ++f)
-    for (int i = b.is; i <= b.ie; ++i)
-      for (int j = b.js; j <= b.je; ++j)
-        for (int k = b.ks; k <= b.ke; ++k) b.work_lanes.at(static_cast<qv::LaneFields::Which>(f), i, j, k) = 1e300;
-  b.work_lanes.gather(b);
-  b.work_lanes.scatter(b);
+    for (int i = b.grid.is; i <= b.grid.ie; ++i)
+      for (int j = b.grid.js; j <= b.grid.je; ++j)
+        for (int k = b.grid.ks; k <= b.grid.ke; ++k)
+          b.work.work_lanes.at(static_cast<qv::LaneFields::Which>(f), i, j, k) = 1e300;
+  b.work.work_lanes.gather(b);
+  b.work.work_lanes.scatter(b);
   EXPECT_TRUE(same_store(a, b));
 }

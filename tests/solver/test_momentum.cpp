@@ -18,8 +18,8 @@ void fill(qv::Field& f, const std::function<double(int, int, int)>& v) {
       for (int k = 1; k <= f.nk(); ++k) f(i, j, k) = v(i, j, k);
 }
 
-double yc(const qv::Store& s, int j) { return (s.y(j) + s.y(j + 1)) / 2; }
-double xc(const qv::Store& s, int i) { return (s.x(i) + s.x(i + 1)) / 2; }
+double yc(const qv::Store& s, int j) { return (s.grid.y(j) + s.grid.y(j + 1)) / 2; }
+double xc(const qv::Store& s, int i) { return (s.grid.x(i) + s.grid.x(i + 1)) / 2; }
 
 }  // namespace
 
@@ -28,21 +28,21 @@ TEST(MomentumTerms, UpwindBiasedDifferencesOnAUniformGrid) {
   const double h = 0.5;
   for (const double sign : {1.0, -1.0}) {
     qv::Store s = qvt::tiny_store(12, 4, 4, h);
-    s.Re = 1e300;
-    auto q = [&](int i) { return i == s.is + 4 ? 0.0 : sign * (2 + std::sin(0.7 * i)); };
-    fill(s.uu, [&](int i, int, int) { return q(i); });
+    s.run.Re = 1e300;
+    auto q = [&](int i) { return i == s.grid.is + 4 ? 0.0 : sign * (2 + std::sin(0.7 * i)); };
+    fill(s.flow.uu, [&](int i, int, int) { return q(i); });
     qv::momentum_terms(s);
-    for (int i = s.is; i <= s.ie - 1; ++i) {
+    for (int i = s.grid.is; i <= s.grid.ie - 1; ++i) {
       double d;
       if (q(i) >= 0)
-        d = i == s.is ? (q(i) - q(i - 1)) / h : (q(i - 2) - 6 * q(i - 1) + 3 * q(i) + 2 * q(i + 1)) / (6 * h);
+        d = i == s.grid.is ? (q(i) - q(i - 1)) / h : (q(i - 2) - 6 * q(i - 1) + 3 * q(i) + 2 * q(i + 1)) / (6 * h);
       else
-        d = i == s.ie - 1 ? (q(i + 1) - q(i)) / h : (-2 * q(i - 1) - 3 * q(i) + 6 * q(i + 1) - q(i + 2)) / (6 * h);
-      for (int j = s.js; j <= s.je - 1; ++j)
-        for (int k = s.ks; k <= s.ke - 1; ++k)
-          EXPECT_NEAR(s.fu(i, j, k), -q(i) * d, 1e-12) << "sign " << sign << " i " << i;
+        d = i == s.grid.ie - 1 ? (q(i + 1) - q(i)) / h : (-2 * q(i - 1) - 3 * q(i) + 6 * q(i + 1) - q(i + 2)) / (6 * h);
+      for (int j = s.grid.js; j <= s.grid.je - 1; ++j)
+        for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k)
+          EXPECT_NEAR(s.flow.fu(i, j, k), -q(i) * d, 1e-12) << "sign " << sign << " i " << i;
     }
-    EXPECT_NEAR(s.fu(s.is + 4, s.js, s.ks), 0.0, 1e-290);  // a = 0: no convection
+    EXPECT_NEAR(s.flow.fu(s.grid.is + 4, s.grid.js, s.grid.ks), 0.0, 1e-290);  // a = 0: no convection
   }
 }
 
@@ -50,33 +50,35 @@ TEST(MomentumTerms, UpwindBiasedDifferencesOnAUniformGrid) {
 // and on cell centres (cross direction), however the grid is stretched.
 TEST(MomentumTerms, CubicsAreDifferentiatedExactlyOnAStretchedGrid) {
   qv::Store s = qvt::tiny_store(12, 4, 4);
-  for (int i = s.is; i <= s.ie; ++i) s.x(i) = (i - s.is) * 0.4 + 0.06 * (i - s.is) * (i - s.is);
+  for (int i = s.grid.is; i <= s.grid.ie; ++i)
+    s.grid.x(i) = (i - s.grid.is) * 0.4 + 0.06 * (i - s.grid.is) * (i - s.grid.is);
   qvt::build_metrics(s);
-  s.Re = 1e300;
+  s.run.Re = 1e300;
   auto p = [](double x) { return 0.4 + 0.9 * x - 0.35 * x * x + 0.02 * x * x * x; };
   auto dp = [](double x) { return 0.9 - 0.7 * x + 0.06 * x * x; };
-  fill(s.uu, [&](int i, int, int) { return p(s.x(i)); });
+  fill(s.flow.uu, [&](int i, int, int) { return p(s.grid.x(i)); });
   qv::momentum_terms(s);
   int checked = 0;
-  for (int i = s.is + 1; i <= s.ie - 2; ++i) {
-    const double a = p(s.x(i));
-    EXPECT_NEAR(s.fu(i, s.js + 1, s.ks), -a * dp(s.x(i)), 1e-10) << i;
+  for (int i = s.grid.is + 1; i <= s.grid.ie - 2; ++i) {
+    const double a = p(s.grid.x(i));
+    EXPECT_NEAR(s.flow.fu(i, s.grid.js + 1, s.grid.ks), -a * dp(s.grid.x(i)), 1e-10) << i;
     checked += a < 0;
   }
   EXPECT_GT(checked, 0);  // both stencil sets were used
 
   const double U = 0.8;
-  fill(s.uu, [&](int, int, int) { return U; });
-  fill(s.vv, [&](int i, int, int) { return p(xc(s, i)); });
+  fill(s.flow.uu, [&](int, int, int) { return U; });
+  fill(s.flow.vv, [&](int i, int, int) { return p(xc(s, i)); });
   qv::momentum_terms(s);
-  for (int i = s.is + 1; i <= s.ie - 1; ++i)
-    EXPECT_NEAR(s.fv(i, s.js + 1, s.ks), -U * dp(xc(s, i)), 1e-10) << i;
+  for (int i = s.grid.is + 1; i <= s.grid.ie - 1; ++i)
+    EXPECT_NEAR(s.flow.fv(i, s.grid.js + 1, s.grid.ks), -U * dp(xc(s, i)), 1e-10) << i;
 
   // the advecting vv of the fu sweep: cell-centre values interpolated to x(i)
-  fill(s.uu, [&](int, int j, int) { return (s.y(j) + s.y(j + 1)) / 2; });
-  fill(s.vv, [&](int i, int, int) { return 0.3 + 0.2 * xc(s, i); });
+  fill(s.flow.uu, [&](int, int j, int) { return (s.grid.y(j) + s.grid.y(j + 1)) / 2; });
+  fill(s.flow.vv, [&](int i, int, int) { return 0.3 + 0.2 * xc(s, i); });
   qv::momentum_terms(s);
-  for (int i = s.is; i <= s.ie - 1; ++i) EXPECT_NEAR(s.fu(i, s.js + 1, s.ks), -(0.3 + 0.2 * s.x(i)), 1e-12) << i;
+  for (int i = s.grid.is; i <= s.grid.ie - 1; ++i)
+    EXPECT_NEAR(s.flow.fu(i, s.grid.js + 1, s.grid.ks), -(0.3 + 0.2 * s.grid.x(i)), 1e-12) << i;
 }
 
 // Body rows j0-1 and j0+1 under cells i0-1 and i0 (all k), ca1 = -1: row j0
@@ -86,14 +88,14 @@ TEST(MomentumTerms, BodyMarkersAndWallsSelectTheFirstOrderFallback) {
   const int i0 = 6, j0 = 6;
   for (const double V : {0.5, -0.5}) {
     qv::Store s = qvt::tiny_store(7, 9, 3);
-    s.Re = 1e300;
+    s.run.Re = 1e300;
     auto q = [](int j) { return 1 + 0.3 * j * j; };
-    fill(s.uu, [&](int, int j, int) { return q(j); });
-    fill(s.vv, [&](int, int, int) { return V; });
-    for (int k = s.ks; k <= s.ke - 1; ++k)
-      for (int j : {j0 - 1, j0 + 1}) s.iflag(i0 - 1, j, k) = s.iflag(i0, j, k) = 1;
+    fill(s.flow.uu, [&](int, int j, int) { return q(j); });
+    fill(s.flow.vv, [&](int, int, int) { return V; });
+    for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k)
+      for (int j : {j0 - 1, j0 + 1}) s.flow.iflag(i0 - 1, j, k) = s.flow.iflag(i0, j, k) = 1;
     qv::momentum_terms(s);
-    const int js = s.js, je = s.je;
+    const int js = s.grid.js, je = s.grid.je;
     double both, below, wall;  // y-derivatives expected at rows j0, j0-2 and the wall row
     if (V >= 0) {
       both = (q(j0) + q(j0)) / 1.0;  // two-point, ghost -q(j0)
@@ -104,9 +106,9 @@ TEST(MomentumTerms, BodyMarkersAndWallsSelectTheFirstOrderFallback) {
       below = (-q(j0 - 2) - q(j0 - 2)) / 1.0;
       wall = q(je) - q(je - 1);
     }
-    EXPECT_NEAR(s.fu(i0, j0, s.ks), -V * both, 1e-12) << V;
-    EXPECT_NEAR(s.fu(i0, j0 - 2, s.ks), -V * below, 1e-12) << V;
-    EXPECT_NEAR(s.fu(i0, V >= 0 ? js : je - 1, s.ks), -V * wall, 1e-12) << V;
+    EXPECT_NEAR(s.flow.fu(i0, j0, s.grid.ks), -V * both, 1e-12) << V;
+    EXPECT_NEAR(s.flow.fu(i0, j0 - 2, s.grid.ks), -V * below, 1e-12) << V;
+    EXPECT_NEAR(s.flow.fu(i0, V >= 0 ? js : je - 1, s.grid.ks), -V * wall, 1e-12) << V;
   }
 }
 
@@ -116,32 +118,32 @@ TEST(MomentumTerms, BodyMarkersAndWallsSelectTheFirstOrderFallback) {
 TEST(MomentumTerms, BodyInteriorFacesGetZeroAndWriteNoGhosts) {
   for (const double ca1 : {-1.0, 1.0}) {
     qv::Store s = qvt::tiny_store(10, 6, 6);
-    s.ca1 = ca1;
-    fill(s.uu, [](int i, int j, int k) { return 1 + 0.1 * i + 0.01 * j + 0.001 * k; });
-    fill(s.nut, [](int i, int, int) { return 0.01 * i; });
+    s.run.ca1 = ca1;
+    fill(s.flow.uu, [](int i, int j, int k) { return 1 + 0.1 * i + 0.01 * j + 0.001 * k; });
+    fill(s.flow.nut, [](int i, int, int) { return 0.01 * i; });
     for (int i = 6; i <= 8; ++i)
-      for (int j = s.js; j <= s.je - 1; ++j)
-        for (int k = s.ks; k <= s.ke - 1; ++k) s.iflag(i, j, k) = 1, s.nut(i, j, k) = 0;
-    fill(s.fu, [](int, int, int) { return 7.0; });
-    fill(s.fv, [](int, int, int) { return 7.0; });
+      for (int j = s.grid.js; j <= s.grid.je - 1; ++j)
+        for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k) s.flow.iflag(i, j, k) = 1, s.flow.nut(i, j, k) = 0;
+    fill(s.flow.fu, [](int, int, int) { return 7.0; });
+    fill(s.flow.fv, [](int, int, int) { return 7.0; });
     const qv::Store before = s;
     qv::momentum_terms(s);
-    const int j = s.js + 1, k = s.ks + 1;
-    EXPECT_EQ(s.fu(7, j, k), 0.0);
-    EXPECT_EQ(s.fu(8, j, k), 0.0);
-    EXPECT_EQ(s.fv(7, j, k), 0.0);
-    EXPECT_NE(s.fu(6, j, k), 7.0);  // surface faces get a full value
+    const int j = s.grid.js + 1, k = s.grid.ks + 1;
+    EXPECT_EQ(s.flow.fu(7, j, k), 0.0);
+    EXPECT_EQ(s.flow.fu(8, j, k), 0.0);
+    EXPECT_EQ(s.flow.fv(7, j, k), 0.0);
+    EXPECT_NE(s.flow.fu(6, j, k), 7.0);  // surface faces get a full value
     // own-direction mirrors across the surfaces x(7) and x(9); the later
     // points 9 and 10 write last
-    EXPECT_EQ(s.uu(8, j, k), ca1 * before.uu(10, j, k));
-    EXPECT_EQ(s.uu(7, j, k), ca1 * before.uu(9, j, k));
+    EXPECT_EQ(s.flow.uu(8, j, k), ca1 * before.flow.uu(10, j, k));
+    EXPECT_EQ(s.flow.uu(7, j, k), ca1 * before.flow.uu(9, j, k));
     // ... but none from the interior points 7 and 8
-    EXPECT_EQ(s.uu(9, j, k), before.uu(9, j, k));
-    EXPECT_EQ(s.uu(6, j, k), before.uu(6, j, k));
+    EXPECT_EQ(s.flow.uu(9, j, k), before.flow.uu(9, j, k));
+    EXPECT_EQ(s.flow.uu(6, j, k), before.flow.uu(6, j, k));
     // nut copied into the first body cells only
-    EXPECT_EQ(s.nut(6, j, k), s.nut(5, j, k));
-    EXPECT_EQ(s.nut(8, j, k), s.nut(9, j, k));
-    EXPECT_EQ(s.nut(7, j, k), 0.0);
+    EXPECT_EQ(s.flow.nut(6, j, k), s.flow.nut(5, j, k));
+    EXPECT_EQ(s.flow.nut(8, j, k), s.flow.nut(9, j, k));
+    EXPECT_EQ(s.flow.nut(7, j, k), 0.0);
   }
 }
 
@@ -151,34 +153,39 @@ TEST(MomentumTerms, BodyInteriorFacesGetZeroAndWriteNoGhosts) {
 TEST(MomentumTerms, ViscousTermsOnAStretchedGrid) {
   auto stretched = [] {
     qv::Store s = qvt::tiny_store(6, 9, 4);
-    for (int j = s.js; j <= s.je; ++j) s.y(j) = (j - s.js) * 0.5 + 0.1 * (j - s.js) * (j - s.js);
+    for (int j = s.grid.js; j <= s.grid.je; ++j)
+      s.grid.y(j) = (j - s.grid.js) * 0.5 + 0.1 * (j - s.grid.js) * (j - s.grid.js);
     qvt::build_metrics(s);
     return s;
   };
   const double c = 0.7, a = 1.3, b = 0.02;
   qv::Store s = stretched();
-  fill(s.uu, [&](int, int j, int) { return c * yc(s, j) * yc(s, j); });
+  fill(s.flow.uu, [&](int, int j, int) { return c * yc(s, j) * yc(s, j); });
   qv::momentum_terms(s);
-  for (int j = s.js; j <= s.je - 1; ++j) EXPECT_NEAR(s.fu(s.is + 2, j, s.ks + 1), 2 * c / s.Re, 1e-12) << j;
+  for (int j = s.grid.js; j <= s.grid.je - 1; ++j)
+    EXPECT_NEAR(s.flow.fu(s.grid.is + 2, j, s.grid.ks + 1), 2 * c / s.run.Re, 1e-12) << j;
 
   qv::Store t = stretched();
-  const int i0 = t.is + 2, j0 = t.js + 3;
-  for (int k = t.ks; k <= t.ke - 1; ++k) t.iflag(i0 - 1, j0 + 1, k) = 1;
-  t.ca1 = 1;  // the own-direction ghosts then repeat the x-independent uu
-  fill(t.uu, [&](int, int j, int) { return a * yc(t, j); });
-  fill(t.nut, [&](int, int j, int) { return b * yc(t, j); });
+  const int i0 = t.grid.is + 2, j0 = t.grid.js + 3;
+  for (int k = t.grid.ks; k <= t.grid.ke - 1; ++k) t.flow.iflag(i0 - 1, j0 + 1, k) = 1;
+  t.run.ca1 = 1;  // the own-direction ghosts then repeat the x-independent uu
+  fill(t.flow.uu, [&](int, int j, int) { return a * yc(t, j); });
+  fill(t.flow.nut, [&](int, int j, int) { return b * yc(t, j); });
   qv::momentum_terms(t);
-  for (int j = t.js; j <= t.je - 1; ++j) EXPECT_NEAR(t.fu(i0, j, t.ks + 1), a * b, 1e-12) << j;
+  for (int j = t.grid.js; j <= t.grid.je - 1; ++j) EXPECT_NEAR(t.flow.fu(i0, j, t.grid.ks + 1), a * b, 1e-12) << j;
 
   qv::Store x = qvt::tiny_store(10, 4, 4);
-  for (int i = x.is; i <= x.ie; ++i) x.x(i) = (i - x.is) * 0.4 + 0.06 * (i - x.is) * (i - x.is);
+  for (int i = x.grid.is; i <= x.grid.ie; ++i)
+    x.grid.x(i) = (i - x.grid.is) * 0.4 + 0.06 * (i - x.grid.is) * (i - x.grid.is);
   qvt::build_metrics(x);
-  fill(x.uu, [&](int i, int, int) { return c * x.x(i) * x.x(i); });
-  fill(x.nut, [&](int i, int, int) { return b * xc(x, i); });
+  fill(x.flow.uu, [&](int i, int, int) { return c * x.grid.x(i) * x.grid.x(i); });
+  fill(x.flow.nut, [&](int i, int, int) { return b * xc(x, i); });
   qv::momentum_terms(x);
-  for (int i = x.is + 1; i <= x.ie - 1; ++i) {
-    const double X = x.x(i), gx = c * (x.x(i + 1) + 2 * X + x.x(i - 1)) / 2;
-    EXPECT_NEAR(x.fu(i, x.js, x.ks), -c * X * X * 2 * c * X + (1 / x.Re + b * X) * 2 * c + 2 * b * gx, 1e-11) << i;
+  for (int i = x.grid.is + 1; i <= x.grid.ie - 1; ++i) {
+    const double X = x.grid.x(i), gx = c * (x.grid.x(i + 1) + 2 * X + x.grid.x(i - 1)) / 2;
+    EXPECT_NEAR(x.flow.fu(i, x.grid.js, x.grid.ks),
+                -c * X * X * 2 * c * X + (1 / x.run.Re + b * X) * 2 * c + 2 * b * gx, 1e-11)
+        << i;
   }
 }
 
@@ -191,24 +198,24 @@ TEST(MomentumTerms, BodyCellsLendTheFluidsEddyViscosity) {
   qv::Field f[2][3];
   for (int run = 0; run < 2; ++run) {
     qv::Store s = qvt::tiny_store(11, 10, 9, 1.0, 1, 1);
-    for (int m = 0; m <= s.ie - s.is; ++m) s.x(s.is + m) = 0.2 * m + 0.02 * m * m;
-    for (int m = 0; m <= s.je - s.js; ++m) s.y(s.js + m) = 0.15 * m + 0.03 * m * m;
-    for (int m = 0; m <= s.ke - s.ks; ++m) s.z(s.ks + m) = 0.25 * m + 0.01 * m * m;
+    for (int m = 0; m <= s.grid.ie - s.grid.is; ++m) s.grid.x(s.grid.is + m) = 0.2 * m + 0.02 * m * m;
+    for (int m = 0; m <= s.grid.je - s.grid.js; ++m) s.grid.y(s.grid.js + m) = 0.15 * m + 0.03 * m * m;
+    for (int m = 0; m <= s.grid.ke - s.grid.ks; ++m) s.grid.z(s.grid.ks + m) = 0.25 * m + 0.01 * m * m;
     qvt::build_metrics(s);
-    s.Re = 100;
-    s.ca1 = 1;
-    for (int i = s.is + 3; i <= s.is + 5; ++i)
-      for (int j = s.js + 3; j <= s.js + 5; ++j)
-        for (int k = s.ks + 3; k <= s.ks + 5; ++k) s.iflag(i, j, k) = 1;
-    fill(s.uu, [&](int, int j, int k) { return 0.3 + 0.5 * j + 0.02 * k * k; });
-    fill(s.vv, [&](int i, int, int k) { return 0.4 * i - 0.1 * k; });
-    fill(s.ww, [&](int i, int j, int) { return 0.02 * i * j; });
-    fill(s.nut, [&](int i, int j, int k) {
-      const bool body = i <= s.ie + 1 && j <= s.je + 1 && k <= s.ke + 1 && s.iflag(i, j, k) != 0;
+    s.run.Re = 100;
+    s.run.ca1 = 1;
+    for (int i = s.grid.is + 3; i <= s.grid.is + 5; ++i)
+      for (int j = s.grid.js + 3; j <= s.grid.js + 5; ++j)
+        for (int k = s.grid.ks + 3; k <= s.grid.ks + 5; ++k) s.flow.iflag(i, j, k) = 1;
+    fill(s.flow.uu, [&](int, int j, int k) { return 0.3 + 0.5 * j + 0.02 * k * k; });
+    fill(s.flow.vv, [&](int i, int, int k) { return 0.4 * i - 0.1 * k; });
+    fill(s.flow.ww, [&](int i, int j, int) { return 0.02 * i * j; });
+    fill(s.flow.nut, [&](int i, int j, int k) {
+      const bool body = i <= s.grid.ie + 1 && j <= s.grid.je + 1 && k <= s.grid.ke + 1 && s.flow.iflag(i, j, k) != 0;
       return run == 0 && body ? 0.0 : 0.03;
     });
     qv::momentum_terms(s);
-    f[run][0] = s.fu, f[run][1] = s.fv, f[run][2] = s.fw;
+    f[run][0] = s.flow.fu, f[run][1] = s.flow.fv, f[run][2] = s.flow.fw;
   }
   for (int c = 0; c < 3; ++c)
     for (int i = 1; i <= f[0][c].ni(); ++i)

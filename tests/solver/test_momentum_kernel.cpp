@@ -21,9 +21,9 @@ void stretch(qv::Store& s) {
     c(lo) = 0;
     for (int m = lo + 1; m <= hi; ++m) c(m) = c(m - 1) + h * d(g) * (1 + 0.04 * (m - lo));
   };
-  axis(s.x, s.is, s.ie, 0.1);
-  axis(s.y, s.js, s.je, 0.12);
-  axis(s.z, s.ks, s.ke, 0.2);
+  axis(s.grid.x, s.grid.is, s.grid.ie, 0.1);
+  axis(s.grid.y, s.grid.js, s.grid.je, 0.12);
+  axis(s.grid.z, s.grid.ks, s.grid.ke, 0.2);
   qvt::build_metrics(s);
 }
 
@@ -35,14 +35,14 @@ void fill_random(qv::Store& s, unsigned seed) {
   std::mt19937 g(seed);
   std::uniform_real_distribution<double> d(-1, 1);
   long n = 0;
-  for (qv::Field* f : {&s.uu, &s.vv, &s.ww, &s.nut})
+  for (qv::Field* f : {&s.flow.uu, &s.flow.vv, &s.flow.ww, &s.flow.nut})
     for (int i = 1; i <= f->ni(); ++i)
       for (int j = 1; j <= f->nj(); ++j)
         for (int k = 1; k <= f->nk(); ++k) {
           const double v = d(g);
           double& q = (*f)(i, j, k);
-          q = f == &s.nut ? 0.01 * (v + 1) : (std::abs(v) < 0.05 ? 0.0 : v);
-          if (f == &s.nut) continue;
+          q = f == &s.flow.nut ? 0.01 * (v + 1) : (std::abs(v) < 0.05 ? 0.0 : v);
+          if (f == &s.flow.nut) continue;
           ++n;
           if (n % 97 == 0) q = v * 1e-310;
           if (n % 89 == 0) q = v * 1e-250;
@@ -55,13 +55,13 @@ void fill_random(qv::Store& s, unsigned seed) {
 // cell, so that columns hold near and far points and the stencils meet
 // body cells from every side.
 void bodies(qv::Store& s) {
-  for (int i = s.is + 4; i <= s.is + 6; ++i)
-    for (int j = s.js + 4; j <= s.js + 7; ++j)
-      for (int k = s.ks + 3; k <= std::min(s.ks + 6, s.ke - 1); ++k) s.iflag(i, j, k) = 1;
-  for (int i = s.is + 10; i <= s.is + 12; ++i)
-    for (int j = s.js; j <= s.js + 2; ++j)
-      for (int k = s.ks; k <= s.ks + 2; ++k) s.iflag(i, j, k) = 1;
-  s.iflag(s.is + 15, s.je - 3, s.ke - 4) = 1;
+  for (int i = s.grid.is + 4; i <= s.grid.is + 6; ++i)
+    for (int j = s.grid.js + 4; j <= s.grid.js + 7; ++j)
+      for (int k = s.grid.ks + 3; k <= std::min(s.grid.ks + 6, s.grid.ke - 1); ++k) s.flow.iflag(i, j, k) = 1;
+  for (int i = s.grid.is + 10; i <= s.grid.is + 12; ++i)
+    for (int j = s.grid.js; j <= s.grid.js + 2; ++j)
+      for (int k = s.grid.ks; k <= s.grid.ks + 2; ++k) s.flow.iflag(i, j, k) = 1;
+  s.flow.iflag(s.grid.is + 15, s.grid.je - 3, s.grid.ke - 4) = 1;
 }
 
 
@@ -79,8 +79,8 @@ TEST(MomentumKernel, MatchesTheRecipeBitForBitOnAnyThreadCount) {
         stretch(ref);
         fill_random(ref, 11u + static_cast<unsigned>(nz + per));
         bodies(ref);
-        ref.ca1 = ca1;
-        ref.Re = 700;
+        ref.run.ca1 = ca1;
+        ref.run.Re = 700;
         const qv::Store start = ref;
         qv::momentum_terms_in_order(ref);
         // the program's path on 1 and 3 threads, and every instruction
@@ -106,15 +106,17 @@ TEST(MomentumKernel, MatchesTheRecipeBitForBitOnAnyThreadCount) {
           else
             qv::mom::momentum_terms_on(s, p.isa);
           const char* names[] = {"fu", "fv", "fw", "uu", "vv", "ww", "nut"};
-          const qv::Field* mine[] = {&s.fu, &s.fv, &s.fw, &s.uu, &s.vv, &s.ww, &s.nut};
-          const qv::Field* theirs[] = {&ref.fu, &ref.fv, &ref.fw, &ref.uu, &ref.vv, &ref.ww, &ref.nut};
+          const qv::Field* mine[] = {&s.flow.fu, &s.flow.fv, &s.flow.fw, &s.flow.uu,
+                                     &s.flow.vv, &s.flow.ww, &s.flow.nut};
+          const qv::Field* theirs[] = {&ref.flow.fu, &ref.flow.fv, &ref.flow.fw, &ref.flow.uu,
+                                       &ref.flow.vv, &ref.flow.ww, &ref.flow.nut};
           for (int n = 0; n < 7; ++n)
             EXPECT_TRUE(qvt::same_bits(*mine[n], *theirs[n]))
                 << names[n] << ": nz " << nz << ", walls " << per << ", ca1 " << ca1 << ", threads " << threads << ", path " << (p.pick ? -1 : static_cast<int>(p.isa));
         }
         omp_set_num_threads(threads_before);
         // the ghosts and copies were really exercised
-        EXPECT_FALSE(qvt::same_bits(ref.uu, start.uu));
-        EXPECT_FALSE(qvt::same_bits(ref.nut, start.nut));
+        EXPECT_FALSE(qvt::same_bits(ref.flow.uu, start.flow.uu));
+        EXPECT_FALSE(qvt::same_bits(ref.flow.nut, start.flow.nut));
       }
 }

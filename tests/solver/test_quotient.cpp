@@ -69,13 +69,13 @@ std::vector<double> divisors() {
   std::vector<double> b = {q::kLowDivisor, std::nextafter(q::kLowDivisor, 1.0), q::kHighDivisor,
                            std::nextafter(q::kHighDivisor, 0.0), 1, 3, 10, 0.1, 0x1p-72, 1.0 - 0x1p-53};
   qv::Store s = qvt::tiny_store(30, 20, 12);
-  qvt::grow(s.x, s.is, s.ie, 0.013, 1.07);
-  qvt::grow(s.y, s.js, s.je, 0.2, 0.93);
-  qvt::grow(s.z, s.ks, s.ke, 0.05, 1.3);
+  qvt::grow(s.grid.x, s.grid.is, s.grid.ie, 0.013, 1.07);
+  qvt::grow(s.grid.y, s.grid.js, s.grid.je, 0.2, 0.93);
+  qvt::grow(s.grid.z, s.grid.ks, s.grid.ke, 0.05, 1.3);
   qvt::build_metrics(s);
-  for (int i = s.is; i <= s.ie - 1; ++i) b.push_back(s.dx(i)), b.push_back(s.dxc(i + 1));
-  for (int k = s.ks; k <= s.ke - 1; ++k) b.push_back(s.dz(k)), b.push_back(s.dzc(k + 1));
-  b.push_back(2 * 0.002 * (1 / (s.dxc(5) * s.dxc(6)) + 1 / (s.dzc(4) * s.dzc(5))));
+  for (int i = s.grid.is; i <= s.grid.ie - 1; ++i) b.push_back(s.grid.dx(i)), b.push_back(s.grid.dxc(i + 1));
+  for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k) b.push_back(s.grid.dz(k)), b.push_back(s.grid.dzc(k + 1));
+  b.push_back(2 * 0.002 * (1 / (s.grid.dxc(5) * s.grid.dxc(6)) + 1 / (s.grid.dzc(4) * s.grid.dzc(5))));
   return b;
 }
 
@@ -165,32 +165,32 @@ namespace {
 // subnormal and tiny differences, huge values.
 qv::Store special_case(unsigned seed) {
   qv::Store s = qvt::tiny_store(21, 19, 22, 1.0, 1, 1);
-  qvt::grow(s.x, s.is, s.ie, 0.02, 1.09);
-  qvt::grow(s.y, s.js, s.je, 0.05, 1.04);
-  qvt::grow(s.z, s.ks, s.ke, 0.3, 0.95);
+  qvt::grow(s.grid.x, s.grid.is, s.grid.ie, 0.02, 1.09);
+  qvt::grow(s.grid.y, s.grid.js, s.grid.je, 0.05, 1.04);
+  qvt::grow(s.grid.z, s.grid.ks, s.grid.ke, 0.3, 0.95);
   qvt::build_metrics(s);
   qvt::fill_random(s, seed);
-  s.dt = 0.002;
-  s.omg = 1.5;
-  for (int i = s.is + 3; i <= s.is + 5; ++i)
-    for (int j = s.js + 4; j <= s.js + 6; ++j)
-      for (int k = s.ks; k <= s.ke - 1; ++k) s.iflag(i, j, k) = 1;
+  s.run.dt = 0.002;
+  s.run.omg = 1.5;
+  for (int i = s.grid.is + 3; i <= s.grid.is + 5; ++i)
+    for (int j = s.grid.js + 4; j <= s.grid.js + 6; ++j)
+      for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k) s.flow.iflag(i, j, k) = 1;
   // a still corner: every face zero, half of them negative zeros; the
   // cells below and before it still too, so the sweep keeps its zeros
-  for (int i = s.is; i <= s.is + 7; ++i)
-    for (int j = s.js; j <= s.js + 9; ++j)
-      for (int k = s.ks; k <= s.ks + 12; ++k) {
-        s.uu(i, j, k) = (i + j + k) % 2 ? 0.0 : -0.0;
-        s.vv(i, j, k) = (i + k) % 3 ? -0.0 : 0.0;
-        s.ww(i, j, k) = (j + k) % 2 ? 0.0 : -0.0;
+  for (int i = s.grid.is; i <= s.grid.is + 7; ++i)
+    for (int j = s.grid.js; j <= s.grid.js + 9; ++j)
+      for (int k = s.grid.ks; k <= s.grid.ks + 12; ++k) {
+        s.flow.uu(i, j, k) = (i + j + k) % 2 ? 0.0 : -0.0;
+        s.flow.vv(i, j, k) = (i + k) % 3 ? -0.0 : 0.0;
+        s.flow.ww(i, j, k) = (j + k) % 2 ? 0.0 : -0.0;
       }
   // subnormal, tiny and huge values in a few faces
   const double sub = std::numeric_limits<double>::denorm_min();
-  s.uu(s.is + 15, s.js + 2, s.ks + 3) = 7 * sub;
-  s.vv(s.is + 10, s.js + 3, s.ks + 4) = 1e-310;
-  s.ww(s.is + 11, s.js + 4, s.ks + 5) = -0x1p-850;
-  s.uu(s.is + 12, s.js + 12, s.ks + 6) = 0x1p850;
-  s.vv(s.is + 16, s.js + 14, s.ks + 7) = -1e250;
+  s.flow.uu(s.grid.is + 15, s.grid.js + 2, s.grid.ks + 3) = 7 * sub;
+  s.flow.vv(s.grid.is + 10, s.grid.js + 3, s.grid.ks + 4) = 1e-310;
+  s.flow.ww(s.grid.is + 11, s.grid.js + 4, s.grid.ks + 5) = -0x1p-850;
+  s.flow.uu(s.grid.is + 12, s.grid.js + 12, s.grid.ks + 6) = 0x1p850;
+  s.flow.vv(s.grid.is + 16, s.grid.js + 14, s.grid.ks + 7) = -1e250;
   return s;
 }
 
@@ -214,10 +214,10 @@ TEST(Quotient, SweepsAndScansWithReciprocalsGiveTheDividersBits) {
       qv::correction_sweep_in_order(c, 1e-3, cxy, cz);
     }
     for (const qv::Store* o : {&b, &c}) {
-      EXPECT_TRUE(qvt::same_bits(a.uu, o->uu)) << seed;
-      EXPECT_TRUE(qvt::same_bits(a.vv, o->vv)) << seed;
-      EXPECT_TRUE(qvt::same_bits(a.ww, o->ww)) << seed;
-      EXPECT_TRUE(qvt::same_bits(a.pp, o->pp)) << seed;
+      EXPECT_TRUE(qvt::same_bits(a.flow.uu, o->flow.uu)) << seed;
+      EXPECT_TRUE(qvt::same_bits(a.flow.vv, o->flow.vv)) << seed;
+      EXPECT_TRUE(qvt::same_bits(a.flow.ww, o->flow.ww)) << seed;
+      EXPECT_TRUE(qvt::same_bits(a.flow.pp, o->flow.pp)) << seed;
     }
   }
 }

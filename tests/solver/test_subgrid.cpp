@@ -29,35 +29,36 @@ double smagorinsky(double Cs, double h) {
 TEST(SubgridViscosity, ShearFlowValueAndStressSums) {
   const double h = 0.5, Cs = 0.1;
   qv::Store s = qvt::tiny_store(6, 7, 6, h);
-  for (int j = s.js; j <= s.je; ++j) s.y(j) = (j - s.js) * 0.3 + 0.08 * (j - s.js) * (j - s.js);
+  for (int j = s.grid.js; j <= s.grid.je; ++j)
+    s.grid.y(j) = (j - s.grid.js) * 0.3 + 0.08 * (j - s.grid.js) * (j - s.grid.js);
   qvt::build_metrics(s);
-  s.Cs = Cs;
-  fill(s.uu, [&](int, int j, int) { return (s.y(j) + s.y(j + 1)) / 2; });
+  s.run.Cs = Cs;
+  fill(s.flow.uu, [&](int, int j, int) { return (s.grid.y(j) + s.grid.y(j + 1)) / 2; });
   qv::subgrid_viscosity(s);
   auto n = [&](int j) {
-    const double d = Cs * std::pow(h * s.dy(j) * h, static_cast<double>(0.33333f));
+    const double d = Cs * std::pow(h * s.grid.dy(j) * h, static_cast<double>(0.33333f));
     return d * d;
   };
-  for (int a = s.is; a <= s.ie - 1; ++a)
-    for (int b = s.js; b <= s.je - 1; ++b)
-      for (int c = s.ks; c <= s.ke - 1; ++c) ASSERT_NEAR(s.nut(a, b, c), n(b), 1e-15) << b;
+  for (int a = s.grid.is; a <= s.grid.ie - 1; ++a)
+    for (int b = s.grid.js; b <= s.grid.je - 1; ++b)
+      for (int c = s.grid.ks; c <= s.grid.ke - 1; ++c) ASSERT_NEAR(s.flow.nut(a, b, c), n(b), 1e-15) << b;
   EXPECT_GT(smagorinsky(Cs, h) / ((Cs * h) * (Cs * h)) - 1, 1e-5);  // not (Cs h)^2
   // stress sums with the corner viscosity (cells i-1, j-1, k-1 of this call)
-  const int i = s.is + 1, k = s.ks + 1;
-  for (int j = s.js + 1; j <= s.je - 1; ++j) {
-    const double nc = (n(j) * s.dy(j - 1) + n(j - 1) * s.dy(j)) / (s.dy(j - 1) + s.dy(j));
-    EXPECT_NEAR(s.tauxy(i, j, k), -nc, 1e-15) << j;
-    EXPECT_EQ(s.tauyz(i, j, k), 0.0);
-    EXPECT_EQ(s.tauxz(i, j, k), 0.0);
+  const int i = s.grid.is + 1, k = s.grid.ks + 1;
+  for (int j = s.grid.js + 1; j <= s.grid.je - 1; ++j) {
+    const double nc = (n(j) * s.grid.dy(j - 1) + n(j - 1) * s.grid.dy(j)) / (s.grid.dy(j - 1) + s.grid.dy(j));
+    EXPECT_NEAR(s.stats.tauxy(i, j, k), -nc, 1e-15) << j;
+    EXPECT_EQ(s.stats.tauyz(i, j, k), 0.0);
+    EXPECT_EQ(s.stats.tauxz(i, j, k), 0.0);
     // first column: the ghost nut(is-1) holds what the previous call left
     // there (0 the first time, nut(is) after that)
-    EXPECT_NEAR(s.tauxy(s.is, j, k), -nc / 2, 1e-15);
+    EXPECT_NEAR(s.stats.tauxy(s.grid.is, j, k), -nc / 2, 1e-15);
   }
   qv::subgrid_viscosity(s);
-  const int j = s.js + 2;
-  const double nc = (n(j) * s.dy(j - 1) + n(j - 1) * s.dy(j)) / (s.dy(j - 1) + s.dy(j));
-  EXPECT_NEAR(s.tauxy(i, j, k), -2 * nc, 1e-15);
-  EXPECT_NEAR(s.tauxy(s.is, j, k), -1.5 * nc, 1e-15);
+  const int j = s.grid.js + 2;
+  const double nc = (n(j) * s.grid.dy(j - 1) + n(j - 1) * s.grid.dy(j)) / (s.grid.dy(j - 1) + s.grid.dy(j));
+  EXPECT_NEAR(s.stats.tauxy(i, j, k), -2 * nc, 1e-15);
+  EXPECT_NEAR(s.stats.tauxy(s.grid.is, j, k), -1.5 * nc, 1e-15);
 }
 
 // Uniform uu = 1 above a single body cell B: the south face value of the
@@ -67,17 +68,17 @@ TEST(SubgridViscosity, NoSlipSurfaceOnlyForCa1MinusOne) {
   const double ca1s[3] = {-1.0, std::nextafter(-1.0, 0.0), 1.0};
   for (int c = 0; c < 3; ++c) {
     qv::Store s = qvt::tiny_store(6, 6, 4);
-    s.Cs = 0.2;
-    s.ca1 = ca1s[c];
-    fill(s.uu, [](int, int, int) { return 1.0; });
-    const int bi = s.is + 2, bj = s.js + 1, bk = s.ks;
-    s.iflag(bi, bj, bk) = 1;
-    s.nut(bi, bj, bk) = 9;
+    s.run.Cs = 0.2;
+    s.run.ca1 = ca1s[c];
+    fill(s.flow.uu, [](int, int, int) { return 1.0; });
+    const int bi = s.grid.is + 2, bj = s.grid.js + 1, bk = s.grid.ks;
+    s.flow.iflag(bi, bj, bk) = 1;
+    s.flow.nut(bi, bj, bk) = 9;
     qv::subgrid_viscosity(s);
-    nut_at[c] = s.nut(bi, bj + 1, bk);
-    EXPECT_EQ(s.nut(bi, bj, bk), 0.0);
-    EXPECT_EQ(s.uu(bi, bj, bk), 0.0);
-    EXPECT_EQ(s.uu(bi + 1, bj, bk), 0.0);
+    nut_at[c] = s.flow.nut(bi, bj + 1, bk);
+    EXPECT_EQ(s.flow.nut(bi, bj, bk), 0.0);
+    EXPECT_EQ(s.flow.uu(bi, bj, bk), 0.0);
+    EXPECT_EQ(s.flow.uu(bi + 1, bj, bk), 0.0);
   }
   EXPECT_NEAR(nut_at[0], smagorinsky(0.2, 1.0), 1e-15);
   EXPECT_NEAR(nut_at[1], nut_at[0] / 2, 1e-15);
@@ -88,12 +89,12 @@ TEST(SubgridViscosity, NoSlipSurfaceOnlyForCa1MinusOne) {
 // walls in z, one body cell at (is, je-1, ks).
 TEST(SubgridViscosity, GhostLayersAndEdges) {
   qv::Store s = qvt::tiny_store(9, 5, 4, 1.0, 0, 1);
-  s.Cs = 0.2;
-  fill(s.vv, [](int i, int, int) { return 0.5 * i * i; });
-  const int is = s.is, ie = s.ie, js = s.js, je = s.je, ks = s.ks, ke = s.ke;
-  s.iflag(is, je - 1, ks) = 1;
+  s.run.Cs = 0.2;
+  fill(s.flow.vv, [](int i, int, int) { return 0.5 * i * i; });
+  const int is = s.grid.is, ie = s.grid.ie, js = s.grid.js, je = s.grid.je, ks = s.grid.ks, ke = s.grid.ke;
+  s.flow.iflag(is, je - 1, ks) = 1;
   qv::subgrid_viscosity(s);
-  auto& n = s.nut;
+  auto& n = s.flow.nut;
   const double C = smagorinsky(0.2, 1.0);
   EXPECT_NEAR(n(ie - 1, js + 1, ks + 1), C * (ie - 1), 1e-13);
   // x: zero gradient at the inflow end, linear continuation at the outflow
@@ -120,9 +121,9 @@ namespace {
 // Grid lines with widths that grow by a different factor in each direction,
 // so no two neighbouring cells are alike.
 void stretch_all(qv::Store& s, bool along_x = true) {
-  if (along_x) qvt::grow(s.x, s.is, s.ie, 0.2, 1.17);
-  qvt::grow(s.y, s.js, s.je, 0.15, 1.23);
-  qvt::grow(s.z, s.ks, s.ke, 0.3, 1.11);
+  if (along_x) qvt::grow(s.grid.x, s.grid.is, s.grid.ie, 0.2, 1.17);
+  qvt::grow(s.grid.y, s.grid.js, s.grid.je, 0.15, 1.23);
+  qvt::grow(s.grid.z, s.grid.ks, s.grid.ke, 0.3, 1.11);
   qvt::build_metrics(s);
 }
 
@@ -141,21 +142,22 @@ TEST(SubgridViscosity, LinearShearAlongEveryCrossDirectionOnAStretchedGrid) {
   for (const auto& p : pairs) {
     qv::Store s = qvt::tiny_store(7, 6, 6, 1.0, 1, 1);
     stretch_all(s);
-    s.Cs = Cs;
-    qv::Field* q[3] = {&s.uu, &s.vv, &s.ww};
-    const qv::Line* c[3] = {&s.x, &s.y, &s.z};
+    s.run.Cs = Cs;
+    qv::Field* q[3] = {&s.flow.uu, &s.flow.vv, &s.flow.ww};
+    const qv::Line* c[3] = {&s.grid.x, &s.grid.y, &s.grid.z};
     const int d = p[1];
     fill(*q[p[0]], [&](int i, int j, int k) {
       const int m[3] = {i, j, k};
       return centre(*c[d], std::min(m[d], c[d]->size() - 1));
     });
     qv::subgrid_viscosity(s);
-    for (int i = s.is; i <= s.ie - 1; ++i)
-      for (int j = s.js; j <= s.je - 1; ++j)
-        for (int k = s.ks; k <= s.ke - 1; ++k) {
-          const double w = (s.x(i + 1) - s.x(i)) * (s.y(j + 1) - s.y(j)) * (s.z(k + 1) - s.z(k));
+    for (int i = s.grid.is; i <= s.grid.ie - 1; ++i)
+      for (int j = s.grid.js; j <= s.grid.je - 1; ++j)
+        for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k) {
+          const double w =
+              (s.grid.x(i + 1) - s.grid.x(i)) * (s.grid.y(j + 1) - s.grid.y(j)) * (s.grid.z(k + 1) - s.grid.z(k));
           const double cd = Cs * std::pow(w, static_cast<double>(0.33333f));
-          ASSERT_NEAR(s.nut(i, j, k), cd * cd, 1e-12 * cd * cd)
+          ASSERT_NEAR(s.flow.nut(i, j, k), cd * cd, 1e-12 * cd * cd)
               << "component " << p[0] << " along " << d << " at " << i << "," << j << "," << k;
         }
   }
@@ -168,13 +170,16 @@ TEST(SubgridViscosity, CornerViscosityIsExactForALinearField) {
   qv::Store s = qvt::tiny_store(7, 6, 6, 1.0, 1, 1);
   stretch_all(s);
   auto nut = [](double x, double y, double z) { return 0.3 + 0.7 * x - 1.1 * y + 0.45 * z; };
-  fill(s.nut, [&](int i, int j, int k) {
-    return i < s.ie + 1 && j < s.je + 1 && k < s.ke + 1 ? nut(centre(s.x, i), centre(s.y, j), centre(s.z, k)) : 0;
+  fill(s.flow.nut, [&](int i, int j, int k) {
+    return i < s.grid.ie + 1 && j < s.grid.je + 1 && k < s.grid.ke + 1
+               ? nut(centre(s.grid.x, i), centre(s.grid.y, j), centre(s.grid.z, k))
+               : 0;
   });
-  for (int i = s.is; i <= s.ie; ++i)
-    for (int j = s.js; j <= s.je; ++j)
-      for (int k = s.ks; k <= s.ke; ++k)
-        ASSERT_NEAR(qv::corner_viscosity(s, i, j, k), nut(s.x(i), s.y(j), s.z(k)), 1e-13) << i << "," << j << "," << k;
+  for (int i = s.grid.is; i <= s.grid.ie; ++i)
+    for (int j = s.grid.js; j <= s.grid.je; ++j)
+      for (int k = s.grid.ks; k <= s.grid.ke; ++k)
+        ASSERT_NEAR(qv::corner_viscosity(s, i, j, k), nut(s.grid.x(i), s.grid.y(j), s.grid.z(k)), 1e-13)
+            << i << "," << j << "," << k;
 }
 
 // The outflow ghost cell continues the last three cells as a parabola in
@@ -185,14 +190,14 @@ TEST(SubgridViscosity, CornerViscosityIsExactForALinearField) {
 TEST(SubgridViscosity, OutflowGhostContinuesAQuadraticProfile) {
   qv::Store s = qvt::tiny_store(9, 6, 5, 1.0, 1, 1);
   stretch_all(s, false);
-  s.Cs = 0.2;
-  fill(s.vv, [](int i, int, int) { return i * i * i / 6.0; });
+  s.run.Cs = 0.2;
+  fill(s.flow.vv, [](int i, int, int) { return i * i * i / 6.0; });
   qv::subgrid_viscosity(s);
-  for (int j = s.js; j <= s.je - 1; ++j)
-    for (int k = s.ks; k <= s.ke - 1; ++k) {
-      const double cd = 0.2 * std::pow(1.0 * s.dy(j) * s.dz(k), static_cast<double>(0.33333f));
+  for (int j = s.grid.js; j <= s.grid.je - 1; ++j)
+    for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k) {
+      const double cd = 0.2 * std::pow(1.0 * s.grid.dy(j) * s.grid.dz(k), static_cast<double>(0.33333f));
       const double C = cd * cd;
-      ASSERT_NEAR(s.nut(s.ie - 1, j, k), C * (3.0 * (s.ie - 1) * (s.ie - 1) + 1) / 6, 1e-11 * C);
-      EXPECT_NEAR(s.nut(s.ie, j, k), C * (3.0 * s.ie * s.ie + 1) / 6, 1e-11 * C) << j << "," << k;
+      ASSERT_NEAR(s.flow.nut(s.grid.ie - 1, j, k), C * (3.0 * (s.grid.ie - 1) * (s.grid.ie - 1) + 1) / 6, 1e-11 * C);
+      EXPECT_NEAR(s.flow.nut(s.grid.ie, j, k), C * (3.0 * s.grid.ie * s.grid.ie + 1) / 6, 1e-11 * C) << j << "," << k;
     }
 }

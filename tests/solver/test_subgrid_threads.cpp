@@ -23,24 +23,25 @@ qv::Store stretched_case(double ca1) {
     c(lo) = 0;
     for (int m = lo + 1; m <= hi; ++m) c(m) = c(m - 1) + h * w(g) * (1 + 0.05 * (m - lo));
   };
-  axis(s.x, s.is, s.ie, 0.1);
-  axis(s.y, s.js, s.je, 0.15);
-  axis(s.z, s.ks, s.ke, 0.2);
+  axis(s.grid.x, s.grid.is, s.grid.ie, 0.1);
+  axis(s.grid.y, s.grid.js, s.grid.je, 0.15);
+  axis(s.grid.z, s.grid.ks, s.grid.ke, 0.2);
   qvt::build_metrics(s);
-  s.Cs = 0.15;
-  s.ca1 = ca1;
-  for (qv::Field* f : {&s.uu, &s.vv, &s.ww, &s.nut, &s.tauxy, &s.tauyz, &s.tauxz, &s.pp})
+  s.run.Cs = 0.15;
+  s.run.ca1 = ca1;
+  for (qv::Field* f :
+       {&s.flow.uu, &s.flow.vv, &s.flow.ww, &s.flow.nut, &s.stats.tauxy, &s.stats.tauyz, &s.stats.tauxz, &s.flow.pp})
     for (int i = 1; i <= f->ni(); ++i)
       for (int j = 1; j <= f->nj(); ++j)
         for (int k = 1; k <= f->nk(); ++k) (*f)(i, j, k) = d(g);
   // a body three cells thick in mid-section, and one on the low y wall
   // with its ghost rows flagged as the flag reader does
-  for (int i = s.is + 4; i <= s.is + 6; ++i)
-    for (int j = s.js + 4; j <= s.js + 6; ++j)
-      for (int k = s.ks + 2; k <= s.ks + 4; ++k) s.iflag(i, j, k) = 1;
-  for (int i = s.is + 9; i <= s.is + 10; ++i)
-    for (int k = s.ks; k <= s.ks + 1; ++k)
-      for (int j = s.js - 2; j <= s.js + 1; ++j) s.iflag(i, j, k) = 1;
+  for (int i = s.grid.is + 4; i <= s.grid.is + 6; ++i)
+    for (int j = s.grid.js + 4; j <= s.grid.js + 6; ++j)
+      for (int k = s.grid.ks + 2; k <= s.grid.ks + 4; ++k) s.flow.iflag(i, j, k) = 1;
+  for (int i = s.grid.is + 9; i <= s.grid.is + 10; ++i)
+    for (int k = s.grid.ks; k <= s.grid.ks + 1; ++k)
+      for (int j = s.grid.js - 2; j <= s.grid.js + 1; ++j) s.flow.iflag(i, j, k) = 1;
   return s;
 }
 
@@ -65,8 +66,10 @@ TEST_F(Threads, EddyViscosityAndStressSumsDoNotDependOnTheThreadCount) {
       qv::Store s = start;
       qv::subgrid_viscosity(s);
       const char* names[] = {"nut", "tauxy", "tauyz", "tauxz", "uu", "vv", "ww"};
-      const qv::Field* a[] = {&s.nut, &s.tauxy, &s.tauyz, &s.tauxz, &s.uu, &s.vv, &s.ww};
-      const qv::Field* b[] = {&one.nut, &one.tauxy, &one.tauyz, &one.tauxz, &one.uu, &one.vv, &one.ww};
+      const qv::Field* a[] = {&s.flow.nut, &s.stats.tauxy, &s.stats.tauyz, &s.stats.tauxz,
+                              &s.flow.uu,  &s.flow.vv,     &s.flow.ww};
+      const qv::Field* b[] = {&one.flow.nut, &one.stats.tauxy, &one.stats.tauyz, &one.stats.tauxz,
+                              &one.flow.uu,  &one.flow.vv,     &one.flow.ww};
       for (int n = 0; n < 7; ++n) EXPECT_TRUE(qvt::same_bits(*a[n], *b[n])) << names[n] << ", threads " << threads;
     }
   }
@@ -78,22 +81,22 @@ TEST_F(Threads, BodyCleanUpMatchesTheFullSweeps) {
   for (const double ca1 : {-1.0, 1.0}) {
     qv::Store s = stretched_case(ca1);
     qv::Store ref = s;
-    for (int k = ref.ks; k <= ref.ke - 1; ++k)
-      for (int j = ref.js; j <= ref.je - 1; ++j)
-        for (int i = ref.is; i <= ref.ie - 1; ++i)
-          if (ref.iflag(i, j, k) != 0) qv::face_rule(ref, i, j, k);
-    for (int k = ref.ks; k <= ref.ke - 1; ++k)
-      for (int j = ref.js; j <= ref.je - 1; ++j)
-        for (int i = ref.is; i <= ref.ie - 1; ++i)
-          if (ref.iflag(i, j, k) == 0) {
+    for (int k = ref.grid.ks; k <= ref.grid.ke - 1; ++k)
+      for (int j = ref.grid.js; j <= ref.grid.je - 1; ++j)
+        for (int i = ref.grid.is; i <= ref.grid.ie - 1; ++i)
+          if (ref.flow.iflag(i, j, k) != 0) qv::face_rule(ref, i, j, k);
+    for (int k = ref.grid.ks; k <= ref.grid.ke - 1; ++k)
+      for (int j = ref.grid.js; j <= ref.grid.je - 1; ++j)
+        for (int i = ref.grid.is; i <= ref.grid.ie - 1; ++i)
+          if (ref.flow.iflag(i, j, k) == 0) {
             for (int c = 0; c < 3; ++c) qv::reflect(ref, c, 1, i, j, k);
           }
     const qv::Store before = s;
     qv::subgrid_viscosity(s);
-    EXPECT_TRUE(qvt::same_bits(s.uu, ref.uu)) << ca1;
-    EXPECT_TRUE(qvt::same_bits(s.vv, ref.vv)) << ca1;
-    EXPECT_TRUE(qvt::same_bits(s.ww, ref.ww)) << ca1;
-    EXPECT_FALSE(qvt::same_bits(s.uu, before.uu));  // ghosts were written
+    EXPECT_TRUE(qvt::same_bits(s.flow.uu, ref.flow.uu)) << ca1;
+    EXPECT_TRUE(qvt::same_bits(s.flow.vv, ref.flow.vv)) << ca1;
+    EXPECT_TRUE(qvt::same_bits(s.flow.ww, ref.flow.ww)) << ca1;
+    EXPECT_FALSE(qvt::same_bits(s.flow.uu, before.flow.uu));  // ghosts were written
   }
 }
 
@@ -108,8 +111,9 @@ TEST_F(Threads, StatisticsSumsDoNotDependOnTheThreadCount) {
   qv::stats_accumulate(s);
   qv::stats_accumulate(s);
   auto sums = [](const qv::Store& x) {
-    return std::vector<const qv::Field*>{&x.su,  &x.sv,    &x.sw,    &x.suu,   &x.svv, &x.sww,  &x.suv, &x.svw,
-                                         &x.swu, &x.sgs11, &x.sgs22, &x.sgs33, &x.spm, &x.spm2, &x.snut};
+    return std::vector<const qv::Field*>{&x.stats.su,    &x.stats.sv,    &x.stats.sw,  &x.stats.suu,  &x.stats.svv,
+                                         &x.stats.sww,   &x.stats.suv,   &x.stats.svw, &x.stats.swu,  &x.stats.sgs11,
+                                         &x.stats.sgs22, &x.stats.sgs33, &x.stats.spm, &x.stats.spm2, &x.stats.snut};
   };
   const auto a = sums(s), b = sums(one);
   for (std::size_t n = 0; n < a.size(); ++n) EXPECT_TRUE(qvt::same_bits(*a[n], *b[n])) << n;

@@ -10,9 +10,12 @@
 namespace {
 
 void stretch(qv::Store& s) {
-  for (int i = s.is; i <= s.ie; ++i) s.x(i) = 0.1 * (i - s.is) + 0.003 * (i - s.is) * (i - s.is);
-  for (int j = s.js; j <= s.je; ++j) s.y(j) = 0.12 * (j - s.js) + 0.002 * (j - s.js) * (j - s.js);
-  for (int k = s.ks; k <= s.ke; ++k) s.z(k) = 0.2 * (k - s.ks) + 0.004 * (k - s.ks) * (k - s.ks);
+  for (int i = s.grid.is; i <= s.grid.ie; ++i)
+    s.grid.x(i) = 0.1 * (i - s.grid.is) + 0.003 * (i - s.grid.is) * (i - s.grid.is);
+  for (int j = s.grid.js; j <= s.grid.je; ++j)
+    s.grid.y(j) = 0.12 * (j - s.grid.js) + 0.002 * (j - s.grid.js) * (j - s.grid.js);
+  for (int k = s.grid.ks; k <= s.grid.ke; ++k)
+    s.grid.z(k) = 0.2 * (k - s.grid.ks) + 0.004 * (k - s.grid.ks) * (k - s.grid.ks);
   qvt::build_metrics(s);
 }
 
@@ -28,10 +31,10 @@ TEST(CorrectionSweep, WavefrontMatchesOrderedSweepBitForBit) {
     qv::Store a = qvt::tiny_store(n[0], n[1], n[2], 1.0, 1, 1);
     stretch(a);
     qvt::fill_random(a, 7u + static_cast<unsigned>(n[0]));
-    a.dt = 0.01;
-    a.omg = 1.7;
-    a.iflag(a.is + 2, a.js + 1, a.ks) = 1;
-    a.iflag(a.is + 3, a.js + 2, a.ks + 1) = 1;
+    a.run.dt = 0.01;
+    a.run.omg = 1.7;
+    a.flow.iflag(a.grid.is + 2, a.grid.js + 1, a.grid.ks) = 1;
+    a.flow.iflag(a.grid.is + 3, a.grid.js + 2, a.grid.ks + 1) = 1;
     qv::Store b = a;
     std::vector<double> cxy, cz;
     qv::correction_coefficients(a, cxy, cz);
@@ -40,9 +43,9 @@ TEST(CorrectionSweep, WavefrontMatchesOrderedSweepBitForBit) {
       qv::correction_sweep_in_order(a, 0.5, cxy, cz);
       qv::correction_sweep(b, 0.5, cxy, cz);
     }
-    EXPECT_TRUE(qvt::same_bits(a.uu, b.uu)) << n[0] << "x" << n[1] << "x" << n[2];
-    EXPECT_TRUE(qvt::same_bits(a.vv, b.vv));
-    EXPECT_TRUE(qvt::same_bits(a.ww, b.ww));
-    EXPECT_TRUE(qvt::same_bits(a.pp, b.pp));
+    EXPECT_TRUE(qvt::same_bits(a.flow.uu, b.flow.uu)) << n[0] << "x" << n[1] << "x" << n[2];
+    EXPECT_TRUE(qvt::same_bits(a.flow.vv, b.flow.vv));
+    EXPECT_TRUE(qvt::same_bits(a.flow.ww, b.flow.ww));
+    EXPECT_TRUE(qvt::same_bits(a.flow.pp, b.flow.pp));
   }
 }

@@ -23,11 +23,11 @@ class FlagFileTest : public qvt::InTempDir {
  protected:
   // The flag file of s's fluid box, i fastest, ten to a line: 0 except `body`.
   static void write_flags(const qv::Store& s, const std::map<Cell, int>& body) {
-    std::string t = I(s.ie - 2, 5) + I(s.je - 2, 5) + I(s.ke - 2, 5) + "\r\n";
+    std::string t = I(s.grid.ie - 2, 5) + I(s.grid.je - 2, 5) + I(s.grid.ke - 2, 5) + "\r\n";
     int n = 0;
-    for (int k = s.ks; k <= s.ke - 1; ++k)
-      for (int j = s.js; j <= s.je - 1; ++j)
-        for (int i = s.is; i <= s.ie - 1; ++i) {
+    for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k)
+      for (int j = s.grid.js; j <= s.grid.je - 1; ++j)
+        for (int i = s.grid.is; i <= s.grid.ie - 1; ++i) {
           auto it = body.find({i, j, k});
           t += I(it == body.end() ? 0 : it->second, 5);
           if (++n % 10 == 0) t += "\r\n";
@@ -45,7 +45,7 @@ class FlagFileTest : public qvt::InTempDir {
 
 TEST_F(FlagFileTest, TwelveFlagsOnTwoLinesFirstIndexFastest) {
   qv::Store s = qvt::tiny_store(4, 3, 3);  // cells i 3..5, j 3..4, k 3..4
-  ASSERT_EQ(s.ie, 6);
+  ASSERT_EQ(s.grid.ie, 6);
   qvt::write_file("flag.dat", "    4    3    3\r\n"
                               "    1    2    3    4    5    6    7    8    9   10   99\r\n"
                               "   11   12\r\n");
@@ -55,12 +55,12 @@ TEST_F(FlagFileTest, TwelveFlagsOnTwoLinesFirstIndexFastest) {
   int n = 0;
   for (int k = 3; k <= 4; ++k)
     for (int j = 3; j <= 4; ++j)
-      for (int i = 3; i <= 5; ++i) EXPECT_EQ(s.iflag(i, j, k), ++n) << i << j << k;
+      for (int i = 3; i <= 5; ++i) EXPECT_EQ(s.flow.iflag(i, j, k), ++n) << i << j << k;
   // the column behind the outflow face is not in the file and not extended
-  for (int j = 1; j <= s.je + 1; ++j)
-    for (int k = 1; k <= s.ke + 1; ++k) {
-      EXPECT_EQ(s.iflag(6, j, k), 0);
-      EXPECT_EQ(s.iflag(2, j, k), 0);
+  for (int j = 1; j <= s.grid.je + 1; ++j)
+    for (int k = 1; k <= s.grid.ke + 1; ++k) {
+      EXPECT_EQ(s.flow.iflag(6, j, k), 0);
+      EXPECT_EQ(s.flow.iflag(2, j, k), 0);
     }
 }
 
@@ -80,11 +80,11 @@ TEST_F(FlagFileTest, BodyCellsOnTheSidesFillTwoGhostLayers) {
   for (Cell c : {Cell{3, 4, 2}, Cell{3, 4, 1}, Cell{5, 7, 5}, Cell{5, 8, 5}, Cell{4, 3, 7}, Cell{4, 3, 8},
                  Cell{4, 2, 6}, Cell{4, 1, 6}})
     want[c] = 1;
-  for (int i = 1; i <= s.ie + 2; ++i)
-    for (int j = 1; j <= s.je + 2; ++j)
-      for (int k = 1; k <= s.ke + 2; ++k) {
+  for (int i = 1; i <= s.grid.ie + 2; ++i)
+    for (int j = 1; j <= s.grid.je + 2; ++j)
+      for (int k = 1; k <= s.grid.ke + 2; ++k) {
         auto it = want.find({i, j, k});
-        EXPECT_EQ(s.iflag(i, j, k), it == want.end() ? 0 : it->second) << i << "," << j << "," << k;
+        EXPECT_EQ(s.flow.iflag(i, j, k), it == want.end() ? 0 : it->second) << i << "," << j << "," << k;
       }
 }
 
@@ -94,15 +94,15 @@ TEST_F(FlagFileTest, BlankFieldsAreFluid) {
   std::string err;
   read_flags(s, &err);
   ASSERT_EQ(err, "");
-  EXPECT_EQ(s.iflag(3, 3, 3), 0);
-  EXPECT_EQ(s.iflag(4, 3, 3), 1);
-  EXPECT_EQ(s.iflag(3, 4, 3), 0);
-  EXPECT_EQ(s.iflag(4, 4, 3), 0);
+  EXPECT_EQ(s.flow.iflag(3, 3, 3), 0);
+  EXPECT_EQ(s.flow.iflag(4, 3, 3), 1);
+  EXPECT_EQ(s.flow.iflag(3, 4, 3), 0);
+  EXPECT_EQ(s.flow.iflag(4, 4, 3), 0);
   // a single z layer is both the first and the last
-  EXPECT_EQ(s.iflag(4, 3, 2), 1);
-  EXPECT_EQ(s.iflag(4, 3, 4), 1);
-  EXPECT_EQ(s.iflag(4, 2, 3), 1);
-  EXPECT_EQ(s.iflag(4, 5, 3), 0);
+  EXPECT_EQ(s.flow.iflag(4, 3, 2), 1);
+  EXPECT_EQ(s.flow.iflag(4, 3, 4), 1);
+  EXPECT_EQ(s.flow.iflag(4, 2, 3), 1);
+  EXPECT_EQ(s.flow.iflag(4, 5, 3), 0);
 }
 
 TEST_F(FlagFileTest, CountMismatchStops) {

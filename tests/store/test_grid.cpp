@@ -28,13 +28,13 @@ void set_lines(qv::Line& c, const std::vector<double>& widths) {
 // Four grid lines in each direction: x widths 1 2 3, y widths 2 1 2, z widths 1 3 2.
 qv::Store stretched(int iyper, int izper) {
   qv::Store s;
-  s.ie = s.je = s.ke = 6;
-  s.iyper = iyper;
-  s.izper = izper;
-  s.Re = 100;
-  set_lines(s.x, {1, 2, 3});
-  set_lines(s.y, {2, 1, 2});
-  set_lines(s.z, {1, 3, 2});
+  s.grid.ie = s.grid.je = s.grid.ke = 6;
+  s.run.iyper = iyper;
+  s.run.izper = izper;
+  s.run.Re = 100;
+  set_lines(s.grid.x, {1, 2, 3});
+  set_lines(s.grid.y, {2, 1, 2});
+  set_lines(s.grid.z, {1, 3, 2});
   qv::grid_metrics(s);
   return s;
 }
@@ -44,95 +44,95 @@ qv::Store stretched(int iyper, int izper) {
 TEST(GridMetrics, XIsAlwaysNonPeriodic) {
   for (int per : {0, 1}) {
     const qv::Store s = stretched(per, per);
-    EXPECT_EQ(s.dx(3), 1.0);
-    EXPECT_EQ(s.dx(2), 1.0);
-    EXPECT_EQ(s.dx(6), 3.0);
-    EXPECT_EQ(s.dx(1), 0.0);
-    EXPECT_EQ(s.dx(7), 0.0);
-    EXPECT_EQ(s.dxc(3), 1.0);
-    EXPECT_EQ(s.dxc(4), 1.5);
-    EXPECT_EQ(s.dxc(6), 3.0);
-    EXPECT_EQ(s.dxc(2), 0.0);
-    EXPECT_EQ(s.dxc(7), 0.0);
-    EXPECT_EQ(s.x(2), -1.0);
-    EXPECT_EQ(s.x(7), 9.0);
-    EXPECT_EQ(s.x(1), 0.0);
+    EXPECT_EQ(s.grid.dx(3), 1.0);
+    EXPECT_EQ(s.grid.dx(2), 1.0);
+    EXPECT_EQ(s.grid.dx(6), 3.0);
+    EXPECT_EQ(s.grid.dx(1), 0.0);
+    EXPECT_EQ(s.grid.dx(7), 0.0);
+    EXPECT_EQ(s.grid.dxc(3), 1.0);
+    EXPECT_EQ(s.grid.dxc(4), 1.5);
+    EXPECT_EQ(s.grid.dxc(6), 3.0);
+    EXPECT_EQ(s.grid.dxc(2), 0.0);
+    EXPECT_EQ(s.grid.dxc(7), 0.0);
+    EXPECT_EQ(s.grid.x(2), -1.0);
+    EXPECT_EQ(s.grid.x(7), 9.0);
+    EXPECT_EQ(s.grid.x(1), 0.0);
   }
 }
 
 TEST(GridMetrics, NonPeriodicSidesCopyTheEndWidths) {
   for (int izper : {1, 2, -1}) {
     const qv::Store s = stretched(1, izper);
-    EXPECT_EQ(s.dy(2), 2.0);
-    EXPECT_EQ(s.dy(6), 2.0);
-    EXPECT_EQ(s.dy(1), 0.0);
-    EXPECT_EQ(s.dy(7), 0.0);
-    EXPECT_EQ(s.y(2), -2.0);
-    EXPECT_EQ(s.y(7), 7.0);
-    EXPECT_EQ(s.y(1), 0.0);
+    EXPECT_EQ(s.grid.dy(2), 2.0);
+    EXPECT_EQ(s.grid.dy(6), 2.0);
+    EXPECT_EQ(s.grid.dy(1), 0.0);
+    EXPECT_EQ(s.grid.dy(7), 0.0);
+    EXPECT_EQ(s.grid.y(2), -2.0);
+    EXPECT_EQ(s.grid.y(7), 7.0);
+    EXPECT_EQ(s.grid.y(1), 0.0);
     // the outermost centre distances see only one ghost width
-    EXPECT_EQ(s.dyc(2), 1.0);
-    EXPECT_EQ(s.dyc(4), 1.5);
-    EXPECT_EQ(s.dyc(6), 2.0);
-    EXPECT_EQ(s.dyc(7), 1.0);
-    EXPECT_EQ(s.dz(2), 1.0) << izper;
-    EXPECT_EQ(s.dz(6), 2.0);
-    EXPECT_EQ(s.z(2), -1.0);
-    EXPECT_EQ(s.z(7), 8.0);
-    EXPECT_EQ(s.dzc(2), 0.5);
-    EXPECT_EQ(s.dzc(7), 1.0);
+    EXPECT_EQ(s.grid.dyc(2), 1.0);
+    EXPECT_EQ(s.grid.dyc(4), 1.5);
+    EXPECT_EQ(s.grid.dyc(6), 2.0);
+    EXPECT_EQ(s.grid.dyc(7), 1.0);
+    EXPECT_EQ(s.grid.dz(2), 1.0) << izper;
+    EXPECT_EQ(s.grid.dz(6), 2.0);
+    EXPECT_EQ(s.grid.z(2), -1.0);
+    EXPECT_EQ(s.grid.z(7), 8.0);
+    EXPECT_EQ(s.grid.dzc(2), 0.5);
+    EXPECT_EQ(s.grid.dzc(7), 1.0);
   }
 }
 
 TEST(GridMetrics, PeriodicSidesWrapTwoLayers) {
   const qv::Store s = stretched(0, 0);
   // y widths 2 1 2 on lines 3..6
-  EXPECT_EQ(s.dy(2), 2.0);  // dy(je-1)
-  EXPECT_EQ(s.dy(1), 1.0);  // dy(je-2)
-  EXPECT_EQ(s.dy(6), 2.0);  // dy(js)
-  EXPECT_EQ(s.dy(7), 1.0);  // dy(js+1)
-  EXPECT_EQ(s.y(2), -2.0);
-  EXPECT_EQ(s.y(1), -3.0);
-  EXPECT_EQ(s.y(7), 7.0);
-  EXPECT_EQ(s.y(8), 8.0);
-  EXPECT_EQ(s.y(2) - s.y(1), s.y(5) - s.y(4));
-  EXPECT_EQ(s.dyc(2), 1.5);
-  EXPECT_EQ(s.dyc(7), 1.5);
+  EXPECT_EQ(s.grid.dy(2), 2.0);  // dy(je-1)
+  EXPECT_EQ(s.grid.dy(1), 1.0);  // dy(je-2)
+  EXPECT_EQ(s.grid.dy(6), 2.0);  // dy(js)
+  EXPECT_EQ(s.grid.dy(7), 1.0);  // dy(js+1)
+  EXPECT_EQ(s.grid.y(2), -2.0);
+  EXPECT_EQ(s.grid.y(1), -3.0);
+  EXPECT_EQ(s.grid.y(7), 7.0);
+  EXPECT_EQ(s.grid.y(8), 8.0);
+  EXPECT_EQ(s.grid.y(2) - s.grid.y(1), s.grid.y(5) - s.grid.y(4));
+  EXPECT_EQ(s.grid.dyc(2), 1.5);
+  EXPECT_EQ(s.grid.dyc(7), 1.5);
   // z widths 1 3 2: the ghost widths are the widths at the other end
-  EXPECT_EQ(s.dz(2), 2.0);
-  EXPECT_EQ(s.dz(1), 3.0);
-  EXPECT_EQ(s.dz(6), 1.0);
-  EXPECT_EQ(s.dz(7), 3.0);
-  EXPECT_EQ(s.z(2), -2.0);
-  EXPECT_EQ(s.z(1), -5.0);
-  EXPECT_EQ(s.z(7), 7.0);
-  EXPECT_EQ(s.z(8), 10.0);
-  EXPECT_EQ(s.dzc(2), 2.5);
-  EXPECT_EQ(s.dzc(3), 1.5);
-  EXPECT_EQ(s.dzc(7), 2.0);
+  EXPECT_EQ(s.grid.dz(2), 2.0);
+  EXPECT_EQ(s.grid.dz(1), 3.0);
+  EXPECT_EQ(s.grid.dz(6), 1.0);
+  EXPECT_EQ(s.grid.dz(7), 3.0);
+  EXPECT_EQ(s.grid.z(2), -2.0);
+  EXPECT_EQ(s.grid.z(1), -5.0);
+  EXPECT_EQ(s.grid.z(7), 7.0);
+  EXPECT_EQ(s.grid.z(8), 10.0);
+  EXPECT_EQ(s.grid.dzc(2), 2.5);
+  EXPECT_EQ(s.grid.dzc(3), 1.5);
+  EXPECT_EQ(s.grid.dzc(7), 2.0);
 }
 
 TEST(GridMetrics, ViscousBoundOfTheGrid) {
   // uniform h, Re 100: 50 h^2 / 3
   for (double h : {0.25, 0.5, 1.0}) {
     const qv::Store s = qvt::tiny_store(6, 5, 4, h);
-    EXPECT_DOUBLE_EQ(s.delm, 50 * h * h / 3) << h;
+    EXPECT_DOUBLE_EQ(s.run.delm, 50 * h * h / 3) << h;
   }
   // capped at 10000
-  EXPECT_EQ(qvt::tiny_store(4, 4, 3, 100.0).delm, 10000.0);
+  EXPECT_EQ(qvt::tiny_store(4, 4, 3, 100.0).run.delm, 10000.0);
   // the smallest cell wins: widths 1 in every direction somewhere
   const qv::Store st = stretched(1, 1);
-  EXPECT_DOUBLE_EQ(st.delm, 50.0 / (1.0 / 1 + 1.0 / 1 + 1.0 / 1));
+  EXPECT_DOUBLE_EQ(st.run.delm, 50.0 / (1.0 / 1 + 1.0 / 1 + 1.0 / 1));
   // equal neighbouring lines give a zero width and delm 0
   qv::Store z;
-  z.ie = z.je = z.ke = 6;
-  z.iyper = z.izper = 1;
-  z.Re = 100;
-  set_lines(z.x, {1, 0, 1});
-  set_lines(z.y, {1, 1, 1});
-  set_lines(z.z, {1, 1, 1});
+  z.grid.ie = z.grid.je = z.grid.ke = 6;
+  z.run.iyper = z.run.izper = 1;
+  z.run.Re = 100;
+  set_lines(z.grid.x, {1, 0, 1});
+  set_lines(z.grid.y, {1, 1, 1});
+  set_lines(z.grid.z, {1, 1, 1});
   qv::grid_metrics(z);
-  EXPECT_EQ(z.delm, 0.0);
+  EXPECT_EQ(z.run.delm, 0.0);
 }
 
 // ---------------------------------------------------------------- the file
@@ -143,12 +143,12 @@ class AxisFileTest : public qvt::InTempDir {
  protected:
   static qv::Store store(int nx, int ny, int nz, int iyper = 1, int izper = 1) {
     qv::Store s;
-    s.ie = nx + 2;
-    s.je = ny + 2;
-    s.ke = nz + 2;
-    s.iyper = iyper;
-    s.izper = izper;
-    s.Re = 100;
+    s.grid.ie = nx + 2;
+    s.grid.je = ny + 2;
+    s.grid.ke = nz + 2;
+    s.run.iyper = iyper;
+    s.run.izper = izper;
+    s.run.Re = 100;
     return s;
   }
   static std::string values(const std::vector<double>& v) {
@@ -183,15 +183,15 @@ TEST_F(AxisFileTest, ValuesFiveToALineEachAxisOnANewLine) {
   std::string err;
   const std::string out = read_axis(s, &err);
   ASSERT_EQ(err, "");
-  EXPECT_EQ(s.x(3), 0.0);
-  EXPECT_EQ(s.x(14), 5.5);
-  EXPECT_EQ(s.x(15), 6.0);  // ghost line, not the spare value
-  EXPECT_EQ(s.y(3), -1.0);
-  EXPECT_EQ(s.y(5), 2.0);
-  EXPECT_EQ(s.z(4), 0.25);
-  EXPECT_EQ(s.dz(3), 0.25);
-  EXPECT_DOUBLE_EQ(s.delm, 50.0 / (4 + 1 + 16));
-  EXPECT_EQ(out, " delm =" + qv::fmt::general(s.delm) + "\n");
+  EXPECT_EQ(s.grid.x(3), 0.0);
+  EXPECT_EQ(s.grid.x(14), 5.5);
+  EXPECT_EQ(s.grid.x(15), 6.0);  // ghost line, not the spare value
+  EXPECT_EQ(s.grid.y(3), -1.0);
+  EXPECT_EQ(s.grid.y(5), 2.0);
+  EXPECT_EQ(s.grid.z(4), 0.25);
+  EXPECT_EQ(s.grid.dz(3), 0.25);
+  EXPECT_DOUBLE_EQ(s.run.delm, 50.0 / (4 + 1 + 16));
+  EXPECT_EQ(out, " delm =" + qv::fmt::general(s.run.delm) + "\n");
 }
 
 TEST_F(AxisFileTest, CountMismatchLastOneWins) {

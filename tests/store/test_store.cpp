@@ -7,9 +7,9 @@ namespace {
 
 qv::Store sized(int nx, int ny, int nz) {
   qv::Store s;
-  s.ie = nx + 2;
-  s.je = ny + 2;
-  s.ke = nz + 2;
+  s.grid.ie = nx + 2;
+  s.grid.je = ny + 2;
+  s.grid.ke = nz + 2;
   s.allocate();
   return s;
 }
@@ -22,12 +22,12 @@ TEST(Store, ExtentsAndMemoryOrder) {
   EXPECT_FALSE(qv::fits_store(213, 162, 61));
   EXPECT_FALSE(qv::fits_store(213, 161, 62));
   const qv::Store big = sized(213, 161, 61);
-  EXPECT_EQ(big.uu.ni(), qv::kMaxI);
-  EXPECT_EQ(big.pp.nj(), qv::kMaxJ);
-  EXPECT_EQ(big.iflag.nk(), qv::kMaxK);
+  EXPECT_EQ(big.flow.uu.ni(), qv::kMaxI);
+  EXPECT_EQ(big.flow.pp.nj(), qv::kMaxJ);
+  EXPECT_EQ(big.flow.iflag.nk(), qv::kMaxK);
 
   const qv::Store s = sized(4, 5, 6);
-  const qv::Field& f = s.uu;
+  const qv::Field& f = s.flow.uu;
   EXPECT_EQ(f.ni(), 8);
   EXPECT_EQ(f.index(2, 3, 5) - f.index(2, 3, 4), 1u);
   EXPECT_EQ(f.index(2, 4, 4) - f.index(2, 3, 4), static_cast<std::size_t>(f.nk()));
@@ -40,26 +40,33 @@ TEST(Store, ExtentsAndMemoryOrder) {
 TEST(Store, InitarrZeroesTheWholeExtent) {
   qv::Store s = sized(5, 4, 3);
   const std::vector<qv::Field*> fields = {
-      &s.su,  &s.sv,  &s.sw,  &s.suu, &s.svv, &s.sww, &s.suv, &s.svw,  &s.swu,  &s.sgs11, &s.sgs22, &s.sgs33, &s.spm,
-      &s.spm2, &s.snut, &s.tauxy, &s.tauyz, &s.tauxz, &s.uu, &s.vv, &s.ww, &s.pp, &s.un, &s.vn, &s.wn, &s.pn,
-      &s.fu0, &s.fv0, &s.fw0, &s.fu, &s.fv, &s.fw, &s.nut, &s.fxn0, &s.fyn0, &s.fxn, &s.fyn};
+      &s.stats.su,   &s.stats.sv,    &s.stats.sw,    &s.stats.suu,   &s.stats.svv,   &s.stats.sww, &s.stats.suv,
+      &s.stats.svw,  &s.stats.swu,   &s.stats.sgs11, &s.stats.sgs22, &s.stats.sgs33, &s.stats.spm, &s.stats.spm2,
+      &s.stats.snut, &s.stats.tauxy, &s.stats.tauyz, &s.stats.tauxz, &s.flow.uu,     &s.flow.vv,   &s.flow.ww,
+      &s.flow.pp,    &s.work.un,     &s.work.vn,     &s.work.wn,     &s.work.pn,     &s.flow.fu0,  &s.flow.fv0,
+      &s.flow.fw0,   &s.flow.fu,     &s.flow.fv,     &s.flow.fw,     &s.flow.nut,    &s.flow.fxn0, &s.flow.fyn0,
+      &s.flow.fxn,   &s.flow.fyn};
   for (qv::Field* f : fields) {
     (*f)(1, 1, 1) = 1;
     (*f)(f->ni(), f->nj(), f->nk()) = 1;
   }
-  s.iflag(s.iflag.ni(), s.iflag.nj(), s.iflag.nk()) = 5;
-  for (qv::Line* l : {&s.x, &s.dx, &s.dxc, &s.y, &s.dy, &s.dyc, &s.z, &s.dz, &s.dzc}) (*l)(l->size()) = 1;
-  s.fhist.back() = 1;
-  s.bhist.back() = 1;
+  s.flow.iflag(s.flow.iflag.ni(), s.flow.iflag.nj(), s.flow.iflag.nk()) = 5;
+  for (qv::Line* l :
+       {&s.grid.x, &s.grid.dx, &s.grid.dxc, &s.grid.y, &s.grid.dy, &s.grid.dyc, &s.grid.z, &s.grid.dz, &s.grid.dzc})
+    (*l)(l->size()) = 1;
+  s.body.fhist.back() = 1;
+  s.body.bhist.back() = 1;
   qv::initarr(s);
   for (qv::Field* f : fields) {
     EXPECT_EQ((*f)(1, 1, 1), 0.0);
     EXPECT_EQ((*f)(f->ni(), f->nj(), f->nk()), 0.0);
   }
-  EXPECT_EQ(s.iflag(s.iflag.ni(), s.iflag.nj(), s.iflag.nk()), 0);
-  for (qv::Line* l : {&s.x, &s.dx, &s.dxc, &s.y, &s.dy, &s.dyc, &s.z, &s.dz, &s.dzc}) EXPECT_EQ((*l)(l->size()), 0.0);
-  EXPECT_EQ(s.fhist.back(), 0.0);
-  EXPECT_EQ(s.bhist.back(), 0.0);
+  EXPECT_EQ(s.flow.iflag(s.flow.iflag.ni(), s.flow.iflag.nj(), s.flow.iflag.nk()), 0);
+  for (qv::Line* l :
+       {&s.grid.x, &s.grid.dx, &s.grid.dxc, &s.grid.y, &s.grid.dy, &s.grid.dyc, &s.grid.z, &s.grid.dz, &s.grid.dzc})
+    EXPECT_EQ((*l)(l->size()), 0.0);
+  EXPECT_EQ(s.body.fhist.back(), 0.0);
+  EXPECT_EQ(s.body.bhist.back(), 0.0);
 }
 
 #ifdef QV_BOUNDS_CHECK
@@ -75,15 +82,15 @@ TEST(StoreDeathTest, IndicesOutsideTheStoreAbort) {
 TEST(Store, BodyHistoryGrowsPastItsStartingRoom) {
   qv::Store s = sized(4, 4, 3);
   const std::size_t start = static_cast<std::size_t>(qv::kHistoryStart);
-  ASSERT_EQ(s.fhist.size(), 3 * start);
-  s.nsample = qv::kHistoryStart;
-  s.fhist[3 * start - 1] = 7.5;
-  s.bhist[9 * start - 1] = -2.5;
-  ASSERT_TRUE(qv::history_room(s));
-  EXPECT_GE(s.fhist.size(), 3 * (start + 1));
-  EXPECT_EQ(s.bhist.size(), 3 * s.fhist.size());
-  EXPECT_EQ(s.fhist[3 * start - 1], 7.5);
-  EXPECT_EQ(s.bhist[9 * start - 1], -2.5);
-  s.nsample = qv::kMaxSamples;
-  EXPECT_FALSE(qv::history_room(s));
+  ASSERT_EQ(s.body.fhist.size(), 3 * start);
+  s.body.nsample = qv::kHistoryStart;
+  s.body.fhist[3 * start - 1] = 7.5;
+  s.body.bhist[9 * start - 1] = -2.5;
+  ASSERT_TRUE(qv::history_room(s.body));
+  EXPECT_GE(s.body.fhist.size(), 3 * (start + 1));
+  EXPECT_EQ(s.body.bhist.size(), 3 * s.body.fhist.size());
+  EXPECT_EQ(s.body.fhist[3 * start - 1], 7.5);
+  EXPECT_EQ(s.body.bhist[9 * start - 1], -2.5);
+  s.body.nsample = qv::kMaxSamples;
+  EXPECT_FALSE(qv::history_room(s.body));
 }

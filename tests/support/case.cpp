@@ -23,7 +23,7 @@ namespace qvt {
 void fill_random(qv::Store& s, unsigned seed) {
   std::mt19937 g(seed);
   std::uniform_real_distribution<double> d(-1, 1);
-  for (qv::Field* f : {&s.uu, &s.vv, &s.ww, &s.pp})
+  for (qv::Field* f : {&s.flow.uu, &s.flow.vv, &s.flow.ww, &s.flow.pp})
     for (int i = 1; i <= f->ni(); ++i)
       for (int j = 1; j <= f->nj(); ++j)
         for (int k = 1; k <= f->nk(); ++k) (*f)(i, j, k) = d(g);
@@ -37,20 +37,20 @@ bool same_bits(const qv::Field& a, const qv::Field& b) {
 
 qv::Store tiny_store(int nx, int ny, int nz, double h, int iyper, int izper) {
   qv::Store s;
-  s.ie = nx + 2;
-  s.je = ny + 2;
-  s.ke = nz + 2;
-  s.iyper = iyper;
-  s.izper = izper;
-  s.Re = 100;
-  s.dt = 0.01;
-  s.ca1 = -1;
-  s.ca2 = -1;
+  s.grid.ie = nx + 2;
+  s.grid.je = ny + 2;
+  s.grid.ke = nz + 2;
+  s.run.iyper = iyper;
+  s.run.izper = izper;
+  s.run.Re = 100;
+  s.run.dt = 0.01;
+  s.run.ca1 = -1;
+  s.run.ca2 = -1;
   s.allocate();
   qv::initarr(s);
-  for (int i = s.is; i <= s.ie; ++i) s.x(i) = (i - s.is) * h;
-  for (int j = s.js; j <= s.je; ++j) s.y(j) = (j - s.js) * h;
-  for (int k = s.ks; k <= s.ke; ++k) s.z(k) = (k - s.ks) * h;
+  for (int i = s.grid.is; i <= s.grid.ie; ++i) s.grid.x(i) = (i - s.grid.is) * h;
+  for (int j = s.grid.js; j <= s.grid.je; ++j) s.grid.y(j) = (j - s.grid.js) * h;
+  for (int k = s.grid.ks; k <= s.grid.ke; ++k) s.grid.z(k) = (k - s.grid.ks) * h;
   build_metrics(s);
   return s;
 }
