@@ -188,10 +188,7 @@ TEST(FreshStart, OnlyTheFirstFiveCharactersCount) {
 TEST(StoreLimits, GridAndHistoryCapacity) {
   // the console lines of a refusal, or "accepted"
   auto refusal = [](int nx, int ny, int nz, int nt = 10, int nsmp = 1, int change_nt = 10) {
-    qv::Store s;
-    s.grid.ie = nx + 2;
-    s.grid.je = ny + 2;
-    s.grid.ke = nz + 2;
+    qv::Store s = qvt::sized_store(nx, ny, nz);
     s.run.nt = nt;
     s.body.nsmp = nsmp;
     CaptureStdout();

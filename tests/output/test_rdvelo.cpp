@@ -6,7 +6,11 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <iterator>
+#include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "io/files.hpp"
 #include "io/format.hpp"
@@ -196,20 +200,45 @@ void write_field(const std::string& name, const Store& e, double t) {
 }
 
 // Its body-state file.
+// The body state of e, record by record as its layout table lists them; the
+// reals of a record are looked up here by their defined names, apart from
+// the program's own mapping.
+double body_value(const Store& e, const std::string& name) {
+  const qv::Body& b = e.body;
+  const std::pair<const char*, double> values[] = {{"xacc", b.acc.x}, {"yacc", b.acc.y}, {"tacc", b.acc.t},
+                                                   {"xdis", b.dis.x}, {"ydis", b.dis.y}, {"tdis", b.dis.t},
+                                                   {"xvel", b.vel.x}, {"yvel", b.vel.y}, {"tvel", b.vel.t}};
+  for (const auto& [n, v] : values)
+    if (name == n) return v;
+  ADD_FAILURE() << "no body value " << name;
+  return 0;
+}
+int box_value(const Store& e, const std::string& name) {
+  const std::pair<const char*, int> values[] = {{"is", e.grid.is}, {"ie", e.grid.ie}, {"js", e.grid.js},
+                                                {"je", e.grid.je}, {"ks", e.grid.ks}, {"ke", e.grid.ke}};
+  for (const auto& [n, v] : values)
+    if (name == n) return v;
+  ADD_FAILURE() << "no box value " << name;
+  return 0;
+}
 void write_body(const std::string& name, const Store& e) {
   qv::RecordWriter w(name, qv::unit::body_state, qv::Mode::Unknown);
-  w.begin(20);
-  for (int v : {e.grid.is, e.grid.ie, e.grid.js, e.grid.ks, e.grid.ke}) w.put(static_cast<std::int32_t>(v));
-  w.end();
-  for (auto triple : {std::array<double, 3>{e.body.acc.x, e.body.acc.y, e.body.acc.t},
-                      std::array<double, 3>{e.body.dis.x, e.body.dis.y, e.body.dis.t},
-                      std::array<double, 3>{e.body.vel.x, e.body.vel.y, e.body.vel.t}}) {
-    w.begin(24);
-    for (double v : triple) w.put(v);
+  for (const qv::RecordLayout& r : qv::kBodyStateFile) {
+    if (r.block()) {
+      qv::write_block(w, qv::named_field(e, r.names), e, r);
+      continue;
+    }
+    std::istringstream names(r.names);
+    std::vector<std::string> items{std::istream_iterator<std::string>(names), {}};
+    const bool ints = std::string(r.items).back() == 'i';
+    w.begin(items.size() * (ints ? 4 : 8));
+    for (const std::string& n : items)
+      if (ints)
+        w.put(static_cast<std::int32_t>(box_value(e, n)));
+      else
+        w.put(body_value(e, n));
     w.end();
   }
-  for (const qv::RecordLayout& r : qv::kBodyStateFile)
-    if (r.block()) qv::write_block(w, qv::named_field(e, r.names), e, r);
   w.close();
 }
 

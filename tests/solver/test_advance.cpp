@@ -14,10 +14,7 @@ void fill(qv::Field& f, double v) {
 }
 
 qv::Store stretched_at_rest() {
-  qv::Store s = qvt::tiny_store(9, 5, 4, 1.0, 0, 1);
-  for (int i = s.grid.is; i <= s.grid.ie; ++i)
-    s.grid.x(i) = 0.3 * (i - s.grid.is) + 0.05 * (i - s.grid.is) * (i - s.grid.is);
-  qvt::build_metrics(s);
+  qv::Store s = qvt::stretched_store(9, 5, 4, {0.35, 1.1}, {1, 1}, {1, 1}, 0, 1);
   s.run.dt = 0.02;
   s.run.Vin = 0;
   return s;

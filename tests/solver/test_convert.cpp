@@ -12,22 +12,9 @@ using qv::Field;
 using qv::Line;
 using qv::Store;
 
-// Grid lines growing by a factor r from width w in every direction.
-void stretch(Line& x, int a, int b, double w, double r) {
-  double v = -0.3;
-  for (int n = a; n <= b; ++n) {
-    x(n) = v;
-    v += w;
-    w *= r;
-  }
-}
-
+// Grid lines growing (or shrinking) by its own factor in every direction.
 Store stretched_store() {
-  Store s = qvt::tiny_store(7, 6, 5);
-  stretch(s.grid.x, s.grid.is, s.grid.ie, 0.2, 1.3);
-  stretch(s.grid.y, s.grid.js, s.grid.je, 0.5, 0.7);
-  stretch(s.grid.z, s.grid.ks, s.grid.ke, 0.1, 1.6);
-  qvt::build_metrics(s);
+  Store s = qvt::stretched_store(7, 6, 5, {0.2, 1.3}, {0.5, 0.7}, {0.1, 1.6});
   return s;
 }
 

@@ -1,7 +1,8 @@
 // The tuned pressure-iteration kernels against the defined order, byte for
-// byte: the vector wavefronts (8 and 4 columns, and the ordered walk they
-// fall back to) on one thread and with planes divided among threads, and
-// the divided divergence scan with its tie rule.
+// byte: the vector wavefronts (the widest the processor has, 8 and 4
+// columns, and the ordered walk they fall back to) on one thread and with
+// planes divided among threads, and the divided divergence scan with its
+// tie rule.
 #include <gtest/gtest.h>
 #include <omp.h>
 
@@ -17,19 +18,8 @@ namespace {
 
 // Cells growing in every direction, every width different from its
 // neighbours', so a metric taken from the wrong cell shows.
-void stretch_all(qv::Store& s) {
-  for (int i = s.grid.is; i <= s.grid.ie; ++i)
-    s.grid.x(i) = 0.1 * (i - s.grid.is) + 0.004 * (i - s.grid.is) * (i - s.grid.is);
-  for (int j = s.grid.js; j <= s.grid.je; ++j)
-    s.grid.y(j) = 0.12 * (j - s.grid.js) + 0.003 * (j - s.grid.js) * (j - s.grid.js);
-  for (int k = s.grid.ks; k <= s.grid.ke; ++k)
-    s.grid.z(k) = 0.08 * (k - s.grid.ks) + 0.005 * (k - s.grid.ks) * (k - s.grid.ks);
-  qvt::build_metrics(s);
-}
-
 qv::Store random_case(int nx, int ny, int nz, unsigned seed) {
-  qv::Store s = qvt::tiny_store(nx, ny, nz, 1.0, 1, 1);
-  stretch_all(s);
+  qv::Store s = qvt::stretched_store(nx, ny, nz, {0.1, 1.04}, {0.12, 1.03}, {0.08, 1.06}, 1, 1);
   qvt::fill_random(s, seed);
   s.run.dt = 0.01;
   s.run.omg = 1.7;
@@ -39,7 +29,7 @@ qv::Store random_case(int nx, int ny, int nz, unsigned seed) {
     for (int j = s.grid.js + 3; j <= s.grid.js + 4; ++j)
       for (int k = s.grid.ks; k <= s.grid.ks + 2; ++k) s.flow.iflag(i, j, k) = 1;
   s.flow.iflag(s.grid.is + 1, s.grid.js, s.grid.ke - 1) = 1;
-  s.flow.iflag(s.grid.ie - 1, s.grid.je - 1, s.grid.ks + 5) = 1;
+  if (s.grid.ks + 5 <= s.grid.ke + 2) s.flow.iflag(s.grid.ie - 1, s.grid.je - 1, s.grid.ks + 5) = 1;
   return s;
 }
 
@@ -65,10 +55,12 @@ class Threads {
 
 TEST(TunedSweep, EveryGroupWidthAndThreadCountGivesTheOrderedBits) {
   // grid lines: columns a multiple of the group and not, columns fewer than
-  // one group, layers just enough for eight lanes, and many layers
-  const int sizes[][3] = {{9, 20, 19}, {8, 34, 17}, {6, 7, 25}, {11, 13, 40}, {7, 19, 5}};
+  // one group, layers just enough for eight lanes, many layers, and columns
+  // too short for a group (fewer than four layers)
+  const int sizes[][3] = {{9, 20, 19}, {8, 34, 17}, {6, 7, 25},  {11, 13, 40}, {7, 19, 5},
+                          {9, 8, 10},  {7, 6, 3},   {12, 11, 2}, {10, 9, 9}};
   for (const auto& n : sizes)
-    for (int group : {8, 4, 1})
+    for (int group : {0, 8, 4, 1})
       for (int threads : {1, 2, 3}) {
         qv::Store a = random_case(n[0], n[1], n[2], 11u + static_cast<unsigned>(n[1]));
         qv::Store b = a;

@@ -16,23 +16,12 @@
 
 namespace {
 
-// Every width different from its neighbours', so a metric from the wrong
-// cell shows.
-void stretch_all(qv::Store& s) {
-  for (int i = s.grid.is; i <= s.grid.ie; ++i)
-    s.grid.x(i) = 0.1 * (i - s.grid.is) + 0.004 * (i - s.grid.is) * (i - s.grid.is);
-  for (int j = s.grid.js; j <= s.grid.je; ++j)
-    s.grid.y(j) = 0.12 * (j - s.grid.js) + 0.003 * (j - s.grid.js) * (j - s.grid.js);
-  for (int k = s.grid.ks; k <= s.grid.ke; ++k)
-    s.grid.z(k) = 0.08 * (k - s.grid.ks) + 0.005 * (k - s.grid.ks) * (k - s.grid.ks);
-  qvt::build_metrics(s);
-}
-
 // A body block two to three cells thick, cells in the first and the last
-// column and layer, and the inflow values the restore puts back.
+// column and layer, and the inflow values the restore puts back, on a grid
+// whose every width differs from its neighbours', so a metric from the
+// wrong cell shows.
 qv::Store random_case(int nx, int ny, int nz, unsigned seed) {
-  qv::Store s = qvt::tiny_store(nx, ny, nz, 1.0, 1, 1);
-  stretch_all(s);
+  qv::Store s = qvt::stretched_store(nx, ny, nz, {0.1, 1.04}, {0.12, 1.03}, {0.08, 1.06}, 1, 1);
   qvt::fill_random(s, seed);
   s.run.dt = 0.01;
   s.run.omg = 1.7;

@@ -13,20 +13,6 @@
 
 namespace {
 
-// Stretched in x, y and z, each width different from its neighbours.
-void stretch(qv::Store& s) {
-  std::mt19937 g(3);
-  std::uniform_real_distribution<double> d(0.7, 1.3);
-  auto axis = [&](qv::Line& c, int lo, int hi, double h) {
-    c(lo) = 0;
-    for (int m = lo + 1; m <= hi; ++m) c(m) = c(m - 1) + h * d(g) * (1 + 0.04 * (m - lo));
-  };
-  axis(s.grid.x, s.grid.is, s.grid.ie, 0.1);
-  axis(s.grid.y, s.grid.js, s.grid.je, 0.12);
-  axis(s.grid.z, s.grid.ks, s.grid.ke, 0.2);
-  qvt::build_metrics(s);
-}
-
 // Random velocities and viscosity over the whole box, ghosts included,
 // with some exact zeros (a = 0 takes the backward set), and some
 // subnormal, tiny and huge velocities, whose quotients and overflows the
@@ -76,7 +62,7 @@ TEST(MomentumKernel, MatchesTheRecipeBitForBitOnAnyThreadCount) {
     for (const int per : {0, 1})
       for (const double ca1 : {-1.0, 1.0}) {
         qv::Store ref = qvt::tiny_store(20, 14, nz, 1.0, per, per);
-        stretch(ref);
+        qvt::uneven_grid(ref, 3, 0.1, 0.12, 0.2, 0.04);
         fill_random(ref, 11u + static_cast<unsigned>(nz + per));
         bodies(ref);
         ref.run.ca1 = ca1;

@@ -68,11 +68,7 @@ std::string first_difference(const std::vector<double>& a, const std::vector<dou
 std::vector<double> divisors() {
   std::vector<double> b = {q::kLowDivisor, std::nextafter(q::kLowDivisor, 1.0), q::kHighDivisor,
                            std::nextafter(q::kHighDivisor, 0.0), 1, 3, 10, 0.1, 0x1p-72, 1.0 - 0x1p-53};
-  qv::Store s = qvt::tiny_store(30, 20, 12);
-  qvt::grow(s.grid.x, s.grid.is, s.grid.ie, 0.013, 1.07);
-  qvt::grow(s.grid.y, s.grid.js, s.grid.je, 0.2, 0.93);
-  qvt::grow(s.grid.z, s.grid.ks, s.grid.ke, 0.05, 1.3);
-  qvt::build_metrics(s);
+  qv::Store s = qvt::stretched_store(30, 20, 12, {0.013, 1.07}, {0.2, 0.93}, {0.05, 1.3});
   for (int i = s.grid.is; i <= s.grid.ie - 1; ++i) b.push_back(s.grid.dx(i)), b.push_back(s.grid.dxc(i + 1));
   for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k) b.push_back(s.grid.dz(k)), b.push_back(s.grid.dzc(k + 1));
   b.push_back(2 * 0.002 * (1 / (s.grid.dxc(5) * s.grid.dxc(6)) + 1 / (s.grid.dzc(4) * s.grid.dzc(5))));
@@ -164,11 +160,7 @@ namespace {
 // cells of every special class: zero faces of both signs (a still region),
 // subnormal and tiny differences, huge values.
 qv::Store special_case(unsigned seed) {
-  qv::Store s = qvt::tiny_store(21, 19, 22, 1.0, 1, 1);
-  qvt::grow(s.grid.x, s.grid.is, s.grid.ie, 0.02, 1.09);
-  qvt::grow(s.grid.y, s.grid.js, s.grid.je, 0.05, 1.04);
-  qvt::grow(s.grid.z, s.grid.ks, s.grid.ke, 0.3, 0.95);
-  qvt::build_metrics(s);
+  qv::Store s = qvt::stretched_store(21, 19, 22, {0.02, 1.09}, {0.05, 1.04}, {0.3, 0.95}, 1, 1);
   qvt::fill_random(s, seed);
   s.run.dt = 0.002;
   s.run.omg = 1.5;

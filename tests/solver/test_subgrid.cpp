@@ -118,14 +118,9 @@ TEST(SubgridViscosity, GhostLayersAndEdges) {
 
 namespace {
 
-// Grid lines with widths that grow by a different factor in each direction,
-// so no two neighbouring cells are alike.
-void stretch_all(qv::Store& s, bool along_x = true) {
-  if (along_x) qvt::grow(s.grid.x, s.grid.is, s.grid.ie, 0.2, 1.17);
-  qvt::grow(s.grid.y, s.grid.js, s.grid.je, 0.15, 1.23);
-  qvt::grow(s.grid.z, s.grid.ks, s.grid.ke, 0.3, 1.11);
-  qvt::build_metrics(s);
-}
+// Widths that grow by a different factor in each direction, so no two
+// neighbouring cells are alike (x uniform where a test wants it).
+constexpr qvt::Growth kGrowX{0.2, 1.17}, kGrowY{0.15, 1.23}, kGrowZ{0.3, 1.11}, kEvenX{1, 1};
 
 double centre(const qv::Line& c, int m) { return (c(m) + c(m + 1)) / 2; }
 
@@ -140,8 +135,7 @@ TEST(SubgridViscosity, LinearShearAlongEveryCrossDirectionOnAStretchedGrid) {
   // component (0 uu, 1 vv, 2 ww), direction of the variation (0 x, 1 y, 2 z)
   const int pairs[6][2] = {{0, 1}, {0, 2}, {1, 0}, {1, 2}, {2, 0}, {2, 1}};
   for (const auto& p : pairs) {
-    qv::Store s = qvt::tiny_store(7, 6, 6, 1.0, 1, 1);
-    stretch_all(s);
+    qv::Store s = qvt::stretched_store(7, 6, 6, kGrowX, kGrowY, kGrowZ);
     s.run.Cs = Cs;
     qv::Field* q[3] = {&s.flow.uu, &s.flow.vv, &s.flow.ww};
     const qv::Line* c[3] = {&s.grid.x, &s.grid.y, &s.grid.z};
@@ -167,8 +161,7 @@ TEST(SubgridViscosity, LinearShearAlongEveryCrossDirectionOnAStretchedGrid) {
 // eight cells around a node: a nut linear in x, y and z gives the value at
 // the node itself, whatever the widths.
 TEST(SubgridViscosity, CornerViscosityIsExactForALinearField) {
-  qv::Store s = qvt::tiny_store(7, 6, 6, 1.0, 1, 1);
-  stretch_all(s);
+  qv::Store s = qvt::stretched_store(7, 6, 6, kGrowX, kGrowY, kGrowZ);
   auto nut = [](double x, double y, double z) { return 0.3 + 0.7 * x - 1.1 * y + 0.45 * z; };
   fill(s.flow.nut, [&](int i, int j, int k) {
     return i < s.grid.ie + 1 && j < s.grid.je + 1 && k < s.grid.ke + 1
@@ -188,8 +181,7 @@ TEST(SubgridViscosity, CornerViscosityIsExactForALinearField) {
 // parabola's next value (a straight-line continuation would miss it by
 // (Cs D)^2).  y and z are stretched.
 TEST(SubgridViscosity, OutflowGhostContinuesAQuadraticProfile) {
-  qv::Store s = qvt::tiny_store(9, 6, 5, 1.0, 1, 1);
-  stretch_all(s, false);
+  qv::Store s = qvt::stretched_store(9, 6, 5, kEvenX, kGrowY, kGrowZ);
   s.run.Cs = 0.2;
   fill(s.flow.vv, [](int i, int, int) { return i * i * i / 6.0; });
   qv::subgrid_viscosity(s);

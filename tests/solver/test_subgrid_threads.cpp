@@ -17,16 +17,9 @@ namespace {
 
 qv::Store stretched_case(double ca1) {
   qv::Store s = qvt::tiny_store(16, 12, 9, 1.0, 1, 2);
-  std::mt19937 g(5);
-  std::uniform_real_distribution<double> w(0.7, 1.3), d(-1, 1);
-  auto axis = [&](qv::Line& c, int lo, int hi, double h) {
-    c(lo) = 0;
-    for (int m = lo + 1; m <= hi; ++m) c(m) = c(m - 1) + h * w(g) * (1 + 0.05 * (m - lo));
-  };
-  axis(s.grid.x, s.grid.is, s.grid.ie, 0.1);
-  axis(s.grid.y, s.grid.js, s.grid.je, 0.15);
-  axis(s.grid.z, s.grid.ks, s.grid.ke, 0.2);
-  qvt::build_metrics(s);
+  qvt::uneven_grid(s, 5, 0.1, 0.15, 0.2, 0.05);
+  std::mt19937 g(6);
+  std::uniform_real_distribution<double> d(-1, 1);
   s.run.Cs = 0.15;
   s.run.ca1 = ca1;
   for (qv::Field* f :

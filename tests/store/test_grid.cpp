@@ -142,14 +142,7 @@ namespace {
 class AxisFileTest : public qvt::InTempDir {
  protected:
   static qv::Store store(int nx, int ny, int nz, int iyper = 1, int izper = 1) {
-    qv::Store s;
-    s.grid.ie = nx + 2;
-    s.grid.je = ny + 2;
-    s.grid.ke = nz + 2;
-    s.run.iyper = iyper;
-    s.run.izper = izper;
-    s.run.Re = 100;
-    return s;
+    return qvt::sized_store(nx, ny, nz, iyper, izper);
   }
   static std::string values(const std::vector<double>& v) {
     std::string t;

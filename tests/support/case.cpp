@@ -35,7 +35,7 @@ bool same_bits(const qv::Field& a, const qv::Field& b) {
   return std::memcmp(a.data(), b.data(), n * sizeof(double)) == 0;
 }
 
-qv::Store tiny_store(int nx, int ny, int nz, double h, int iyper, int izper) {
+qv::Store sized_store(int nx, int ny, int nz, int iyper, int izper) {
   qv::Store s;
   s.grid.ie = nx + 2;
   s.grid.je = ny + 2;
@@ -43,6 +43,11 @@ qv::Store tiny_store(int nx, int ny, int nz, double h, int iyper, int izper) {
   s.run.iyper = iyper;
   s.run.izper = izper;
   s.run.Re = 100;
+  return s;
+}
+
+qv::Store tiny_store(int nx, int ny, int nz, double h, int iyper, int izper) {
+  qv::Store s = sized_store(nx, ny, nz, iyper, izper);
   s.run.dt = 0.01;
   s.run.ca1 = -1;
   s.run.ca2 = -1;
@@ -53,6 +58,28 @@ qv::Store tiny_store(int nx, int ny, int nz, double h, int iyper, int izper) {
   for (int k = s.grid.ks; k <= s.grid.ke; ++k) s.grid.z(k) = (k - s.grid.ks) * h;
   build_metrics(s);
   return s;
+}
+
+qv::Store stretched_store(int nx, int ny, int nz, Growth gx, Growth gy, Growth gz, int iyper, int izper) {
+  qv::Store s = tiny_store(nx, ny, nz, 1.0, iyper, izper);
+  grow(s.grid.x, s.grid.is, s.grid.ie, gx.h, gx.r);
+  grow(s.grid.y, s.grid.js, s.grid.je, gy.h, gy.r);
+  grow(s.grid.z, s.grid.ks, s.grid.ke, gz.h, gz.r);
+  build_metrics(s);
+  return s;
+}
+
+void uneven_grid(qv::Store& s, unsigned seed, double hx, double hy, double hz, double g) {
+  std::mt19937 gen(seed);
+  std::uniform_real_distribution<double> factor(0.7, 1.3);
+  auto axis = [&](qv::Line& c, int lo, int hi, double h) {
+    c(lo) = 0;
+    for (int m = lo + 1; m <= hi; ++m) c(m) = c(m - 1) + h * factor(gen) * (1 + g * (m - lo));
+  };
+  axis(s.grid.x, s.grid.is, s.grid.ie, hx);
+  axis(s.grid.y, s.grid.js, s.grid.je, hy);
+  axis(s.grid.z, s.grid.ks, s.grid.ke, hz);
+  build_metrics(s);
 }
 
 void build_metrics(qv::Store& s) { qv::grid_metrics(s); }

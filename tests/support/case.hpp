@@ -19,6 +19,21 @@ namespace qvt {
 // A store of nx x ny x nz grid lines on a uniform grid of spacing h (origin at
 // 0), metrics built as the grid reader builds them.
 qv::Store tiny_store(int nx, int ny, int nz, double h = 1.0, int iyper = 1, int izper = 1);
+// The same box and settings with nothing allocated or read yet (what the
+// parameter reader leaves for the grid reader).
+qv::Store sized_store(int nx, int ny, int nz, int iyper = 1, int izper = 1);
+
+// One axis of a stretched grid: lines from 0, the first cell h wide, each
+// next one r times the one before.
+struct Growth {
+  double h = 1, r = 1;
+};
+// A tiny store on a grid stretched along x, y and z as gx, gy, gz say.
+qv::Store stretched_store(int nx, int ny, int nz, Growth gx, Growth gy, Growth gz, int iyper = 1, int izper = 1);
+// The grid lines of s drawn anew from 0 with widths h (1 + g m) (m the cell
+// number from 0), each times its own random factor in [0.7, 1.3] (from
+// seed): every width differs from its neighbours.  Metrics rebuilt.
+void uneven_grid(qv::Store& s, unsigned seed, double hx, double hy, double hz, double g);
 
 // True when two fields hold the same bytes (signs of zeros and NaN
 // payloads included), ghosts and all.

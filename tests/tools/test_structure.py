@@ -94,3 +94,64 @@ def test_every_subcommand_registers_the_same_way():
     for name, p in sub.choices.items():
         assert p.get_default("func").__module__ == f"qvtools.commands.{name}"
         assert p.get_default("func").__name__ == "run"
+
+
+# ---------------------------------------------------------------- the C++ floors
+
+SRC = os.path.join(os.path.dirname(__file__), "..", "..", "src")
+# The floors of src/ (README, Layout): a file includes from its own folder
+# or from a lower floor; solver and body share a floor and include neither
+# each other.
+FLOORS = {"io": 1, "store": 2, "solver": 3, "body": 3, "output": 4, "control": 5}
+# What opens, reads or writes a file; none of it belongs in the steps.
+FILE_IO = ("io/files.hpp", "<fstream>", "<cstdio>", "fopen", "std::FILE", "RecordWriter", "RecordReader",
+           "TextWriter", "TextReader", "ifstream", "ofstream")
+
+
+def src_files(root=SRC):
+    """{folder/name: text} of every source file below root."""
+    out = {}
+    for folder in sorted(os.listdir(root)):
+        for name in sorted(os.listdir(os.path.join(root, folder))):
+            with open(os.path.join(root, folder, name), encoding="utf-8") as fh:
+                out[f"{folder}/{name}"] = fh.read()
+    return out
+
+
+def upward_includes(files):
+    """(file, included) pairs that leave the file's floor upwards or sideways."""
+    bad = []
+    for path, text in files.items():
+        own = path.split("/")[0]
+        for line in text.splitlines():
+            line = line.strip()
+            if not line.startswith('#include "'):
+                continue
+            inc = line.split('"')[1]
+            if "/" not in inc:
+                continue  # made by the build (qv_version.hpp)
+            folder = inc.split("/")[0]
+            if folder == own:
+                continue
+            if folder not in FLOORS or FLOORS[folder] >= FLOORS[own]:
+                bad.append((path, inc))
+    return bad
+
+
+def test_no_include_runs_up_a_floor():
+    files = src_files()
+    assert set(p.split("/")[0] for p in files) == set(FLOORS)
+    assert upward_includes(files) == []
+
+
+def test_the_floor_check_finds_an_upward_and_a_sideways_include():
+    files = {"store/a.hpp": '#include "io/files.hpp"\n#include "control/run.hpp"\n',
+             "solver/b.cpp": '#include "body/body.hpp"\n#include "solver/solver.hpp"\n'}
+    assert upward_includes(files) == [("store/a.hpp", "control/run.hpp"), ("solver/b.cpp", "body/body.hpp")]
+
+
+def test_no_step_does_file_io():
+    for path, text in src_files().items():
+        if path.split("/")[0] in ("solver", "body"):
+            code = "\n".join(l for l in text.splitlines() if not l.strip().startswith("//"))
+            assert [w for w in FILE_IO if w in code] == [], path
