@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -59,7 +60,8 @@ LockState lock_byte(long long offset) {
 
 }  // namespace
 
-long long lock_offset(unsigned long long dev, unsigned long long ino, const std::string& name) {
+long long lock_offset(unsigned long long dev, unsigned long long ino, const std::string& name,
+                      long long born_s, unsigned born_ns) {
   // FNV-1a over the key, then a 64-bit finaliser so that names differing in
   // their last character spread over the whole range
   unsigned long long h = 14695981039346656037ull;
@@ -69,6 +71,8 @@ long long lock_offset(unsigned long long dev, unsigned long long ino, const std:
   };
   mix(&dev, sizeof dev);
   mix(&ino, sizeof ino);
+  mix(&born_s, sizeof born_s);
+  mix(&born_ns, sizeof born_ns);
   mix(name.data(), name.size());
   h ^= h >> 33;
   h *= 0xff51afd7ed558ccdull;
@@ -98,11 +102,29 @@ std::string through_links(const std::string& name) {
   return p.string();
 }
 
+// Device, inode and birth time of `path` (following links); a file system
+// that keeps no birth time gives 0.  An inode number is reused once its
+// file is gone, and a run can outlive the folder it writes in (removed
+// under it); the birth time tells the new file or folder from the old one.
+struct Identity {
+  unsigned long long dev = 0, ino = 0;
+  long long born_s = 0;
+  unsigned born_ns = 0;
+};
+bool identity(const std::string& path, Identity& id) {
+  struct statx x;
+  if (::statx(AT_FDCWD, path.c_str(), 0, STATX_INO | STATX_BTIME, &x) != 0) return false;
+  id.dev = ::makedev(x.stx_dev_major, x.stx_dev_minor);
+  id.ino = x.stx_ino;
+  if (x.stx_mask & STATX_BTIME) id.born_s = x.stx_btime.tv_sec, id.born_ns = x.stx_btime.tv_nsec;
+  return true;
+}
+
 // The lock of `base` in the directory `dir`.
 OutputLock lock_entry(const std::string& dir, const std::string& base) {
-  struct stat d;
-  if (base.empty() || ::stat(dir.c_str(), &d) != 0) return {};
-  return {lock_byte(lock_offset(d.st_dev, d.st_ino, base)), real_path(dir) + "/" + base};
+  Identity d;
+  if (base.empty() || !identity(dir, d)) return {};
+  return {lock_byte(lock_offset(d.dev, d.ino, base, d.born_s, d.born_ns)), real_path(dir) + "/" + base};
 }
 
 }  // namespace
@@ -119,7 +141,9 @@ OutputLock lock_output(const std::string& name, bool in_place) {
   if (exists && !S_ISREG(f.st_mode)) return r;
   const fs::path to(through_links(name));
   if (to != p) r = lock_entry(dir_part(to), to.filename().string());
-  if (r.state == LockState::taken && exists) r = {lock_byte(lock_offset(f.st_dev, f.st_ino, "")), real_path(name)};
+  Identity id;
+  if (r.state == LockState::taken && exists && identity(name, id))
+    r = {lock_byte(lock_offset(id.dev, id.ino, "", id.born_s, id.born_ns)), real_path(name)};
   return r;
 }
 

@@ -38,7 +38,9 @@ OutputLock lock_output(const std::string& name, bool in_place);
 std::string lock_unavailable_reason();
 
 // The byte of the lock table that stands for the file `name` in the
-// directory of device `dev` and inode `ino` (0 <= offset < 2^62).
-long long lock_offset(unsigned long long dev, unsigned long long ino, const std::string& name);
+// directory of device `dev`, inode `ino` and birth time `born`
+// (0 <= offset < 2^62).
+long long lock_offset(unsigned long long dev, unsigned long long ino, const std::string& name, long long born_s = 0,
+                      unsigned born_ns = 0);
 
 }  // namespace qv
