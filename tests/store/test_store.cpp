@@ -72,8 +72,8 @@ TEST(Store, InitarrZeroesTheWholeExtent) {
 #ifdef QV_BOUNDS_CHECK
 TEST(StoreDeathTest, IndicesOutsideTheStoreAbort) {
   qv::Store s = sized(4, 4, 3);
-  EXPECT_DEATH(s.uu(s.uu.ni() + 1, 1, 1) = 1, "outside the store box");
-  EXPECT_DEATH(s.iflag(1, 0, 1) = 1, "outside the store box");
+  EXPECT_DEATH(s.flow.uu(s.flow.uu.ni() + 1, 1, 1) = 1, "outside the store box");
+  EXPECT_DEATH(s.flow.iflag(1, 0, 1) = 1, "outside the store box");
 }
 #endif
 
