@@ -67,6 +67,9 @@ void lanes_restore_after_sweep(LaneFields& L, const Store& s) {
 
 namespace {
 
+using tuned::dividend;
+using tuned::over;
+
 #define QV_AVX512 __attribute__((target("avx512f,avx512dq,avx512vl")))
 #define QV_AVX512_INLINE QV_AVX512 __attribute__((always_inline)) inline
 
@@ -146,17 +149,6 @@ QV_AVX512 BlockValues block_values(const Store& s, const double* cxy, int i, int
   return v;
 }
 
-// Quotients of a step: from reciprocals, or (Exact false) by the divider.
-template <bool Exact>
-QV_AVX512_INLINE quotient::Dividend8 dividend(__m512d a) {
-  if constexpr (Exact) return quotient::dividend8(a);
-  return {a, 0};
-}
-template <bool Exact>
-QV_AVX512_INLINE __m512d over(const quotient::Dividend8& a, __m512d b, __m512d y) {
-  if constexpr (Exact) return quotient::divide8(a, b, y);
-  return _mm512_div_pd(a.a, b);
-}
 
 struct SweepConst {
   double dt, omg, esp2;
@@ -367,18 +359,37 @@ template <bool Exact>
 QV_AVX512 void locate(const LaneFields& L, const Store& s, const Layers& tab, const BlockValues& c, int i, int b,
                       double dm, tuned::ScanResult& r);
 
+// What the scan reads of block (i, b).
+struct ScanBlock {
+  const double *u0, *u1, *v, *vn, *w;  // uu of planes i and i+1, vv here and in the next block, ww
+  const std::uint8_t* body;
+  __mmask8 columns;
+};
+
+ScanBlock scan_block(const LaneFields& L, int i, int b) {
+  using W = LaneFields::Which;
+  const std::size_t o = L.block(i, b);
+  return {L.field(W::kU) + o,
+          L.field(W::kU) + L.block(i + 1, b),
+          L.field(W::kV) + o,
+          L.field(W::kV) + L.block(i, b + 1),
+          L.field(W::kW) + o,
+          L.body() + o / 8,
+          columns_of(L, b)};
+}
+
+// The divergence of the cells at position m, and the lanes that are fluid cells.
 template <bool Exact>
-QV_AVX512_INLINE __m512d block_divergence(const LaneFields& L, const Layers& tab, const BlockValues& c,
-                                          const double* u0, const double* u1, const double* v, const double* vn,
-                                          const double* w, int m) {
-  (void)L;
+QV_AVX512_INLINE __m512d block_divergence(const ScanBlock& k, const Layers& tab, const BlockValues& c, int m,
+                                          int nk, __mmask8& fluid) {
   const std::size_t e = static_cast<std::size_t>(m) * 8;
   const std::size_t back = m >= 7 ? e - 56 : 0;
-  const __m512d v1 = _mm512_castsi512_pd(_mm512_alignr_epi64(_mm512_castpd_si512(_mm512_load_pd(vn + back)),
-                                                             _mm512_castpd_si512(_mm512_load_pd(v + e + 8)), 1));
-  const __m512d du = _mm512_sub_pd(_mm512_load_pd(u1 + e), _mm512_load_pd(u0 + e));
-  const __m512d dv = _mm512_sub_pd(v1, _mm512_load_pd(v + e));
-  const __m512d dw = _mm512_sub_pd(_mm512_load_pd(w + e + 8), _mm512_load_pd(w + e));
+  const __m512d v1 = _mm512_castsi512_pd(_mm512_alignr_epi64(_mm512_castpd_si512(_mm512_load_pd(k.vn + back)),
+                                                             _mm512_castpd_si512(_mm512_load_pd(k.v + e + 8)), 1));
+  const __m512d du = _mm512_sub_pd(_mm512_load_pd(k.u1 + e), _mm512_load_pd(k.u0 + e));
+  const __m512d dv = _mm512_sub_pd(v1, _mm512_load_pd(k.v + e));
+  const __m512d dw = _mm512_sub_pd(_mm512_load_pd(k.w + e + 8), _mm512_load_pd(k.w + e));
+  fluid = static_cast<__mmask8>(cells_at(m, nk, k.columns) & ~k.body[m]);
   return _mm512_add_pd(_mm512_add_pd(over<Exact>(dividend<Exact>(du), c.dxi, c.rdxi),
                                      over<Exact>(dividend<Exact>(dv), c.dyj, c.rdyj)),
                        over<Exact>(dividend<Exact>(dw), _mm512_loadu_pd(tab.dz + e), _mm512_loadu_pd(tab.rdz + e)));
@@ -386,7 +397,6 @@ QV_AVX512_INLINE __m512d block_divergence(const LaneFields& L, const Layers& tab
 
 template <bool Exact>
 QV_AVX512 tuned::ScanResult scan_planes(const LaneFields& L, const Store& s, const Layers& tab, int i0, int i1) {
-  using W = LaneFields::Which;
   tuned::ScanResult r;
   __mmask8 bad = 0;
   const __m512d sign = _mm512_set1_pd(-0.0);
@@ -394,18 +404,11 @@ QV_AVX512 tuned::ScanResult scan_planes(const LaneFields& L, const Store& s, con
   for (int i = i0; i <= i1; ++i)
     for (int b = 0; b < nblocks; ++b) {
       const BlockValues c = block_values(s, nullptr, i, b);
-      const std::size_t o = L.block(i, b);
-      const double* u0 = L.field(W::kU) + o;
-      const double* u1 = L.field(W::kU) + L.block(i + 1, b);
-      const double* v = L.field(W::kV) + o;
-      const double* vn = L.field(W::kV) + L.block(i, b + 1);
-      const double* w = L.field(W::kW) + o;
-      const std::uint8_t* body = L.body() + L.block(i, b) / 8;
-      const __mmask8 columns = columns_of(L, b);
+      const ScanBlock k = scan_block(L, i, b);
       __m512d vmax = _mm512_setzero_pd();
       for (int m = 0; m < L.nk + 7; ++m) {
-        const __m512d D = block_divergence<Exact>(L, tab, c, u0, u1, v, vn, w, m);
-        const __mmask8 fluid = static_cast<__mmask8>(cells_at(m, L.nk, columns) & ~body[m]);
+        __mmask8 fluid;
+        const __m512d D = block_divergence<Exact>(k, tab, c, m, L.nk, fluid);
         // D - D is 0 for every finite D
         bad |= _mm512_mask_cmp_pd_mask(fluid, _mm512_sub_pd(D, D), _mm512_setzero_pd(), _CMP_NEQ_UQ);
         vmax = _mm512_mask_max_pd(vmax, fluid, vmax, _mm512_andnot_pd(sign, D));
@@ -421,21 +424,13 @@ QV_AVX512 tuned::ScanResult scan_planes(const LaneFields& L, const Store& s, con
 template <bool Exact>
 QV_AVX512 void locate(const LaneFields& L, const Store& s, const Layers& tab, const BlockValues& c, int i, int b,
                       double dm, tuned::ScanResult& r) {
-  using W = LaneFields::Which;
-  const std::size_t o = L.block(i, b);
-  const double* u0 = L.field(W::kU) + o;
-  const double* u1 = L.field(W::kU) + L.block(i + 1, b);
-  const double* v = L.field(W::kV) + o;
-  const double* vn = L.field(W::kV) + L.block(i, b + 1);
-  const double* w = L.field(W::kW) + o;
-  const std::uint8_t* body = L.body() + L.block(i, b) / 8;
-  const __mmask8 columns = columns_of(L, b);
+  const ScanBlock k = scan_block(L, i, b);
   const __m512d sign = _mm512_set1_pd(-0.0);
   int bk = 0, bj = 0;
   bool found = false;
   for (int m = 0; m < L.nk + 7; ++m) {
-    const __m512d D = block_divergence<Exact>(L, tab, c, u0, u1, v, vn, w, m);
-    const __mmask8 fluid = static_cast<__mmask8>(cells_at(m, L.nk, columns) & ~body[m]);
+    __mmask8 fluid;
+    const __m512d D = block_divergence<Exact>(k, tab, c, m, L.nk, fluid);
     unsigned hit = _mm512_mask_cmp_pd_mask(fluid, _mm512_andnot_pd(sign, D), _mm512_set1_pd(dm), _CMP_EQ_OQ);
     for (; hit; hit &= hit - 1) {
       const int g = __builtin_ctz(hit);

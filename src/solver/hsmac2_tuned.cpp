@@ -45,6 +45,9 @@
 namespace qv {
 namespace {
 
+using tuned::dividend;
+using tuned::over;
+
 using tuned::have_avx512;
 using tuned::Progress;
 using tuned::reciprocals_usable;
@@ -459,17 +462,6 @@ QV_AVX512_INLINE void lanes_load(const Sweep& sw, Lanes8& q, int t0) {
   transpose8(q.F);
 }
 
-// Quotients of the step: from reciprocals, or (Exact false) by the divider.
-template <bool Exact>
-QV_AVX512_INLINE quotient::Dividend8 dividend(__m512d a) {
-  if constexpr (Exact) return quotient::dividend8(a);
-  return {a, 0};
-}
-template <bool Exact>
-QV_AVX512_INLINE __m512d over(const quotient::Dividend8& a, __m512d b, __m512d y) {
-  if constexpr (Exact) return quotient::divide8(a, b, y);
-  return _mm512_div_pd(a.a, b);
-}
 
 // Step t = t0 + e: the eight cells of the step, each as the ordered sweep's cell.
 template <bool Exact>

@@ -123,4 +123,17 @@ inline ScanResult first_largest(const ScanResult* part, int n) {
   return r;
 }
 
+// The quotients of the eight-lane kernels: from reciprocals (quotient.hpp),
+// or with Exact false by the divider.
+template <bool Exact>
+QV_QUOTIENT_AVX512 quotient::Dividend8 dividend(__m512d a) {
+  if constexpr (Exact) return quotient::dividend8(a);
+  return {a, 0};
+}
+template <bool Exact>
+QV_QUOTIENT_AVX512 __m512d over(const quotient::Dividend8& a, __m512d b, __m512d y) {
+  if constexpr (Exact) return quotient::divide8(a, b, y);
+  return _mm512_div_pd(a.a, b);
+}
+
 }  // namespace qv::tuned

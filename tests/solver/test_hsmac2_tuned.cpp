@@ -14,45 +14,6 @@
 #include "solver/solver.hpp"
 #include "support/case.hpp"
 
-namespace {
-
-// Cells growing in every direction, every width different from its
-// neighbours', so a metric taken from the wrong cell shows.
-qv::Store random_case(int nx, int ny, int nz, unsigned seed) {
-  qv::Store s = qvt::stretched_store(nx, ny, nz, {0.1, 1.04}, {0.12, 1.03}, {0.08, 1.06}, 1, 1);
-  qvt::fill_random(s, seed);
-  s.run.dt = 0.01;
-  s.run.omg = 1.7;
-  // a block two to three cells thick in every direction, touching the first
-  // layer, plus single cells in the first and last columns
-  for (int i = s.grid.is + 2; i <= s.grid.is + 4; ++i)
-    for (int j = s.grid.js + 3; j <= s.grid.js + 4; ++j)
-      for (int k = s.grid.ks; k <= s.grid.ks + 2; ++k) s.flow.iflag(i, j, k) = 1;
-  s.flow.iflag(s.grid.is + 1, s.grid.js, s.grid.ke - 1) = 1;
-  if (s.grid.ks + 5 <= s.grid.ke + 2) s.flow.iflag(s.grid.ie - 1, s.grid.je - 1, s.grid.ks + 5) = 1;
-  return s;
-}
-
-
-
-// n threads, dividing even these tiny grids
-class Threads {
- public:
-  explicit Threads(int n) : old_(omp_get_max_threads()) {
-    omp_set_num_threads(n);
-    ::setenv("QV_CELLS_PER_THREAD", "1", 1);
-  }
-  ~Threads() {
-    omp_set_num_threads(old_);
-    ::unsetenv("QV_CELLS_PER_THREAD");
-  }
-
- private:
-  int old_;
-};
-
-}  // namespace
-
 TEST(TunedSweep, EveryGroupWidthAndThreadCountGivesTheOrderedBits) {
   // grid lines: columns a multiple of the group and not, columns fewer than
   // one group, layers just enough for eight lanes, many layers, and columns
@@ -62,11 +23,11 @@ TEST(TunedSweep, EveryGroupWidthAndThreadCountGivesTheOrderedBits) {
   for (const auto& n : sizes)
     for (int group : {0, 8, 4, 1})
       for (int threads : {1, 2, 3}) {
-        qv::Store a = random_case(n[0], n[1], n[2], 11u + static_cast<unsigned>(n[1]));
+        qv::Store a = qvt::pressure_case(n[0], n[1], n[2], 11u + static_cast<unsigned>(n[1]));
         qv::Store b = a;
         std::vector<double> cxy, cz;
         qv::correction_coefficients(a, cxy, cz);
-        Threads use(threads);
+        qvt::ScopedThreads use(threads);
         // a tolerance that leaves some cells' pressure untouched
         for (int sweep = 0; sweep < 3; ++sweep) {
           qv::correction_sweep_in_order(a, 0.5, cxy, cz);
@@ -84,7 +45,7 @@ TEST(TunedSweep, EveryGroupWidthAndThreadCountGivesTheOrderedBits) {
 TEST(TunedSweep, LeavesGhostsAndTheLastOutflowFaceAlone) {
   // the sweep moves interior faces only; the outflow face uu(ie) is never
   // corrected, and nothing outside the sweep's faces is written
-  qv::Store a = random_case(9, 20, 19, 5u);
+  qv::Store a = qvt::pressure_case(9, 20, 19, 5u);
   qv::Store b = a;
   std::vector<double> cxy, cz;
   qv::correction_coefficients(a, cxy, cz);
@@ -102,8 +63,8 @@ TEST(TunedSweep, LeavesGhostsAndTheLastOutflowFaceAlone) {
 
 TEST(TunedScan, DividedScanFindsTheFirstLargestInScanOrder) {
   for (int threads : {1, 2, 3}) {
-    Threads use(threads);
-    qv::Store s = random_case(12, 10, 20, 3u);
+    qvt::ScopedThreads use(threads);
+    qv::Store s = qvt::pressure_case(12, 10, 20, 3u);
     double dm0, dm1;
     int l0[3], l1[3];
     ASSERT_TRUE(qv::divergence_scan_in_order(s, dm0, l0[0], l0[1], l0[2]));
@@ -144,8 +105,8 @@ TEST(TunedScan, DividedScanFindsTheFirstLargestInScanOrder) {
 
 TEST(TunedScan, ANonFiniteFluidDivergenceIsReportedAndABodyCellIsNot) {
   for (int threads : {1, 2}) {
-    Threads use(threads);
-    qv::Store s = random_case(10, 9, 18, 9u);
+    qvt::ScopedThreads use(threads);
+    qv::Store s = qvt::pressure_case(10, 9, 18, 9u);
     double dm;
     int i, j, k;
     s.flow.pp(s.grid.ie - 2, 4, 7) = std::nan("");  // pressure is not part of the divergence

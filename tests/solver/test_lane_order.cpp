@@ -16,48 +16,6 @@
 
 namespace {
 
-// A body block two to three cells thick, cells in the first and the last
-// column and layer, and the inflow values the restore puts back, on a grid
-// whose every width differs from its neighbours', so a metric from the
-// wrong cell shows.
-qv::Store random_case(int nx, int ny, int nz, unsigned seed) {
-  qv::Store s = qvt::stretched_store(nx, ny, nz, {0.1, 1.04}, {0.12, 1.03}, {0.08, 1.06}, 1, 1);
-  qvt::fill_random(s, seed);
-  s.run.dt = 0.01;
-  s.run.omg = 1.7;
-  for (int i = s.grid.is + 2; i <= s.grid.is + 4; ++i)
-    for (int j = s.grid.js + 3; j <= s.grid.js + 4; ++j)
-      for (int k = s.grid.ks; k <= s.grid.ks + 2; ++k) s.flow.iflag(i, j, k) = 1;
-  s.flow.iflag(s.grid.is + 1, s.grid.js, s.grid.ke - 1) = 1;
-  s.flow.iflag(s.grid.ie - 1, s.grid.je - 1, s.grid.ks + 5) = 1;
-  for (int j = 1; j <= s.grid.je + 2; ++j)
-    for (int k = 1; k <= s.grid.ke + 2; ++k) {
-      s.flow.ub0(j, k) = 0.5 + 0.01 * j;
-      s.flow.vb0(j, k) = -0.02 * k;
-      s.flow.wb0(j, k) = 0.03 * j - 0.01 * k;
-    }
-  for (int i = s.grid.is; i <= s.grid.ie - 1; ++i)
-    for (int j = s.grid.js; j <= s.grid.je - 1; ++j)
-      for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k)
-        if (s.flow.iflag(i, j, k) != 0) s.work.work_body.push_back({i, j, k});
-  return s;
-}
-
-class Threads {
- public:
-  explicit Threads(int n) : old_(omp_get_max_threads()) {
-    omp_set_num_threads(n);
-    ::setenv("QV_CELLS_PER_THREAD", "1", 1);
-  }
-  ~Threads() {
-    omp_set_num_threads(old_);
-    ::unsetenv("QV_CELLS_PER_THREAD");
-  }
-
- private:
-  int old_;
-};
-
 bool same_store(const qv::Store& a, const qv::Store& b) {
   return qvt::same_bits(a.flow.uu, b.flow.uu) && qvt::same_bits(a.flow.vv, b.flow.vv) &&
          qvt::same_bits(a.flow.ww, b.flow.ww) && qvt::same_bits(a.flow.pp, b.flow.pp);
@@ -73,8 +31,8 @@ TEST(LaneOrder, PassesOnTheCopiesGiveTheDefinedBits) {
   for (const auto& n : sizes)
     for (int threads : {1, 2, 3})
       for (bool divider : {false, true}) {
-        Threads use(threads);
-        qv::Store a = random_case(n[0], n[1], n[2], 11u + static_cast<unsigned>(n[1]));
+        qvt::ScopedThreads use(threads);
+        qv::Store a = qvt::pressure_case(n[0], n[1], n[2], 11u + static_cast<unsigned>(n[1]));
         qv::Store b = a;
         std::vector<double> cxy, cz;
         qv::correction_coefficients(a, cxy, cz);
@@ -101,8 +59,8 @@ TEST(LaneOrder, PassesOnTheCopiesGiveTheDefinedBits) {
 TEST(LaneOrder, ScanKeepsTheFirstLargestAndSeesNonFiniteFluidCells) {
   if (!qv::lanes_usable(qvt::tiny_store(5, 5, 12))) GTEST_SKIP() << "no eight-lane vectors on this processor";
   for (int threads : {1, 2, 3}) {
-    Threads use(threads);
-    qv::Store s = random_case(12, 20, 20, 3u);
+    qvt::ScopedThreads use(threads);
+    qv::Store s = qvt::pressure_case(12, 20, 20, 3u);
     for (qv::Field* f : {&s.flow.uu, &s.flow.vv, &s.flow.ww}) f->zero();
     s.flow.iflag.zero();
     double dm0, dm1;
@@ -160,7 +118,7 @@ TEST(LaneOrder, ScanKeepsTheFirstLargestAndSeesNonFiniteFluidCells) {
 }
 
 TEST(LaneOrder, TheCopiesLeaveEveryOtherValueAlone) {
-  qv::Store a = random_case(9, 12, 14, 5u);
+  qv::Store a = qvt::pressure_case(9, 12, 14, 5u);
   qv::Store b = a;
   // scribble over the copies' every value, then put back what was read
   b.work.work_lanes.gather(b);

@@ -1,5 +1,7 @@
 #include "support/case.hpp"
 
+#include <omp.h>
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -274,6 +276,40 @@ int run_program(const std::string& dir, const std::string& console, std::string*
   const int rc = std::system(cmd.c_str());
   if (out) *out = read_file(dir + "/console.out");
   return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+qv::Store pressure_case(int nx, int ny, int nz, unsigned seed) {
+  qv::Store s = stretched_store(nx, ny, nz, {0.1, 1.04}, {0.12, 1.03}, {0.08, 1.06}, 1, 1);
+  fill_random(s, seed);
+  s.run.dt = 0.01;
+  s.run.omg = 1.7;
+  const qv::Grid& g = s.grid;
+  for (int i = g.is + 2; i <= g.is + 4; ++i)
+    for (int j = g.js + 3; j <= g.js + 4; ++j)
+      for (int k = g.ks; k <= g.ks + 2; ++k) s.flow.iflag(i, j, k) = 1;
+  s.flow.iflag(g.is + 1, g.js, g.ke - 1) = 1;
+  if (g.ks + 5 <= g.ke + 2) s.flow.iflag(g.ie - 1, g.je - 1, g.ks + 5) = 1;
+  for (int j = 1; j <= g.je + 2; ++j)
+    for (int k = 1; k <= g.ke + 2; ++k) {
+      s.flow.ub0(j, k) = 0.5 + 0.01 * j;
+      s.flow.vb0(j, k) = -0.02 * k;
+      s.flow.wb0(j, k) = 0.03 * j - 0.01 * k;
+    }
+  for (int i = g.is; i <= g.ie - 1; ++i)
+    for (int j = g.js; j <= g.je - 1; ++j)
+      for (int k = g.ks; k <= g.ke - 1; ++k)
+        if (s.flow.iflag(i, j, k) != 0) s.work.work_body.push_back({i, j, k});
+  return s;
+}
+
+ScopedThreads::ScopedThreads(int n) : old_(omp_get_max_threads()) {
+  omp_set_num_threads(n);
+  ::setenv("QV_CELLS_PER_THREAD", "1", 1);
+}
+
+ScopedThreads::~ScopedThreads() {
+  omp_set_num_threads(old_);
+  ::unsetenv("QV_CELLS_PER_THREAD");
 }
 
 }  // namespace qvt

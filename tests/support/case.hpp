@@ -71,6 +71,23 @@ class InTempDir : public ::testing::Test {
 // carry a non-zero status).
 std::string capture_failure(const std::function<void()>& read, std::string* err);
 
+// A state for the pressure iteration's passes: random fields on a grid
+// whose every width differs from its neighbours' (so a metric taken from
+// the wrong cell shows), a body block two to three cells thick touching the
+// first layer, single body cells in the first and the last column, the
+// inflow values the restore puts back, and the body-cell list.
+qv::Store pressure_case(int nx, int ny, int nz, unsigned seed);
+
+// n OpenMP threads for the life of the object, dividing even tiny grids.
+class ScopedThreads {
+ public:
+  explicit ScopedThreads(int n);
+  ~ScopedThreads();
+
+ private:
+  int old_;
+};
+
 void write_file(const std::string& path, const std::string& text);
 // Replaces columns col..col+text.size()-1 of line `line` (both from 1) of a
 // text file with CR LF line ends.
