@@ -404,13 +404,15 @@ void set_name(const std::string& dir, int line, int col, const std::string& name
 }
 
 // The files of a folder (below it, links not followed) and their sizes,
-// but the console.
+// but the console.  A file with another name elsewhere (a hard link) is
+// listed without its size: the live run it belongs to goes on writing it.
 std::vector<std::pair<std::string, std::uintmax_t>> listing(const std::string& dir) {
   std::vector<std::pair<std::string, std::uintmax_t>> names;
   for (const auto& e : fs::recursive_directory_iterator(dir)) {
     const std::string n = fs::relative(e.path(), dir).string();
     if (n.rfind("console.", 0) == 0) continue;
-    names.emplace_back(n, !e.is_symlink() && e.is_regular_file() ? fs::file_size(e.path()) : 0);
+    const bool own = !e.is_symlink() && e.is_regular_file() && e.hard_link_count() == 1;
+    names.emplace_back(n, own ? fs::file_size(e.path()) : 0);
   }
   std::sort(names.begin(), names.end());
   return names;
