@@ -13,9 +13,9 @@ flags="-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recov
 common="$src/io/format.cpp $src/io/files.cpp"
 clang++ $flags fuzz_format.cpp $src/io/format.cpp -o "$out/fuzz_format"
 clang++ $flags fuzz_param.cpp $common $src/io/console.cpp $src/control/rdparm.cpp $src/control/params.cpp \
-  $src/control/runinputs.cpp $src/store/store.cpp \
+  $src/control/runinputs.cpp $src/store/store.cpp $src/store/lanes.cpp \
   -o "$out/fuzz_param"
-clang++ $flags fuzz_record.cpp $common $src/store/store.cpp -o "$out/fuzz_record"
+clang++ $flags fuzz_record.cpp $common $src/store/store.cpp $src/store/lanes.cpp -o "$out/fuzz_record"
 clang++ $flags fuzz_runinputs.cpp $common $src/io/console.cpp $src/control/runinputs.cpp -o "$out/fuzz_runinputs"
 for t in format param record runinputs; do
   work="$out/corpus-$t"
