@@ -3,12 +3,14 @@ run over the whole window, the centre line between node rows of a stretched
 grid, and the recirculation length."""
 
 import math
+import os
+import shutil
 
 import numpy as np
 import pytest
 
 import conftest as c
-from qvtools import cli, wake
+from qvtools import cli, surface, wake
 from qvtools.readers import read_axis, read_flags, read_statistics, stat_ranges
 
 
@@ -102,3 +104,108 @@ def test_wake_command_writes_the_profiles(run_dir, capsys):
     rows = np.loadtxt(run_dir / "wake_centreline.csv", delimiter=",", skiprows=2)
     assert rows.shape == (len(c.X), 8)
     assert (run_dir / "wake_centreline.png").stat().st_size > 0
+
+
+def cumulative_files(folder, samples, ends, dt=0.01, t0=0.0, name="stat{}.dat"):
+    """Statistics files of one run continued exactly: the file at each step
+    count of *ends* averages every sample from the run's first step."""
+    paths = []
+    for s, n in enumerate(ends):
+        header = (c.HEADER[0], c.HEADER[1], dt, t0 + n * dt, n) + c.HEADER[5:]
+        path = folder / name.format(s)
+        c.write_field(path, segment_stats({k: v[:n] for k, v in samples.items()}),
+                      header=header)
+        paths.append(path)
+    return paths
+
+
+def test_the_window_after_an_earlier_file_of_one_run(tmp_path):
+    samples = random_samples(np.random.default_rng(11), 100)
+    early, late = cumulative_files(tmp_path, samples, (40, 100))
+    rec = wake.since_records(read_statistics(late), read_statistics(early))
+    direct = segment_stats({k: v[40:] for k, v in samples.items()})
+    for name in ("su", "sgs11", "tauxy", "spm", "suu", "svw", "spm2"):
+        np.testing.assert_allclose(rec[name], direct[name], rtol=1e-10, atol=1e-12,
+                                   err_msg=name)
+    assert rec.header["nt"] == 60 and wake.window(rec) == pytest.approx((0.4, 1.0))
+    # written back, its window reads as (t_a, t_b]
+    again = read_statistics(wake.write_statistics(rec, tmp_path / "window.dat"))
+    assert wake.window(again) == pytest.approx((0.4, 1.0))
+
+
+def test_files_not_of_one_run_are_refused_with_both_names(tmp_path):
+    samples = random_samples(np.random.default_rng(12), 60)
+    early, late = (read_statistics(p) for p in cumulative_files(tmp_path, samples, (20, 60)))
+    other_start = read_statistics(cumulative_files(tmp_path, samples, (20,), t0=0.1,
+                                                   name="moved{}.dat")[0])
+    other_dt = read_statistics(cumulative_files(tmp_path, samples, (20,), dt=0.02,
+                                                name="dt{}.dat")[0])
+    cases = [(late, other_start, "averages from"), (late, other_dt, "time step"),
+             (early, late, "not before"), (late, late, "not before")]
+    for a, b, why in cases:
+        with pytest.raises(ValueError, match=why) as err:
+            wake.since_records(a, b)
+        assert os.fspath(a.path) in str(err.value) and os.fspath(b.path) in str(err.value)
+    moved = read_statistics(early.path)
+    moved.bounds = dict(moved.bounds, ie=moved.bounds["ie"] + 1)
+    with pytest.raises(ValueError, match="another grid"):
+        wake.since_records(late, moved)
+
+
+def chain_folders(run_dir, tmp_path, samples, windows):
+    """Copies of run_dir as the folders of a chain; folder s holds the
+    statistics of the samples in windows[s] = (first step, last step)."""
+    dirs = []
+    for s, (n0, n1) in enumerate(windows):
+        d = tmp_path / f"s{s + 1}"
+        shutil.copytree(run_dir, d)
+        header = (c.HEADER[0], c.HEADER[1], 0.01, n1 * 0.01, n1 - n0) + c.HEADER[5:]
+        c.write_field(d / "DAT" / "stat.dat",
+                      segment_stats({k: v[n0:n1] for k, v in samples.items()}), header=header)
+        dirs.append(str(d))
+    return dirs
+
+
+def test_a_chain_gives_the_statistics_of_the_window_from_tmin(run_dir, tmp_path_factory):
+    tmp_path = tmp_path_factory.mktemp("chains")
+    samples = random_samples(np.random.default_rng(13), 90)
+    direct = {n0: segment_stats({k: v[n0:] for k, v in samples.items()}) for n0 in (30, 60)}
+    exact = chain_folders(run_dir, tmp_path / "exact", samples, ((0, 30), (0, 60), (0, 90)))
+    plain = chain_folders(run_dir, tmp_path / "plain", samples, ((0, 30), (30, 60), (60, 90)))
+    for dirs in (exact, plain):
+        # from the first segment end at or after tmin
+        for tmin, n0 in ((0.3, 30), (0.2996, 30), (0.31, 60), (0.6, 60)):
+            rec, used, how = wake.chain_statistics(dirs, tmin)
+            assert wake.window(rec) == pytest.approx((n0 * 0.01, 0.9)), (dirs, tmin)
+            np.testing.assert_allclose(rec["suv"], direct[n0]["suv"], rtol=1e-10, atol=1e-12)
+        # no boundary after tmin: the last file as it is
+        rec, used, how = wake.chain_statistics(dirs, 0.7)
+        assert how == "" and rec.header["nt"] == (90 if dirs is exact else 30)
+    rec, used, how = wake.chain_statistics(exact, 0.3)
+    assert how == "since" and wake.statistics_source(used, how, exact[-1]).replace(
+        os.sep, "/") == "DAT/stat.dat minus ../s1/DAT/stat.dat"
+    # the summary's base pressure takes the same window
+    cpb, source, window = surface.base_pressure(exact[-1], 1.0, exact, 0.3)
+    assert window == pytest.approx((0.3, 0.9)) and "minus" in source
+    cp = surface.file_cp(os.path.join(exact[-1], "DAT", "stat.dat"), 1.0, run=exact[-1],
+                         record=wake.chain_statistics(exact, 0.3)[0])
+    assert cpb == surface.face_mean(cp)
+
+
+def test_wake_and_surface_commands_take_the_window_since(run_dir, tmp_path, capsys):
+    samples = random_samples(np.random.default_rng(14), 50)
+    early, late = cumulative_files(run_dir / "DAT", samples, (20, 50))
+    os.replace(late, run_dir / "DAT" / "stat.dat")
+    out = tmp_path / "w.dat"
+    assert cli.main(["wake", str(run_dir), "--since", str(early), "--save-stat", str(out)]) == 0
+    assert "windowed statistics" in capsys.readouterr().out
+    rec = read_statistics(out)
+    np.testing.assert_allclose(rec["svv"], segment_stats({k: v[20:] for k, v in
+                                                          samples.items()})["svv"],
+                               rtol=1e-10, atol=1e-12)
+    assert cli.main(["surface", str(run_dir), "--since", str(early),
+                     "--csv", str(tmp_path / "cp.csv"), "-o", str(tmp_path / "cp.png")]) == 0
+    assert "mean over t = 0.2 ... 0.5" in capsys.readouterr().out
+    # a file that does not end before the window's end leaves no window
+    assert cli.main(["wake", str(run_dir), "--since", str(run_dir / "DAT" / "stat.dat")]) == 1
+    assert "not before" in capsys.readouterr().err

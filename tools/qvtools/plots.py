@@ -483,6 +483,9 @@ def plot_centre_line(line, out, title=None, reference=None, look=None):
         u, x0, x1 = reference["recovery"]
         a1.plot([x0, x1], [u, u], "k--", lw=1.2,
                 label=f"{reference['label']}: about {u:g} Vin downstream")
+        if reference.get("centre_line"):
+            a1.plot(*reference["centre_line"], "kD", ms=4, mfc="none",
+                    label=reference["centre_line_label"])
     a1.set_ylabel("mean U / Vin on y = yc")
     a1.grid(alpha=0.3)
     a1.legend(fontsize=8, loc="lower right")
@@ -495,4 +498,66 @@ def plot_centre_line(line, out, title=None, reference=None, look=None):
     a2.legend(fontsize=8)
     a2.set_xlim(-1.0, xr[sel].max())
     a1.set_title(title or "wake centre line: span mean of the statistics")
+    return _save(fig, out, look)
+
+
+def plot_grid_study(rows, scalars, refs, out, title=None, look=None):
+    """Each scalar of a grid study (*scalars*: (key, heading)) against h / D,
+    with standard errors where the rows give them ("KEY_err"); a published
+    value as a line, a published range as a band (*refs*:
+    ``published.STUDY_REFERENCES``)."""
+    fig, axes = plt.subplots(1, len(scalars), figsize=(3.2 * len(scalars), 3.8))
+    rows = sorted(rows, key=lambda r: r["h_D"])
+    h = np.array([r["h_D"] for r in rows], float)
+    for ax, (key, heading) in zip(np.atleast_1d(axes), scalars):
+        y = np.array([np.nan if r[key] is None else r[key] for r in rows], float)
+        err = np.array([np.nan if r.get(key + "_err") is None else r[key + "_err"]
+                        for r in rows], float)
+        ax.errorbar(h, y, yerr=None if np.all(np.isnan(err)) else err, fmt="C0o-", ms=5,
+                    capsize=3, label="this program")
+        for i, r in enumerate(rows):
+            ax.annotate(r["label"], (h[i], y[i]), textcoords="offset points", xytext=(4, 4),
+                        fontsize=7)
+        for m, ref in enumerate(refs):          # one colour per source in every panel
+            v, colour = ref.get(key), f"C{m + 1}"
+            if v is None:
+                continue
+            if isinstance(v, tuple):
+                ax.axhspan(v[0], v[1], color=colour, alpha=0.15, lw=0, label=ref["label"])
+            else:
+                ax.axhline(v, color=colour, ls="--", lw=1.0, label=ref["label"])
+        ax.set_xlim(0, 1.15 * h.max() if len(h) else 1)
+        ax.set_xlabel("h / D (smallest cell at the body)")
+        ax.set_title(heading, fontsize=10)
+        ax.grid(alpha=0.3)
+        ax.legend(fontsize=6, loc="best")
+    fig.suptitle(title or "grid study (Cd, Cl: pressure force only; rms = standard "
+                 "deviation; references quoted second-hand)", fontsize=9)
+    return _save(fig, out, look, rect=(0, 0, 1, 0.95))
+
+
+def plot_grid_centre_lines(rows, out, reference=None, title=None, look=None):
+    """Mean centre-line U / Vin of every grid of a study (each row's "line",
+    from ``wake.record_wake``) against (x - xc) / D, with published points
+    (*reference*: a ``published.REFERENCES`` entry with "centre_line")."""
+    fig, ax = plt.subplots(figsize=(7.5, 4.2))
+    for r in rows:
+        line = r["line"]
+        box, D = line["box"], line["D"]
+        xr = (line["x"] - 0.5 * (box["x0"] + box["x1"])) / D
+        sel = xr >= -1.0
+        ax.plot(xr[sel], line["U"][sel], lw=1.3, label=f"{r['label']}, h/D = {r['h_D']:.3g}")
+    if rows:
+        box, D = rows[0]["line"]["box"], rows[0]["line"]["D"]
+        half = 0.5 * (box["x1"] - box["x0"]) / D
+        ax.axvspan(-half, half, color="0.85", lw=0, label="body")
+    if reference and reference.get("centre_line"):
+        ax.plot(*reference["centre_line"], "kD", ms=5, mfc="none",
+                label=reference["centre_line_label"])
+    ax.axhline(0.0, color="0.5", lw=0.8)
+    ax.set_xlabel("(x - xc) / D")
+    ax.set_ylabel("mean U / Vin on y = yc (span mean)")
+    ax.grid(alpha=0.3)
+    ax.legend(fontsize=8, loc="lower right")
+    ax.set_title(title or "wake centre line on each grid")
     return _save(fig, out, look)

@@ -19,7 +19,7 @@ import numpy as np
 from .columns import (PARAM_LAYOUT, FormatError, fortran_int,  # noqa: F401 (part of the API)
                       fortran_real, parse_line)
 from . import layouts
-from .records import INT, REAL, RecordError, read_records, unpack
+from .records import INT, REAL, RecordError, read_records, split_records, unpack
 from .runfiles import CHANGE_FILE, CONSOLE_FILE, NAME_FILE, PARAM_FILE, TS_FILE
 
 
@@ -606,6 +606,17 @@ def is_snapshot_name(path):
 
 
 # ---------------------------------------------------------------- run directory
+
+def read_statistics_header(path):
+    """(bounds, header) of a statistics file from its first two records only,
+    without reading the arrays."""
+    with open(path, "rb") as fh:
+        raw = fh.read(4 + 24 + 4 + 4 + 48 + 4)
+    recs = split_records(raw, path) if len(raw) == 88 else []
+    if len(recs) != 2:
+        raise RecordError(f"not a statistics file: {path} is too short for its header")
+    return _bounds6(path, "statistics", recs[0]), _run_header(path, "statistics", recs[1])
+
 
 class Run:
     """A run directory: finds its files through the parameter file."""

@@ -107,7 +107,8 @@ def summarize(run_dir, vin=None, tmin=None):
            "chain": [os.path.abspath(d) for d in dirs] if len(dirs) > 1 else None,
            "t_first": _num(ts["t"][0]), "t_last": _num(ts["t"][-1]),
            "t_from": _num(t[0]), "t_to": _num(t[-1]), "lines": int(len(t)),
-           "source": source, "segments": len(ts.segments), "window_rule": rule,
+           "source": source, "segments": len(ts.segments), "tmin": _num(tmin),
+           "window_rule": rule,
            "warnings": [], "notes": [], "version": version(), "definitions": DEFINITIONS,
            "running": bool(process_running(run_dir))}
     if out["running"]:

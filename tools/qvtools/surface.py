@@ -29,8 +29,8 @@ import os
 import numpy as np
 
 from .readers import Run, find_grid, find_run_dir, read_axis, read_flags, read_record_file
-from .chain import statistics_path
 from .runfiles import CONSOLE_FILE, provenance
+from .wake import chain_statistics, statistics_source, window
 
 CK = 0.094                 # the program's constant of the sub-grid energy
 EXPONENT = 0.33333         # the program's cube-root exponent of the filter width
@@ -238,8 +238,7 @@ def file_cp(path, vin=None, k=None, axis_path=None, flag_path=None, run=None, ki
     cp.update({"what": what, "t": h.get("t"), "vin": vin, "path": os.fspath(path),
                "layer": "span mean" if k is None else f"layer k = {k}", "window": None})
     if rec.kind == "statistics" and h.get("nt") and h.get("dt"):
-        start = h["t"] - h["nt"] * h["dt"]
-        cp["window"] = (0.0 if abs(start) < 1e-9 * max(1.0, h["t"]) else start, h["t"])
+        cp["window"] = window(rec)
     if rec.kind == "statistics" and h.get("Cs") == 0:
         cp["what"] += " (= the mean pressure: Cs = 0)"
     elif rec.kind == "statistics" and h.get("Cs"):
@@ -254,35 +253,15 @@ def base_pressure(run, vin, chain=None, tmin=None):
     Cp, and the times the statistics average over.
 
     For a restart chain (*chain*: its folders, oldest first) the statistics
-    of the last segments that lie wholly at or after *tmin* are joined, so
-    the mean covers the analysed window rather than the last segment only."""
+    are those ``wake.chain_statistics`` takes for the window from *tmin* on,
+    so the mean covers the analysed window rather than the whole run or the
+    last segment only."""
     run = run if isinstance(run, Run) else Run(run)
-    path = statistics_path(run.path)
-    if not os.path.exists(path):
-        raise FileNotFoundError(f"no statistics file {path}")
-    used, record = [run.path], None
-    if chain and len(chain) > 1 and tmin is not None:
-        from .readers import read_statistics
-        from .wake import join_records, window
-        used, recs = [], []
-        for folder in reversed(chain):
-            p = statistics_path(folder)
-            if not os.path.exists(p):
-                break
-            rec = read_statistics(p)
-            if window(rec)[0] < tmin - 0.5 * rec.header["dt"]:
-                break
-            used.insert(0, folder)
-            recs.insert(0, rec)
-        if len(used) > 1:
-            record = join_records(recs)
-        else:
-            used = [run.path]
-    cp = file_cp(path, vin, run=run.path, record=record)
+    record, used, how = chain_statistics(chain or [run.path], tmin)
+    cp = file_cp(used[0], vin, run=run.path, record=record)
     a, b = cp["window"] if cp["window"] else (math.nan, math.nan)
-    names = " + ".join(os.path.relpath(statistics_path(d), run.path) for d in used)
-    what = f"{len(used)} segments joined: {names}" if len(used) > 1 else names
-    return face_mean(cp), f"{what}, mean over t = {a:.6g} ... {b:.6g}", (a, b)
+    return face_mean(cp), f"{statistics_source(used, how, run.path)}, mean over " \
+        f"t = {a:.6g} ... {b:.6g}", (a, b)
 
 
 def write_csv(cp, path):

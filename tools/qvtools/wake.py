@@ -9,6 +9,17 @@ moments of each segment,
 
     mean = sum(n_s m_s) / N,   cov = sum(n_s (cov_s + a_s b_s)) / N - A B.
 
+A run continued exactly (``qv restart --exact``) goes on summing, so each
+segment's file averages from the run's first step.  ``since_records`` takes
+the later part of such a run, (t_a, t_b], from the file that ended at t_b
+and the one that ended at t_a, through the same raw moments:
+
+    n = n_b - n_a,   mean = (n_b m_b - n_a m_a) / n,
+    cov = (n_b (cov_b + a_b b_b) - n_a (cov_a + a_a b_a)) / n - A B.
+
+``chain_statistics`` picks, for a restart chain of either kind, the window
+that starts at or after a given time.
+
 ``centre_line`` reads the mean and the resolved fluctuations along the line
 through the body's centre parallel to x, averaged over the span.  The
 statistics hold node values: mean velocities ``su``, ``sv``, ``sw`` and their
@@ -25,7 +36,7 @@ import os
 import numpy as np
 
 from .readers import (STAT_NAMES, Block, RecordFile, Run, body_box, read_axis, read_flags,
-                      read_statistics)
+                      read_statistics, read_statistics_header)
 from .chain import statistics_path
 from .records import pack_record, write_records
 from .runfiles import CKPT_SUFFIX
@@ -65,6 +76,24 @@ def join_statistics(paths):
     return join_records([read_statistics(stat_path(p)) for p in paths])
 
 
+def check_one_run(a, b):
+    """Refuse statistics records *a*, *b* that cannot be of one run: another
+    grid, time step, Re or Cs."""
+    if b.bounds != a.bounds:
+        raise ValueError(f"{b.path} is on another grid than {a.path}")
+    for key, name in (("dt", "time step"), ("Re", "Re"), ("Cs", "Cs")):
+        if b.header[key] != a.header[key]:
+            raise ValueError(f"{b.path} has {name} {b.header[key]:g}, "
+                             f"{a.path} {a.header[key]:g}")
+
+
+def _record(like, header, data):
+    """A statistics record shaped like *like* holding the arrays *data*."""
+    return RecordFile(like.path, "statistics", dict(like.bounds), header,
+                      {name: Block(name, data[name], like.blocks[name].lo, like.blocks[name].hi)
+                       for name in STAT_NAMES})
+
+
 def join_records(recs):
     """One statistics record over the consecutive segments' records *recs*.
 
@@ -74,11 +103,7 @@ def join_records(recs):
         raise ValueError("no statistics file given")
     first = recs[0]
     for a, b in zip(recs[:-1], recs[1:]):
-        if b.bounds != a.bounds:
-            raise ValueError(f"{b.path} is on another grid than {a.path}")
-        if b.header["dt"] != a.header["dt"]:
-            raise ValueError(f"{b.path} has time step {b.header['dt']:g}, "
-                             f"{a.path} {a.header['dt']:g}")
+        check_one_run(a, b)
         gap = window(b)[0] - window(a)[1]
         if abs(gap) > 0.5 * a.header["dt"]:
             raise ValueError(
@@ -98,9 +123,96 @@ def join_records(recs):
     header["t"] = recs[-1].header["t"]
     header["nt"] = int(n.sum())
     header["iter"] = recs[-1].header["iter"]
-    return RecordFile(recs[-1].path, "statistics", dict(first.bounds), header,
-                      {name: Block(name, data[name], first.blocks[name].lo, first.blocks[name].hi)
-                       for name in STAT_NAMES})
+    return _record(first, header, data)
+
+
+def since_records(late, early):
+    """The statistics over (t_a, t_b] of one run from its record *late*,
+    averaged from the run's start to t_b, and *early*, from the same start
+    to t_a (the files two segments of an exact restart chain end with).
+
+    Refused when the two cannot be of one run (``check_one_run``), when they
+    average from different starts, or when *early* does not end before
+    *late*."""
+    check_one_run(late, early)
+    (s_a, t_a), (s_b, t_b) = window(early), window(late)
+    tol = 0.5 * late.header["dt"]
+    if abs(s_a - s_b) > tol:
+        raise ValueError(
+            f"{early.path} averages from t = {s_a:.6g} but {late.path} from t = {s_b:.6g}: "
+            f"they are not the sums of one run, so the earlier cannot be taken from the later")
+    n_a, n_b = early.header["nt"], late.header["nt"]
+    if t_a > t_b - tol or n_a >= n_b:
+        raise ValueError(
+            f"{early.path} ends at t = {t_a:.6g}, not before {late.path} (t = {t_b:.6g}): "
+            f"no window lies between them")
+    n = n_b - n_a
+    data = {}
+    for name in _MEANS:
+        data[name] = (n_b * late[name] - n_a * early[name]) / n
+    for var, a, b in _SECOND:
+        raw = (n_b * (late[var] + late[a] * late[b])
+               - n_a * (early[var] + early[a] * early[b])) / n
+        data[var] = raw - data[a] * data[b]
+    header = dict(late.header)
+    header["nt"] = int(n)
+    return _record(late, header, data)
+
+
+def _header_only(path):
+    b, h = read_statistics_header(path)
+    return RecordFile(os.fspath(path), "statistics", b, h, {})
+
+
+def chain_statistics(dirs, tmin=None):
+    """The statistics of a restart chain (*dirs*: its folders, oldest first)
+    over the longest window the files give that starts at or after *tmin* and
+    ends with the chain:
+
+    - segments that each sum from their own start (plain continuations): the
+      last segments lying wholly at or after tmin, joined;
+    - segments that sum from the run's start (exact continuations): the last
+      file minus that of the earliest segment ending at or after tmin.
+
+    Without such a window (one folder, no tmin, tmin after the start of the
+    last file's window) the last file as it is.  Returns (record, the files
+    used, last first, how: "", "joined" or "since")."""
+    last = stat_path(dirs[-1])
+    if tmin is None or len(dirs) < 2:
+        return read_statistics(last), [last], ""
+    end = _header_only(last)
+    tol = 0.5 * end.header["dt"]
+    heads = [_header_only(p) for p in (statistics_path(d) for d in dirs[:-1])
+             if os.path.exists(p)]
+    start = window(end)[0]
+    if start < tmin - tol:
+        prefixes = [h for h in heads if abs(window(h)[0] - start) <= tol
+                    and tmin - tol <= window(h)[1] < window(end)[1] - tol]
+        if not prefixes:
+            return read_statistics(last), [last], ""
+        early = min(prefixes, key=lambda h: window(h)[1]).path
+        return since_records(read_statistics(last), read_statistics(early)), [last, early], \
+            "since"
+    used, first = [last], end
+    for h in reversed(heads):
+        if window(h)[0] < tmin - tol or abs(window(h)[1] - window(first)[0]) > tol:
+            break
+        used.insert(0, h.path)
+        first = h
+    if len(used) == 1:
+        return read_statistics(last), used, ""
+    return join_records([read_statistics(p) for p in used]), used[::-1], "joined"
+
+
+def statistics_source(used, how, folder):
+    """Words for where ``chain_statistics`` took its record from, the files
+    named relative to *folder*."""
+    names = [os.path.relpath(p, folder) for p in used]
+    if how == "since":
+        return f"{names[0]} minus {names[1]}"
+    if how == "joined":
+        return f"{len(names)} segments joined: " + " + ".join(names[::-1])
+    return names[0]
 
 
 def write_statistics(rec, path):
@@ -166,13 +278,10 @@ def recirculation_length(x, U, x_rear):
     return math.nan
 
 
-def wake(paths, vin=None, run=None):
-    """Centre-line profiles and recirculation length over the joined
-    statistics of *paths* (run folders or statistics files, in time order)."""
-    files = [stat_path(p) for p in paths]
-    rec = join_records([read_statistics(f) for f in files])
-    folder = run or (paths[0] if os.path.isdir(paths[0]) else os.path.dirname(
-        os.path.abspath(paths[0])))
+def record_wake(rec, folder, vin=None):
+    """Centre-line profiles and recirculation length of the statistics record
+    *rec* on the grid of the run folder *folder* (Vin from its console.in
+    unless given)."""
     r = Run(folder)
     axis, flags = read_axis(r.axis_path), read_flags(r.flag_path)[1]
     if vin is None:
@@ -181,10 +290,33 @@ def wake(paths, vin=None, run=None):
     D = line["box"]["y1"] - line["box"]["y0"]
     line["Lr"] = recirculation_length(line["x"], line["U"], line["box"]["x1"]) / D
     line["D"] = D
-    line["window"] = (window(rec)[0], rec.header["t"])
+    line["window"] = window(rec)
     line["steps"] = rec.header["nt"]
     line["record"] = rec
-    line["files"] = files
     line["vin"] = vin
     return line
 
+
+def wake(paths, vin=None, run=None, since=None):
+    """Centre-line profiles and recirculation length over the joined
+    statistics of *paths* (run folders or statistics files, in time order),
+    less the part they share with *since* (the file of the same run that
+    ends where the window starts: ``since_records``)."""
+    files = [stat_path(p) for p in paths]
+    rec = join_records([read_statistics(f) for f in files])
+    if since is not None:
+        files.append(stat_path(since))
+        rec = since_records(rec, read_statistics(files[-1]))
+    folder = run or (paths[0] if os.path.isdir(paths[0]) else os.path.dirname(
+        os.path.abspath(paths[0])))
+    line = record_wake(rec, folder, vin)
+    line["files"] = files
+    return line
+
+
+def centre_line_at(line, xd):
+    """Mean U / Vin on the centre line at (x - xc) / D = each of *xd*,
+    interpolated linearly between nodes; nan beyond the grid."""
+    box, D = line["box"], line["D"]
+    xs = 0.5 * (box["x0"] + box["x1"]) + np.asarray(xd, float) * D
+    return np.interp(xs, line["x"], line["U"], left=math.nan, right=math.nan)

@@ -18,6 +18,9 @@ def register(sub):
     s.add_argument("--flag")
     s.add_argument("--run")
     s.add_argument("--kind", choices=("field", "snapshot", "statistics"))
+    s.add_argument("--since", metavar="EARLY",
+                   help="statistics inputs (files or run folders): take the window after "
+                        "EARLY, the same run's statistics that ended where it starts")
     s.add_argument("--reference", choices=("base",),
                    help="mark the published base pressure of the square cylinder at "
                         "Re about 22,000 on the rear face")
@@ -26,10 +29,17 @@ def register(sub):
 
 
 def run(args):
-    from .. import plots, surface
+    from .. import plots, surface, wake
+    from ..readers import read_statistics
     curves = []
     for path in args.files:
-        cp = surface.file_cp(path, args.vin, args.k, args.axis, args.flag, args.run, args.kind)
+        record = None
+        if args.since:
+            path = wake.stat_path(path)
+            record = wake.since_records(read_statistics(path),
+                                        read_statistics(wake.stat_path(args.since)))
+        cp = surface.file_cp(path, args.vin, args.k, args.axis, args.flag, args.run, args.kind,
+                             record)
         base = default_out(path, "_cp")
         csv = args.csv if args.csv and len(args.files) == 1 else base + ".csv"
         surface.write_csv(cp, csv)

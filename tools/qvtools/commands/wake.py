@@ -17,7 +17,11 @@ def register(sub):
     s.add_argument("--vin", type=float, help="inflow velocity (default: console.in)")
     s.add_argument("--run", help="run folder with the grid and flag files (default: the first)")
     s.add_argument("--out", help="prefix of the CSV and PNG (default LAST/wake)")
-    s.add_argument("--save-stat", help="write the joined statistics file here")
+    s.add_argument("--since", metavar="EARLY",
+                   help="run folder or statistics file of the same run that ended where the "
+                        "window starts (exact restart chains sum from the run's start): "
+                        "the statistics after it")
+    s.add_argument("--save-stat", help="write the joined (or windowed) statistics file here")
     s.add_argument("--reference", choices=("lyn1995",),
                    help="mark published values on the plot")
     s.add_argument("--title", help="title of the figure")
@@ -27,7 +31,7 @@ def register(sub):
 
 def run(args):
     from .. import plots, wake
-    line = wake.wake(args.runs, args.vin, args.run)
+    line = wake.wake(args.runs, args.vin, args.run, args.since)
     rec = line["record"]
     for path in line["files"]:
         if path.endswith(CKPT_SUFFIX):
@@ -35,11 +39,12 @@ def run(args):
                   "instant of a run that did not reach its end", file=sys.stderr)
     if args.save_stat:
         wake.write_statistics(rec, args.save_stat)
-        print(f"wrote {args.save_stat} (joined statistics)")
+        print(f"wrote {args.save_stat} ({'windowed' if args.since else 'joined'} statistics)")
     box, D, xc = line["box"], line["D"], 0.5 * (line["box"]["x0"] + line["box"]["x1"])
     a, b = line["window"]
+    since = f", less {line['files'][-1]}" if args.since else ""
     print(f"statistics over t = {a:.6g} ... {b:.6g} ({line['steps']} steps, "
-          f"{len(args.runs)} file(s)); centre line y = {line['yc']:.6g}, span mean")
+          f"{len(args.runs)} file(s){since}); centre line y = {line['yc']:.6g}, span mean")
     print(f"recirculation length Lr = {line['Lr']:.4f} D from the rear face "
           f"(x = {box['x1']:.6g})")
     behind = line["x"] > box["x1"]
@@ -51,6 +56,12 @@ def run(args):
             vals = [np.interp(xs, line["x"], line[k]) for k in ("U", "urms", "vrms", "wrms")]
             print(f"  (x - xc)/D = {xd:3.0f}: U {vals[0]:7.4f}  u' {vals[1]:.4f}  "
                   f"v' {vals[2]:.4f}  w' {vals[3]:.4f}")
+    ref = REFERENCES.get(args.reference)
+    if ref and ref.get("centre_line"):
+        xd, u_ref = ref["centre_line"]
+        print(f"mean U/Vin at the points of {ref['centre_line_label']}:")
+        for x, u, r in zip(xd, wake.centre_line_at(line, xd), u_ref):
+            print(f"  (x - xc)/D = {x:5.2f}: U {u:7.4f}  published {r:7.3f}")
     out = args.out or os.path.join(args.runs[-1] if os.path.isdir(args.runs[-1])
                                    else os.path.dirname(os.path.abspath(args.runs[-1])), "wake")
     csv = out + "_centreline.csv"
@@ -64,7 +75,6 @@ def run(args):
                 line["x"][i], (line["x"][i] - xc) / D, line["U"][i], line["V"][i],
                 line["urms"][i], line["vrms"][i], line["wrms"][i], line["uv"][i])) + "\n")
     print(f"wrote {csv}")
-    png = plots.plot_centre_line(line, out + "_centreline.png", args.title,
-                                 REFERENCES.get(args.reference))
+    png = plots.plot_centre_line(line, out + "_centreline.png", args.title, ref)
     print(f"wrote {png}")
     return 0

@@ -1,0 +1,78 @@
+"""The grid study: its values are those of summary and wake on the same
+window, h/D is the cell at the body of a stretched grid, and the table
+carries every warning and note."""
+
+import csv
+import shutil
+
+import numpy as np
+import pytest
+
+import conftest as c
+from qvtools import cli, gridstudy, summary, surface, wake
+from qvtools.readers import Axis, read_axis, read_flags, read_statistics, stat_ranges
+
+
+def test_h_is_the_smallest_cell_at_the_body_of_a_stretched_grid():
+    # finest cells far from the body in x and in y; the body spans x 2 .. 3
+    # (cells 0.6 and 0.4) and y 1 .. 2.5 (0.5, 0.45, 0.55)
+    x = np.array([0.0, 0.1, 2.0, 2.6, 3.0, 4.0])
+    y = np.array([0.0, 0.05, 1.0, 1.5, 1.95, 2.5, 4.0])
+    z = np.array([0.0, 0.3, 1.0])
+    flags = np.zeros((5, 6, 2), np.int32)
+    flags[2:4, 2:5, :] = 1
+    g = gridstudy.grid_size(Axis((6, 7, 3), x, y, z), flags)
+    assert g["h_D"] == pytest.approx(0.4 / 1.5)
+    assert (g["across"], g["cells"]) == (3, 5 * 6 * 2)
+    assert g["dz_D"] == pytest.approx(0.3 / 1.5)
+
+
+def wake_statistics(path, shift):
+    """A statistics file whose mean u on every node is x - shift."""
+    rec = read_statistics(path)
+    x = np.asarray(c.X, float)
+    arrays = {n: rec[n] for n in stat_ranges(c.BOUNDS)}
+    arrays["su"] = np.broadcast_to(x[:, None, None] - shift, arrays["su"].shape).copy()
+    c.write_field(path, arrays, header=tuple(rec.header.values()))
+
+
+def test_the_table_holds_what_summary_and_wake_give(run_dir, tmp_path_factory, capsys):
+    base = tmp_path_factory.mktemp("study")
+    coarse, fine = base / "coarse", base / "fine"
+    shutil.copytree(run_dir, coarse)
+    shutil.copytree(run_dir, fine)
+    # the fine grid: a finer cell far upstream, the same cells at the body
+    c.write_text(fine / "axis.dat", c.axis_lines(x=[0.0, 0.2] + c.X[2:]))
+    wake_statistics(coarse / "DAT" / "stat.dat", 3.5)
+    wake_statistics(fine / "DAT" / "stat.dat", 3.25)
+    out = base / "res" / "grid"
+    assert cli.main(["gridstudy", "--run", f"coarse={coarse}", "--run", f"fine={fine}@40",
+                     "--tmin", "35", "--out", str(out)]) == 0
+    text = capsys.readouterr().out
+    rows = {r["label"]: r for r in csv.DictReader(
+        line for line in open(str(out) + ".csv", encoding="utf-8") if not line.startswith("#"))}
+    for label, folder, tmin in (("coarse", coarse, 35.0), ("fine", fine, 40.0)):
+        s = summary.summarize(str(folder), tmin=tmin)
+        r = rows[label]
+        for key, col in (("strouhal", "st"), ("cd_mean", "cd"), ("cd_mean_err", "cd_err"),
+                         ("cl_rms", "cl_rms"), ("cpb", "cpb"), ("t_from", "t_from")):
+            assert float(r[col]) == pytest.approx(s[key], rel=1e-5), (label, key)
+        assert float(r["h_D"]) == pytest.approx(0.5 / 0.7)
+        line = wake.wake([str(folder)])
+        assert float(r["lr"]) == pytest.approx(line["Lr"], rel=1e-5)
+        assert float(r["U_2.02"]) == pytest.approx(wake.centre_line_at(line, [2.02])[0],
+                                                   rel=1e-5)
+        # the summary's warnings and notes carried through, none dropped, and
+        # a run that has not settled marked as such
+        assert r["settled"] == ("no" if s["unsettled"] else "yes")
+        assert (f"| {label} (NOT SETTLED) |" in text) == bool(s["unsettled"])
+        carried = r["warnings"] + r["notes"]
+        for w in s["warnings"] + s["notes"]:
+            assert w in carried and w in text
+    # Lr from the rear face (x = 2.5) to where u = x - shift turns positive
+    assert float(rows["coarse"]["lr"]) == pytest.approx(1.0 / 0.7, rel=1e-5)
+    assert float(rows["fine"]["lr"]) == pytest.approx(0.75 / 0.7, rel=1e-5)
+    assert rows["Lyn et al. 1995, experiment at Re 21,400"]["U_2.02"] == "0.35"
+    assert "| fine |" in text and "pressure force only" in text
+    for suffix in ("_scalars.png", "_centreline.png", "_cp.png"):
+        assert (base / "res" / ("grid" + suffix)).stat().st_size > 0

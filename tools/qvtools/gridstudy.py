@@ -1,0 +1,177 @@
+"""Grid study: one flow run on several grids, side by side with published
+values.
+
+Each run is the last folder of its restart chain and a window start tmin
+(default: where ``summary`` says the lift has settled).  Every value of a
+run comes from that window:
+
+- St (with its resolution and cycle count), mean Cd and rms Cl with their
+  standard errors, Cpb, and the warnings and notes: ``summary.summarize``;
+- Lr and the mean centre-line velocity at Lyn's points: ``wake`` over the
+  statistics ``wake.chain_statistics`` takes for the window (the same ones
+  the summary's Cpb is taken from), and mean Cp around the body from them;
+- h/D: the smallest cell side, in x or in y, of the cells the body spans;
+  with it the cells across the body (in y), dz / D and the cell count.
+"""
+
+import csv
+import math
+
+import numpy as np
+
+from .chain import segment_dirs
+from .published import LYN_CENTRE_LINE, STUDY_REFERENCES
+from .readers import Run, body_box
+from .summary import DEFINITIONS, summarize
+from .surface import file_cp
+from .wake import centre_line_at, chain_statistics, record_wake, statistics_source
+
+# (key, heading) of the scalars of the table and the figure
+SCALARS = (("st", "St"), ("cd", "mean Cd"), ("cl_rms", "rms Cl"), ("cpb", "Cpb"),
+           ("lr", "Lr / D"))
+
+
+def grid_size(axis, flags):
+    """h / D, cells across the body in y, dz / D and the number of cells of
+    a grid: h is the smallest cell side, in x or in y, of the cells the body
+    spans; D its extent in y; dz the smallest cell in z."""
+    box = body_box(axis, flags)
+    if box is None:
+        raise ValueError("the flag file marks no body cell: no h / D")
+    D = box["y1"] - box["y0"]
+    (i0, i1), (j0, j1) = box["cells_x"], box["cells_y"]     # program indices, from 3
+    dx = np.diff(np.asarray(axis.x, float))[i0 - 3:i1 - 2]
+    dy = np.diff(np.asarray(axis.y, float))[j0 - 3:j1 - 2]
+    dz = np.diff(np.asarray(axis.z, float))
+    cells = (len(axis.x) - 1) * (len(axis.y) - 1) * (len(axis.z) - 1)
+    return {"h_D": float(min(dx.min(), dy.min()) / D), "across": j1 - j0 + 1,
+            "dz_D": float(dz.min() / D), "cells": int(cells)}
+
+
+def study_run(label, last, tmin=None, vin=None):
+    """One row of the study: the run whose chain ends in the folder *last*,
+    over the window from *tmin* on."""
+    s = summarize(last, vin, tmin)
+    dirs = segment_dirs(last)
+    run = Run(dirs[-1])
+    row = {"label": label, "run": s["run"], "t_from": s["t_from"], "t_to": s["t_to"],
+           "window_rule": s["window_rule"], "vin": s["vin"],
+           "warnings": list(s["warnings"]), "notes": list(s["notes"]),
+           "unsettled": list(s["unsettled"])}
+    row.update(grid_size(run.axis(), run.flags()))
+    row.update({"st": s["strouhal"], "st_res": s["strouhal_resolution"], "cycles": s["cycles"],
+                "st_up": s["strouhal_upcrossing"], "cd": s["cd_mean"], "cd_err": s["cd_mean_err"],
+                "cl_rms": s["cl_rms"], "cl_rms_err": s["cl_rms_err"], "cpb": s["cpb"]})
+    rec, used, how = chain_statistics(dirs, s["tmin"])
+    line = record_wake(rec, dirs[-1], s["vin"])
+    row["stat_window"] = line["window"]
+    row["stat_source"] = statistics_source(used, how, dirs[-1])
+    row["lr"] = None if math.isnan(line["Lr"]) else float(line["Lr"])
+    row["u"] = [None if math.isnan(u) else float(u)
+                for u in centre_line_at(line, LYN_CENTRE_LINE[0])]
+    row["cp"] = file_cp(used[0], s["vin"], run=dirs[-1], record=rec)
+    del line["record"]
+    row["line"] = line
+    return row
+
+
+def study(runs, tmin=None, vin=None):
+    """Rows of the study for *runs*, a list of (label, last folder, tmin or
+    None for the common *tmin*)."""
+    return [study_run(label, last, tmin if t is None else t, vin) for label, last, t in runs]
+
+
+def _fmt(v, digits=4):
+    return "-" if v is None else f"{v:.{digits}g}"
+
+
+def _pm(v, e):
+    return "-" if v is None else _fmt(v) + ("" if e is None else f" ± {e:.2g}")
+
+
+def _ref(v):
+    if v is None:
+        return ""
+    if isinstance(v, tuple):
+        return f"{v[0]:g} to {v[1]:g}"
+    return f"{v:g}"
+
+
+def scalar_cells(row):
+    """The table's texts of a run's scalars, in the order of SCALARS."""
+    st = "-" if row["st"] is None else (
+        f"{_fmt(row['st'])} (res. {_fmt(row['st_res'], 2)}, "
+        f"{_fmt(row['cycles'] and round(row['cycles'], 1), 3)} cycles)")
+    return [st, _pm(row["cd"], row["cd_err"]), _pm(row["cl_rms"], row["cl_rms_err"]),
+            _fmt(row["cpb"]), _fmt(row["lr"], 3)]
+
+
+def _md(cells):
+    return "| " + " | ".join(cells) + " |"
+
+
+def format_markdown(rows, refs=STUDY_REFERENCES):
+    """The study as Markdown: the scalars with the reference rows, the
+    centre-line velocity with Lyn's points, and every warning and note."""
+    out = [_md(["grid", "h/D", "cells across", "dz/D", "cells", "window"]
+               + [h for _, h in SCALARS]),
+           _md(["---"] * (6 + len(SCALARS)))]
+    for r in rows:
+        flag = " (NOT SETTLED)" if r["unsettled"] else ""
+        out.append(_md([r["label"] + flag, _fmt(r["h_D"], 3), str(r["across"]),
+                        _fmt(r["dz_D"], 3), str(r["cells"]),
+                        f"{_fmt(r['t_from'])} ... {_fmt(r['t_to'])}"] + scalar_cells(r)))
+    for ref in refs:
+        out.append(_md([ref["label"] + (" *" if ref.get("second_hand") else ""), "", "", "", "",
+                        ""] + [_ref(ref.get(k)) for k, _ in SCALARS]))
+    out += ["", f"{DEFINITIONS['cd_cl']}; {DEFINITIONS['rms']}.  ± : standard errors from "
+            "batch means of whole lift cycles (the averaging time, not the grid).  "
+            "* quoted second-hand, not checked against the paper.", ""]
+    xd = LYN_CENTRE_LINE[0]
+    out.append(_md(["mean U / Vin at (x - xc)/D"] + [f"{x:g}" for x in xd]))
+    out.append(_md(["---"] * (1 + len(xd))))
+    for r in rows:
+        out.append(_md([r["label"]] + [_fmt(u, 3) for u in r["u"]]))
+    for ref in refs:
+        if ref.get("u"):
+            out.append(_md([ref["label"] + " (digitised) *"] + [f"{u:g}" for u in ref["u"]]))
+    out.append("")
+    for r in rows:
+        a, b = r["stat_window"]
+        out.append(f"- {r['label']}: h/D the smallest cell side at the body; window rule "
+                   f"{r['window_rule']}; Cpb, Lr, U from {r['stat_source']} "
+                   f"(t = {a:.6g} ... {b:.6g})")
+        out += [f"  - warning: {w}" for w in r["warnings"]]
+        out += [f"  - note: {n}" for n in r["notes"]]
+    return "\n".join(out)
+
+
+CSV_COLUMNS = ("label", "h_D", "across", "dz_D", "cells", "t_from", "t_to", "st", "st_res",
+               "cycles", "st_up", "cd", "cd_err", "cl_rms", "cl_rms_err", "cpb", "lr")
+
+
+def write_csv(rows, path, refs=STUDY_REFERENCES):
+    """One line per grid and per reference (a published range as the text
+    "low to high")."""
+    xd = LYN_CENTRE_LINE[0]
+    with open(path, "w", newline="", encoding="utf-8") as fh:
+        fh.write(f"# grid study; {DEFINITIONS['cd_cl']}; {DEFINITIONS['rms']}; U_x: mean "
+                 f"centre-line U / Vin at (x - xc)/D = x; reference rows quoted second-hand\n")
+        w = csv.writer(fh, lineterminator="\n")
+        w.writerow(CSV_COLUMNS + tuple(f"U_{x:g}" for x in xd) + ("settled", "warnings",
+                                                                     "notes"))
+        for r in rows:
+            w.writerow([_csv(r[k]) for k in CSV_COLUMNS] + [_csv(u) for u in r["u"]]
+                       + ["no" if r["unsettled"] else "yes", "; ".join(r["warnings"]),
+                          "; ".join(r["notes"])])
+        for ref in refs:
+            u = [f"{v:g}" for v in ref["u"]] if ref.get("u") else [""] * len(xd)
+            w.writerow([ref["label"]] + [_ref(ref.get(k)) for k in CSV_COLUMNS[1:]] + u
+                       + ["", "", "second-hand" if ref.get("second_hand") else ""])
+    return path
+
+
+def _csv(v):
+    if v is None:
+        return ""
+    return f"{v:.6g}" if isinstance(v, float) else str(v)
