@@ -101,6 +101,8 @@ def test_wake_command_writes_the_profiles(run_dir, capsys):
                      "--save-stat", str(run_dir / "joined.dat")]) == 0
     text = capsys.readouterr().out
     assert "recirculation length" in text and "joined statistics" in text
+    # the run's mean U beside each of Lyn's points
+    assert text.count("published") == 11 and "(x - xc)/D =  2.02" in text
     rows = np.loadtxt(run_dir / "wake_centreline.csv", delimiter=",", skiprows=2)
     assert rows.shape == (len(c.X), 8)
     assert (run_dir / "wake_centreline.png").stat().st_size > 0
