@@ -410,3 +410,16 @@ def test_an_exact_chain_writes_what_one_unbroken_run_writes(tmp_path, capsys, mo
     alone = chain.joined_history(whole)
     assert np.array_equal(joined["time"], alone["time"])
     assert np.array_equal(joined["ydis"], alone["ydis"])
+    # every segment's statistics sum from the run's start: the window after
+    # segment 1, taken as the difference of two files, joined to segment 1's
+    # own statistics gives the whole run's again
+    first = readers.read_statistics(chain.statistics_path(str(e1)))
+    t1 = wake.window(first)[1]
+    assert wake.window(first)[0] == 0.0 and 0.0 < t1 < 90 * DT
+    rec, used, how = wake.chain_statistics([str(e1), str(e2), str(e3)], t1)
+    assert how == "since" and wake.window(rec) == pytest.approx((t1, 90 * DT))
+    again = wake.join_records([first, rec])
+    unbroken = readers.read_statistics(w.file(w.params["statfile"]))
+    for name in ("su", "sv", "suu", "suv", "spm", "spm2", "snut"):
+        np.testing.assert_allclose(again[name], unbroken[name], rtol=1e-9, atol=1e-10,
+                                   err_msg=name)
