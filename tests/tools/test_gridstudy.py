@@ -76,3 +76,13 @@ def test_the_table_holds_what_summary_and_wake_give(run_dir, tmp_path_factory, c
     assert "| fine |" in text and "pressure force only" in text
     for suffix in ("_scalars.png", "_centreline.png", "_cp.png"):
         assert (base / "res" / ("grid" + suffix)).stat().st_size > 0
+
+
+def test_a_run_without_statistics_keeps_its_row(run_dir, tmp_path, capsys):
+    (run_dir / "DAT" / "stat.dat").unlink()     # a segment that has not ended
+    assert cli.main(["gridstudy", "--run", f"g={run_dir}", "--tmin", "35",
+                     "--out", str(tmp_path / "g")]) == 0
+    text = capsys.readouterr().out
+    s = summary.summarize(str(run_dir), tmin=35.0)
+    assert f"{s['cd_mean']:.4g} ± " in text and "note: no wake and no mean Cp" in text
+    assert not (tmp_path / "g_cp.png").exists()

@@ -62,14 +62,21 @@ def study_run(label, last, tmin=None, vin=None):
     row.update({"st": s["strouhal"], "st_res": s["strouhal_resolution"], "cycles": s["cycles"],
                 "st_up": s["strouhal_upcrossing"], "cd": s["cd_mean"], "cd_err": s["cd_mean_err"],
                 "cl_rms": s["cl_rms"], "cl_rms_err": s["cl_rms_err"], "cpb": s["cpb"]})
-    rec, used, how = chain_statistics(dirs, s["tmin"])
-    line = record_wake(rec, dirs[-1], s["vin"])
+    row.update({"lr": None, "u": [None] * len(LYN_CENTRE_LINE[0]), "cp": None, "line": None,
+                "stat_window": None, "stat_source": None})
+    try:
+        rec, used, how = chain_statistics(dirs, s["tmin"])
+        line = record_wake(rec, dirs[-1], s["vin"])
+        cp = file_cp(used[0], s["vin"], run=dirs[-1], record=rec)
+    except (OSError, ValueError) as exc:        # a segment still running, say
+        row["notes"].append(f"no wake and no mean Cp: {exc}")
+        return row
     row["stat_window"] = line["window"]
     row["stat_source"] = statistics_source(used, how, dirs[-1])
     row["lr"] = None if math.isnan(line["Lr"]) else float(line["Lr"])
     row["u"] = [None if math.isnan(u) else float(u)
                 for u in centre_line_at(line, LYN_CENTRE_LINE[0])]
-    row["cp"] = file_cp(used[0], s["vin"], run=dirs[-1], record=rec)
+    row["cp"] = cp
     del line["record"]
     row["line"] = line
     return row
@@ -137,10 +144,12 @@ def format_markdown(rows, refs=STUDY_REFERENCES):
             out.append(_md([ref["label"] + " (digitised) *"] + [f"{u:g}" for u in ref["u"]]))
     out.append("")
     for r in rows:
-        a, b = r["stat_window"]
+        stats = "no statistics"
+        if r["stat_window"] is not None:
+            a, b = r["stat_window"]
+            stats = f"Cpb, Lr, U from {r['stat_source']} (t = {a:.6g} ... {b:.6g})"
         out.append(f"- {r['label']}: h/D the smallest cell side at the body; window rule "
-                   f"{r['window_rule']}; Cpb, Lr, U from {r['stat_source']} "
-                   f"(t = {a:.6g} ... {b:.6g})")
+                   f"{r['window_rule']}; {stats}")
         out += [f"  - warning: {w}" for w in r["warnings"]]
         out += [f"  - note: {n}" for n in r["notes"]]
     return "\n".join(out)

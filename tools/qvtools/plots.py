@@ -541,6 +541,7 @@ def plot_grid_centre_lines(rows, out, reference=None, title=None, look=None):
     from ``wake.record_wake``) against (x - xc) / D, with published points
     (*reference*: a ``published.REFERENCES`` entry with "centre_line")."""
     fig, ax = plt.subplots(figsize=(7.5, 4.2))
+    rows = [r for r in rows if r["line"] is not None]
     for r in rows:
         line = r["line"]
         box, D = line["box"], line["D"]

@@ -44,12 +44,14 @@ def run(args):
     out = args.out
     folder = os.path.dirname(os.path.abspath(out))
     os.makedirs(folder, exist_ok=True)
-    curves = [(f"{r['label']}, h/D = {r['h_D']:.3g}", r["cp"]) for r in rows]
+    curves = [(f"{r['label']}, h/D = {r['h_D']:.3g}", r["cp"]) for r in rows if r["cp"]]
     for path in (gridstudy.write_csv(rows, out + ".csv"),
                  plots.plot_grid_study(rows, gridstudy.SCALARS, gridstudy.STUDY_REFERENCES,
                                        out + "_scalars.png", args.title),
                  plots.plot_grid_centre_lines(rows, out + "_centreline.png",
                                               REFERENCES["lyn1995"], args.title),
-                 plots.plot_surface(curves, out + "_cp.png", args.title, REFERENCES["base"])):
-        print(f"wrote {path}")
+                 curves and plots.plot_surface(curves, out + "_cp.png", args.title,
+                                               REFERENCES["base"])):
+        if path:
+            print(f"wrote {path}")
     return 0
