@@ -9,8 +9,8 @@ import numpy as np
 import pytest
 
 import conftest as c
-from qvtools import cli, gridstudy, summary, surface, wake
-from qvtools.readers import Axis, read_axis, read_flags, read_statistics, stat_ranges
+from qvtools import cli, gridstudy, summary, wake
+from qvtools.readers import Axis, read_statistics, stat_ranges
 
 
 def test_h_is_the_smallest_cell_at_the_body_of_a_stretched_grid():

@@ -174,8 +174,8 @@ def chain_statistics(dirs, tmin=None):
     - segments that sum from the run's start (exact continuations): the last
       file minus that of the earliest segment ending at or after tmin.
 
-    Without such a window (one folder, no tmin, tmin after the start of the
-    last file's window) the last file as it is.  Returns (record, the files
+    Without such a window (one folder, no tmin, or tmin inside the last
+    segment) the last file as it is.  Returns (record, the files
     used, last first, how: "", "joined" or "since")."""
     last = stat_path(dirs[-1])
     if tmin is None or len(dirs) < 2:
