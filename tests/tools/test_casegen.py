@@ -265,6 +265,16 @@ def test_refusals(change, message):
         build_case(change)
 
 
+def test_the_suggested_core_cell_size_is_accepted():
+    # 60 cells across D = 1: a cell size printed to six digits would be
+    # refused again
+    with pytest.raises(CaseError) as refused:
+        build_case({"grid": {"h": 0.01667}})
+    h = float(re.search(r"try h = ([0-9.e-]+)", str(refused.value)).group(1))
+    small = {"ratio": 1.15, "core": {"upstream": 0.1, "downstream": 0.2, "lateral": 0.1}}
+    assert round(1.0 / h) == 60 and build_case({"grid": {"h": h, **small}}).x
+
+
 def test_warning_above_cfl_limit():
     case = build_case({"run": {"dt": 0.05}})
     assert any("convective" in w for w in case.warnings)

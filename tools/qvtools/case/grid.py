@@ -66,7 +66,7 @@ def axis_lines(body_lo, body_hi, h, core_lo, core_hi, dom_lo, dom_hi, ratio, hma
         size = "B" if axis == "x" else "D"
         suggest = length / max(1, nbody)
         raise CaseError(f"body {size} = {length:g} is not a whole number of core cells "
-                        f"h = {h:g} along {axis} (try h = {suggest:g})")
+                        f"h = {h:g} along {axis} (try h = {suggest!r})")
     m_lo = math.ceil(core_lo / h - 1e-9)
     m_hi = math.ceil(core_hi / h - 1e-9)
     lo_edge = body_lo - m_lo * h
