@@ -5,6 +5,7 @@ grid, and the recirculation length."""
 import math
 import os
 import shutil
+from types import SimpleNamespace
 
 import numpy as np
 import pytest
@@ -211,3 +212,36 @@ def test_wake_and_surface_commands_take_the_window_since(run_dir, tmp_path, caps
     # a file that does not end before the window's end leaves no window
     assert cli.main(["wake", str(run_dir), "--since", str(run_dir / "DAT" / "stat.dat")]) == 1
     assert "not before" in capsys.readouterr().err
+
+
+def test_shear_layer_thickness_on_a_stretched_grid():
+    # the body spans x, y in [-0.5, 0.5]; the cells grow by 4 % away from
+    # its faces in y, so the cell at the steepest slope is known
+    faces = 0.5 + np.cumsum(0.01 * 1.04 ** np.arange(60))
+    y = np.concatenate([-faces[::-1], np.linspace(-0.5, 0.5, 11), faces])
+    x = np.linspace(-2.0, 3.0, 51)
+    z = np.linspace(0.0, 1.0, 5)
+    axis = SimpleNamespace(x=x, y=y, z=z)
+    flags = np.zeros((len(x) - 1, len(y) - 1, len(z) - 1), int)
+    flags[15:25, 60:70, :] = 1                              # x, y in [-0.5, 0.5]
+    assert (x[15], x[25], y[60], y[70]) == pytest.approx((-0.5, 0.5, -0.5, 0.5))
+    layer = {"centre": (0.12, 0.8), "rear": (0.25, 0.9)}   # thickness, centre |y|
+    su = np.zeros((len(x), len(y), len(z)))
+    for where, xs in (("centre", 0.0), ("rear", 0.5)):
+        delta, yc = layer[where]
+        U = 0.5 + 0.75 * np.tanh(2 * (np.abs(y) - yc) / delta)     # Vin = 2
+        su[int(np.argmin(np.abs(x - xs))), :, :] = U[:, None]
+    su[:, :, -1] = 9.0 * y[None, :]                         # the periodic image row
+    out = wake.shear_layer(_Record({"izper": 0}, {"su": su}), axis, flags, vin=2.0)
+    for where, (delta, yc) in layer.items():
+        assert out[where]["delta_D"] == pytest.approx(delta, rel=0.05)  # slopes between nodes
+        n = int(np.searchsorted(faces, yc))
+        assert out[where]["cells"] == pytest.approx(delta / (faces[n] - faces[n - 1]), rel=0.08)
+
+
+class _Record:
+    def __init__(self, header, arrays):
+        self.header, self._arrays = header, arrays
+
+    def __getitem__(self, name):
+        return self._arrays[name]

@@ -11,7 +11,9 @@ run comes from that window:
   statistics ``wake.chain_statistics`` takes for the window (the same ones
   the summary's Cpb is taken from), and mean Cp around the body from them;
 - h/D: the smallest cell side, in x or in y, of the cells the body spans;
-  with it the cells across the body (in y), dz / D and the cell count.
+  with it the cells across the body (in y), dz / D and the cell count;
+- the vorticity thickness of the shear layers over the side faces, at the
+  body's centre and at its rear face, and the cells across it: ``wake``.
 """
 
 import csv
@@ -24,7 +26,8 @@ from .published import LYN_CENTRE_LINE, STUDY_REFERENCES
 from .readers import Run, body_box
 from .summary import DEFINITIONS, summarize
 from .surface import file_cp
-from .wake import centre_line_at, chain_statistics, record_wake, statistics_source
+from .wake import (centre_line_at, chain_statistics, record_wake, shear_layer,
+                   statistics_source)
 
 # (key, heading) of the scalars of the table and the figure
 SCALARS = (("st", "St"), ("cd", "mean Cd"), ("cl_rms", "rms Cl"), ("cpb", "Cpb"),
@@ -63,7 +66,7 @@ def study_run(label, last, tmin=None, vin=None):
                 "st_up": s["strouhal_upcrossing"], "cd": s["cd_mean"], "cd_err": s["cd_mean_err"],
                 "cl_rms": s["cl_rms"], "cl_rms_err": s["cl_rms_err"], "cpb": s["cpb"]})
     row.update({"lr": None, "u": [None] * len(LYN_CENTRE_LINE[0]), "cp": None, "line": None,
-                "stat_window": None, "stat_source": None})
+                "stat_window": None, "stat_source": None, "shear": {}})
     try:
         rec, used, how = chain_statistics(dirs, s["tmin"])
         line = record_wake(rec, dirs[-1], s["vin"])
@@ -77,6 +80,7 @@ def study_run(label, last, tmin=None, vin=None):
     row["u"] = [None if math.isnan(u) else float(u)
                 for u in centre_line_at(line, LYN_CENTRE_LINE[0])]
     row["cp"] = cp
+    row["shear"] = shear_layer(rec, run.axis(), run.flags(), s["vin"])
     del line["record"]
     row["line"] = line
     return row
@@ -143,6 +147,18 @@ def format_markdown(rows, refs=STUDY_REFERENCES):
         if ref.get("u"):
             out.append(_md([ref["label"] + " (digitised) *"] + [f"{u:g}" for u in ref["u"]]))
     out.append("")
+    out.append(_md(["shear layer over the sides", "delta/D at the centre", "cells across",
+                    "delta/D at the rear face", "cells across"]))
+    out.append(_md(["---"] * 5))
+    for r in rows:
+        cells = []
+        for where in ("centre", "rear"):
+            v = r["shear"].get(where)
+            cells += ["-", "-"] if v is None else [_fmt(v["delta_D"], 3), _fmt(v["cells"], 3)]
+        out.append(_md([r["label"]] + cells))
+    out += ["", "delta: vorticity thickness (max U - min U) / max |dU/dy| of the span-mean U "
+            "from the face out to 1.5 D, mean of the two sides; cells: delta over the cell "
+            "width where the slope is steepest.", ""]
     for r in rows:
         stats = "no statistics"
         if r["stat_window"] is not None:
@@ -157,6 +173,7 @@ def format_markdown(rows, refs=STUDY_REFERENCES):
 
 CSV_COLUMNS = ("label", "h_D", "across", "dz_D", "cells", "t_from", "t_to", "st", "st_res",
                "cycles", "st_up", "cd", "cd_err", "cl_rms", "cl_rms_err", "cpb", "lr")
+SHEAR_COLUMNS = ("shear_centre_D", "shear_centre_cells", "shear_rear_D", "shear_rear_cells")
 
 
 def write_csv(rows, path, refs=STUDY_REFERENCES):
@@ -167,15 +184,18 @@ def write_csv(rows, path, refs=STUDY_REFERENCES):
         fh.write(f"# grid study; {DEFINITIONS['cd_cl']}; {DEFINITIONS['rms']}; U_x: mean "
                  f"centre-line U / Vin at (x - xc)/D = x; reference rows quoted second-hand\n")
         w = csv.writer(fh, lineterminator="\n")
-        w.writerow(CSV_COLUMNS + tuple(f"U_{x:g}" for x in xd) + ("settled", "warnings",
-                                                                     "notes"))
+        w.writerow(CSV_COLUMNS + tuple(f"U_{x:g}" for x in xd) + SHEAR_COLUMNS
+                   + ("settled", "warnings", "notes"))
         for r in rows:
-            w.writerow([_csv(r[k]) for k in CSV_COLUMNS] + [_csv(u) for u in r["u"]]
+            shear = [_csv((r["shear"].get(where) or {}).get(key)) for where in ("centre", "rear")
+                     for key in ("delta_D", "cells")]
+            w.writerow([_csv(r[k]) for k in CSV_COLUMNS] + [_csv(u) for u in r["u"]] + shear
                        + ["no" if r["unsettled"] else "yes", "; ".join(r["warnings"]),
                           "; ".join(r["notes"])])
         for ref in refs:
             u = [f"{v:g}" for v in ref["u"]] if ref.get("u") else [""] * len(xd)
             w.writerow([ref["label"]] + [_ref(ref.get(k)) for k in CSV_COLUMNS[1:]] + u
+                       + [""] * len(SHEAR_COLUMNS)
                        + ["", "", "second-hand" if ref.get("second_hand") else ""])
     return path
 

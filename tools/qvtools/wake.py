@@ -263,6 +263,43 @@ def centre_line(rec, axis, flags, vin=1.0):
     return out
 
 
+def shear_layer(rec, axis, flags, vin=1.0, reach=1.5):
+    """Vorticity thickness of the separated shear layers over the body's
+    side faces, from the span-mean U of the statistics.
+
+    At the grid line through the body's centre (x = xc) and at its rear face
+    (x = x1), U(y) is taken over each side, from the face out to *reach* D:
+    delta = (max U - min U) / max |dU/dy| (slopes between neighbouring nodes),
+    and the cells across it are delta over the width of the cell where the
+    slope is steepest.  Returns {"centre": .., "rear": ..}, each the mean
+    over the two sides of delta / D and of the cells, or None where a side
+    has no node beyond the face."""
+    box = body_box(axis, flags)
+    if box is None:
+        raise ValueError("the flag file marks no body cell: no shear layer")
+    D = box["y1"] - box["y0"]
+    x, y = np.asarray(axis.x, float), np.asarray(axis.y, float)
+    periodic = rec.header.get("izper") == 0
+    nk = len(axis.z) - (1 if periodic and len(axis.z) > 1 else 0)
+    out = {}
+    for where, xs in (("centre", 0.5 * (box["x0"] + box["x1"])), ("rear", box["x1"])):
+        i = int(np.argmin(np.abs(x - xs)))
+        U = rec["su"][i, :, :nk].mean(axis=1) / vin
+        sides = []
+        for side in (np.nonzero((y >= box["y1"] - 1e-9) & (y <= box["y1"] + reach * D))[0],
+                     np.nonzero((y <= box["y0"] + 1e-9) & (y >= box["y0"] - reach * D))[0]):
+            if len(side) < 3:
+                continue
+            u, yy = U[side], y[side]
+            slope = np.abs(np.diff(u) / np.diff(yy))
+            n = int(np.argmax(slope))
+            delta = (u.max() - u.min()) / slope[n]
+            sides.append((delta / D, delta / abs(yy[n + 1] - yy[n])))
+        out[where] = None if not sides else {"delta_D": float(np.mean([a for a, _ in sides])),
+                                             "cells": float(np.mean([c for _, c in sides]))}
+    return out
+
+
 def recirculation_length(x, U, x_rear):
     """Distance from the rear face x_rear to where the mean streamwise
     velocity on the centre line first turns from negative to positive; nan
