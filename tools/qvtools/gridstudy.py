@@ -61,7 +61,8 @@ def study_run(label, last, tmin=None, vin=None):
            "window_rule": s["window_rule"], "vin": s["vin"],
            "warnings": list(s["warnings"]), "notes": list(s["notes"]),
            "unsettled": list(s["unsettled"])}
-    row.update(grid_size(run.axis(), run.flags()))
+    axis, flags = run.axis(), run.flags()
+    row.update(grid_size(axis, flags))
     row.update({"st": s["strouhal"], "st_res": s["strouhal_resolution"], "cycles": s["cycles"],
                 "st_up": s["strouhal_upcrossing"], "cd": s["cd_mean"], "cd_err": s["cd_mean_err"],
                 "cl_rms": s["cl_rms"], "cl_rms_err": s["cl_rms_err"], "cpb": s["cpb"]})
@@ -80,7 +81,7 @@ def study_run(label, last, tmin=None, vin=None):
     row["u"] = [None if math.isnan(u) else float(u)
                 for u in centre_line_at(line, LYN_CENTRE_LINE[0])]
     row["cp"] = cp
-    row["shear"] = shear_layer(rec, run.axis(), run.flags(), s["vin"])
+    row["shear"] = shear_layer(rec, axis, flags, s["vin"])
     del line["record"]
     row["line"] = line
     return row

@@ -239,6 +239,13 @@ def _row_weights(coord, c):
     return [(j - 1, 1.0 - f), (j, f)]
 
 
+def _span_nodes(rec, axis):
+    """The node rows in z a span mean takes: all, but with periodic sides the
+    last row (k = ke) is the image of the first and is left out."""
+    periodic = rec.header.get("izper") == 0
+    return len(axis.z) - (1 if periodic and len(axis.z) > 1 else 0)
+
+
 def centre_line(rec, axis, flags, vin=1.0):
     """Span-mean profiles along y = yc of the body, normalised by *vin*.
 
@@ -249,8 +256,7 @@ def centre_line(rec, axis, flags, vin=1.0):
         raise ValueError("the flag file holds no body: there is no centre line")
     yc = 0.5 * (box["y0"] + box["y1"])
     rows = _row_weights(axis.y, yc)
-    periodic = rec.header.get("izper") == 0
-    nk = len(axis.z) - (1 if periodic and len(axis.z) > 1 else 0)
+    nk = _span_nodes(rec, axis)
 
     def line(name):
         a = rec[name]
@@ -279,8 +285,7 @@ def shear_layer(rec, axis, flags, vin=1.0, reach=1.5):
         raise ValueError("the flag file marks no body cell: no shear layer")
     D = box["y1"] - box["y0"]
     x, y = np.asarray(axis.x, float), np.asarray(axis.y, float)
-    periodic = rec.header.get("izper") == 0
-    nk = len(axis.z) - (1 if periodic and len(axis.z) > 1 else 0)
+    nk = _span_nodes(rec, axis)
     out = {}
     for where, xs in (("centre", 0.5 * (box["x0"] + box["x1"])), ("rear", box["x1"])):
         i = int(np.argmin(np.abs(x - xs)))
