@@ -44,7 +44,7 @@ void modified_pressure(Store& s) {
   for (int i = s.grid.is; i <= s.grid.ie; ++i)
     for (int j = s.grid.js; j <= s.grid.je - 1; ++j)
       for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k) {
-        const double D = filter_width(s.grid.dx(i), s.grid.dy(j), s.grid.dz(k));
+        const double D = s.grid.delta(i, j, k);
         const double n = s.flow.nut(i, j, k);
         const double ksgs = n * n / (D * (kCk * kCk) * D);
         s.work.pm(i, j, k) = s.flow.pp(i, j, k) - (2.0 / 3.0) * ksgs;

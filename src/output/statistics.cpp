@@ -41,7 +41,7 @@ void stats_accumulate(Store& s) {
     for (int j = js; j <= je; ++j)
       for (int k = ks; k <= ke; ++k) {
         const double nt = corner_viscosity(s, i, j, k);
-        const double Dn = filter_width(s.grid.dxc(i), s.grid.dyc(j), s.grid.dzc(k));
+        const double Dn = s.grid.delta_node(i, j, k);
         const double kn = nt * nt / ((kCk * kCk) * (Dn * Dn));
         const double dudx = (un(i + 1, j, k) - un(i - 1, j, k)) / (dx(i) + dx(i - 1));
         const double dvdy = (vn(i, j + 1, k) - vn(i, j - 1, k)) / (dy(j) + dy(j - 1));

@@ -22,13 +22,9 @@ void reflect(Store& s, int c, int depth, int i, int j, int k);
 // Rule A: own-direction ghosts of the swept component (0 = uu, 1 = vv, 2 = ww).
 void reflect_A(Store& s, int dir, int i, int j, int k);
 
-// --- sub-grid model constants
-// Filter-width exponent: a single-precision 0.33333 widened to 64 bits.
-inline constexpr double kThird = static_cast<double>(0.33333f);
+// --- sub-grid model constants (the filter widths: s.grid.delta, delta_node)
 // Ck of the sub-grid kinetic energy k = nut^2 / (Ck D)^2.
 inline constexpr double kCk = 0.094;
-// Filter width D = (a b c)^kThird of a box of sides a, b, c.
-inline double filter_width(double a, double b, double c) { return std::pow(a * b * c, kThird); }
 
 // Eddy viscosity at the grid node (x(i), y(j), z(k)): linear interpolation
 // of the cell values in x, then y, then z.

@@ -19,7 +19,7 @@ Strain smagorinsky(const Store& s, int i, int j, int k, bool noslip) {
   const auto &uu = s.flow.uu, &vv = s.flow.vv, &ww = s.flow.ww;
   const auto &dx = s.grid.dx, &dy = s.grid.dy, &dz = s.grid.dz;
   auto body = [&](int a, int b, int c) { return s.flow.iflag(a, b, c) != 0; };
-  const double delta = filter_width(dx(i), dy(j), dz(k));
+  const double delta = s.grid.delta(i, j, k);
   // cell-centre values of the neighbours, interpolated to the faces
   const double uc = uu(i, j, k) + uu(i + 1, j, k);
   double uN = ((uu(i, j + 1, k) + uu(i + 1, j + 1, k)) * dy(j) + uc * dy(j + 1)) * 0.5 / (dy(j) + dy(j + 1));

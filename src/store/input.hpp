@@ -15,7 +15,8 @@ inline bool fresh_start(const std::string& inputfile) { return inputfile.compare
 void rdaxis(Store& s, const std::string& axisfile);
 
 // Widths, centre distances and ghost lines from the grid lines x(is..ie),
-// y(js..je), z(ks..ke); the viscous time-step bound delm.
+// y(js..je), z(ks..ke); the viscous time-step bound delm; the filter
+// widths of an allocated store.
 void grid_metrics(Store& s);
 
 // The first line of the grid and flag files: Nx, Ny, Nz against ie, je, ke

@@ -50,6 +50,18 @@ void grid_metrics(Store& s) {
                                            1 / (s.grid.dz(k) * s.grid.dz(k)));
         if (d <= s.run.delm) s.run.delm = d;
       }
+
+  // The filter widths, once the store has its arrays (the grid checks
+  // alone run without them).  Each value on its own.
+  Grid& g = s.grid;
+  if (g.delta.ni() < g.ie || g.delta_node.nj() < g.je || g.delta_node.nk() < g.ke) return;
+#pragma omp parallel for schedule(static)
+  for (int i = g.is; i <= g.ie; ++i) {
+    for (int j = g.js; j <= g.je - 1; ++j)
+      for (int k = g.ks; k <= g.ke - 1; ++k) g.delta(i, j, k) = filter_width(g.dx(i), g.dy(j), g.dz(k));
+    for (int j = g.js; j <= g.je; ++j)
+      for (int k = g.ks; k <= g.ke; ++k) g.delta_node(i, j, k) = filter_width(g.dxc(i), g.dyc(j), g.dzc(k));
+  }
 }
 
 // 1. Counts Nx, Ny, Nz checked against ie, je, ke (the last mismatch wins).

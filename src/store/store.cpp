@@ -29,6 +29,8 @@ void Store::allocate() {
                    &st.tauyz, &st.tauxz, &st.su,    &st.sv,    &st.sw,  &st.suu,  &st.svv,  &st.sww, &st.suv, &st.svw,
                    &st.swu,   &st.sgs11, &st.sgs22, &st.sgs33, &st.spm, &st.spm2, &st.snut, &w.pm})
     a->allocate(ni, nj, nk);
+  grid.delta.allocate(ni, nj, nk);
+  grid.delta_node.allocate(ni, nj, nk);
   f.iflag.allocate(ni, nj, nk);
   w.near_body.allocate(ni, nj, nk);
   for (Plane* p : {&f.ub0, &f.vb0, &f.wb0}) p->allocate(nj, nk);

@@ -114,13 +114,26 @@ class Line {
 // leaves for the next are not in it: their owners (the driver, the
 // operation that decides them) pass them explicitly.
 
-// The grid: the index box and the grid lines with their spacings.
+// Filter-width exponent of the sub-grid model: a single-precision 0.33333
+// widened to 64 bits.
+inline constexpr double kThird = static_cast<double>(0.33333f);
+// Filter width D = (a b c)^kThird of a box of sides a, b, c.
+inline double filter_width(double a, double b, double c) { return std::pow(a * b * c, kThird); }
+
+// The grid: the index box and the grid lines with their spacings, and the
+// filter widths they give, built with the spacings (grid_metrics) and read
+// by the eddy viscosity, the modified pressure and the statistics:
+//   delta(i, j, k)      = filter_width(dx(i), dy(j), dz(k)) of the cell,
+//                         i = is..ie, j = js..je-1, k = ks..ke-1;
+//   delta_node(i, j, k) = filter_width(dxc(i), dyc(j), dzc(k)) of the node,
+//                         i = is..ie, j = js..je, k = ks..ke.
 struct Grid {
   int is = 3, js = 3, ks = 3;
   int ie = 0, je = 0, ke = 0;
   Line x{kMaxI}, dx{kMaxI}, dxc{kMaxI};
   Line y{kMaxJ}, dy{kMaxJ}, dyc{kMaxJ};
   Line z{kMaxK}, dz{kMaxK}, dzc{kMaxK};
+  Field delta, delta_node;
 };
 
 // The flow: what the field files hold and the step carries on.

@@ -2,6 +2,8 @@
 // centre distances, delm, the count check.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <vector>
 
@@ -133,6 +135,32 @@ TEST(GridMetrics, ViscousBoundOfTheGrid) {
   set_lines(z.grid.z, {1, 1, 1});
   qv::grid_metrics(z);
   EXPECT_EQ(z.run.delm, 0.0);
+}
+
+// The filter widths of every cell and node the sub-grid model, the
+// modified pressure and the statistics read, each the pow of its own three
+// spacings bit for bit (periodic and wall sides: the node table reads the
+// ghost centre distances), and built anew with a new grid.
+TEST(GridMetrics, FilterWidthsOfCellsAndNodes) {
+  for (const int per : {0, 1}) {
+    qv::Store s = qvt::tiny_store(9, 8, 7, 1.0, per, 1 - per);
+    for (const unsigned seed : {3u, 4u}) {
+      qvt::uneven_grid(s, seed, 0.1, 0.2, 0.3, 0.05);
+      const qv::Grid& g = s.grid;
+      int cells = 0, nodes = 0;
+      for (int i = g.is; i <= g.ie; ++i)
+        for (int j = g.js; j <= g.je; ++j)
+          for (int k = g.ks; k <= g.ke; ++k) {
+            const double node = std::pow(g.dxc(i) * g.dyc(j) * g.dzc(k), static_cast<double>(0.33333f));
+            nodes += std::memcmp(&node, &g.delta_node(i, j, k), sizeof node) == 0;
+            if (j == g.je || k == g.ke) continue;
+            const double cell = std::pow(g.dx(i) * g.dy(j) * g.dz(k), static_cast<double>(0.33333f));
+            cells += std::memcmp(&cell, &g.delta(i, j, k), sizeof cell) == 0;
+          }
+      EXPECT_EQ(cells, (g.ie - g.is + 1) * (g.je - g.js) * (g.ke - g.ks)) << per << " " << seed;
+      EXPECT_EQ(nodes, (g.ie - g.is + 1) * (g.je - g.js + 1) * (g.ke - g.ks + 1)) << per << " " << seed;
+    }
+  }
 }
 
 // ---------------------------------------------------------------- the file
