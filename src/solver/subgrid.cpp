@@ -71,26 +71,39 @@ void subgrid_viscosity(Store& s) {
   // Rows (j, k) that hold a body cell, and rows within one row of one:
   // steps 1 and 4 act only in the first, and a target of B, D or F lies
   // inside the body in a row within one of the point's, so step 2 writes
-  // only from the second.  Skipping the other rows keeps every order.
+  // only from the second.  Along a row, steps 1 and 4 act only from the
+  // first to the last body plane i (b0..b1), and step 2 only from b0 - 1
+  // to b1 + 1: a target and the cell below it are body cells, and they lie
+  // in the point's plane and the one below it (B, uu), or in one plane
+  // (D and F: the point's, or one beside it).  Skipping the rest keeps
+  // every order.
   const int nj = s.flow.iflag.nj(), nk = s.flow.iflag.nk();
   std::uint8_t row_body[kMaxJ + 1][kMaxK + 1] = {}, row_near[kMaxJ + 1][kMaxK + 1] = {};
+  int b0 = s.flow.iflag.ni() + 1, b1 = 0;
   for (int i = 1; i <= s.flow.iflag.ni(); ++i)  // ghost layers included
     for (int j = 1; j <= nj; ++j)
-      for (int k = 1; k <= nk; ++k) row_body[j][k] |= body(i, j, k);
+      for (int k = 1; k <= nk; ++k)
+        if (body(i, j, k)) {
+          row_body[j][k] = 1;
+          b0 = std::min(b0, i);
+          b1 = std::max(b1, i);
+        }
   for (int j = js; j <= je - 1; ++j)
     for (int k = ks; k <= ke - 1; ++k)
       for (int a = std::max(1, j - 1); a <= std::min(nj, j + 1); ++a)
         for (int b = std::max(1, k - 1); b <= std::min(nk, k + 1); ++b) row_near[j][k] |= row_body[a][b];
+  const int ib0 = std::max(is, b0), ib1 = std::min(ie - 1, b1);          // steps 1 and 4
+  const int in0 = std::max(is, b0 - 1), in1 = std::min(ie - 1, b1 + 1);  // step 2
 
   for (int k = ks; k <= ke - 1; ++k)
     for (int j = js; j <= je - 1; ++j)
       if (row_body[j][k])
-        for (int i = is; i <= ie - 1; ++i)
+        for (int i = ib0; i <= ib1; ++i)
           if (body(i, j, k)) face_rule(s, i, j, k);
   for (int k = ks; k <= ke - 1; ++k)
     for (int j = js; j <= je - 1; ++j)
       if (row_near[j][k])
-        for (int i = is; i <= ie - 1; ++i)
+        for (int i = in0; i <= in1; ++i)
           if (!body(i, j, k)) {
             for (int c = 0; c < 3; ++c) reflect(s, c, 1, i, j, k);
           }
@@ -128,7 +141,7 @@ void subgrid_viscosity(Store& s) {
   for (int k = ks; k <= ke - 1; ++k)
     for (int j = js; j <= je - 1; ++j)
       if (row_body[j][k])
-        for (int i = is; i <= ie - 1; ++i)
+        for (int i = ib0; i <= ib1; ++i)
           if (body(i, j, k)) nut(i, j, k) = 0;
 
   // inflow side from the side map, outflow side extrapolated
