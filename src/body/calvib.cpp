@@ -75,39 +75,56 @@ bool calvib(Store& s) {
 
   // The state turns clockwise seen from +z (the sense of pft); the frame
   // terms are written for the counter-clockwise rate, hence the signs.
+  // Every point is computed on its own (it reads the velocities and the
+  // grid, and writes its own fxn0, fxn or fyn0, fyn), so the planes i are
+  // shared among the threads, k innermost as the store lies.
   const double rate = -s.body.vel.t, racc = -s.body.acc.t;
   const auto &uu = s.flow.uu, &vv = s.flow.vv;
   const auto &dx = s.grid.dx, &dy = s.grid.dy, &x = s.grid.x, &y = s.grid.y;
-  for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k)
-    for (int j = s.grid.js; j <= s.grid.je - 1; ++j)
-      for (int i = s.grid.is; i <= s.grid.ie; ++i) {
-        double vbar;
-        if (i == s.grid.is)
-          vbar = 0.5 * (vv(i, j, k) + vv(i, j + 1, k));
-        else if (i == s.grid.ie)
-          vbar = 0.5 * (vv(i - 1, j, k) + vv(i - 1, j + 1, k));
-        else
-          vbar = 0.5 * ((vv(i, j, k) + vv(i, j + 1, k)) * dx(i - 1) + (vv(i - 1, j, k) + vv(i - 1, j + 1, k)) * dx(i)) /
-                 (dx(i - 1) + dx(i));
-        s.flow.fxn0(i, j, k) = s.flow.fxn(i, j, k);
+  const int is = s.grid.is, ie = s.grid.ie, js = s.grid.js, je = s.grid.je, ks = s.grid.ks, ke = s.grid.ke;
+  auto& fxn = s.flow.fxn;
+  auto& fyn = s.flow.fyn;
+  auto& fxn0 = s.flow.fxn0;
+  auto& fyn0 = s.flow.fyn0;
+#pragma omp parallel
+  {
+#pragma omp for schedule(static) nowait
+    for (int i = is; i <= ie; ++i)
+      for (int j = js; j <= je - 1; ++j) {
         const double yc = 0.5 * (y(j) + y(j + 1));
-        s.flow.fxn(i, j, k) = -2 * rate * vbar - racc * yc - rate * rate * x(i);
+        for (int k = ks; k <= ke - 1; ++k) {
+          double vbar;
+          if (i == is)
+            vbar = 0.5 * (vv(i, j, k) + vv(i, j + 1, k));
+          else if (i == ie)
+            vbar = 0.5 * (vv(i - 1, j, k) + vv(i - 1, j + 1, k));
+          else
+            vbar = 0.5 *
+                   ((vv(i, j, k) + vv(i, j + 1, k)) * dx(i - 1) + (vv(i - 1, j, k) + vv(i - 1, j + 1, k)) * dx(i)) /
+                   (dx(i - 1) + dx(i));
+          fxn0(i, j, k) = fxn(i, j, k);
+          fxn(i, j, k) = -2 * rate * vbar - racc * yc - rate * rate * x(i);
+        }
       }
-  for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k)
-    for (int j = s.grid.js; j <= s.grid.je; ++j)
-      for (int i = s.grid.is; i <= s.grid.ie - 1; ++i) {
-        double ubar;
-        if (j == s.grid.js)
-          ubar = 0.5 * (uu(i, j, k) + uu(i + 1, j, k));
-        else if (j == s.grid.je)
-          ubar = 0.5 * (uu(i, j - 1, k) + uu(i + 1, j - 1, k));
-        else
-          ubar = 0.5 * ((uu(i, j, k) + uu(i + 1, j, k)) * dy(j - 1) + (uu(i, j - 1, k) + uu(i + 1, j - 1, k)) * dy(j)) /
-                 (dy(j - 1) + dy(j));
-        s.flow.fyn0(i, j, k) = s.flow.fyn(i, j, k);
-        const double xc = 0.5 * (x(i) + x(i + 1));
-        s.flow.fyn(i, j, k) = 2 * rate * ubar + racc * xc - rate * rate * y(j);
-      }
+#pragma omp for schedule(static)
+    for (int i = is; i <= ie - 1; ++i) {
+      const double xc = 0.5 * (x(i) + x(i + 1));
+      for (int j = js; j <= je; ++j)
+        for (int k = ks; k <= ke - 1; ++k) {
+          double ubar;
+          if (j == js)
+            ubar = 0.5 * (uu(i, j, k) + uu(i + 1, j, k));
+          else if (j == je)
+            ubar = 0.5 * (uu(i, j - 1, k) + uu(i + 1, j - 1, k));
+          else
+            ubar = 0.5 *
+                   ((uu(i, j, k) + uu(i + 1, j, k)) * dy(j - 1) + (uu(i, j - 1, k) + uu(i + 1, j - 1, k)) * dy(j)) /
+                   (dy(j - 1) + dy(j));
+          fyn0(i, j, k) = fyn(i, j, k);
+          fyn(i, j, k) = 2 * rate * ubar + racc * xc - rate * rate * y(j);
+        }
+    }
+  }
   return sampled;
 }
 

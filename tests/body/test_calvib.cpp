@@ -297,41 +297,77 @@ TEST(Calvib, FrameTerms) {
   s.body.vel.t = w;
   s.body.acc.t = al;
   step(s);
-  const int k = s.grid.ks + 1;
-  auto vv = [&](int i, int j) { return s.flow.vv(i, j, k); };
-  auto uu = [&](int i, int j) { return s.flow.uu(i, j, k); };
-  for (int j = s.grid.js; j <= s.grid.je - 1; ++j)
-    for (int i = s.grid.is; i <= s.grid.ie; ++i) {
-      double vbar;
-      if (i == s.grid.is)
-        vbar = 0.5 * (vv(i, j) + vv(i, j + 1));
-      else if (i == s.grid.ie)
-        vbar = 0.5 * (vv(i - 1, j) + vv(i - 1, j + 1));
-      else
-        vbar = 0.5 * ((vv(i, j) + vv(i, j + 1)) * s.grid.dx(i - 1) + (vv(i - 1, j) + vv(i - 1, j + 1)) * s.grid.dx(i)) /
-               (s.grid.dx(i - 1) + s.grid.dx(i));
-      const double yc = 0.5 * (s.grid.y(j) + s.grid.y(j + 1));
-      SCOPED_TRACE(testing::Message() << "fxn i " << i << " j " << j);
-      EXPECT_DOUBLE_EQ(s.flow.fxn(i, j, k), 2 * w * vbar + al * yc - w * w * s.grid.x(i));
-      EXPECT_EQ(s.flow.fxn0(i, j, k), 100 + i);
-    }
-  for (int j = s.grid.js; j <= s.grid.je; ++j)
-    for (int i = s.grid.is; i <= s.grid.ie - 1; ++i) {
-      double ubar;
-      if (j == s.grid.js)
-        ubar = 0.5 * (uu(i, j) + uu(i + 1, j));
-      else if (j == s.grid.je)
-        ubar = 0.5 * (uu(i, j - 1) + uu(i + 1, j - 1));
-      else
-        ubar = 0.5 * ((uu(i, j) + uu(i + 1, j)) * s.grid.dy(j - 1) + (uu(i, j - 1) + uu(i + 1, j - 1)) * s.grid.dy(j)) /
-               (s.grid.dy(j - 1) + s.grid.dy(j));
-      const double xc = 0.5 * (s.grid.x(i) + s.grid.x(i + 1));
-      SCOPED_TRACE(testing::Message() << "fyn i " << i << " j " << j);
-      EXPECT_DOUBLE_EQ(s.flow.fyn(i, j, k), -2 * w * ubar - al * xc - w * w * s.grid.y(j));
-      EXPECT_EQ(s.flow.fyn0(i, j, k), 200 + j);
-    }
-  // outside their ranges the frame terms are not touched
-  EXPECT_EQ(s.flow.fxn(s.grid.is, s.grid.je, k), 100 + s.grid.is);
-  EXPECT_EQ(s.flow.fyn(s.grid.ie, s.grid.js, k), 200 + s.grid.js);
+  for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k) {
+    auto vv = [&](int i, int j) { return s.flow.vv(i, j, k); };
+    auto uu = [&](int i, int j) { return s.flow.uu(i, j, k); };
+    for (int j = s.grid.js; j <= s.grid.je - 1; ++j)
+      for (int i = s.grid.is; i <= s.grid.ie; ++i) {
+        double vbar;
+        if (i == s.grid.is)
+          vbar = 0.5 * (vv(i, j) + vv(i, j + 1));
+        else if (i == s.grid.ie)
+          vbar = 0.5 * (vv(i - 1, j) + vv(i - 1, j + 1));
+        else
+          vbar = 0.5 *
+                 ((vv(i, j) + vv(i, j + 1)) * s.grid.dx(i - 1) + (vv(i - 1, j) + vv(i - 1, j + 1)) * s.grid.dx(i)) /
+                 (s.grid.dx(i - 1) + s.grid.dx(i));
+        const double yc = 0.5 * (s.grid.y(j) + s.grid.y(j + 1));
+        SCOPED_TRACE(testing::Message() << "fxn i " << i << " j " << j << " k " << k);
+        EXPECT_DOUBLE_EQ(s.flow.fxn(i, j, k), 2 * w * vbar + al * yc - w * w * s.grid.x(i));
+        EXPECT_EQ(s.flow.fxn0(i, j, k), 100 + i);
+      }
+    for (int j = s.grid.js; j <= s.grid.je; ++j)
+      for (int i = s.grid.is; i <= s.grid.ie - 1; ++i) {
+        double ubar;
+        if (j == s.grid.js)
+          ubar = 0.5 * (uu(i, j) + uu(i + 1, j));
+        else if (j == s.grid.je)
+          ubar = 0.5 * (uu(i, j - 1) + uu(i + 1, j - 1));
+        else
+          ubar = 0.5 *
+                 ((uu(i, j) + uu(i + 1, j)) * s.grid.dy(j - 1) + (uu(i, j - 1) + uu(i + 1, j - 1)) * s.grid.dy(j)) /
+                 (s.grid.dy(j - 1) + s.grid.dy(j));
+        const double xc = 0.5 * (s.grid.x(i) + s.grid.x(i + 1));
+        SCOPED_TRACE(testing::Message() << "fyn i " << i << " j " << j << " k " << k);
+        EXPECT_DOUBLE_EQ(s.flow.fyn(i, j, k), -2 * w * ubar - al * xc - w * w * s.grid.y(j));
+        EXPECT_EQ(s.flow.fyn0(i, j, k), 200 + j);
+      }
+    // outside their ranges the frame terms are not touched
+    EXPECT_EQ(s.flow.fxn(s.grid.is, s.grid.je, k), 100 + s.grid.is);
+    EXPECT_EQ(s.flow.fyn(s.grid.ie, s.grid.js, k), 200 + s.grid.js);
+  }
   EXPECT_EQ(s.flow.fxn(s.grid.is, s.grid.js, s.grid.ke), 100 + s.grid.is);
+  EXPECT_EQ(s.flow.fyn(s.grid.is, s.grid.js, s.grid.ke), 200 + s.grid.js);
+}
+
+// The frame terms are shared among threads by planes: on any number of
+// threads (more than there are planes, too) every value and its history
+// copy has the same bits as on one.
+TEST(Calvib, FrameTermsDoNotDependOnTheThreadCount) {
+  qv::Store start = qvt::tiny_store(14, 11, 7, 1.0, 0, 2);
+  qvt::uneven_grid(start, 8, 0.2, 0.15, 0.1, 0.04);
+  qvt::fill_random(start, 9);
+  for (int i = 1; i <= start.flow.fxn.ni(); ++i)
+    for (int j = 1; j <= start.flow.fxn.nj(); ++j)
+      for (int k = 1; k <= start.flow.fxn.nk(); ++k) {
+        start.flow.fxn(i, j, k) = start.flow.pp(i, j, k);
+        start.flow.fyn(i, j, k) = -start.flow.pp(i, j, k);
+      }
+  start.body.ndof = 0;
+  start.body.vel.t = 0.37;
+  start.body.acc.t = -2.1;
+  qv::Store one = start;
+  {
+    const qvt::ScopedThreads t(1);
+    step(one);
+  }
+  for (const int threads : {2, 3, 20}) {
+    const qvt::ScopedThreads t(threads);
+    qv::Store s = start;
+    step(s);
+    EXPECT_TRUE(qvt::same_bits(s.flow.fxn, one.flow.fxn)) << threads;
+    EXPECT_TRUE(qvt::same_bits(s.flow.fyn, one.flow.fyn)) << threads;
+    EXPECT_TRUE(qvt::same_bits(s.flow.fxn0, one.flow.fxn0)) << threads;
+    EXPECT_TRUE(qvt::same_bits(s.flow.fyn0, one.flow.fyn0)) << threads;
+  }
 }
