@@ -1,5 +1,8 @@
 // Edge lines of the outer box, where two sides meet.
+#include <algorithm>
+
 #include "solver/solver.hpp"
+#include "solver/tuned_support.hpp"
 
 namespace qv {
 
@@ -9,8 +12,13 @@ SideMap side_k(const Store& s) { return {s.grid.ks, s.grid.ke - 1, s.run.izper =
 
 void fill_sides(Field& q, const SideMap& m, int axis, std::initializer_list<int> ghosts, int a1, int a2, int b1,
                 int b2) {
-  for (int b = b1; b <= b2; ++b)
-    for (int a = a1; a <= a2; ++a)
+  // the points in the store's order (the second index b innermost), the
+  // first index shared among the threads
+  const std::size_t count = ghosts.size() * static_cast<std::size_t>(std::max(0, a2 - a1 + 1)) *
+                            static_cast<std::size_t>(std::max(0, b2 - b1 + 1));
+#pragma omp parallel for schedule(static) num_threads(tuned::threads_for(static_cast<double>(count), a2 - a1 + 1))
+  for (int a = a1; a <= a2; ++a)
+    for (int b = b1; b <= b2; ++b)
       for (const int n : ghosts) {
         if (axis == 0)
           q(n, a, b) = q(m(n), a, b);

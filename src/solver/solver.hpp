@@ -21,6 +21,12 @@ void face_rule(Store& s, int i, int j, int k);
 void reflect(Store& s, int c, int depth, int i, int j, int k);
 // Rule A: own-direction ghosts of the swept component (0 = uu, 1 = vv, 2 = ww).
 void reflect_A(Store& s, int dir, int i, int j, int k);
+// The smallest box of indices that holds every body cell of f, ghost
+// layers included (i0 > i1 and so on when there is none).
+struct BodyBox {
+  int i0, i1, j0, j1, k0, k1;
+};
+BodyBox body_box(const Flags& f);
 
 // --- sub-grid model constants (the filter widths: s.grid.delta, delta_node)
 // Ck of the sub-grid kinetic energy k = nut^2 / (Ck D)^2.
@@ -56,6 +62,12 @@ inline constexpr OutflowSwitches kOutflowCorrectedU{0, 1, 1};
 inline constexpr OutflowSwitches kOutflowAsRead{0, 0, 0};
 
 void uvwbdy(Store& s, const OutflowSwitches& outflow);
+// Its body-surface rules at one interior cell (i, j, k), each a sweep of
+// uvwbdy, k outer and i inner: the faces of a body cell beside a fluid cell
+// mirror the fluid cell's tangential faces times ca1 (step 1), and every
+// face between a fluid and a body cell carries 0 (step 2).
+void surface_tangential(Store& s, int i, int j, int k);
+void surface_normal(Store& s, int i, int j, int k);
 void prsbdy(Store& s);
 
 // --- sides and edge lines of the outer box
@@ -79,7 +91,7 @@ SideMap side_k(const Store& s);  // ks..ke-1, periodic when izper = 0
 // gives, at every point a1..a2, b1..b2 of the two other indices (in i, j,
 // k order).  Each ghost reads active values only (or, on a grid narrower
 // than its depth, a ghost listed before it), so the points may go in any
-// order.
+// order: they go in the store's order, shared among the threads.
 void fill_sides(Field& q, const SideMap& m, int axis, std::initializer_list<int> ghosts, int a1, int a2, int b1,
                 int b2);
 // The four ghosts around each point i1..i2 of the lines along x where the

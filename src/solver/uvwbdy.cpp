@@ -1,7 +1,67 @@
+#include <algorithm>
+
 #include "io/console.hpp"
 #include "solver/solver.hpp"
 
 namespace qv {
+
+void surface_tangential(Store& s, int i, int j, int k) {
+  auto& uu = s.flow.uu;
+  auto& vv = s.flow.vv;
+  auto& ww = s.flow.ww;
+  auto fl = [&](int a, int b, int c) { return s.flow.iflag(a, b, c) != 0; };
+  const double f = s.run.ca1;
+  if (fl(i, j, k) && !fl(i - 1, j, k)) {
+    vv(i, j, k) = f * vv(i - 1, j, k);
+    ww(i, j, k) = f * ww(i - 1, j, k);
+    vv(i, j + 1, k) = f * vv(i - 1, j + 1, k);
+    ww(i, j, k + 1) = f * ww(i - 1, j, k + 1);
+  }
+  if (fl(i - 1, j, k) && !fl(i, j, k)) {
+    vv(i - 1, j, k) = f * vv(i, j, k);
+    ww(i - 1, j, k) = f * ww(i, j, k);
+    vv(i - 1, j + 1, k) = f * vv(i, j + 1, k);
+    ww(i - 1, j, k + 1) = f * ww(i, j, k + 1);
+  }
+  if (fl(i, j, k) && !fl(i, j - 1, k)) {
+    uu(i, j, k) = f * uu(i, j - 1, k);
+    ww(i, j, k) = f * ww(i, j - 1, k);
+    uu(i + 1, j, k) = f * uu(i + 1, j - 1, k);
+    ww(i, j, k + 1) = f * ww(i, j - 1, k + 1);
+  }
+  if (fl(i, j - 1, k) && !fl(i, j, k)) {
+    uu(i, j - 1, k) = f * uu(i, j, k);
+    ww(i, j - 1, k) = f * ww(i, j, k);
+    uu(i + 1, j - 1, k) = f * uu(i + 1, j, k);
+    ww(i, j - 1, k + 1) = f * ww(i, j, k + 1);
+  }
+  if (fl(i, j, k) && !fl(i, j, k - 1)) {
+    uu(i, j, k) = f * uu(i, j, k - 1);
+    vv(i, j, k) = f * vv(i, j, k - 1);
+    uu(i + 1, j, k) = f * uu(i + 1, j, k - 1);
+    vv(i, j + 1, k) = f * vv(i, j + 1, k - 1);
+  }
+  if (fl(i, j, k - 1) && !fl(i, j, k)) {
+    uu(i, j, k - 1) = f * uu(i, j, k);
+    vv(i, j, k - 1) = f * vv(i, j, k);
+    uu(i + 1, j, k - 1) = f * uu(i + 1, j, k);
+    vv(i, j + 1, k - 1) = f * vv(i, j + 1, k);
+  }
+}
+
+void surface_normal(Store& s, int i, int j, int k) {
+  auto& uu = s.flow.uu;
+  auto& vv = s.flow.vv;
+  auto& ww = s.flow.ww;
+  auto fl = [&](int a, int b, int c) { return s.flow.iflag(a, b, c) != 0; };
+  const bool c = fl(i, j, k);
+  if (c && !fl(i - 1, j, k)) uu(i, j, k) = 0;
+  if (c && !fl(i, j - 1, k)) vv(i, j, k) = 0;
+  if (c && !fl(i, j, k - 1)) ww(i, j, k) = 0;
+  if (fl(i - 1, j, k) && !c) uu(i, j, k) = 0;
+  if (fl(i, j - 1, k) && !c) vv(i, j, k) = 0;
+  if (fl(i, j, k - 1) && !c) ww(i, j, k) = 0;
+}
 
 // Velocity boundary values, in this order:
 // 1. body surface, tangential: body-cell faces = ca1 x the adjacent fluid faces;
@@ -17,61 +77,20 @@ void uvwbdy(Store& s, const OutflowSwitches& outflow) {
   auto& uu = s.flow.uu;
   auto& vv = s.flow.vv;
   auto& ww = s.flow.ww;
-  auto fl = [&](int i, int j, int k) { return s.flow.iflag(i, j, k) != 0; };
-  const double f = s.run.ca1;
 
-  for (int k = ks; k <= ke - 1; ++k)
-    for (int j = js; j <= je - 1; ++j)
-      for (int i = is; i <= ie - 1; ++i) {
-        if (fl(i, j, k) && !fl(i - 1, j, k)) {
-          vv(i, j, k) = f * vv(i - 1, j, k);
-          ww(i, j, k) = f * ww(i - 1, j, k);
-          vv(i, j + 1, k) = f * vv(i - 1, j + 1, k);
-          ww(i, j, k + 1) = f * ww(i - 1, j, k + 1);
-        }
-        if (fl(i - 1, j, k) && !fl(i, j, k)) {
-          vv(i - 1, j, k) = f * vv(i, j, k);
-          ww(i - 1, j, k) = f * ww(i, j, k);
-          vv(i - 1, j + 1, k) = f * vv(i, j + 1, k);
-          ww(i - 1, j, k + 1) = f * ww(i, j, k + 1);
-        }
-        if (fl(i, j, k) && !fl(i, j - 1, k)) {
-          uu(i, j, k) = f * uu(i, j - 1, k);
-          ww(i, j, k) = f * ww(i, j - 1, k);
-          uu(i + 1, j, k) = f * uu(i + 1, j - 1, k);
-          ww(i, j, k + 1) = f * ww(i, j - 1, k + 1);
-        }
-        if (fl(i, j - 1, k) && !fl(i, j, k)) {
-          uu(i, j - 1, k) = f * uu(i, j, k);
-          ww(i, j - 1, k) = f * ww(i, j, k);
-          uu(i + 1, j - 1, k) = f * uu(i + 1, j, k);
-          ww(i, j - 1, k + 1) = f * ww(i, j, k + 1);
-        }
-        if (fl(i, j, k) && !fl(i, j, k - 1)) {
-          uu(i, j, k) = f * uu(i, j, k - 1);
-          vv(i, j, k) = f * vv(i, j, k - 1);
-          uu(i + 1, j, k) = f * uu(i + 1, j, k - 1);
-          vv(i, j + 1, k) = f * vv(i, j + 1, k - 1);
-        }
-        if (fl(i, j, k - 1) && !fl(i, j, k)) {
-          uu(i, j, k - 1) = f * uu(i, j, k);
-          vv(i, j, k - 1) = f * vv(i, j, k);
-          uu(i + 1, j, k - 1) = f * uu(i + 1, j, k);
-          vv(i, j + 1, k - 1) = f * vv(i, j + 1, k);
-        }
-      }
-
-  for (int k = ks; k <= ke - 1; ++k)
-    for (int j = js; j <= je - 1; ++j)
-      for (int i = is; i <= ie - 1; ++i) {
-        const bool c = fl(i, j, k);
-        if (c && !fl(i - 1, j, k)) uu(i, j, k) = 0;
-        if (c && !fl(i, j - 1, k)) vv(i, j, k) = 0;
-        if (c && !fl(i, j, k - 1)) ww(i, j, k) = 0;
-        if (fl(i - 1, j, k) && !c) uu(i, j, k) = 0;
-        if (fl(i, j - 1, k) && !c) vv(i, j, k) = 0;
-        if (fl(i, j, k - 1) && !c) ww(i, j, k) = 0;
-      }
+  // Steps 1 and 2 act at a cell only when it or one of its three low
+  // neighbours is a body cell: only in the body's box and one cell beyond
+  // its high sides.  The sweeps skip the other cells, in the same order.
+  const BodyBox b = body_box(s.flow.iflag);
+  const int i0 = std::max(is, b.i0), i1 = std::min(ie - 1, b.i1 + 1);
+  const int j0 = std::max(js, b.j0), j1 = std::min(je - 1, b.j1 + 1);
+  const int k0 = std::max(ks, b.k0), k1 = std::min(ke - 1, b.k1 + 1);
+  for (int k = k0; k <= k1; ++k)
+    for (int j = j0; j <= j1; ++j)
+      for (int i = i0; i <= i1; ++i) surface_tangential(s, i, j, k);
+  for (int k = k0; k <= k1; ++k)
+    for (int j = j0; j <= j1; ++j)
+      for (int i = i0; i <= i1; ++i) surface_normal(s, i, j, k);
 
   double Qall = 0;
   for (int k = ks; k <= ke - 1; ++k)
@@ -94,15 +113,18 @@ void uvwbdy(Store& s, const OutflowSwitches& outflow) {
   const double ucan = 0;
   say(fmt::Line() << "Qall ,cancel U=" << Qall << ucan);
 
+  // From here on each point of a loop reads and writes values of its own
+  // line across the side (or the outflow plane), so the loops run in the
+  // store's order, k or j innermost.
   if (outflow.iobu == 1)
-    for (int k = ks; k <= ke - 1; ++k)
-      for (int j = js; j <= je - 1; ++j) uu(ie, j, k) = ucan + uu(ie - 1, j, k);
+    for (int j = js; j <= je - 1; ++j)
+      for (int k = ks; k <= ke - 1; ++k) uu(ie, j, k) = ucan + uu(ie - 1, j, k);
   if (outflow.iobv == 1)
-    for (int k = ks; k <= ke - 1; ++k)
-      for (int j = js; j <= je; ++j) vv(ie, j, k) = vv(ie - 1, j, k);
+    for (int j = js; j <= je; ++j)
+      for (int k = ks; k <= ke - 1; ++k) vv(ie, j, k) = vv(ie - 1, j, k);
   if (outflow.iobw == 1)
-    for (int k = ks; k <= ke; ++k)
-      for (int j = js; j <= je - 1; ++j) ww(ie, j, k) = ww(ie - 1, j, k);
+    for (int j = js; j <= je - 1; ++j)
+      for (int k = ks; k <= ke; ++k) ww(ie, j, k) = ww(ie - 1, j, k);
 
   const SideMap mj = side_j(s), mk = side_k(s);
   if (s.run.iyper == 0) {
@@ -111,8 +133,8 @@ void uvwbdy(Store& s, const OutflowSwitches& outflow) {
     fill_sides(ww, mj, 1, {js - 1, js - 2, je, je + 1}, is, ie - 1, ks, ke);
   } else {
     fill_sides(uu, mj, 1, {js - 1, je}, is + 1, ie, ks, ke - 1);
-    for (int k = ks; k <= ke - 1; ++k)
-      for (int i = is + 1; i <= ie - 1; ++i) {
+    for (int i = is + 1; i <= ie - 1; ++i)
+      for (int k = ks; k <= ke - 1; ++k) {
         vv(i, js, k) = vv(i, js, k) - ucan;
         vv(i, je, k) = ucan + vv(i, je, k);
         vv(i, js - 1, k) = vv(i, js, k);
@@ -130,8 +152,8 @@ void uvwbdy(Store& s, const OutflowSwitches& outflow) {
   } else {
     fill_sides(uu, mk, 2, {ks - 1, ke}, is, ie, js, je - 1);
     fill_sides(vv, mk, 2, {ks - 1, ke}, is, ie - 1, js, je);
-    for (int j = js; j <= je - 1; ++j)
-      for (int i = is; i <= ie - 1; ++i) {
+    for (int i = is; i <= ie - 1; ++i)
+      for (int j = js; j <= je - 1; ++j) {
         ww(i, j, ks - 1) = -ww(i, j, ks + 1);
         ww(i, j, ke + 1) = -ww(i, j, ke - 1);
         ww(i, j, ks) = 0;
@@ -139,10 +161,10 @@ void uvwbdy(Store& s, const OutflowSwitches& outflow) {
       }
   }
   if (s.run.izper == 2) {
-    for (int j = js; j <= je - 1; ++j)
-      for (int i = is; i <= ie; ++i) uu(i, j, ks - 1) = s.run.ca2 * uu(i, j, ks);
-    for (int j = js; j <= je; ++j)
-      for (int i = is; i <= ie - 1; ++i) vv(i, j, ks - 1) = s.run.ca2 * vv(i, j, ks);
+    for (int i = is; i <= ie; ++i)
+      for (int j = js; j <= je - 1; ++j) uu(i, j, ks - 1) = s.run.ca2 * uu(i, j, ks);
+    for (int i = is; i <= ie - 1; ++i)
+      for (int j = js; j <= je; ++j) vv(i, j, ks - 1) = s.run.ca2 * vv(i, j, ks);
   }
 
   // edge lines: uu along x, vv along y, ww along z; the bottom wall
