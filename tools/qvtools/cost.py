@@ -176,4 +176,6 @@ def estimate(cells, nt, case_dir=None, program=None, calibrate_case=True, path=N
 
 def _caveat():
     return ["  (the pressure iterations per step change over a run, and a shared machine "
-            "is slower: a guide, not a promise)"]
+            "is slower: a guide, not a promise)",
+            "  (a calibration times the first steps of a fresh start, which iterate most: "
+            "for a long LES it can overstate the whole run several times over)"]
