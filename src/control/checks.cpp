@@ -517,15 +517,15 @@ double largest_velocity(const Store& s) {
 }
 
 bool flow_within_bound(const Store& s, double bound, double* umax, std::string* where) {
+  // a velocity must be finite and within the bound, nut finite
+  const auto within = [&](bool vel, double v) { return std::isfinite(v) && !(vel && bound > 0 && std::fabs(v) > bound); };
   // the usual case, every value within bounds, without the order
   double m = 0;
   bool pass = true;
   for (const Block& b : flow_blocks(s)) {
     const bool vel = &b.f != &s.flow.nut;
     double largest = 0;
-    pass = all_pass(
-        b.f, b.box, [&](double v) { return std::isfinite(v) && !(vel && bound > 0 && std::fabs(v) > bound); },
-        &largest);
+    pass = all_pass(b.f, b.box, [&](double v) { return within(vel, v); }, &largest);
     if (!pass) break;
     if (vel) m = std::max(m, largest);
   }
@@ -537,7 +537,7 @@ bool flow_within_bound(const Store& s, double bound, double* umax, std::string* 
   m = 0;
   const bool ok = each_block(s, [&](const Block& b, int i, int j, int k, double v) {
     const bool vel = &b.f != &s.flow.nut;
-    if (std::isfinite(v) && !(vel && bound > 0 && std::fabs(v) > bound)) {
+    if (within(vel, v)) {
       if (vel) m = std::max(m, std::fabs(v));
       return true;
     }
