@@ -5,22 +5,37 @@
 //
 //   lanes_divergence_scan      == divergence_scan_in_order
 //   lanes_correction_sweep     == correction_sweep_in_order
-//   lanes_restore_after_sweep  == restore_after_sweep
 //
-// The sweep is the eight-lane wavefront of hsmac2_tuned.cpp (the reasons
-// for its order are there) without the transposes: step m of block (i, b)
-// is the vector at position m, lane g holding layer ks + m - g of column
-// js + 8 b + g.  The w face below a cell and the v face beside it pass
-// from step to step in registers as before; the v face above lane 7 is
-// lane 0 of the next block, read and written there.  Lanes without a cell
-// at a step (the wavefront's ends, the columns past the last) compute with
-// a zero divergence and store what they loaded, so only the copy's padding
-// ever sees what they compute.
+// and lanes_restore_after_sweep makes the writes of restore_after_sweep.
+//
+// The sweep.  A cell reads and writes only its own pressure and its six
+// faces, and the lower of the two cells of a face moves it first; so any
+// order in which every cell follows its three low neighbours gives the
+// bits of the ordered sweep.  Here lane g of block b walks row
+// j = js + 8 b + g as one stream, column after column, plane after plane,
+// taking stream position c = (i - is) S + (k - ks) at step c + g:
+// - (i, j, k-1) and (i-1, j, k) are earlier positions of the same lane;
+// - lane g-1 reaches (i, j-1, k) one step before lane g reaches (i, j, k);
+// - lane 7's neighbour above is lane 0 of block b+1, which runs at least
+//   eight steps behind (one column, S steps, within a thread; a count of
+//   the steps done between threads).
+// The w face below a cell and the v face beside it pass from step to step
+// in registers; the v face above lane 7 is lane 0 of the next block, read
+// and written there.  The uu face above a cell is S positions on in the
+// same stream.  At a step the eight lanes lie in at most two neighbouring
+// columns (S > 8): lanes g <= r in column q, the others in column q-1,
+// for step q S + r; the x metrics of the step are the two planes' values
+// under that mask.  Lanes without a cell at a step (a column's top slot,
+// the stream's ends, the rows past the last) compute with a zero
+// divergence and store what they loaded or carry, so only the copy's
+// padding, and the top faces a lane carries to its slot, see what they
+// compute.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
 #include <omp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -28,8 +43,8 @@
 
 #include "solver/quotient.hpp"
 #include "solver/solver.hpp"
-#include "store/lanes.hpp"
 #include "solver/tuned_support.hpp"
+#include "store/lanes.hpp"
 
 namespace qv {
 
@@ -73,37 +88,58 @@ using tuned::over;
 #define QV_AVX512 __attribute__((target("avx512f,avx512dq,avx512vl")))
 #define QV_AVX512_INLINE QV_AVX512 __attribute__((always_inline)) inline
 
-// Lanes with a cell at step m: layer m - g within 0..nk-1, column g below ncol.
-inline __mmask8 cells_at(int m, int nk, __mmask8 columns) {
-  const unsigned lo = m >= 7 ? 0xFFu : (1u << (m + 1)) - 1u;
-  const int h = m - nk + 1;
-  const unsigned hi = h <= 0 ? 0xFFu : (h >= 8 ? 0u : (0xFFu << h) & 0xFFu);
-  return static_cast<__mmask8>(lo & hi & columns);
-}
+// Blocks a thread runs side by side, each one column behind the one before,
+// so that one block's chain of dependent quotients overlaps the other's.
+constexpr int kSideBySide = 2;
+constexpr int kCountStride = LaneFields::kCountStride;
 
-// The columns of block b that hold cells.
-inline __mmask8 columns_of(const LaneFields& L, int b) {
+// ---------------------------------------------------------------------------
+// Which lanes have a cell at a step
+
+// At step q S + r of a stream, lanes g > r are still in column q-1.
+inline unsigned lanes_behind(int r) { return r < 7 ? (0xFEu << r) & 0xFFu : 0u; }
+
+// The lanes at a column's top slot at step q S + r (position -1 mod S):
+// lane r+1 of column q-1, and lane 0 at the column's last step.
+inline unsigned lanes_at_slot(int r, int S) { return (r < 7 ? (2u << r) & 0xFFu : 0u) | (r == S - 1 ? 1u : 0u); }
+
+// The rows of block b that hold cells.
+inline unsigned rows_of(const LaneFields& L, int b) {
   const int n = std::clamp(L.ncol - 8 * b, 0, 8);
-  return static_cast<__mmask8>((1u << n) - 1u);
+  return (1u << n) - 1u;
 }
 
-// Per-step layer values, lane g at position m holding layer ks + m - g, 1
-// where the lane has no layer; seven tables of nm steps.
+// The lanes of a stream that do cells while it is at column q: a pass does
+// the planes of columns c0..c1-1, and rows are the block's rows.
+struct ColumnLanes {
+  unsigned ahead, behind;  // lanes in column q, lanes in column q-1
+  __mmask8 at(int r, int S, unsigned beh) const {
+    return static_cast<__mmask8>(((ahead & ~beh) | (behind & beh)) & ~lanes_at_slot(r, S));
+  }
+};
+
+inline ColumnLanes column_lanes(int q, int c0, int c1, unsigned rows) {
+  return {q >= c0 && q < c1 ? rows : 0u, q - 1 >= c0 && q - 1 < c1 ? rows : 0u};
+}
+
+// Per-slot layer values, lane g at slot r holding layer ks + (r - g) mod S,
+// 1 at the top slot; seven tables of S steps.
 struct Layers {
   const double *dz, *dzc0, *dzc1, *cz, *rdz, *rdzc0, *rdzc1;
 };
 
 Layers fill_layers(const Store& s, const LaneFields& L, const double* cz, std::vector<double>& buf) {
-  const std::size_t n = static_cast<std::size_t>(L.nm) * 8;
+  const std::size_t n = static_cast<std::size_t>(L.S) * 8;
   if (buf.size() < 7 * n) buf.resize(7 * n);  // sized at start-up; a store made by hand may lack it
   std::fill(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(7 * n), 1.0);
   double* d[7];
   for (int t = 0; t < 7; ++t) d[t] = buf.data() + t * n;
-  for (int m = 0; m < L.nm; ++m)
+  for (int r = 0; r < L.S; ++r)
     for (int g = 0; g < 8; ++g) {
-      const int k = s.grid.ks + m - g;
-      if (k < s.grid.ks || k > s.grid.ke - 1) continue;
-      const std::size_t e = static_cast<std::size_t>(m) * 8 + static_cast<std::size_t>(g);
+      const int m = ((r - g) % L.S + L.S) % L.S;
+      if (m == L.nk) continue;
+      const int k = s.grid.ks + m;
+      const std::size_t e = static_cast<std::size_t>(r) * 8 + static_cast<std::size_t>(g);
       d[0][e] = s.grid.dz(k);
       d[1][e] = s.grid.dzc(k);
       d[2][e] = s.grid.dzc(k + 1);
@@ -113,87 +149,125 @@ Layers fill_layers(const Store& s, const LaneFields& L, const double* cz, std::v
   return {d[0], d[1], d[2], d[3], d[4], d[5], d[6]};
 }
 
-// The column values of one block as vectors, 1 for lanes without a column.
-struct BlockValues {
-  __m512d dyj, dyc0, dyc1, rdyj, rdyc0, rdyc1, cij;
-  __m512d dxi, dxc0, dxc1, rdxi, rdxc0, rdxc1;
+// The row values of one block as vectors, 1 for lanes without a row.
+struct RowValues {
+  __m512d dyj, dyc0, dyc1, rdyj, rdyc0, rdyc1;
 };
 
-QV_AVX512 BlockValues block_values(const Store& s, const double* cxy, int i, int b) {
-  alignas(64) double a[7][8];
+QV_AVX512 RowValues row_values(const Store& s, int b) {
+  alignas(64) double a[6][8];
   for (int g = 0; g < 8; ++g) {
     const int j = s.grid.js + 8 * b + g;
-    const bool col = j <= s.grid.je - 1;
-    a[0][g] = col ? s.grid.dy(j) : 1.0;
-    a[1][g] = col ? s.grid.dyc(j) : 1.0;
-    a[2][g] = col ? s.grid.dyc(j + 1) : 1.0;
-    a[3][g] = 1 / a[0][g];
-    a[4][g] = 1 / a[1][g];
-    a[5][g] = 1 / a[2][g];
-    a[6][g] = col && cxy ? cxy[static_cast<std::size_t>(i) * s.flow.iflag.nj() + j - 1] : 0.0;
+    const bool row = j <= s.grid.je - 1;
+    a[0][g] = row ? s.grid.dy(j) : 1.0;
+    a[1][g] = row ? s.grid.dyc(j) : 1.0;
+    a[2][g] = row ? s.grid.dyc(j + 1) : 1.0;
+    for (int t = 0; t < 3; ++t) a[3 + t][g] = 1 / a[t][g];
   }
-  BlockValues v;
-  v.dyj = _mm512_load_pd(a[0]);
-  v.dyc0 = _mm512_load_pd(a[1]);
-  v.dyc1 = _mm512_load_pd(a[2]);
-  v.rdyj = _mm512_load_pd(a[3]);
-  v.rdyc0 = _mm512_load_pd(a[4]);
-  v.rdyc1 = _mm512_load_pd(a[5]);
-  v.cij = _mm512_load_pd(a[6]);
+  return {_mm512_load_pd(a[0]), _mm512_load_pd(a[1]), _mm512_load_pd(a[2]),
+          _mm512_load_pd(a[3]), _mm512_load_pd(a[4]), _mm512_load_pd(a[5])};
+}
+
+// The plane values of one block: the x metrics of plane i and the x and y
+// parts of c of its rows (0 for lanes without a row).
+struct PlaneValues {
+  __m512d dxi, dxc0, dxc1, rdxi, rdxc0, rdxc1, cij;
+};
+
+QV_AVX512 PlaneValues plane_values(const Store& s, const double* cxy, int i, int b, unsigned rows) {
+  PlaneValues v;
   v.dxi = _mm512_set1_pd(s.grid.dx(i));
   v.dxc0 = _mm512_set1_pd(s.grid.dxc(i));
   v.dxc1 = _mm512_set1_pd(s.grid.dxc(i + 1));
   v.rdxi = _mm512_set1_pd(1 / s.grid.dx(i));
   v.rdxc0 = _mm512_set1_pd(1 / s.grid.dxc(i));
   v.rdxc1 = _mm512_set1_pd(1 / s.grid.dxc(i + 1));
+  v.cij = cxy ? _mm512_maskz_loadu_pd(static_cast<__mmask8>(rows),
+                                      cxy + static_cast<std::size_t>(i) * s.flow.iflag.nj() + s.grid.js + 8 * b - 1)
+              : _mm512_setzero_pd();
   return v;
 }
 
+// The plane values of a step: lanes in beh from the column behind.
+QV_AVX512_INLINE PlaneValues blend(unsigned beh, const PlaneValues& a, const PlaneValues& z) {
+  const __mmask8 m = static_cast<__mmask8>(beh);
+  return {_mm512_mask_blend_pd(m, a.dxi, z.dxi),     _mm512_mask_blend_pd(m, a.dxc0, z.dxc0),
+          _mm512_mask_blend_pd(m, a.dxc1, z.dxc1),   _mm512_mask_blend_pd(m, a.rdxi, z.rdxi),
+          _mm512_mask_blend_pd(m, a.rdxc0, z.rdxc0), _mm512_mask_blend_pd(m, a.rdxc1, z.rdxc1),
+          _mm512_mask_blend_pd(m, a.cij, z.cij)};
+}
+
+// The plane of column q, kept within the planes of cells (a column outside
+// them has no lane with a cell).
+inline int plane_of(const Store& s, int q) { return std::clamp(s.grid.is + q, s.grid.is, s.grid.ie - 1); }
+
+// v face above lane g at step t: lane g+1's own face at the next step; lane
+// 7's is lane 0 of the next block, seven steps back.
+QV_AVX512_INLINE __m512d v_above(const double* v, const double* vn, std::size_t t) {
+  const std::size_t back = t >= 7 ? (t - 7) * 8 : 0;
+  return _mm512_castsi512_pd(_mm512_alignr_epi64(_mm512_castpd_si512(_mm512_load_pd(vn + back)),
+                                                 _mm512_castpd_si512(_mm512_load_pd(v + t * 8 + 8)), 1));
+}
+
+// ---------------------------------------------------------------------------
+// Correction sweep
 
 struct SweepConst {
   double dt, omg, esp2;
-  int nk;
+  int S;
 };
 
-// One block of eight columns in flight.
-struct Block {
-  BlockValues c;
-  double* u0;  // uu of plane i, this block
-  double* u1;  // uu of plane i + 1
+// One block's stream in flight, at column col.
+struct Stream {
+  RowValues y;
+  PlaneValues ahead, behind;  // the planes of columns col and col - 1
+  double* u;
   double* v;
   double* vn;  // vv of the next block
   double* w;
   double* p;
   const std::uint8_t* body;
-  bool last;
-  __mmask8 columns;
+  int b, col;
+  unsigned rows;
+  ColumnLanes cells, ucells;  // lanes with a cell; those whose uu face above moves
   __m512d vcarry, wcarry;
   __mmask8 prev;
 };
 
-QV_AVX512 Block block_at(LaneFields& L, const Store& s, const std::vector<double>& cxy, int i, int b) {
+QV_AVX512 Stream stream_at(LaneFields& L, const Store& s, const double* cxy, int b) {
   using W = LaneFields::Which;
-  Block q;
-  q.c = block_values(s, cxy.data(), i, b);
-  const std::size_t o = L.block(i, b);
-  q.u0 = L.field(W::kU) + o;
-  q.u1 = L.field(W::kU) + L.block(i + 1, b);
+  Stream q;
+  q.y = row_values(s, b);
+  const std::size_t o = L.block(b);
+  q.u = L.field(W::kU) + o;
   q.v = L.field(W::kV) + o;
-  q.vn = L.field(W::kV) + L.block(i, b + 1);
+  q.vn = L.field(W::kV) + L.block(b + 1);
   q.w = L.field(W::kW) + o;
   q.p = L.field(W::kP) + o;
-  q.body = L.body() + L.block(i, b) / 8;
-  q.last = i == s.grid.ie - 1;
-  q.columns = columns_of(L, b);
+  q.body = L.body() + o / 8;
+  q.b = b;
+  q.col = -1;
+  q.rows = rows_of(L, b);
+  q.ahead = plane_values(s, cxy, s.grid.is, b, q.rows);
   q.vcarry = q.wcarry = _mm512_setzero_pd();
   q.prev = 0;
   return q;
 }
 
-// Step m of a block: the eight cells of the step, each as the ordered
-// sweep's cell.
-template <bool Exact>
-QV_AVX512_INLINE void step(const SweepConst& k, const Layers& tab, Block& q, int m) {
+// Moves a stream to column c of the planes' np columns.
+QV_AVX512 void to_column(Stream& q, const Store& s, const double* cxy, int c, int np) {
+  q.col = c;
+  q.behind = q.ahead;
+  q.ahead = plane_values(s, cxy, plane_of(s, c), q.b, q.rows);
+  q.cells = column_lanes(c, 0, np, q.rows);
+  // the last plane's uu face above is the outflow face: not moved
+  q.ucells = column_lanes(c, 0, np - 1, q.rows);
+}
+
+// Step col S + r of a stream: the cells of the step, each as the ordered
+// sweep's cell.  Blend: r < 7, when the lanes may lie in two columns.
+template <bool Exact, bool Blend>
+QV_AVX512_INLINE void step(const SweepConst& k, const Layers& tab, Stream& q, int r) {
   const __m512d dt = _mm512_set1_pd(k.dt), esp2 = _mm512_set1_pd(k.esp2);
   const __m512d sign = _mm512_set1_pd(-0.0);
   const __m512d negomg = _mm512_xor_pd(_mm512_set1_pd(k.omg), sign);  // -omg
@@ -201,33 +275,34 @@ QV_AVX512_INLINE void step(const SweepConst& k, const Layers& tab, Block& q, int
   const __m512d zero = _mm512_setzero_pd();
   const __m512i up1 = _mm512_set_epi64(6, 5, 4, 3, 2, 1, 0, 0);  // lane g takes lane g-1
 
-  const __mmask8 act = cells_at(m, k.nk, q.columns);
-  const std::size_t e = static_cast<std::size_t>(m) * 8;
-  const __m512d dz = _mm512_loadu_pd(tab.dz + e);
-  const __m512d dzc0 = _mm512_loadu_pd(tab.dzc0 + e);
-  const __m512d dzc1 = _mm512_loadu_pd(tab.dzc1 + e);
-  const __m512d czk = _mm512_loadu_pd(tab.cz + e);
-  const __m512d rdz = _mm512_loadu_pd(tab.rdz + e);
-  const __m512d rdzc0 = _mm512_loadu_pd(tab.rdzc0 + e);
-  const __m512d rdzc1 = _mm512_loadu_pd(tab.rdzc1 + e);
+  const unsigned beh = Blend ? lanes_behind(r) : 0u;
+  const __mmask8 act = q.cells.at(r, k.S, beh);
+  const __mmask8 uact = q.ucells.at(r, k.S, beh);
+  const PlaneValues x = Blend ? blend(beh, q.ahead, q.behind) : q.ahead;
+  const std::size_t t = static_cast<std::size_t>(q.col) * k.S + static_cast<std::size_t>(r);
+  const std::size_t e = t * 8, eu = e + static_cast<std::size_t>(k.S) * 8;
+  const std::size_t z = static_cast<std::size_t>(r) * 8;
+  const __m512d dz = _mm512_loadu_pd(tab.dz + z);
+  const __m512d dzc0 = _mm512_loadu_pd(tab.dzc0 + z);
+  const __m512d dzc1 = _mm512_loadu_pd(tab.dzc1 + z);
+  const __m512d czk = _mm512_loadu_pd(tab.cz + z);
+  const __m512d rdz = _mm512_loadu_pd(tab.rdz + z);
+  const __m512d rdzc0 = _mm512_loadu_pd(tab.rdzc0 + z);
+  const __m512d rdzc1 = _mm512_loadu_pd(tab.rdzc1 + z);
 
-  const __m512d u0 = _mm512_load_pd(q.u0 + e), u1 = _mm512_load_pd(q.u1 + e), p0 = _mm512_load_pd(q.p + e);
-  // v face above lane g: lane g+1's own face at the next position; lane 7's
-  // is lane 0 of the next block, seven positions back
-  const std::size_t back = m >= 7 ? e - 56 : 0;
-  const __m512d v1 = _mm512_castsi512_pd(_mm512_alignr_epi64(_mm512_castpd_si512(_mm512_load_pd(q.vn + back)),
-                                                             _mm512_castpd_si512(_mm512_load_pd(q.v + e + 8)), 1));
+  const __m512d u0 = _mm512_load_pd(q.u + e), u1 = _mm512_load_pd(q.u + eu), p0 = _mm512_load_pd(q.p + e);
+  const __m512d v1 = v_above(q.v, q.vn, t);
   // v face below: lane 0 from memory, lane g from lane g-1's last step
   const __m512d v0 = _mm512_mask_blend_pd(0xFE, _mm512_load_pd(q.v + e), _mm512_permutexvar_pd(up1, q.vcarry));
   // w faces: below from this lane's last step where it had a cell
   const __m512d w1 = _mm512_load_pd(q.w + e + 8);
   const __m512d w0 = _mm512_mask_blend_pd(q.prev, _mm512_load_pd(q.w + e), q.wcarry);
 
-  __m512d D = _mm512_add_pd(_mm512_add_pd(over<Exact>(dividend<Exact>(_mm512_sub_pd(u1, u0)), q.c.dxi, q.c.rdxi),
-                                          over<Exact>(dividend<Exact>(_mm512_sub_pd(v1, v0)), q.c.dyj, q.c.rdyj)),
+  __m512d D = _mm512_add_pd(_mm512_add_pd(over<Exact>(dividend<Exact>(_mm512_sub_pd(u1, u0)), x.dxi, x.rdxi),
+                                          over<Exact>(dividend<Exact>(_mm512_sub_pd(v1, v0)), q.y.dyj, q.y.rdyj)),
                             over<Exact>(dividend<Exact>(_mm512_sub_pd(w1, w0)), dz, rdz));
-  const __m512d cc = _mm512_add_pd(q.c.cij, czk);
-  const __mmask8 body = static_cast<__mmask8>(q.body[m]);
+  const __m512d cc = _mm512_add_pd(x.cij, czk);
+  const __mmask8 body = static_cast<__mmask8>(q.body[t]);
   D = _mm512_mask_blend_pd(static_cast<__mmask8>(body | static_cast<__mmask8>(~act)), D, zero);
   // dp = -omg * D / (2 * dt * cc); the reciprocal of 2 dt cc, off the chain
   // through D, is the one division left
@@ -238,79 +313,87 @@ QV_AVX512_INLINE void step(const SweepConst& k, const Layers& tab, Block& q, int
   const __mmask8 big = _mm512_mask_cmp_pd_mask(act, absD, esp2, _CMP_GE_OQ);
   const quotient::Dividend8 dpdt = dividend<Exact>(_mm512_mul_pd(dp, dt));
   const __m512d w1n = _mm512_add_pd(w1, over<Exact>(dpdt, dzc1, rdzc1));
-  const __m512d v1n = _mm512_add_pd(v1, over<Exact>(dpdt, q.c.dyc1, q.c.rdyc1));
-  if (!q.last) _mm512_store_pd(q.u1 + e, _mm512_mask_add_pd(u1, act, u1, over<Exact>(dpdt, q.c.dxc1, q.c.rdxc1)));
-  _mm512_store_pd(q.u0 + e, _mm512_mask_sub_pd(u0, act, u0, over<Exact>(dpdt, q.c.dxc0, q.c.rdxc0)));
-  _mm512_store_pd(q.v + e, _mm512_mask_sub_pd(v0, act, v0, over<Exact>(dpdt, q.c.dyc0, q.c.rdyc0)));
-  // a lane just past its top cell stores the top face it carries
+  const __m512d v1n = _mm512_add_pd(v1, over<Exact>(dpdt, q.y.dyc1, q.y.rdyc1));
+  _mm512_store_pd(q.u + eu, _mm512_mask_add_pd(u1, uact, u1, over<Exact>(dpdt, x.dxc1, x.rdxc1)));
+  _mm512_store_pd(q.u + e, _mm512_mask_sub_pd(u0, act, u0, over<Exact>(dpdt, x.dxc0, x.rdxc0)));
+  _mm512_store_pd(q.v + e, _mm512_mask_sub_pd(v0, act, v0, over<Exact>(dpdt, q.y.dyc0, q.y.rdyc0)));
+  // a lane at its column's top slot stores the top face it carries
   _mm512_store_pd(q.w + e, _mm512_mask_sub_pd(w0, act, w0, over<Exact>(dpdt, dzc0, rdzc0)));
   _mm512_store_pd(q.p + e, _mm512_mask_add_pd(p0, big, p0, dp));
   // lane 7's v face above waits in the next block for that block's lane 0
-  if (act & 0x80) _mm_storeh_pd(q.vn + back, _mm512_extractf64x2_pd(v1n, 3));
+  if (act & 0x80) _mm_storeh_pd(q.vn + (t - 7) * 8, _mm512_extractf64x2_pd(v1n, 3));
   q.vcarry = v1n;
   q.wcarry = w1n;
   q.prev = act;
 }
 
-// N blocks side by side (from neighbouring planes), so that one block's
-// chain of dependent quotients overlaps the other's.
-template <int N, bool Exact>
-QV_AVX512 void blocks(const SweepConst& k, const Layers& tab, Block* q) {
-  const int nsteps = k.nk + 8;  // up to the top w face of lane 7
-  for (int m = 0; m < nsteps; ++m)
-    for (int n = 0; n < N; ++n) step<Exact>(k, tab, q[n], m);
+// Steps r0..r1-1 of the current column of n streams side by side.
+template <int N, bool Exact, bool Blend>
+QV_AVX512_INLINE void steps(const SweepConst& k, const Layers& tab, Stream* q, int r0, int r1) {
+  for (int r = r0; r < r1; ++r)
+    for (int n = 0; n < N; ++n) step<Exact, Blend>(k, tab, q[n], r);
 }
+
+template <bool Exact, bool Blend>
+QV_AVX512 void steps_of(const SweepConst& k, const Layers& tab, Stream* q, int n, int r0, int r1) {
+  if (n == 2)
+    steps<2, Exact, Blend>(k, tab, q, r0, r1);
+  else
+    steps<1, Exact, Blend>(k, tab, q, r0, r1);
+}
+static_assert(kSideBySide == 2, "steps_of runs one or two streams");
 
 struct SweepWork {
   LaneFields& L;
   const Store& s;
-  const std::vector<double>& cxy;
+  const double* cxy;
   const SweepConst k;
   const Layers tab;
   bool exact;
+  int np;       // planes of cells: columns 0..np-1 of a stream
   int nblocks;  // blocks with cells
-  int* progress;
+  int* count;   // steps done by the last block of each unit, kCountStride apart
 };
 
-template <int N>
-QV_AVX512 void run_blocks(const SweepWork& w, Block* q) {
-  if (w.exact)
-    blocks<N, true>(w.k, w.tab, q);
-  else
-    blocks<N, false>(w.k, w.tab, q);
+// Waits until the block before unit u's first has done `need` steps.
+inline void wait_steps(const SweepWork& w, int u, int need, int& seen) {
+  if (seen >= need) return;
+  const int* c = &w.count[(u - 1) * kCountStride];
+  tuned::wait_for(c, need);
+  seen = std::atomic_ref<const int>(*c).load(std::memory_order_acquire);
 }
 
-QV_AVX512 void one_block(const SweepWork& w, int i, int b) {
-  Block q = block_at(w.L, w.s, w.cxy, i, b);
-  run_blocks<1>(w, &q);
+inline void publish_steps(const SweepWork& w, int u, int n) {
+  std::atomic_ref<int> a(w.count[u * kCountStride]);
+  a.store(n, std::memory_order_release);
+  a.notify_all();
 }
 
-QV_AVX512 void sweep_plane(const SweepWork& w, int i, bool wait) {
-  const tuned::Progress pr{w.progress};
-  for (int b = 0; b < w.nblocks; ++b) {
-    pr.wait(i, b + 1, wait);
-    one_block(w, i, b);
-    pr.done(i, b + 1);
+// Unit u: blocks kSideBySide u onwards, each one column behind the one
+// before.  Block b-1 writes lane 0 of block b's step t at its own step
+// t + 7, and reads there before block b moves it; block b loads the
+// vector of step t + 1 at its step t.  So block b runs step t once block
+// b-1 has done t + 9 steps: the unit's first block, at column Q, waits for
+// (Q + 1) S + 8 steps of the block before (within a unit the lag is S).
+template <bool Exact>
+QV_AVX512 void sweep_unit(const SweepWork& w, int u, bool wait) {
+  const int S = w.k.S, np = w.np;
+  const int b0 = kSideBySide * u, m = std::min(kSideBySide, w.nblocks - b0);
+  const int total = np * S + 7;  // steps of a stream
+  Stream q[kSideBySide];
+  for (int n = 0; n < m; ++n) q[n] = stream_at(w.L, w.s, w.cxy, b0 + n);
+  int seen = 0;
+  for (int Q = 0; Q <= np + m - 1; ++Q) {
+    if (wait) wait_steps(w, u, std::min(total, (Q + 1) * S + 8), seen);
+    // streams at columns 0..np (np: the last lanes finishing plane np - 1)
+    const int lo = std::max(0, Q - np), hi = std::min(m - 1, Q);
+    for (int n = lo; n <= hi; ++n) to_column(q[n], w.s, w.cxy, Q - n, np);
+    steps_of<Exact, true>(w.k, w.tab, q + lo, hi - lo + 1, 0, 7);
+    const int lo_full = Q - lo == np ? lo + 1 : lo;
+    if (lo_full <= hi) steps_of<Exact, false>(w.k, w.tab, q + lo_full, hi - lo_full + 1, 7, S);
+    const int c = Q - (m - 1);  // the last block's column
+    publish_steps(w, u, c < 0 ? 0 : c >= np ? total : (c + 1) * S);
   }
-}
-
-// Planes a and a + 1: block b + 1 of plane a runs beside block b of plane
-// a + 1, which it no longer touches.
-QV_AVX512 void sweep_two_planes(const SweepWork& w, int a, bool wait) {
-  const tuned::Progress pr{w.progress};
-  const int nb = w.nblocks;
-  pr.wait(a, 1, wait);
-  one_block(w, a, 0);
-  pr.done(a, 1);
-  for (int b = 0; b + 1 < nb; ++b) {
-    pr.wait(a, b + 2, wait);
-    Block q[2] = {block_at(w.L, w.s, w.cxy, a, b + 1), block_at(w.L, w.s, w.cxy, a + 1, b)};
-    run_blocks<2>(w, q);
-    pr.done(a, b + 2);
-    pr.done(a + 1, b + 1);
-  }
-  one_block(w, a + 1, nb - 1);
-  pr.done(a + 1, nb);
 }
 
 }  // namespace
@@ -320,22 +403,17 @@ void lanes_correction_sweep(LaneFields& L, const Store& s, double esp2, const st
   const bool exact = !divider && tuned::reciprocals_usable(s, &cxy, &cz);
   Store& ws = const_cast<Store&>(s);  // the work space of the pass
   const Layers tab = fill_layers(s, L, cz.data(), ws.work.work_skew);
-  if (ws.work.work_progress.size() < static_cast<std::size_t>(s.grid.ie) + 1)
-    ws.work.work_progress.resize(static_cast<std::size_t>(s.grid.ie) + 1);
-  std::fill(ws.work.work_progress.begin(), ws.work.work_progress.end(), 0);
   const int nblocks = (L.ncol + 7) / 8;
-  const SweepWork w{L,   s,     cxy,     SweepConst{s.run.dt, s.run.omg, esp2, L.nk},
-                    tab, exact, nblocks, ws.work.work_progress.data()};
-
-  // units of work: pairs of planes
+  const int nunits = (nblocks + kSideBySide - 1) / kSideBySide;
+  std::fill(L.steps_done.begin(), L.steps_done.end(), 0);
   const int np = s.grid.ie - s.grid.is;
-  const int nunits = (np + 1) / 2;
+  const SweepWork w{L, s, cxy.data(), SweepConst{s.run.dt, s.run.omg, esp2, L.S}, tab, exact, np, nblocks,
+                    L.steps_done.data()};
   auto unit = [&](int u, bool wait) {
-    const int a = s.grid.is + 2 * u;
-    if (a + 1 <= s.grid.ie - 1)
-      sweep_two_planes(w, a, wait);
+    if (w.exact)
+      sweep_unit<true>(w, u, wait);
     else
-      sweep_plane(w, a, wait);
+      sweep_unit<false>(w, u, wait);
   };
   const int T = tuned::threads_for(static_cast<double>(np) * L.ncol * L.nk, nunits);
   if (T == 1) {
@@ -354,94 +432,118 @@ void lanes_correction_sweep(LaneFields& L, const Store& s, double esp2, const st
 
 namespace {
 
-// The first cell, in scan order, of block (i, b) whose |D| equals dm.
-template <bool Exact>
-QV_AVX512 void locate(const LaneFields& L, const Store& s, const Layers& tab, const BlockValues& c, int i, int b,
-                      double dm, tuned::ScanResult& r);
-
-// What the scan reads of block (i, b).
-struct ScanBlock {
-  const double *u0, *u1, *v, *vn, *w;  // uu of planes i and i+1, vv here and in the next block, ww
+// What the scan reads of block b, at column col.
+struct ScanStream {
+  RowValues y;
+  PlaneValues ahead, behind;
+  const double *u, *v, *vn, *w;
   const std::uint8_t* body;
-  __mmask8 columns;
+  int b, col;
+  unsigned rows;
+  ColumnLanes cells;
 };
 
-ScanBlock scan_block(const LaneFields& L, int i, int b) {
+ScanStream scan_stream(const LaneFields& L, const Store& s, int b) {
   using W = LaneFields::Which;
-  const std::size_t o = L.block(i, b);
-  return {L.field(W::kU) + o,
-          L.field(W::kU) + L.block(i + 1, b),
-          L.field(W::kV) + o,
-          L.field(W::kV) + L.block(i, b + 1),
-          L.field(W::kW) + o,
-          L.body() + o / 8,
-          columns_of(L, b)};
+  const std::size_t o = L.block(b);
+  ScanStream k;
+  k.y = row_values(s, b);
+  k.u = L.field(W::kU) + o;
+  k.v = L.field(W::kV) + o;
+  k.vn = L.field(W::kV) + L.block(b + 1);
+  k.w = L.field(W::kW) + o;
+  k.body = L.body() + o / 8;
+  k.b = b;
+  k.col = -1;
+  k.rows = rows_of(L, b);
+  return k;
 }
 
-// The divergence of the cells at position m, and the lanes that are fluid cells.
-template <bool Exact>
-QV_AVX512_INLINE __m512d block_divergence(const ScanBlock& k, const Layers& tab, const BlockValues& c, int m,
-                                          int nk, __mmask8& fluid) {
-  const std::size_t e = static_cast<std::size_t>(m) * 8;
-  const std::size_t back = m >= 7 ? e - 56 : 0;
-  const __m512d v1 = _mm512_castsi512_pd(_mm512_alignr_epi64(_mm512_castpd_si512(_mm512_load_pd(k.vn + back)),
-                                                             _mm512_castpd_si512(_mm512_load_pd(k.v + e + 8)), 1));
-  const __m512d du = _mm512_sub_pd(_mm512_load_pd(k.u1 + e), _mm512_load_pd(k.u0 + e));
-  const __m512d dv = _mm512_sub_pd(v1, _mm512_load_pd(k.v + e));
+// The divergence of the cells at step col S + r, and the lanes that are
+// fluid cells.
+template <bool Exact, bool Blend>
+QV_AVX512_INLINE __m512d divergence_at(const ScanStream& k, const Layers& tab, int S, int r, __mmask8& fluid) {
+  const unsigned beh = Blend ? lanes_behind(r) : 0u;
+  const PlaneValues x = Blend ? blend(beh, k.ahead, k.behind) : k.ahead;
+  const std::size_t t = static_cast<std::size_t>(k.col) * S + static_cast<std::size_t>(r);
+  const std::size_t e = t * 8, z = static_cast<std::size_t>(r) * 8;
+  const __m512d du = _mm512_sub_pd(_mm512_load_pd(k.u + e + static_cast<std::size_t>(S) * 8), _mm512_load_pd(k.u + e));
+  const __m512d dv = _mm512_sub_pd(v_above(k.v, k.vn, t), _mm512_load_pd(k.v + e));
   const __m512d dw = _mm512_sub_pd(_mm512_load_pd(k.w + e + 8), _mm512_load_pd(k.w + e));
-  fluid = static_cast<__mmask8>(cells_at(m, nk, k.columns) & ~k.body[m]);
-  return _mm512_add_pd(_mm512_add_pd(over<Exact>(dividend<Exact>(du), c.dxi, c.rdxi),
-                                     over<Exact>(dividend<Exact>(dv), c.dyj, c.rdyj)),
-                       over<Exact>(dividend<Exact>(dw), _mm512_loadu_pd(tab.dz + e), _mm512_loadu_pd(tab.rdz + e)));
+  fluid = static_cast<__mmask8>(k.cells.at(r, S, beh) & ~k.body[t]);
+  return _mm512_add_pd(_mm512_add_pd(over<Exact>(dividend<Exact>(du), x.dxi, x.rdxi),
+                                     over<Exact>(dividend<Exact>(dv), k.y.dyj, k.y.rdyj)),
+                       over<Exact>(dividend<Exact>(dw), _mm512_loadu_pd(tab.dz + z), _mm512_loadu_pd(tab.rdz + z)));
 }
 
-template <bool Exact>
-QV_AVX512 tuned::ScanResult scan_planes(const LaneFields& L, const Store& s, const Layers& tab, int i0, int i1) {
-  tuned::ScanResult r;
-  __mmask8 bad = 0;
+// Steps r0..r1-1 of the current column: the largest |D| of the fluid cells
+// into vmax, the lanes with a D not finite into bad.
+template <bool Exact, bool Blend>
+QV_AVX512_INLINE void largest(const ScanStream& k, const Layers& tab, int S, int r0, int r1, __m512d& vmax,
+                              __mmask8& bad) {
   const __m512d sign = _mm512_set1_pd(-0.0);
-  const int nblocks = (L.ncol + 7) / 8;
-  for (int i = i0; i <= i1; ++i)
-    for (int b = 0; b < nblocks; ++b) {
-      const BlockValues c = block_values(s, nullptr, i, b);
-      const ScanBlock k = scan_block(L, i, b);
-      __m512d vmax = _mm512_setzero_pd();
-      for (int m = 0; m < L.nk + 7; ++m) {
-        __mmask8 fluid;
-        const __m512d D = block_divergence<Exact>(k, tab, c, m, L.nk, fluid);
-        // D - D is 0 for every finite D
-        bad |= _mm512_mask_cmp_pd_mask(fluid, _mm512_sub_pd(D, D), _mm512_setzero_pd(), _CMP_NEQ_UQ);
-        vmax = _mm512_mask_max_pd(vmax, fluid, vmax, _mm512_andnot_pd(sign, D));
-      }
-      const double bmax = _mm512_reduce_max_pd(vmax);
-      if (bmax == 0 || bmax < r.dm) continue;
-      locate<Exact>(L, s, tab, c, i, b, bmax, r);
-    }
-  r.finite = bad == 0;
-  return r;
-}
-
-template <bool Exact>
-QV_AVX512 void locate(const LaneFields& L, const Store& s, const Layers& tab, const BlockValues& c, int i, int b,
-                      double dm, tuned::ScanResult& r) {
-  const ScanBlock k = scan_block(L, i, b);
-  const __m512d sign = _mm512_set1_pd(-0.0);
-  int bk = 0, bj = 0;
-  bool found = false;
-  for (int m = 0; m < L.nk + 7; ++m) {
+  for (int r = r0; r < r1; ++r) {
     __mmask8 fluid;
-    const __m512d D = block_divergence<Exact>(k, tab, c, m, L.nk, fluid);
+    const __m512d D = divergence_at<Exact, Blend>(k, tab, S, r, fluid);
+    // D - D is 0 for every finite D
+    bad |= _mm512_mask_cmp_pd_mask(fluid, _mm512_sub_pd(D, D), _mm512_setzero_pd(), _CMP_NEQ_UQ);
+    vmax = _mm512_mask_max_pd(vmax, fluid, vmax, _mm512_andnot_pd(sign, D));
+  }
+}
+
+// Steps r0..r1-1 of the current column: the first fluid cell in scan order
+// whose |D| equals dm into c (found: c holds one).
+template <bool Exact, bool Blend>
+QV_AVX512_INLINE void first_equal(const ScanStream& k, const Store& s, const Layers& tab, int S, int r0, int r1,
+                                  double dm, tuned::ScanResult& c, bool& found) {
+  const __m512d sign = _mm512_set1_pd(-0.0);
+  for (int r = r0; r < r1; ++r) {
+    __mmask8 fluid;
+    const __m512d D = divergence_at<Exact, Blend>(k, tab, S, r, fluid);
     unsigned hit = _mm512_mask_cmp_pd_mask(fluid, _mm512_andnot_pd(sign, D), _mm512_set1_pd(dm), _CMP_EQ_OQ);
     for (; hit; hit &= hit - 1) {
       const int g = __builtin_ctz(hit);
-      const int k = s.grid.ks + m - g, j = s.grid.js + 8 * b + g;
-      if (!found || k < bk || (k == bk && j < bj)) bk = k, bj = j, found = true;
+      const int pos = k.col * S + r - g;
+      const int i = s.grid.is + pos / S, kk = s.grid.ks + pos % S, j = s.grid.js + 8 * k.b + g;
+      if (!found || tuned::before(kk, j, i, c)) c.li = i, c.lj = j, c.lk = kk, found = true;
     }
   }
-  if (dm > r.dm || tuned::before(bk, bj, i, r)) {
-    r.dm = dm;
-    r.li = i, r.lj = bj, r.lk = bk;
+}
+
+// The scan of the planes of columns c0..c1-1, every block.  Each column's
+// largest |D| is located there when it may be the pass's first largest.
+template <bool Exact>
+QV_AVX512 tuned::ScanResult scan_columns(const LaneFields& L, const Store& s, const Layers& tab, int c0, int c1) {
+  tuned::ScanResult res;
+  __mmask8 bad = 0;
+  const int S = L.S;
+  const int nblocks = (L.ncol + 7) / 8;
+  for (int b = 0; b < nblocks; ++b) {
+    ScanStream k = scan_stream(L, s, b);
+    k.ahead = plane_values(s, nullptr, plane_of(s, c0), b, k.rows);
+    for (int q = c0; q <= c1; ++q) {
+      k.col = q;
+      k.behind = k.ahead;
+      k.ahead = plane_values(s, nullptr, plane_of(s, q), b, k.rows);
+      k.cells = column_lanes(q, c0, c1, k.rows);
+      const int r1 = q < c1 ? S : 7;  // column c1: the last lanes finishing plane c1 - 1
+      __m512d vmax = _mm512_setzero_pd();
+      largest<Exact, true>(k, tab, S, 0, 7, vmax, bad);
+      largest<Exact, false>(k, tab, S, 7, r1, vmax, bad);
+      const double dm = _mm512_reduce_max_pd(vmax);
+      if (dm == 0 || dm < res.dm) continue;
+      tuned::ScanResult c;
+      bool found = false;
+      first_equal<Exact, true>(k, s, tab, S, 0, 7, dm, c, found);
+      first_equal<Exact, false>(k, s, tab, S, 7, r1, dm, c, found);
+      if (dm > res.dm || tuned::before(c.lk, c.lj, c.li, res)) {
+        res.dm = dm;
+        res.li = c.li, res.lj = c.lj, res.lk = c.lk;
+      }
+    }
   }
+  res.finite = bad == 0;
+  return res;
 }
 
 }  // namespace
@@ -456,11 +558,11 @@ bool lanes_divergence_scan(const LaneFields& L, const Store& s, double& dm, int&
   const int nt = std::min(T, 64);
 #pragma omp parallel for num_threads(nt) schedule(static, 1)
   for (int t = 0; t < nt; ++t) {
-    const int i0 = s.grid.is + n * t / nt, i1 = s.grid.is + n * (t + 1) / nt - 1;
-    if (i0 > i1)
+    const int c0 = n * t / nt, c1 = n * (t + 1) / nt;
+    if (c0 >= c1)
       part[t] = tuned::ScanResult{};
     else
-      part[t] = exact ? scan_planes<true>(L, s, tab, i0, i1) : scan_planes<false>(L, s, tab, i0, i1);
+      part[t] = exact ? scan_columns<true>(L, s, tab, c0, c1) : scan_columns<false>(L, s, tab, c0, c1);
   }
   const tuned::ScanResult r = tuned::first_largest(part, nt);
   dm = r.dm;

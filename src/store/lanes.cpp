@@ -7,19 +7,25 @@
 namespace qv {
 
 void LaneFields::size_for(const Store& s) {
-  const int nb_new = (s.grid.je - s.grid.js + 1 + 7) / 8 + 1;  // columns js..je, and a neighbour block
-  const int nm_new = s.grid.ke - s.grid.ks + 9;                // up to lane 7's top face, and one more read
-  const std::size_t per = static_cast<std::size_t>(s.grid.ie - s.grid.is + 1) * nb_new * nm_new * 8;
-  if (is == s.grid.is && js == s.grid.js && ks == s.grid.ks && nb == nb_new && nm == nm_new &&
-      ncol == s.grid.je - s.grid.js && per == per_)
+  const int ncol_new = s.grid.je - s.grid.js;
+  const int nb_new = (ncol_new + 7) / 8 + 1;  // the blocks with cells, and the neighbour of the last
+  const int S_new = s.grid.ke - s.grid.ks + 1;
+  // the sweep's last step, (ie - is) S + 6, reads uu S positions on
+  const std::size_t len_new = static_cast<std::size_t>(s.grid.ie - s.grid.is + 1) * S_new + 7;
+  const std::size_t per = static_cast<std::size_t>(nb_new) * len_new * 8;
+  if (is == s.grid.is && js == s.grid.js && ks == s.grid.ks && nb == nb_new && S == S_new && len == len_new &&
+      ncol == ncol_new && per == per_)
     return;
   is = s.grid.is, js = s.grid.js, ks = s.grid.ks;
-  nk = s.grid.ke - s.grid.ks;
-  ncol = s.grid.je - s.grid.js;
-  nb = nb_new, nm = nm_new;
+  nk = S_new - 1;
+  S = S_new;
+  ncol = ncol_new;
+  nb = nb_new;
+  len = len_new;
   per_ = per;
   mem_.assign(4 * per, 0.0);
   body_.assign(per / 8, 0);
+  steps_done.assign(static_cast<std::size_t>(nb) * kCountStride, 0);
 }
 
 namespace {

@@ -1,18 +1,22 @@
 // The four fields of the pressure iteration in lane order.
 //
-// The correction sweep runs eight neighbouring columns as the eight lanes of
-// one vector, column j0+g one layer behind column j0+g-1.  In the store's
-// own order the eight cells of one such step lie far apart.  For the passes
-// of one call of hsmac2, which may be hundreds, the four fields the
-// iteration touches are therefore copied once into an order of their own,
-// in which the eight cells of a step are one vector:
+// The correction sweep runs eight neighbouring rows j as the eight lanes of
+// one vector.  Each lane walks its row as one stream through all planes,
+// the columns of the row end to end, lane g one step behind lane g-1.  In
+// the store's own order the eight cells of one such step lie far apart.
+// For the passes of one call of hsmac2, which may be hundreds, the four
+// fields the iteration touches are therefore copied once into an order of
+// their own, in which the eight cells of a step are one vector:
 //
-//   cell (i, j, k), with j = js + 8 b + g, is lane g of block (i, b),
-//   at position m = k - ks + g: element 8 m + g of the block.
+//   cell (i, j, k), with j = js + 8 b + g, lies at position
+//   c = (i - is) S + (k - ks) of lane g of block b, S = nk + 1 slots a
+//   column (the last slot holds the column's top w face, ww(i, j, ke));
+//   lane g takes position c at step c + g: element 8 (c + g) + g of the
+//   block's stream.
 //
 // The copies hold exactly the faces and cells the scan, the sweep and the
-// restore read or write (uu planes is..ie, the others is..ie-1; vv columns
-// to je, ww layers to ke); copied back after the last pass, they leave the
+// restore read or write (uu planes is..ie, the others is..ie-1; vv rows to
+// je, ww layers to ke); copied back after the last pass, they leave the
 // store as the passes on the store itself would have left it.  Everything
 // else in the copies is padding that no cell reads.
 #pragma once
@@ -59,24 +63,35 @@ class LaneFields {
   double& at(Which f, int i, int j, int k) { return field(f)[index(i, j, k)]; }
   double at(Which f, int i, int j, int k) const { return field(f)[index(i, j, k)]; }
 
-  // planes from is, blocks of eight columns from js (one more than the
-  // columns need, so the last block has a neighbour), nm positions a block
+  // planes is..ie, blocks of eight rows from js (one more than the rows
+  // need, so that the last block has a neighbour), len steps a block
   int is = 0, js = 0, ks = 0;
   int nk = 0;    // cells per column, ke - ks
-  int ncol = 0;  // cell columns, je - js
-  int nb = 0, nm = 0;
-  std::size_t block(int i, int b) const {
-    return (static_cast<std::size_t>(i - is) * nb + static_cast<std::size_t>(b)) * nm * 8;
+  int S = 0;     // slots per column, nk + 1
+  int ncol = 0;  // rows of cells, je - js
+  int nb = 0;
+  std::size_t len = 0;
+  // The first element of block b's stream.
+  std::size_t block(int b) const { return static_cast<std::size_t>(b) * len * 8; }
+  // The position of (i, k) in a stream.
+  std::size_t position(int i, int k) const {
+    return static_cast<std::size_t>(i - is) * static_cast<std::size_t>(S) + static_cast<std::size_t>(k - ks);
   }
   std::size_t index(int i, int j, int k) const {
     const int b = (j - js) / 8, g = (j - js) % 8;
-    return block(i, b) + static_cast<std::size_t>(k - ks + g) * 8 + static_cast<std::size_t>(g);
+    return block(b) + (position(i, k) + static_cast<std::size_t>(g)) * 8 + static_cast<std::size_t>(g);
   }
   double* field(Which f) { return mem_.data() + f * per_; }
   const double* field(Which f) const { return mem_.data() + f * per_; }
-  // Bit g of body()[block(i, b) / 8 + m]: the cell of lane g at position m
-  // of block (i, b) is a body cell.
+  // Bit g of body()[block(b) / 8 + t]: the cell of lane g at step t of
+  // block b is a body cell.
   const std::uint8_t* body() const { return body_.data(); }
+
+  // Steps a sweep's streams have done, for the hand-over between threads:
+  // one count a block, kCountStride ints apart so that each has a cache
+  // line of its own.
+  static constexpr int kCountStride = 16;
+  std::vector<int> steps_done;
 
  private:
   std::size_t per_ = 0;  // elements of one field
