@@ -201,6 +201,9 @@ QV_AVX512_INLINE PlaneValues blend(unsigned beh, const PlaneValues& a, const Pla
 // them has no lane with a cell).
 inline int plane_of(const Store& s, int q) { return std::clamp(s.grid.is + q, s.grid.is, s.grid.ie - 1); }
 
+// Element e's uu face above in x: the same lane, one column (S steps) on.
+inline std::size_t u_above(std::size_t e, int S) { return e + static_cast<std::size_t>(S) * 8; }
+
 // v face above lane g at step t: lane g+1's own face at the next step; lane
 // 7's is lane 0 of the next block, seven steps back.
 QV_AVX512_INLINE __m512d v_above(const double* v, const double* vn, std::size_t t) {
@@ -280,7 +283,7 @@ QV_AVX512_INLINE void step(const SweepConst& k, const Layers& tab, Stream& q, in
   const __mmask8 uact = q.ucells.at(r, k.S, beh);
   const PlaneValues x = Blend ? blend(beh, q.ahead, q.behind) : q.ahead;
   const std::size_t t = static_cast<std::size_t>(q.col) * k.S + static_cast<std::size_t>(r);
-  const std::size_t e = t * 8, eu = e + static_cast<std::size_t>(k.S) * 8;
+  const std::size_t e = t * 8, eu = u_above(e, k.S);
   const std::size_t z = static_cast<std::size_t>(r) * 8;
   const __m512d dz = _mm512_loadu_pd(tab.dz + z);
   const __m512d dzc0 = _mm512_loadu_pd(tab.dzc0 + z);
@@ -327,11 +330,16 @@ QV_AVX512_INLINE void step(const SweepConst& k, const Layers& tab, Stream& q, in
   q.prev = act;
 }
 
-// Steps r0..r1-1 of the current column of n streams side by side.
+// Steps r0..r1-1 of the current column of n streams side by side, on
+// copies that no store to the fields can touch, so that the carries stay
+// in registers.
 template <int N, bool Exact, bool Blend>
 QV_AVX512_INLINE void steps(const SweepConst& k, const Layers& tab, Stream* q, int r0, int r1) {
+  Stream c[N];
+  for (int n = 0; n < N; ++n) c[n] = q[n];
   for (int r = r0; r < r1; ++r)
-    for (int n = 0; n < N; ++n) step<Exact, Blend>(k, tab, q[n], r);
+    for (int n = 0; n < N; ++n) step<Exact, Blend>(k, tab, c[n], r);
+  for (int n = 0; n < N; ++n) q[n] = c[n];
 }
 
 template <bool Exact, bool Blend>
@@ -467,7 +475,7 @@ QV_AVX512_INLINE __m512d divergence_at(const ScanStream& k, const Layers& tab, i
   const PlaneValues x = Blend ? blend(beh, k.ahead, k.behind) : k.ahead;
   const std::size_t t = static_cast<std::size_t>(k.col) * S + static_cast<std::size_t>(r);
   const std::size_t e = t * 8, z = static_cast<std::size_t>(r) * 8;
-  const __m512d du = _mm512_sub_pd(_mm512_load_pd(k.u + e + static_cast<std::size_t>(S) * 8), _mm512_load_pd(k.u + e));
+  const __m512d du = _mm512_sub_pd(_mm512_load_pd(k.u + u_above(e, S)), _mm512_load_pd(k.u + e));
   const __m512d dv = _mm512_sub_pd(v_above(k.v, k.vn, t), _mm512_load_pd(k.v + e));
   const __m512d dw = _mm512_sub_pd(_mm512_load_pd(k.w + e + 8), _mm512_load_pd(k.w + e));
   fluid = static_cast<__mmask8>(k.cells.at(r, S, beh) & ~k.body[t]);

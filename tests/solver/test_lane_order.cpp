@@ -1,8 +1,10 @@
 // The pressure iteration on the lane-order copies against the defined
 // passes, byte for byte: the sweep (exact quotients and the divider, one to
-// three threads, column counts around the blocks of eight), the scan with
-// its tie rule and its finiteness test, the restore, and the copies' round
-// trip, which must leave every other value of the store alone.
+// three threads, rows around the blocks of eight, so that blocks hand their
+// top v faces to the next within a thread and across threads, one plane to
+// many, 8 to 21 layers), the scan with its tie rule and its finiteness
+// test, the restore, and the copies' round trip, which must leave every
+// other value of the store alone.
 #include <gtest/gtest.h>
 #include <omp.h>
 
@@ -25,9 +27,12 @@ bool same_store(const qv::Store& a, const qv::Store& b) {
 
 TEST(LaneOrder, PassesOnTheCopiesGiveTheDefinedBits) {
   if (!qv::lanes_usable(qvt::tiny_store(5, 5, 12))) GTEST_SKIP() << "no eight-lane vectors on this processor";
-  // cell columns (ny - 1) below, at and around multiples of eight, and a
-  // last block holding only vv's top face column; 8 to 21 layers
-  const int sizes[][3] = {{9, 10, 13}, {8, 17, 9}, {7, 18, 21}, {10, 25, 16}, {6, 9, 12}};
+  // rows (ny - 1) below, at and around multiples of eight, and a last
+  // block holding only vv's top face row; one block, two, and three to five
+  // (blocks run in pairs, a thread each); planes (nx - 1) from one; layers
+  // (nz - 1) 8 to 21
+  const int sizes[][3] = {{9, 10, 13}, {8, 17, 9}, {7, 18, 21}, {10, 25, 16}, {6, 9, 12},
+                          {2, 26, 10}, {3, 8, 22}, {5, 34, 11}, {12, 41, 17}, {4, 33, 20}};
   for (const auto& n : sizes)
     for (int threads : {1, 2, 3})
       for (bool divider : {false, true}) {
@@ -104,6 +109,35 @@ TEST(LaneOrder, ScanKeepsTheFirstLargestAndSeesNonFiniteFluidCells) {
     s.flow.uu(s.grid.is + 1, 4, 9) = 0.25 * s.grid.dx(s.grid.is);
     both();
     EXPECT_EQ(l1[0], s.grid.is);
+
+    // a cell of a later plane and a lower layer in the same vector step as
+    // a cell of the plane before (lanes 0 and 6 of the first block): the
+    // lower layer wins
+    const int S = s.grid.ke - s.grid.ks + 1;
+    s.flow.uu(s.grid.is + 4, s.grid.js, s.grid.ks + 2) = 0.5 * s.grid.dx(s.grid.is + 3);
+    s.flow.uu(s.grid.is + 3, s.grid.js + 6, s.grid.ks + S - 4) = -0.5 * s.grid.dx(s.grid.is + 2);
+    both();
+    EXPECT_EQ(std::vector<int>(l1, l1 + 3), (std::vector<int>{s.grid.is + 3, s.grid.js, s.grid.ks + 2}));
+    s.flow.uu(s.grid.is + 4, s.grid.js, s.grid.ks + 2) = 0;
+    s.flow.uu(s.grid.is + 3, s.grid.js + 6, s.grid.ks + S - 4) = 0;
+    // the same row and layer far apart in one stream (and in the parts of
+    // two or three threads): the smaller plane wins
+    s.flow.uu(s.grid.is + 9, s.grid.js + 9, s.grid.ks + 4) = -0.5 * s.grid.dx(s.grid.is + 8);
+    s.flow.uu(s.grid.is + 2, s.grid.js + 9, s.grid.ks + 4) = 0.5 * s.grid.dx(s.grid.is + 1);
+    both();
+    EXPECT_EQ(l1[0], s.grid.is + 1);
+    s.flow.uu(s.grid.is + 9, s.grid.js + 9, s.grid.ks + 4) = s.flow.uu(s.grid.is + 2, s.grid.js + 9, s.grid.ks + 4) = 0;
+
+    // the faces read last: the outflow uu a column on, and the top w face
+    // in its column's last slot
+    for (qv::Field* f : {&s.flow.uu, &s.flow.ww}) {
+      double& face = f == &s.flow.uu ? s.flow.uu(s.grid.ie, s.grid.je - 1, s.grid.ks + 1)
+                                     : s.flow.ww(s.grid.ie - 1, s.grid.js + 7, s.grid.ke);
+      face = std::numeric_limits<double>::quiet_NaN();
+      s.work.work_lanes.gather(s);
+      EXPECT_FALSE(qv::lanes_divergence_scan(s.work.work_lanes, s, dm1, l1[0], l1[1], l1[2])) << threads;
+      face = 0;
+    }
 
     // an infinite face: seen beside a fluid cell, not between body cells
     s.flow.ww(s.grid.ie - 2, 4, 7) = std::numeric_limits<double>::infinity();

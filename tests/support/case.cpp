@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -284,7 +285,7 @@ qv::Store pressure_case(int nx, int ny, int nz, unsigned seed) {
   s.run.dt = 0.01;
   s.run.omg = 1.7;
   const qv::Grid& g = s.grid;
-  for (int i = g.is + 2; i <= g.is + 4; ++i)
+  for (int i = g.is + 2; i <= std::min(g.is + 4, g.ie - 1); ++i)
     for (int j = g.js + 3; j <= g.js + 4; ++j)
       for (int k = g.ks; k <= g.ks + 2; ++k) s.flow.iflag(i, j, k) = 1;
   s.flow.iflag(g.is + 1, g.js, g.ke - 1) = 1;

@@ -74,8 +74,9 @@ std::string capture_failure(const std::function<void()>& read, std::string* err)
 // A state for the pressure iteration's passes: random fields on a grid
 // whose every width differs from its neighbours' (so a metric taken from
 // the wrong cell shows), a body block two to three cells thick touching the
-// first layer, single body cells in the first and the last column, the
-// inflow values the restore puts back, and the body-cell list.
+// first layer (cut short by the last plane of a grid of fewer than six
+// planes), single body cells in the first and the last column, the inflow
+// values the restore puts back, and the body-cell list.
 qv::Store pressure_case(int nx, int ny, int nz, unsigned seed);
 
 // n OpenMP threads for the life of the object, dividing even tiny grids.
