@@ -17,7 +17,7 @@
 // - (i, j, k-1) and (i-1, j, k) are earlier positions of the same lane;
 // - lane g-1 reaches (i, j-1, k) one step before lane g reaches (i, j, k);
 // - lane 7's neighbour above is lane 0 of block b+1, which runs at least
-//   eight steps behind (one column, S steps, within a thread; a count of
+//   nine steps behind (one column, S steps, within a thread; a count of
 //   the steps done between threads).
 // The w face below a cell and the v face beside it pass from step to step
 // in registers; the v face above lane 7 is lane 0 of the next block, read
@@ -36,10 +36,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cmath>
-#include <cstdlib>
-#include <cstring>
-#include <new>
+#include <cstdint>
+#include <vector>
 
 #include "solver/quotient.hpp"
 #include "solver/solver.hpp"
@@ -220,6 +218,13 @@ struct SweepConst {
   int S;
 };
 
+// What a lane passes to its next step and to the next lane: the v face
+// above, the w face above, and whether it had a cell.
+struct Carry {
+  __m512d v, w;
+  __mmask8 had;
+};
+
 // One block's stream in flight, at column col.
 struct Stream {
   RowValues y;
@@ -233,8 +238,7 @@ struct Stream {
   int b, col;
   unsigned rows;
   ColumnLanes cells, ucells;  // lanes with a cell; those whose uu face above moves
-  __m512d vcarry, wcarry;
-  __mmask8 prev;
+  Carry carry;
 };
 
 QV_AVX512 Stream stream_at(LaneFields& L, const Store& s, const double* cxy, int b) {
@@ -252,8 +256,7 @@ QV_AVX512 Stream stream_at(LaneFields& L, const Store& s, const double* cxy, int
   q.col = -1;
   q.rows = rows_of(L, b);
   q.ahead = plane_values(s, cxy, s.grid.is, b, q.rows);
-  q.vcarry = q.wcarry = _mm512_setzero_pd();
-  q.prev = 0;
+  q.carry = {_mm512_setzero_pd(), _mm512_setzero_pd(), 0};
   return q;
 }
 
@@ -270,7 +273,7 @@ QV_AVX512 void to_column(Stream& q, const Store& s, const double* cxy, int c, in
 // Step col S + r of a stream: the cells of the step, each as the ordered
 // sweep's cell.  Blend: r < 7, when the lanes may lie in two columns.
 template <bool Exact, bool Blend>
-QV_AVX512_INLINE void step(const SweepConst& k, const Layers& tab, Stream& q, int r) {
+QV_AVX512_INLINE void step(const SweepConst& k, const Layers& tab, const Stream& q, Carry& c, int r) {
   const __m512d dt = _mm512_set1_pd(k.dt), esp2 = _mm512_set1_pd(k.esp2);
   const __m512d sign = _mm512_set1_pd(-0.0);
   const __m512d negomg = _mm512_xor_pd(_mm512_set1_pd(k.omg), sign);  // -omg
@@ -296,10 +299,10 @@ QV_AVX512_INLINE void step(const SweepConst& k, const Layers& tab, Stream& q, in
   const __m512d u0 = _mm512_load_pd(q.u + e), u1 = _mm512_load_pd(q.u + eu), p0 = _mm512_load_pd(q.p + e);
   const __m512d v1 = v_above(q.v, q.vn, t);
   // v face below: lane 0 from memory, lane g from lane g-1's last step
-  const __m512d v0 = _mm512_mask_blend_pd(0xFE, _mm512_load_pd(q.v + e), _mm512_permutexvar_pd(up1, q.vcarry));
+  const __m512d v0 = _mm512_mask_blend_pd(0xFE, _mm512_load_pd(q.v + e), _mm512_permutexvar_pd(up1, c.v));
   // w faces: below from this lane's last step where it had a cell
   const __m512d w1 = _mm512_load_pd(q.w + e + 8);
-  const __m512d w0 = _mm512_mask_blend_pd(q.prev, _mm512_load_pd(q.w + e), q.wcarry);
+  const __m512d w0 = _mm512_mask_blend_pd(c.had, _mm512_load_pd(q.w + e), c.w);
 
   __m512d D = _mm512_add_pd(_mm512_add_pd(over<Exact>(dividend<Exact>(_mm512_sub_pd(u1, u0)), x.dxi, x.rdxi),
                                           over<Exact>(dividend<Exact>(_mm512_sub_pd(v1, v0)), q.y.dyj, q.y.rdyj)),
@@ -325,21 +328,20 @@ QV_AVX512_INLINE void step(const SweepConst& k, const Layers& tab, Stream& q, in
   _mm512_store_pd(q.p + e, _mm512_mask_add_pd(p0, big, p0, dp));
   // lane 7's v face above waits in the next block for that block's lane 0
   if (act & 0x80) _mm_storeh_pd(q.vn + (t - 7) * 8, _mm512_extractf64x2_pd(v1n, 3));
-  q.vcarry = v1n;
-  q.wcarry = w1n;
-  q.prev = act;
+  c = {v1n, w1n, act};
 }
 
-// Steps r0..r1-1 of the current column of n streams side by side, on
-// copies that no store to the fields can touch, so that the carries stay
-// in registers.
+// Steps r0..r1-1 of the current column of n streams side by side, the
+// carries in copies that no store to the fields can touch, so that they
+// stay in registers.
 template <int N, bool Exact, bool Blend>
 QV_AVX512_INLINE void steps(const SweepConst& k, const Layers& tab, Stream* q, int r0, int r1) {
-  Stream c[N];
-  for (int n = 0; n < N; ++n) c[n] = q[n];
+  Carry c[N];
+  for (int n = 0; n < N; ++n) c[n] = q[n].carry;
   for (int r = r0; r < r1; ++r)
-    for (int n = 0; n < N; ++n) step<Exact, Blend>(k, tab, c[n], r);
-  for (int n = 0; n < N; ++n) q[n] = c[n];
+#pragma GCC unroll 4
+    for (int n = 0; n < N; ++n) step<Exact, Blend>(k, tab, q[n], c[n], r);
+  for (int n = 0; n < N; ++n) q[n].carry = c[n];
 }
 
 template <bool Exact, bool Blend>
