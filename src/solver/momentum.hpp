@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 
+#include "solver/isa.hpp"
 #include "store/store.hpp"
 
 namespace qv::mom {
@@ -43,7 +44,7 @@ void point(const Stencil& st, int i, int j, int k);
 
 // The tuned kernel (momentum_terms) on the given instruction set; the
 // processor must have it.  For the tests of every path.
-enum class Isa { avx512, avx2, plain };
+using qv::Isa;
 void momentum_terms_on(Store& s, Isa isa);
 
 }  // namespace qv::mom

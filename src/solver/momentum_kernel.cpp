@@ -205,10 +205,7 @@ void sweep(const mom::Stencil& st, const ZLine& z, void (*plane)(const Lanes&, i
 }  // namespace
 
 void momentum_terms(Store& s) {
-  const mom::Isa isa = __builtin_cpu_supports("avx512f") ? mom::Isa::avx512
-                         : __builtin_cpu_supports("avx2") ? mom::Isa::avx2
-                                                          : mom::Isa::plain;
-  mom::momentum_terms_on(s, isa);
+  mom::momentum_terms_on(s, widest_isa());
 }
 
 void mom::momentum_terms_on(Store& s, Isa isa) {

@@ -33,17 +33,23 @@ BodyBox body_box(const Flags& f);
 inline constexpr double kCk = 0.094;
 
 // Eddy viscosity at the grid node (x(i), y(j), z(k)): linear interpolation
-// of the cell values in x, then y, then z.
+// of the cell values in x, then y, then z.  Written over values V, a double
+// for one node or a vector of nodes along k for a tuned kernel:
+// nut(a, b, c) is nut at (i + a, j + b, k + c), dz(c) is dz(k + c).
+template <class V, class Nut, class Dz>
+V corner_viscosity_of(Nut nut, Dz dz, const Line& dx, const Line& dy, int i, int j) {
+  auto nx = [&](int b, int c) -> V {
+    return (nut(0, b, c) * dx(i - 1) + nut(-1, b, c) * dx(i)) / (dx(i - 1) + dx(i));
+  };
+  const V n00 = nx(0, 0), n10 = nx(-1, 0), n01 = nx(0, -1), n11 = nx(-1, -1);
+  const V m0 = (n00 * dy(j - 1) + n10 * dy(j)) / (dy(j - 1) + dy(j));
+  const V m1 = (n01 * dy(j - 1) + n11 * dy(j)) / (dy(j - 1) + dy(j));
+  return (m0 * dz(-1) + m1 * dz(0)) / (dz(-1) + dz(0));
+}
 inline double corner_viscosity(const Store& s, int i, int j, int k) {
   const Field& nut = s.flow.nut;
-  const Line &dx = s.grid.dx, &dy = s.grid.dy, &dz = s.grid.dz;
-  auto nx = [&](int jj, int kk) {
-    return (nut(i, jj, kk) * dx(i - 1) + nut(i - 1, jj, kk) * dx(i)) / (dx(i - 1) + dx(i));
-  };
-  const double n00 = nx(j, k), n10 = nx(j - 1, k), n01 = nx(j, k - 1), n11 = nx(j - 1, k - 1);
-  const double m0 = (n00 * dy(j - 1) + n10 * dy(j)) / (dy(j - 1) + dy(j));
-  const double m1 = (n01 * dy(j - 1) + n11 * dy(j)) / (dy(j - 1) + dy(j));
-  return (m0 * dz(k - 1) + m1 * dz(k)) / (dz(k - 1) + dz(k));
+  return corner_viscosity_of<double>([&](int a, int b, int c) { return nut(i + a, j + b, k + c); },
+                                     [&](int c) { return s.grid.dz(k + c); }, s.grid.dx, s.grid.dy, i, j);
 }
 
 // --- boundary values

@@ -1,61 +1,46 @@
-#include <omp.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 
-#include "solver/solver.hpp"
+#include "solver/subgrid.hpp"
 
 namespace qv {
 
 namespace {
 
-// Rates of strain at the centre of the fluid cell (i, j, k) and its
-// Smagorinsky viscosity (Cs Delta)^2 |S|.
-struct Strain {
-  double nut, gxy, gyz, gxz;
+// One fluid cell (i, j, k) of the recipe, read through the store's accessor.
+struct OneCell {
+  const Store& s;
+  int i, j, k;
+  double at(const Field& f, int a, int b, int c) const { return f(i + a, j + b, k + c); }
+  double dz(int c) const { return s.grid.dz(k + c); }
+  bool body(int a, int b, int c) const { return s.flow.iflag(i + a, j + b, k + c) != 0; }
+  static double zero_where(bool m, double x) { return m ? 0.0 : x; }
+  static double root(double x) { return std::sqrt(x); }
 };
-Strain smagorinsky(const Store& s, int i, int j, int k, bool noslip) {
-  const auto &uu = s.flow.uu, &vv = s.flow.vv, &ww = s.flow.ww;
-  const auto &dx = s.grid.dx, &dy = s.grid.dy, &dz = s.grid.dz;
-  auto body = [&](int a, int b, int c) { return s.flow.iflag(a, b, c) != 0; };
-  const double delta = s.grid.delta(i, j, k);
-  // cell-centre values of the neighbours, interpolated to the faces
-  const double uc = uu(i, j, k) + uu(i + 1, j, k);
-  double uN = ((uu(i, j + 1, k) + uu(i + 1, j + 1, k)) * dy(j) + uc * dy(j + 1)) * 0.5 / (dy(j) + dy(j + 1));
-  double uS = ((uu(i, j - 1, k) + uu(i + 1, j - 1, k)) * dy(j) + uc * dy(j - 1)) * 0.5 / (dy(j - 1) + dy(j));
-  double uT = ((uu(i, j, k + 1) + uu(i + 1, j, k + 1)) * dz(k) + uc * dz(k + 1)) * 0.5 / (dz(k) + dz(k + 1));
-  double uB = ((uu(i, j, k - 1) + uu(i + 1, j, k - 1)) * dz(k) + uc * dz(k - 1)) * 0.5 / (dz(k - 1) + dz(k));
-  const double vc = vv(i, j, k) + vv(i, j + 1, k);
-  double vE = ((vv(i + 1, j, k) + vv(i + 1, j + 1, k)) * dx(i) + vc * dx(i + 1)) * 0.5 / (dx(i) + dx(i + 1));
-  double vW = ((vv(i - 1, j, k) + vv(i - 1, j + 1, k)) * dx(i) + vc * dx(i - 1)) * 0.5 / (dx(i - 1) + dx(i));
-  double vT = ((vv(i, j, k + 1) + vv(i, j + 1, k + 1)) * dz(k) + vc * dz(k + 1)) * 0.5 / (dz(k) + dz(k + 1));
-  double vB = ((vv(i, j, k - 1) + vv(i, j + 1, k - 1)) * dz(k) + vc * dz(k - 1)) * 0.5 / (dz(k - 1) + dz(k));
-  const double wc = ww(i, j, k) + ww(i, j, k + 1);
-  double wE = ((ww(i + 1, j, k) + ww(i + 1, j, k + 1)) * dx(i) + wc * dx(i + 1)) * 0.5 / (dx(i) + dx(i + 1));
-  double wW = ((ww(i - 1, j, k) + ww(i - 1, j, k + 1)) * dx(i) + wc * dx(i - 1)) * 0.5 / (dx(i - 1) + dx(i));
-  double wN = ((ww(i, j + 1, k) + ww(i, j + 1, k + 1)) * dy(j) + wc * dy(j + 1)) * 0.5 / (dy(j) + dy(j + 1));
-  double wS = ((ww(i, j - 1, k) + ww(i, j - 1, k + 1)) * dy(j) + wc * dy(j - 1)) * 0.5 / (dy(j - 1) + dy(j));
-  if (noslip) {
-    if (body(i + 1, j, k)) vE = wE = 0;
-    if (body(i - 1, j, k)) vW = wW = 0;
-    if (body(i, j + 1, k)) uN = wN = 0;
-    if (body(i, j - 1, k)) uS = wS = 0;
-    if (body(i, j, k + 1)) uT = vT = 0;
-    if (body(i, j, k - 1)) uB = vB = 0;
-  }
-  const double s11 = (uu(i + 1, j, k) - uu(i, j, k)) / dx(i);
-  const double s22 = (vv(i, j + 1, k) - vv(i, j, k)) / dy(j);
-  const double s33 = (ww(i, j, k + 1) - ww(i, j, k)) / dz(k);
-  const double gxy = (vE - vW) / dx(i) + (uN - uS) / dy(j);
-  const double gxz = (wE - wW) / dx(i) + (uT - uB) / dz(k);
-  const double gyz = (wN - wS) / dy(j) + (vT - vB) / dz(k);
-  const double cd = s.run.Cs * delta;
-  return {cd * cd * std::sqrt(2 * s11 * s11 + 2 * s22 * s22 + 2 * s33 * s33 + gxy * gxy + gxz * gxz + gyz * gyz), gxy,
-          gyz, gxz};
-}
 
 }  // namespace
+
+void sgs::cell(Store& s, int i, int j, int k, bool noslip, Part what) {
+  const Strain<double> r = smagorinsky(s, OneCell{s, i, j, k}, i, j, s.grid.delta(i, j, k), noslip);
+  if (what != Part::stresses) s.flow.nut(i, j, k) = r.nut;
+  if (what == Part::viscosity) return;
+  // viscosity at the corner (x(i), y(j), z(k)): in x, then y, then z
+  const double nc = corner_viscosity(s, i, j, k);
+  s.stats.tauxy(i, j, k) = s.stats.tauxy(i, j, k) - r.gxy * nc;
+  s.stats.tauyz(i, j, k) = s.stats.tauyz(i, j, k) - r.gyz * nc;
+  s.stats.tauxz(i, j, k) = s.stats.tauxz(i, j, k) - r.gxz * nc;
+}
+
+// The corner viscosity of a cell reads nut of the cells i-1..i, j-1..j,
+// k-1..k only, each written earlier in this sweep or not written by it.
+void sgs::eddy_viscosity_in_order(Store& s) {
+  const bool noslip = s.run.ca1 == -1.0;
+  for (int i = s.grid.is; i <= s.grid.ie - 1; ++i)
+    for (int j = s.grid.js; j <= s.grid.je - 1; ++j)
+      for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k)
+        if (s.flow.iflag(i, j, k) == 0) cell(s, i, j, k, noslip);
+}
 
 // After the pressure correction:
 // 1. face rule at every body cell; 2. first reflection groups B, D, F at
@@ -108,35 +93,7 @@ void subgrid_viscosity(Store& s) {
             for (int c = 0; c < 3; ++c) reflect(s, c, 1, i, j, k);
           }
 
-  // 3. The corner viscosity of a cell reads nut of the cells i-1..i,
-  //    j-1..j, k-1..k only: done earlier in this sweep, or not written by
-  //    it.  So each thread sweeps a block of planes i in order, once the
-  //    last plane of every block, which the next block's first plane
-  //    reads, has its nut.  The velocities are not written here.
-  const bool noslip = s.run.ca1 == -1.0;
-#pragma omp parallel
-  {
-    const long long n = ie - is, nth = omp_get_num_threads(), t = omp_get_thread_num();
-    const int i0 = is + static_cast<int>(n * t / nth), i1 = is + static_cast<int>(n * (t + 1) / nth);
-    const int handed_on = t + 1 < nth && i1 > i0 ? i1 - 1 : -1;  // nut done before the sweep
-    if (handed_on >= 0)
-      for (int j = js; j <= je - 1; ++j)
-        for (int k = ks; k <= ke - 1; ++k)
-          if (!body(handed_on, j, k)) nut(handed_on, j, k) = smagorinsky(s, handed_on, j, k, noslip).nut;
-#pragma omp barrier
-    for (int i = i0; i < i1; ++i)
-      for (int j = js; j <= je - 1; ++j)
-        for (int k = ks; k <= ke - 1; ++k) {
-          if (body(i, j, k)) continue;
-          const Strain r = smagorinsky(s, i, j, k, noslip);
-          if (i != handed_on) nut(i, j, k) = r.nut;
-          // viscosity at the corner (x(i), y(j), z(k)): in x, then y, then z
-          const double nc = corner_viscosity(s, i, j, k);
-          s.stats.tauxy(i, j, k) = s.stats.tauxy(i, j, k) - r.gxy * nc;
-          s.stats.tauyz(i, j, k) = s.stats.tauyz(i, j, k) - r.gyz * nc;
-          s.stats.tauxz(i, j, k) = s.stats.tauxz(i, j, k) - r.gxz * nc;
-        }
-  }
+  sgs::eddy_viscosity(s);
 
   for (int k = ks; k <= ke - 1; ++k)
     for (int j = js; j <= je - 1; ++j)
