@@ -13,24 +13,6 @@ inline bool body(const Store& s, int i, int j, int k) { return s.flow.iflag(i, j
 
 }  // namespace
 
-BodyBox body_box(const Flags& f) {
-  int i0 = f.ni() + 1, i1 = 0, j0 = f.nj() + 1, j1 = 0, k0 = f.nk() + 1, k1 = 0;
-  const std::int32_t* d = f.data();
-  const int ni = f.ni(), nj = f.nj(), nk = f.nk();
-#pragma omp parallel for schedule(static) reduction(min : i0, j0, k0) reduction(max : i1, j1, k1)
-  for (int i = 1; i <= ni; ++i)
-    for (int j = 1; j <= nj; ++j) {
-      const std::int32_t* col = d + f.index(i, j, 1);
-      for (int k = 1; k <= nk; ++k)
-        if (col[k - 1] != 0) {
-          i0 = std::min(i0, i), i1 = std::max(i1, i);
-          j0 = std::min(j0, j), j1 = std::max(j1, j);
-          k0 = std::min(k0, k), k1 = std::max(k1, k);
-        }
-    }
-  return {i0, i1, j0, j1, k0, k1};
-}
-
 void face_rule(Store& s, int i, int j, int k) {
   s.flow.uu(i, j, k) = 0;
   s.flow.vv(i, j, k) = 0;

@@ -21,12 +21,6 @@ void face_rule(Store& s, int i, int j, int k);
 void reflect(Store& s, int c, int depth, int i, int j, int k);
 // Rule A: own-direction ghosts of the swept component (0 = uu, 1 = vv, 2 = ww).
 void reflect_A(Store& s, int dir, int i, int j, int k);
-// The smallest box of indices that holds every body cell of f, ghost
-// layers included (i0 > i1 and so on when there is none).
-struct BodyBox {
-  int i0, i1, j0, j1, k0, k1;
-};
-BodyBox body_box(const Flags& f);
 
 // --- sub-grid model constants (the filter widths: s.grid.delta, delta_node)
 // Ck of the sub-grid kinetic energy k = nut^2 / (Ck D)^2.

@@ -1,9 +1,10 @@
 #include "store/store.hpp"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
-#include <algorithm>
 
 namespace qv {
 
@@ -74,6 +75,24 @@ void initarr(Store& s) {
   std::fill(s.body.fhist.begin(), s.body.fhist.end(), 0.0);
   std::fill(s.body.bhist.begin(), s.body.bhist.end(), 0.0);
   for (Field* a : {&f.fxn0, &f.fyn0, &f.fxn, &f.fyn}) a->zero();
+}
+
+BodyBox body_box(const Flags& f) {
+  int i0 = f.ni() + 1, i1 = 0, j0 = f.nj() + 1, j1 = 0, k0 = f.nk() + 1, k1 = 0;
+  const std::int32_t* d = f.data();
+  const int ni = f.ni(), nj = f.nj(), nk = f.nk();
+#pragma omp parallel for schedule(static) reduction(min : i0, j0, k0) reduction(max : i1, j1, k1)
+  for (int i = 1; i <= ni; ++i)
+    for (int j = 1; j <= nj; ++j) {
+      const std::int32_t* col = d + f.index(i, j, 1);
+      for (int k = 1; k <= nk; ++k)
+        if (col[k - 1] != 0) {
+          i0 = std::min(i0, i), i1 = std::max(i1, i);
+          j0 = std::min(j0, j), j1 = std::max(j1, j);
+          k0 = std::min(k0, k), k1 = std::max(k1, k);
+        }
+    }
+  return {i0, i1, j0, j1, k0, k1};
 }
 
 }  // namespace qv

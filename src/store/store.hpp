@@ -253,4 +253,11 @@ void initarr(Store& s);
 // True when nx, ny, nz grid lines (the parameter file's counts) fit the store.
 bool fits_store(int nx, int ny, int nz);
 
+// The smallest box of indices that holds every cell of f flagged other
+// than 0, ghost layers included (i0 > i1 and so on when there is none).
+struct BodyBox {
+  int i0, i1, j0, j1, k0, k1;
+};
+BodyBox body_box(const Flags& f);
+
 }  // namespace qv
