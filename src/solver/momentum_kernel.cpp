@@ -7,7 +7,9 @@
 //    direction), one after the other in the defining order, by the recipe
 //    itself (mom::point);
 // 2. all other points, eight k at a time (momentum_lanes.inc), the planes
-//    i shared among the threads.
+//    i shared among the threads.  Phase 1 runs on one thread; the planes
+//    far from the body in i start at once on the others, and the planes
+//    close to it wait until phase 1 is done.
 // Why this gives the same bits:
 // - a point far from the body writes nothing but its own f: its rule A and
 //   reflection targets all need a body cell within two cells, and its nut
@@ -21,7 +23,11 @@
 //   and is done in phase 1; no later point writes it.  nut is written only
 //   in body cells, which it does not read;
 // - the near points never read f, so they do not care that the far points
-//   are done after them.
+//   are done after them;
+// - phase 1 writes only within two cells of a near point, so within four
+//   of a body cell, and a far point of plane i reads planes i-2 to i+2:
+//   a plane more than six planes from every body cell (kRemote keeps a
+//   margin) reads nothing phase 1 writes, and may run beside it.
 // Each f is written by one thread; no sum runs across points.
 #pragma GCC diagnostic ignored "-Wpsabi"
 
@@ -37,6 +43,8 @@ namespace qv {
 namespace {
 
 constexpr int kZ = kMaxK + 2;
+// Planes this far in i from every body cell run beside phase 1.
+constexpr int kRemote = 8;
 
 // The z direction laid out for loads of eight k at a time.
 struct ZLine {
@@ -172,19 +180,11 @@ void mark_near_body(Store& s) {
 }
 
 template <int D>
-void sweep(const mom::Stencil& st, const ZLine& z, void (*plane)(const Lanes&, int)) {
+void sweep(const mom::Stencil& st, const ZLine& z, const BodyBox& box, void (*plane)(const Lanes&, int)) {
   Store& s = st.s;
   const int j2 = D == 1 ? s.grid.je : s.grid.je - 1;
   const int k2 = D == 2 ? s.grid.ke : s.grid.ke - 1;
   const std::int32_t* near = s.work.near_body.data();
-  // 1. near the body, in the defining order
-  for (int i = s.grid.is; i <= s.grid.ie - 1; ++i)
-    for (int j = s.grid.js; j <= j2; ++j) {
-      const std::int32_t* col = near + s.work.near_body.index(i, j, 1) - 1;
-      for (int k = s.grid.ks; k <= k2; ++k)
-        if (col[k] != 0) mom::point<D>(st, i, j, k);
-    }
-  // 2. the rest, planes shared among the threads
   Lanes L{};
   for (int c = 0; c < 3; ++c) {
     L.vel[c] = st.comp[c]->data();
@@ -198,8 +198,28 @@ void sweep(const mom::Stencil& st, const ZLine& z, void (*plane)(const Lanes&, i
   L.is = s.grid.is, L.ie = s.grid.ie, L.js = s.grid.js, L.je = s.grid.je, L.ks = s.grid.ks, L.ke = s.grid.ke;
   L.zwalls = s.run.izper != 0;
   L.rRe = 1 / s.run.Re;
-#pragma omp parallel for schedule(static)
-  for (int i = s.grid.is; i <= s.grid.ie - 1; ++i) plane(L, i);
+  // the planes is..ie-1: those below lo and above hi are remote (all of
+  // them when there is no body)
+  const bool body = box.i0 <= box.i1;
+  const int hi = body ? std::min(s.grid.ie - 1, box.i1 + kRemote) : s.grid.ie - 1;
+  const int lo = body ? std::min(hi + 1, std::max(s.grid.is, box.i0 - kRemote)) : s.grid.ie;
+  const int below = lo - s.grid.is, remote = below + (s.grid.ie - 1 - hi);
+#pragma omp parallel
+  {
+    // 1. near the body, in the defining order, on one thread
+#pragma omp masked
+    for (int i = s.grid.is; i <= s.grid.ie - 1; ++i)
+      for (int j = s.grid.js; j <= j2; ++j) {
+        const std::int32_t* col = near + s.work.near_body.index(i, j, 1) - 1;
+        for (int k = s.grid.ks; k <= k2; ++k)
+          if (col[k] != 0) mom::point<D>(st, i, j, k);
+      }
+    // 2. the remote planes meanwhile, then the others
+#pragma omp for schedule(dynamic)
+    for (int n = 0; n < remote; ++n) plane(L, n < below ? s.grid.is + n : hi + 1 + (n - below));
+#pragma omp for schedule(static)
+    for (int i = lo; i <= hi; ++i) plane(L, i);
+  }
 }
 
 }  // namespace
@@ -226,10 +246,11 @@ void mom::momentum_terms_on(Store& s, Isa isa) {
     z.div_cross[k] = (s.grid.dzc(k) + s.grid.dzc(k + 1)) / 2;
     z.gden[k] = (s.grid.dz(k - 1) + s.grid.dz(k + 1)) / 2 + s.grid.dz(k);
   }
+  const BodyBox box = body_box(s.flow.iflag);
   const bool wide = isa == mom::Isa::avx512, avx = isa == mom::Isa::avx2;
-  sweep<0>(st, z, wide ? avx512::plane<0> : avx ? avx2::plane<0> : plain::plane<0>);
-  sweep<1>(st, z, wide ? avx512::plane<1> : avx ? avx2::plane<1> : plain::plane<1>);
-  sweep<2>(st, z, wide ? avx512::plane<2> : avx ? avx2::plane<2> : plain::plane<2>);
+  sweep<0>(st, z, box, wide ? avx512::plane<0> : avx ? avx2::plane<0> : plain::plane<0>);
+  sweep<1>(st, z, box, wide ? avx512::plane<1> : avx ? avx2::plane<1> : plain::plane<1>);
+  sweep<2>(st, z, box, wide ? avx512::plane<2> : avx ? avx2::plane<2> : plain::plane<2>);
 }
 
 }  // namespace qv
