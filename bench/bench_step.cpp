@@ -27,56 +27,12 @@
 #include "output/probes.hpp"
 #include "solver/solver.hpp"
 #include "store/input.hpp"
+#include "bench_case.hpp"
 
 namespace {
 
 using clk = std::chrono::steady_clock;
 double since(clk::time_point t0) { return std::chrono::duration<double>(clk::now() - t0).count(); }
-
-// A square body of 10 x 10 cells a quarter of the way downstream, on a grid
-// stretched by 2 % per cell away from the body in x and y.
-qv::Store make_case(int cx, int cy, int cz) {
-  qv::Store s;
-  s.grid.ie = cx + 3;  // cx cells: cx + 1 grid lines
-  s.grid.je = cy + 3;
-  s.grid.ke = cz + 3;
-  s.run.iyper = 1;
-  s.run.izper = 0;
-  s.run.Re = 22000;
-  s.run.Cs = 0.1;
-  s.run.dt = 0.002;
-  s.run.esp = 0.001;
-  s.run.omg = 1.5;
-  s.run.ca1 = -1;
-  s.run.ca2 = -1;
-  s.run.Vin = 1;
-  s.body.amas = s.body.aitm = s.body.kst.x = s.body.kst.y = s.body.kst.t = 1;
-  s.body.beta = 0.25;
-  s.allocate();
-  qv::initarr(s);
-  const int bi = s.grid.is + cx / 4, bj = s.grid.js + cy / 2 - 5;
-  auto axis = [](qv::Line& c, int lo, int hi, int b0, int b1) {
-    c(b0) = 0;
-    double w = 0.1;
-    for (int m = b0 + 1; m <= hi; ++m) {
-      if (m > b1) w *= 1.02;
-      c(m) = c(m - 1) + w;
-    }
-    w = 0.1;
-    for (int m = b0 - 1; m >= lo; --m) {
-      w *= 1.02;
-      c(m) = c(m + 1) - w;
-    }
-  };
-  axis(s.grid.x, s.grid.is, s.grid.ie, bi, bi + 10);
-  axis(s.grid.y, s.grid.js, s.grid.je, bj, bj + 10);
-  for (int k = s.grid.ks; k <= s.grid.ke; ++k) s.grid.z(k) = 0.1 * (k - s.grid.ks);
-  qv::grid_metrics(s);
-  for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k)
-    for (int j = bj; j < bj + 10; ++j)
-      for (int i = bi; i < bi + 10; ++i) s.flow.iflag(i, j, k) = 1;
-  return s;
-}
 
 // The thing to beat: one pressure iteration written plainly over arrays
 // stored i fastest (the file order), in the defined loop orders, one cell
@@ -153,7 +109,7 @@ double plain_iteration_ns(const qv::Store& s, int iterations) {
 struct Figures {
   double step_s, iteration_ns, scan_ns, sweep_ns, fixup_ns, explicit_ns, plain_ns, iterations;
   double scan_divider_ns, sweep_divider_ns;  // the same kernels dividing
-  double lanes_scan_ns, lanes_sweep_ns, lanes_copy_ns;  // on the lane-order copies, and their copying
+  double lanes_scan_ns, lanes_sweep_ns, lanes_restore_ns, lanes_copy_ns;  // on the lane-order copies, and their copying
   double floor_ns;  // reading and writing the four copies once, in place: what memory alone costs a sweep
 };
 
@@ -172,7 +128,7 @@ double memory_floor_ns(qv::LaneFields& L, double cells, double factor) {
 
 Figures run(int cx, int cy, int cz, int steps, int threads) {
   omp_set_num_threads(threads);
-  qv::Store s = make_case(cx, cy, cz);
+  qv::Store s = qvbench::make_case(cx, cy, cz);
   double dtmin = 0;
   const std::string fresh = "fffff";
   qv::OutflowSwitches outflow;
@@ -221,7 +177,7 @@ Figures run(int cx, int cy, int cz, int steps, int threads) {
     int li, lj, lk;
     c.work.work_lanes.gather(c);
     const double factor = std::getenv("QV_BENCH_FACTOR") ? std::atof(std::getenv("QV_BENCH_FACTOR")) : 1.0;
-    const std::function<void()> part[9] = {
+    const std::function<void()> part[10] = {
         [&] { qv::divergence_scan(c, dm, li, lj, lk); },
         [&] { qv::correction_sweep(c, c.run.esp, cxy, cz); },
         [&] { qv::restore_after_sweep(c); },
@@ -234,10 +190,11 @@ Figures run(int cx, int cy, int cz, int steps, int threads) {
           c.work.work_lanes.gather(c);
         },
         [&] { f.floor_ns = memory_floor_ns(c.work.work_lanes, cells, factor); },
+        [&] { qv::lanes_restore_after_sweep(c.work.work_lanes, c); },
     };
-    double best[9] = {1e30, 1e30, 1e30, 1e30, 1e30, 1e30, 1e30, 1e30, 1e30};
+    double best[10] = {1e30, 1e30, 1e30, 1e30, 1e30, 1e30, 1e30, 1e30, 1e30, 1e30};
     for (int n = 0; n < 10; ++n)
-      for (int p = 0; p < 9; ++p) {
+      for (int p = 0; p < 10; ++p) {
         const auto t0 = clk::now();
         part[p]();
         best[p] = std::min(best[p], since(t0) / cells * 1e9);
@@ -250,6 +207,7 @@ Figures run(int cx, int cy, int cz, int steps, int threads) {
     f.lanes_scan_ns = best[5];
     f.lanes_sweep_ns = best[6];
     f.lanes_copy_ns = best[7];
+    f.lanes_restore_ns = best[9];
     f.floor_ns = best[8];
   }
   f.plain_ns = plain_iteration_ns(s, 5);
@@ -262,11 +220,11 @@ void report(int cx, int cy, int cz, int steps) {
     std::fprintf(stderr,
                  "%3d x %3d x %2d cells, %d thread%s: %7.3f s/step (%.0f iterations/step) | iteration %5.2f ns/cell "
                  "(scan %5.2f, sweep %5.2f, fix-ups %5.2f; dividing: scan %5.2f, sweep %5.2f; lane order: scan %5.2f, sweep "
-                 "%5.2f, copies %5.2f; memory floor %5.2f) | explicit terms %6.1f "
+                 "%5.2f, restore %5.2f, copies %5.2f; memory floor %5.2f) | explicit terms %6.1f "
                  "ns/cell | plain i-fastest iteration %5.1f ns/cell, %4.1f x slower\n",
                  cx, cy, cz, threads, threads == 1 ? " " : "s", f.step_s, f.iterations, f.iteration_ns, f.scan_ns,
                  f.sweep_ns, f.fixup_ns, f.scan_divider_ns, f.sweep_divider_ns, f.lanes_scan_ns, f.lanes_sweep_ns,
-                 f.lanes_copy_ns, f.floor_ns, f.explicit_ns, f.plain_ns,
+                 f.lanes_restore_ns, f.lanes_copy_ns, f.floor_ns, f.explicit_ns, f.plain_ns,
                  f.plain_ns / f.iteration_ns);
   }
 }

@@ -54,28 +54,44 @@ bool lanes_usable(const Store& s) { return tuned::have_avx512() && s.grid.ke - s
 void lanes_restore_after_sweep(LaneFields& L, const Store& s) {
   using W = LaneFields::Which;
   const int is = s.grid.is, js = s.grid.js, je = s.grid.je, ks = s.grid.ks, ke = s.grid.ke;
-  for (int k = ks; k <= ke - 1; ++k)
-    for (int j = js; j <= je - 1; ++j) L.at(W::kU, is, j, k) = s.flow.ub0(j, k);
-  for (int k = ks; k <= ke - 1; ++k)
-    for (int j = js; j <= je; ++j) L.at(W::kV, is, j, k) = s.flow.vb0(j, k);
-  for (int k = ks; k <= ke; ++k)
-    for (int j = js; j <= je - 1; ++j) L.at(W::kW, is, j, k) = s.flow.wb0(j, k);
-  for (const auto& [i, j, k] : s.work.work_body) {
-    // the face rule and the cleared pressure of a body cell
-    L.at(W::kU, i, j, k) = 0;
-    L.at(W::kV, i, j, k) = 0;
-    L.at(W::kW, i, j, k) = 0;
-    L.at(W::kU, i + 1, j, k) = 0;
-    L.at(W::kV, i, j + 1, k) = 0;
-    L.at(W::kW, i, j, k + 1) = 0;
-    L.at(W::kP, i, j, k) = 0;
+  const auto& body = s.work.work_body;
+  const std::ptrdiff_t nbody = static_cast<std::ptrdiff_t>(body.size());
+  // Shared among the threads: each loop writes every element at most once,
+  // or only zeros, so the threads' order within a loop does not matter.
+  // Between loops that may write one element (an inflow face that is a body
+  // face, or a periodic z face) the barrier keeps the order.
+#pragma omp parallel
+  {
+#pragma omp for schedule(static) nowait
+    for (int k = ks; k <= ke - 1; ++k)
+      for (int j = js; j <= je - 1; ++j) L.at(W::kU, is, j, k) = s.flow.ub0(j, k);
+#pragma omp for schedule(static) nowait
+    for (int k = ks; k <= ke - 1; ++k)
+      for (int j = js; j <= je; ++j) L.at(W::kV, is, j, k) = s.flow.vb0(j, k);
+#pragma omp for schedule(static)
+    for (int k = ks; k <= ke; ++k)
+      for (int j = js; j <= je - 1; ++j) L.at(W::kW, is, j, k) = s.flow.wb0(j, k);
+#pragma omp for schedule(static) nowait
+    for (std::ptrdiff_t n = 0; n < nbody; ++n) {
+      const auto& [i, j, k] = body[static_cast<std::size_t>(n)];
+      // the face rule and the cleared pressure of a body cell
+      L.at(W::kU, i, j, k) = 0;
+      L.at(W::kV, i, j, k) = 0;
+      L.at(W::kW, i, j, k) = 0;
+      L.at(W::kU, i + 1, j, k) = 0;
+      L.at(W::kV, i, j + 1, k) = 0;
+      L.at(W::kW, i, j, k + 1) = 0;
+      L.at(W::kP, i, j, k) = 0;
+    }
+    if (s.run.izper != 0) {
+#pragma omp for schedule(static) nowait
+      for (int i = is; i <= s.grid.ie - 1; ++i)
+        for (int j = js; j <= je - 1; ++j) {
+          L.at(W::kW, i, j, ks) = 0;
+          L.at(W::kW, i, j, ke) = 0;
+        }
+    }
   }
-  if (s.run.izper != 0)
-    for (int i = is; i <= s.grid.ie - 1; ++i)
-      for (int j = js; j <= je - 1; ++j) {
-        L.at(W::kW, i, j, ks) = 0;
-        L.at(W::kW, i, j, ke) = 0;
-      }
 }
 
 namespace {

@@ -35,7 +35,7 @@ void sgs::cell(Store& s, int i, int j, int k, bool noslip, Part what) {
 // The corner viscosity of a cell reads nut of the cells i-1..i, j-1..j,
 // k-1..k only, each written earlier in this sweep or not written by it.
 void sgs::eddy_viscosity_in_order(Store& s) {
-  const bool noslip = s.run.ca1 == -1.0;
+  const bool noslip = sgs::no_slip_at_body(s);
   for (int i = s.grid.is; i <= s.grid.ie - 1; ++i)
     for (int j = s.grid.js; j <= s.grid.je - 1; ++j)
       for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k)

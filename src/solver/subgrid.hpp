@@ -10,6 +10,10 @@
 
 namespace qv::sgs {
 
+// The strain rates see no slip at the body's faces only when the ghosts
+// mirror with ca1 = -1 exactly.
+inline bool no_slip_at_body(const Store& s) { return s.run.ca1 == -1.0; }
+
 // Rates of strain at the centre of the fluid cell (i, j, k) and its
 // Smagorinsky viscosity (Cs Delta)^2 |S|, written over values V: a double
 // for one cell, or a vector of cells along k for the kernel, which then

@@ -109,7 +109,7 @@ struct Cells : EightCells {
 void sgs::eddy_viscosity_on(Store& s, Isa isa) {
   const int is = s.grid.is, ie = s.grid.ie, js = s.grid.js, je = s.grid.je;
   const Sweep w{&s, static_cast<std::ptrdiff_t>(s.flow.nut.stride_i()), static_cast<std::ptrdiff_t>(s.flow.nut.stride_j()),
-                s.run.ca1 == -1.0};
+                sgs::no_slip_at_body(s)};
   void (*column)(const Sweep&, int, int, sgs::Part) =
       isa == Isa::avx512 ? avx512::column : isa == Isa::avx2 ? avx2::column : plain::column;
 #pragma omp parallel

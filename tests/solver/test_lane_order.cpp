@@ -39,6 +39,10 @@ TEST(LaneOrder, PassesOnTheCopiesGiveTheDefinedBits) {
       for (bool divider : {false, true}) {
         qvt::ScopedThreads use(threads);
         qv::Store a = qvt::pressure_case(n[0], n[1], n[2], 11u + static_cast<unsigned>(n[1]));
+        // a body cell on the inflow plane: the restore clears faces it has
+        // just set to the inflow values
+        a.flow.iflag(a.grid.is, a.grid.js + 1, a.grid.ks + 1) = 1;
+        a.work.work_body.push_back({a.grid.is, a.grid.js + 1, a.grid.ks + 1});
         qv::Store b = a;
         std::vector<double> cxy, cz;
         qv::correction_coefficients(a, cxy, cz);
