@@ -352,6 +352,10 @@ def _write_exact(run, run_dir, out_dir, steps, from_snapshot):
     t_end = float(field.header["t"])
     state = run.file(run.params["nfile"]) + STATE_SUFFIX
     step = state_step(state) if os.path.exists(state) else None
+    carried = (read_record(run_dir) or {}).get("carried_from", False) is not False
+    if step is None and carried:
+        raise ChainError(f"{run_dir} was carried (qv carry) without the state an exact "
+                         "continuation needs: continue it without --exact")
     if step is None:
         raise ChainError(f"{run_dir} cannot be continued exactly: {state} is missing or is no "
                          "state file (a run of an earlier version of the program); continue "

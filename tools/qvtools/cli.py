@@ -9,13 +9,13 @@ import argparse
 import sys
 
 from .columns import FormatError
-from .commands import (case, export, gridstudy, info, monitor, plot, restart, summary, surface,
-                       sweep, vtk, wake)
+from .commands import (carry, case, export, gridstudy, info, monitor, plot, restart, summary,
+                       surface, sweep, vtk, wake)
 from .records import RecordError
 
 # The subcommands in the order of `qv --help`.
-COMMANDS = (info, vtk, plot, summary, export, restart, surface, wake, gridstudy, sweep, monitor,
-            case)
+COMMANDS = (info, vtk, plot, summary, export, restart, carry, surface, wake, gridstudy, sweep,
+            monitor, case)
 
 
 def build_parser():
