@@ -94,21 +94,42 @@ void restore_after_sweep(Store& s) {
       }
 }
 
-namespace {
-
-// The interior body cells.
+// The interior body cells, and their rim: those that a sweep after the
+// first restore can change.
+//
+// A sweep moves a face only through the two cells beside it, and a body
+// cell moves none (its D is 0, so it adds a signed zero to each face and
+// to nothing else, which leaves a +0 as it is).  Once the first restore of
+// a call has cleared every body cell to +0, a later sweep can change only
+// the faces a fluid cell of the sweep shares with a body cell, and the
+// restore of the inflow column only faces at i = is.  So from the second
+// pass on, clearing the body cells beside a swept fluid cell and those at
+// i = is writes what clearing them all writes; the others hold +0 already.
 void list_body_cells(Store& s) {
+  const int is = s.grid.is, ie = s.grid.ie, js = s.grid.js, je = s.grid.je, ks = s.grid.ks, ke = s.grid.ke;
+  const auto& f = s.flow.iflag;
+  auto fluid = [&](int i, int j, int k) {
+    return i >= is && i <= ie - 1 && j >= js && j <= je - 1 && k >= ks && k <= ke - 1 && f(i, j, k) == 0;
+  };
   std::size_t n = 0;
-  for (int i = s.grid.is; i <= s.grid.ie - 1; ++i)
-    for (int j = s.grid.js; j <= s.grid.je - 1; ++j)
-      for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k) n += s.flow.iflag(i, j, k) != 0;
+  for (int i = is; i <= ie - 1; ++i)
+    for (int j = js; j <= je - 1; ++j)
+      for (int k = ks; k <= ke - 1; ++k) n += f(i, j, k) != 0;
   s.work.work_body.resize(n);
+  s.work.work_body_rim.clear();
   n = 0;
-  for (int i = s.grid.is; i <= s.grid.ie - 1; ++i)
-    for (int j = s.grid.js; j <= s.grid.je - 1; ++j)
-      for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k)
-        if (s.flow.iflag(i, j, k) != 0) s.work.work_body[n++] = {i, j, k};
+  for (int i = is; i <= ie - 1; ++i)
+    for (int j = js; j <= je - 1; ++j)
+      for (int k = ks; k <= ke - 1; ++k) {
+        if (f(i, j, k) == 0) continue;
+        s.work.work_body[n++] = {i, j, k};
+        if (i == is || fluid(i - 1, j, k) || fluid(i + 1, j, k) || fluid(i, j - 1, k) || fluid(i, j + 1, k) ||
+            fluid(i, j, k - 1) || fluid(i, j, k + 1))
+          s.work.work_body_rim.push_back({i, j, k});
+      }
 }
+
+namespace {
 
 // r = the largest of u/dx, v/dy, w/dz (signed) over the interior cells, body
 // cells included.  A maximum does not depend on the order it is taken in,
@@ -168,6 +189,7 @@ void hsmac2(Store& s, const ToleranceRamp& ramp, double& dtmin, StepReports& rep
   const bool in_lanes = lanes_usable(s);
   if (in_lanes) lanes.gather(s);
   double dm = 0;
+  bool cleared = false;  // every body cell cleared by a restore of this call
   for (;;) {
     s.run.iter = s.run.iter + 1;
     if (s.run.iter > kIterLimit) break;
@@ -184,7 +206,8 @@ void hsmac2(Store& s, const ToleranceRamp& ramp, double& dtmin, StepReports& rep
 
     if (in_lanes) {
       lanes_correction_sweep(lanes, s, esp2, cxy, cz);
-      lanes_restore_after_sweep(lanes, s);
+      lanes_restore_after_sweep(lanes, s, cleared ? s.work.work_body_rim : s.work.work_body);
+      cleared = true;
     } else {
       correction_sweep(s, esp2, cxy, cz);
       restore_after_sweep(s);

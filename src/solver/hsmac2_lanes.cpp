@@ -51,10 +51,9 @@ bool lanes_usable(const Store& s) { return tuned::have_avx512() && s.grid.ke - s
 // ---------------------------------------------------------------------------
 // Restore: the writes of restore_after_sweep, in its order
 
-void lanes_restore_after_sweep(LaneFields& L, const Store& s) {
+void lanes_restore_after_sweep(LaneFields& L, const Store& s, const std::vector<std::array<int, 3>>& body) {
   using W = LaneFields::Which;
   const int is = s.grid.is, js = s.grid.js, je = s.grid.je, ks = s.grid.ks, ke = s.grid.ke;
-  const auto& body = s.work.work_body;
   const std::ptrdiff_t nbody = static_cast<std::ptrdiff_t>(body.size());
   // Shared among the threads: each loop writes every element at most once,
   // or only zeros, so the threads' order within a loop does not matter.

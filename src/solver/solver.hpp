@@ -171,6 +171,9 @@ void correction_sweep_in_order(Store& s, double esp2, const std::vector<double>&
 // The inflow column, body cells and z walls put back after each sweep
 // (the body cells as listed in work_body).
 void restore_after_sweep(Store& s);
+// work_body: the interior body cells; work_body_rim: those of them that a
+// sweep can change once a restore has cleared them all.
+void list_body_cells(Store& s);
 // group: columns computed side by side (8 with AVX-512, 4, or 1 for the
 // ordered walk); 0 chooses the widest the processor has.  Planes are divided
 // among the OpenMP threads.
@@ -185,7 +188,9 @@ bool lanes_usable(const Store& s);
 bool lanes_divergence_scan(const LaneFields& L, const Store& s, double& dm, int& li, int& lj, int& lk);
 void lanes_correction_sweep(LaneFields& L, const Store& s, double esp2, const std::vector<double>& cxy,
                             const std::vector<double>& cz, bool divider = false);
-void lanes_restore_after_sweep(LaneFields& L, const Store& s);
+// body: the body cells to clear, work_body or, after a first restore with
+// it, work_body_rim (see hsmac2).
+void lanes_restore_after_sweep(LaneFields& L, const Store& s, const std::vector<std::array<int, 3>>& body);
 
 // The most passes hsmac2 makes in one call; a call that needs more ends
 // with iter = kIterLimit + 1.

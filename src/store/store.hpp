@@ -210,6 +210,7 @@ struct Scratch {
   static constexpr int kSkewTables = 7;  // ... in that many tables of 8 (nk + 16)
   std::vector<int> work_progress;      // groups done per plane, for the threads
   std::vector<std::array<int, 3>> work_body;  // the interior body cells (i, j, k)
+  std::vector<std::array<int, 3>> work_body_rim;  // those of them a sweep can change (hsmac2)
   LaneFields work_lanes;  // uu, vv, ww, pp in the pressure iteration's own order
   // four-point derivative weights of the explicit terms (backward and
   // forward sets), per direction for face and centre points, sized once

@@ -52,7 +52,7 @@ TEST(LaneOrder, PassesOnTheCopiesGiveTheDefinedBits) {
           qv::correction_sweep_in_order(a, 0.5, cxy, cz);
           qv::restore_after_sweep(a);
           qv::lanes_correction_sweep(b.work.work_lanes, b, 0.5, cxy, cz, divider);
-          qv::lanes_restore_after_sweep(b.work.work_lanes, b);
+          qv::lanes_restore_after_sweep(b.work.work_lanes, b, b.work.work_body);
           double dm0, dm1;
           int l0[3], l1[3];
           ASSERT_TRUE(qv::divergence_scan_in_order(a, dm0, l0[0], l0[1], l0[2]));
