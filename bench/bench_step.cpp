@@ -126,9 +126,9 @@ double memory_floor_ns(qv::LaneFields& L, double cells, double factor) {
   return since(t0) / cells * 1e9;
 }
 
-Figures run(int cx, int cy, int cz, int steps, int threads) {
+Figures run(int cx, int cy, int cz, int steps, int threads, int body) {
   omp_set_num_threads(threads);
-  qv::Store s = qvbench::make_case(cx, cy, cz);
+  qv::Store s = qvbench::make_case(cx, cy, cz, body);
   double dtmin = 0;
   const std::string fresh = "fffff";
   qv::OutflowSwitches outflow;
@@ -217,9 +217,9 @@ Figures run(int cx, int cy, int cz, int steps, int threads) {
   return f;
 }
 
-void report(int cx, int cy, int cz, int steps) {
+void report(int cx, int cy, int cz, int steps, int body = 10) {
   for (int threads : {1, 2}) {
-    const Figures f = run(cx, cy, cz, steps, threads);
+    const Figures f = run(cx, cy, cz, steps, threads, body);
     std::fprintf(stderr,
                  "%3d x %3d x %2d cells, %d thread%s: %7.3f s/step (%.0f iterations/step) | iteration %5.2f ns/cell "
                  "(scan %5.2f, sweep %5.2f, fix-ups %5.2f; dividing: scan %5.2f, sweep %5.2f; lane order: scan %5.2f, sweep "
@@ -240,7 +240,8 @@ int main(int argc, char** argv) {
   std::filesystem::current_path(dir);
   if (!std::freopen("/dev/null", "w", stdout)) return 1;
   if (argc >= 4) {
-    report(std::atoi(argv[1]), std::atoi(argv[2]), std::atoi(argv[3]), argc >= 5 ? std::atoi(argv[4]) : 5);
+    report(std::atoi(argv[1]), std::atoi(argv[2]), std::atoi(argv[3]), argc >= 5 ? std::atoi(argv[4]) : 5,
+           argc >= 6 ? std::atoi(argv[5]) : 10);
   } else {
     report(100, 80, 30, 5);
     report(200, 160, 60, 3);
