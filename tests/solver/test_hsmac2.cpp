@@ -258,11 +258,11 @@ TEST(Hsmac2, ThePassesClearTheBodyAsTheDefinedPassesDo) {
     for (int i = g.is; i <= g.is + 2; ++i)
       for (int j = g.js + 6; j <= g.js + 8; ++j)
         for (int k = g.ks + 4; k <= g.ks + 6; ++k) a.flow.iflag(i, j, k) = 1;
-    a.run.esp = 0.02;
+    a.run.esp = 20;
     a.run.nn = 1;
     qv::Store b = a;
     double dtmin = 0;
-    const auto passes = run_hsmac2(a, {0, 2, 0.02}, dtmin);
+    const auto passes = run_hsmac2(a, {0, 2, 20}, dtmin);
     ASSERT_GE(passes.size(), 3u);
     qv::list_body_cells(b);
     ASSERT_LT(b.work.work_body_rim.size(), b.work.work_body.size());
