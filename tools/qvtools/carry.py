@@ -216,8 +216,8 @@ def unpack(path, out_dir):
                   [pack_record(*(int(fb[k]) for k in ("is", "ie", "js", "je", "ks", "ke"))),
                    pack_record(*hdr[:4], *hdr[4:])]
                   + [pack_record(arrays[n]) for n in FIELD_NAMES])
-    shell = _shell(run.file(run.params["statfile"]), sb, sh, stat_ranges(sb))
-    write_statistics(_with(shell, spread(shell, means)), run.file(run.params["statfile"]))
+    stat = run.file(run.params["statfile"])
+    write_statistics(_statistics_record(stat, sb, sh, means), stat)
     read_field(run.file(run.params["finalfile"]))       # what was written reads back
     rec = read_record(out_dir)
     if rec is not None:
@@ -229,13 +229,12 @@ def unpack(path, out_dir):
     return manifest
 
 
-def _shell(path, bounds, header, ranges):
-    """A statistics record of zeros with the given bounds and header."""
+def _statistics_record(path, bounds, header, means):
+    """The statistics record of the given bounds and header holding the span
+    means *means* at every k (second moments back as variances)."""
     blocks = {n: Block(n, np.zeros(tuple(h - l + 1 for l, h in zip(lo, hi))), lo, hi)
-              for n, (lo, hi) in ranges.items()}
-    return RecordFile(path, "statistics", dict(bounds), dict(header), blocks)
-
-
-def _with(rec, data):
-    return RecordFile(rec.path, "statistics", rec.bounds, rec.header,
-                      {n: Block(n, data[n], b.lo, b.hi) for n, b in rec.blocks.items()})
+              for n, (lo, hi) in stat_ranges(bounds).items()}
+    shell = RecordFile(path, "statistics", dict(bounds), dict(header), blocks)
+    data = spread(shell, means)
+    return RecordFile(path, "statistics", shell.bounds, shell.header,
+                      {n: Block(n, data[n], b.lo, b.hi) for n, b in blocks.items()})
