@@ -1,6 +1,10 @@
 // The benchmarks' fixed-body case, built in memory.
 #pragma once
 
+#include <string>
+
+#include "output/output.hpp"
+#include "output/probes.hpp"
 #include "solver/solver.hpp"
 #include "store/input.hpp"
 #include "store/store.hpp"
@@ -50,6 +54,29 @@ inline qv::Store make_case(int cx, int cy, int cz, int n = 10) {
   for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k)
     for (int j = bj; j < bj + n; ++j)
       for (int i = bi; i < bi + n; ++i) s.flow.iflag(i, j, k) = 1;
+  return s;
+}
+
+// The same case after two whole steps from rest, so that the flow and the
+// eddy viscosity are not uniform.
+inline qv::Store developed_case(int cx, int cy, int cz, int n = 10) {
+  qv::Store s = make_case(cx, cy, cz, n);
+  double dtmin = 0;
+  const std::string fresh = "fffff";
+  qv::OutflowSwitches outflow;
+  qv::rdvelo(s, fresh, "", outflow);
+  qv::StepFiles files;
+  const qv::ToleranceRamp ramp{0, 10, 0.01};
+  qv::hsmac2(s, ramp, dtmin, files, outflow);
+  for (int step = 0; step < 2; ++step) {
+    s.run.nn += 1;
+    s.run.t += s.run.dt;
+    qv::shift_history(s);
+    qv::momentum_terms(s);
+    qv::advance_velocity(s, fresh, files, outflow);
+    qv::hsmac2(s, ramp, dtmin, files, outflow);
+    qv::subgrid_viscosity(s);
+  }
   return s;
 }
 

@@ -19,8 +19,6 @@
 #include <omp.h>
 
 #include "bench_case.hpp"
-#include "output/output.hpp"
-#include "output/probes.hpp"
 #include "solver/solver.hpp"
 
 namespace {
@@ -38,23 +36,7 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(dir);
   std::filesystem::current_path(dir);
   if (!std::freopen("/dev/null", "w", stdout)) return 1;
-  qv::Store s = qvbench::make_case(cx, cy, cz, body);
-  double dtmin = 0;
-  const std::string fresh = "fffff";
-  qv::OutflowSwitches outflow;
-  qv::rdvelo(s, fresh, "", outflow);
-  qv::StepFiles files;
-  const qv::ToleranceRamp ramp{0, 10, 0.01};
-  qv::hsmac2(s, ramp, dtmin, files, outflow);
-  for (int n = 0; n < 2; ++n) {
-    s.run.nn += 1;
-    s.run.t += s.run.dt;
-    qv::shift_history(s);
-    qv::momentum_terms(s);
-    qv::advance_velocity(s, fresh, files, outflow);
-    qv::hsmac2(s, ramp, dtmin, files, outflow);
-    qv::subgrid_viscosity(s);
-  }
+  qv::Store s = qvbench::developed_case(cx, cy, cz, body);
   const double cells = static_cast<double>(cx) * cy * cz;
   for (const int threads : {1, 2}) {
     omp_set_num_threads(threads);

@@ -3,6 +3,7 @@
 #include "io/console.hpp"
 #include "io/files.hpp"
 #include "output/output.hpp"
+#include "output/statistics.hpp"
 #include "solver/solver.hpp"
 
 namespace qv {
@@ -43,12 +44,8 @@ void modified_pressure(Store& s) {
 #pragma omp parallel for schedule(static)  // each cell on its own
   for (int i = s.grid.is; i <= s.grid.ie; ++i)
     for (int j = s.grid.js; j <= s.grid.je - 1; ++j)
-      for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k) {
-        const double D = s.grid.delta(i, j, k);
-        const double n = s.flow.nut(i, j, k);
-        const double ksgs = n * n / (D * (kCk * kCk) * D);
-        s.work.pm(i, j, k) = s.flow.pp(i, j, k) - (2.0 / 3.0) * ksgs;
-      }
+      for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k)
+        s.work.pm(i, j, k) = stats::modified_pressure_of<double>(s, stats::OneNode{s, i, j, k});
 }
 
 void write_snapshot(Store& s, const std::string& name) {

@@ -5,64 +5,27 @@
 #include "io/console.hpp"
 #include "io/files.hpp"
 #include "output/output.hpp"
+#include "output/statistics.hpp"
 #include "solver/solver.hpp"
 #include "store/blocks.hpp"
 
 namespace qv {
-// Sums of node velocities, modified pressure, eddy viscosity, normal
-// sub-grid stresses at the nodes and velocity products.  Each sum belongs
-// to one node and grows by one term per step, so the planes i are shared
-// among the threads without changing any sum.
-void stats_accumulate(Store& s) {
-  const int is = s.grid.is, ie = s.grid.ie, js = s.grid.js, je = s.grid.je, ks = s.grid.ks, ke = s.grid.ke;
+// Sums of node velocities, eddy viscosity, normal sub-grid stresses at the
+// nodes, velocity products and modified pressure, a node after the other.
+void stats::accumulate_in_order(Store& s) {
   face_to_node(s);
-  const auto &un = s.work.un, &vn = s.work.vn, &wn = s.work.wn, &nut = s.flow.nut;
-  const auto &dx = s.grid.dx, &dy = s.grid.dy, &dz = s.grid.dz;
-#pragma omp parallel for schedule(static)
-  for (int i = is; i <= ie; ++i)
-    for (int j = js; j <= je; ++j)
-      for (int k = ks; k <= ke; ++k) {
-        s.stats.su(i, j, k) = s.stats.su(i, j, k) + un(i, j, k);
-        s.stats.sv(i, j, k) = s.stats.sv(i, j, k) + vn(i, j, k);
-        s.stats.sw(i, j, k) = s.stats.sw(i, j, k) + wn(i, j, k);
-        s.stats.snut(i, j, k) = s.stats.snut(i, j, k) + nut(i, j, k);
-      }
   modified_pressure(s);
-#pragma omp parallel for schedule(static)
-  for (int i = is; i <= ie; ++i)
-    for (int j = js; j <= je - 1; ++j)
-      for (int k = ks; k <= ke - 1; ++k) {
-        const double pm = s.work.pm(i, j, k);
-        s.stats.spm(i, j, k) = s.stats.spm(i, j, k) + pm;
-        s.stats.spm2(i, j, k) = s.stats.spm2(i, j, k) + pm * pm;
-      }
-#pragma omp parallel for schedule(static)
-  for (int i = is; i <= ie; ++i)
-    for (int j = js; j <= je; ++j)
-      for (int k = ks; k <= ke; ++k) {
-        const double nt = corner_viscosity(s, i, j, k);
-        const double Dn = s.grid.delta_node(i, j, k);
-        const double kn = nt * nt / ((kCk * kCk) * (Dn * Dn));
-        const double dudx = (un(i + 1, j, k) - un(i - 1, j, k)) / (dx(i) + dx(i - 1));
-        const double dvdy = (vn(i, j + 1, k) - vn(i, j - 1, k)) / (dy(j) + dy(j - 1));
-        const double dwdz = (wn(i, j, k + 1) - wn(i, j, k - 1)) / (dz(k) + dz(k - 1));
-        s.stats.sgs11(i, j, k) = s.stats.sgs11(i, j, k) + ((2.0 / 3.0) * kn - 2 * nt * dudx);
-        s.stats.sgs22(i, j, k) = s.stats.sgs22(i, j, k) + ((2.0 / 3.0) * kn - 2 * nt * dvdy);
-        s.stats.sgs33(i, j, k) = s.stats.sgs33(i, j, k) + ((2.0 / 3.0) * kn - 2 * nt * dwdz);
-      }
-#pragma omp parallel for schedule(static)
-  for (int i = is; i <= ie; ++i)
-    for (int j = js; j <= je; ++j)
-      for (int k = ks; k <= ke; ++k) {
-        const double u = un(i, j, k), v = vn(i, j, k), w = wn(i, j, k);
-        s.stats.suu(i, j, k) = s.stats.suu(i, j, k) + u * u;
-        s.stats.svv(i, j, k) = s.stats.svv(i, j, k) + v * v;
-        s.stats.sww(i, j, k) = s.stats.sww(i, j, k) + w * w;
-        s.stats.suv(i, j, k) = s.stats.suv(i, j, k) + u * v;
-        s.stats.svw(i, j, k) = s.stats.svw(i, j, k) + v * w;
-        s.stats.swu(i, j, k) = s.stats.swu(i, j, k) + w * u;
-      }
+  for (int i = s.grid.is; i <= s.grid.ie; ++i)
+    for (int j = s.grid.js; j <= s.grid.je; ++j)
+      for (int k = s.grid.ks; k <= s.grid.ke; ++k)
+        node_terms<double>(s, OneNode{s, i, j, k}, i, j, [&](Field& sum, double t) { sum(i, j, k) = sum(i, j, k) + t; });
+  for (int i = s.grid.is; i <= s.grid.ie; ++i)
+    for (int j = s.grid.js; j <= s.grid.je - 1; ++j)
+      for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k)
+        cell_terms(s, s.work.pm(i, j, k), [&](Field& sum, double t) { sum(i, j, k) = sum(i, j, k) + t; });
 }
+
+void stats_accumulate(Store& s) { stats::accumulate_on(s, widest_isa()); }
 
 namespace {
 

@@ -38,21 +38,16 @@ void node_to_cell(Store& s) {
 // Node velocities by linear interpolation between the neighbouring
 // cell-centre lines, weighted by the cell widths.
 void face_to_node(Store& s) {
-  const auto &dx = s.grid.dx, &dy = s.grid.dy, &dz = s.grid.dz, &dxc = s.grid.dxc, &dyc = s.grid.dyc, &dzc = s.grid.dzc;
-  const auto &uu = s.flow.uu, &vv = s.flow.vv, &ww = s.flow.ww;
 #pragma omp parallel for schedule(static)  // each node on its own
   for (int i = s.grid.is; i <= s.grid.ie; ++i)
     for (int j = s.grid.js; j <= s.grid.je; ++j)
       for (int k = s.grid.ks; k <= s.grid.ke; ++k) {
-        const double a = (dy(j - 1) * uu(i, j, k) + dy(j) * uu(i, j - 1, k)) / (2 * dyc(j));
-        const double b = (dy(j - 1) * uu(i, j, k - 1) + dy(j) * uu(i, j - 1, k - 1)) / (2 * dyc(j));
-        s.work.un(i, j, k) = (dz(k - 1) * a + dz(k) * b) / (2 * dzc(k));
-        const double c = (dz(k - 1) * vv(i, j, k) + dz(k) * vv(i, j, k - 1)) / (2 * dzc(k));
-        const double d = (dz(k - 1) * vv(i - 1, j, k) + dz(k) * vv(i - 1, j, k - 1)) / (2 * dzc(k));
-        s.work.vn(i, j, k) = (dx(i - 1) * c + dx(i) * d) / (2 * dxc(i));
-        const double e = (dx(i - 1) * ww(i, j, k) + dx(i) * ww(i - 1, j, k)) / (2 * dxc(i));
-        const double g = (dx(i - 1) * ww(i, j - 1, k) + dx(i) * ww(i - 1, j - 1, k)) / (2 * dxc(i));
-        s.work.wn(i, j, k) = (dy(j - 1) * e + dy(j) * g) / (2 * dyc(j));
+        const NodeVelocity<double> n = node_velocity_of<double>(
+            s, [&](const Field& f, int a, int b, int c) { return f(i + a, j + b, k + c); },
+            [&](int c) { return s.grid.dz(k + c); }, [&](int c) { return s.grid.dzc(k + c); }, i, j);
+        s.work.un(i, j, k) = n.u;
+        s.work.vn(i, j, k) = n.v;
+        s.work.wn(i, j, k) = n.w;
       }
 }
 

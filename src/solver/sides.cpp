@@ -18,7 +18,9 @@ void fill_sides(Field& q, const SideMap& m, int axis, std::initializer_list<int>
                             static_cast<std::size_t>(std::max(0, b2 - b1 + 1));
 #pragma omp parallel for schedule(static) num_threads(tuned::threads_for(static_cast<double>(count), a2 - a1 + 1))
   for (int a = a1; a <= a2; ++a)
-    for (int b = b1; b <= b2; ++b)
+    for (int b = b1; b <= b2; ++b) {
+      if (axis == 2 && b + 8 <= b2)
+        for (const int n : ghosts) __builtin_prefetch(&q(a, b + 8, n), 1);
       for (const int n : ghosts) {
         if (axis == 0)
           q(n, a, b) = q(m(n), a, b);
@@ -27,6 +29,7 @@ void fill_sides(Field& q, const SideMap& m, int axis, std::initializer_list<int>
         else
           q(a, b, n) = q(a, b, m(n));
       }
+    }
 }
 
 void edge_lines_x(Field& q, const Store& s, int i1, int i2) {

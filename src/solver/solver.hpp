@@ -40,6 +40,31 @@ V corner_viscosity_of(Nut nut, Dz dz, const Line& dx, const Line& dy, int i, int
   const V m1 = (n01 * dy(j - 1) + n11 * dy(j)) / (dy(j - 1) + dy(j));
   return (m0 * dz(-1) + m1 * dz(0)) / (dz(-1) + dz(0));
 }
+// Velocities at the grid node (x(i), y(j), z(k)) from the faces around it:
+// u between the cell-centre lines in y, then z; v in z, then x; w in x,
+// then y, each weighted by the cell widths.  Written over values V as
+// above: f(a, b, c) reads field f at (i + a, j + b, k + c), dz(c) and
+// dzc(c) are dz(k + c) and dzc(k + c).
+template <class V>
+struct NodeVelocity {
+  V u, v, w;
+};
+template <class V, class At, class Dz, class Dzc>
+NodeVelocity<V> node_velocity_of(const Store& s, At f, Dz dz, Dzc dzc, int i, int j) {
+  const Line &dx = s.grid.dx, &dy = s.grid.dy, &dxc = s.grid.dxc, &dyc = s.grid.dyc;
+  const Field &uu = s.flow.uu, &vv = s.flow.vv, &ww = s.flow.ww;
+  const V a = (dy(j - 1) * f(uu, 0, 0, 0) + dy(j) * f(uu, 0, -1, 0)) / (2 * dyc(j));
+  const V b = (dy(j - 1) * f(uu, 0, 0, -1) + dy(j) * f(uu, 0, -1, -1)) / (2 * dyc(j));
+  const V u = (dz(-1) * a + dz(0) * b) / (2 * dzc(0));
+  const V c = (dz(-1) * f(vv, 0, 0, 0) + dz(0) * f(vv, 0, 0, -1)) / (2 * dzc(0));
+  const V d = (dz(-1) * f(vv, -1, 0, 0) + dz(0) * f(vv, -1, 0, -1)) / (2 * dzc(0));
+  const V v = (dx(i - 1) * c + dx(i) * d) / (2 * dxc(i));
+  const V e = (dx(i - 1) * f(ww, 0, 0, 0) + dx(i) * f(ww, -1, 0, 0)) / (2 * dxc(i));
+  const V g = (dx(i - 1) * f(ww, 0, -1, 0) + dx(i) * f(ww, -1, -1, 0)) / (2 * dxc(i));
+  const V w = (dy(j - 1) * e + dy(j) * g) / (2 * dyc(j));
+  return {u, v, w};
+}
+
 inline double corner_viscosity(const Store& s, int i, int j, int k) {
   const Field& nut = s.flow.nut;
   return corner_viscosity_of<double>([&](int a, int b, int c) { return nut(i + a, j + b, k + c); },
