@@ -109,6 +109,7 @@ double plain_iteration_ns(const qv::Store& s, int iterations) {
 struct Figures {
   double step_s, iteration_ns, scan_ns, sweep_ns, fixup_ns, explicit_ns, plain_ns, iterations;
   double scan_divider_ns, sweep_divider_ns;  // the same kernels dividing
+  double lanes_scan_divider_ns, lanes_sweep_divider_ns;
   double lanes_scan_ns, lanes_sweep_ns, lanes_restore_ns, lanes_rim_ns, lanes_copy_ns;  // on the lane-order copies, and their copying
   double floor_ns;  // reading and writing the four copies once, in place: what memory alone costs a sweep
 };
@@ -177,13 +178,13 @@ Figures run(int cx, int cy, int cz, int steps, int threads, int body) {
     int li, lj, lk;
     c.work.work_lanes.gather(c);
     const double factor = std::getenv("QV_BENCH_FACTOR") ? std::atof(std::getenv("QV_BENCH_FACTOR")) : 1.0;
-    const std::function<void()> part[11] = {
+    const std::function<void()> part[] = {
         [&] { qv::divergence_scan(c, dm, li, lj, lk); },
         [&] { qv::correction_sweep(c, c.run.esp, cxy, cz); },
         [&] { qv::restore_after_sweep(c); },
         [&] { qv::divergence_scan(c, dm, li, lj, lk, true); },
         [&] { qv::correction_sweep(c, c.run.esp, cxy, cz, 0, true); },
-        [&] { qv::lanes_divergence_scan(c.work.work_lanes, c, dm, li, lj, lk); },
+        [&] { qv::lanes_divergence_scan(c.work.work_lanes, c, dm, li, lj, lk, qv::ScanForm::reciprocals); },
         [&] { qv::lanes_correction_sweep(c.work.work_lanes, c, c.run.esp, cxy, cz); },
         [&] {
           c.work.work_lanes.scatter(c);
@@ -193,10 +194,14 @@ Figures run(int cx, int cy, int cz, int steps, int threads, int body) {
         [&] { qv::lanes_restore_after_sweep(c.work.work_lanes, c, c.work.work_body); },
         // from the second pass of a call on, only the rim is cleared
         [&] { qv::lanes_restore_after_sweep(c.work.work_lanes, c, c.work.work_body_rim); },
+        [&] { qv::lanes_divergence_scan(c.work.work_lanes, c, dm, li, lj, lk, qv::ScanForm::divider); },
+        [&] { qv::lanes_correction_sweep(c.work.work_lanes, c, c.run.esp, cxy, cz, true); },
     };
-    double best[11] = {1e30, 1e30, 1e30, 1e30, 1e30, 1e30, 1e30, 1e30, 1e30, 1e30, 1e30};
+    constexpr int kParts = 13;
+    double best[kParts];
+    std::fill(best, best + kParts, 1e30);
     for (int n = 0; n < 10; ++n)
-      for (int p = 0; p < 11; ++p) {
+      for (int p = 0; p < kParts; ++p) {
         const auto t0 = clk::now();
         part[p]();
         best[p] = std::min(best[p], since(t0) / cells * 1e9);
@@ -211,6 +216,8 @@ Figures run(int cx, int cy, int cz, int steps, int threads, int body) {
     f.lanes_copy_ns = best[7];
     f.lanes_restore_ns = best[9];
     f.lanes_rim_ns = best[10];
+    f.lanes_scan_divider_ns = best[11];
+    f.lanes_sweep_divider_ns = best[12];
     f.floor_ns = best[8];
   }
   f.plain_ns = plain_iteration_ns(s, 5);
@@ -223,11 +230,11 @@ void report(int cx, int cy, int cz, int steps, int body = 10) {
     std::fprintf(stderr,
                  "%3d x %3d x %2d cells, %d thread%s: %7.3f s/step (%.0f iterations/step) | iteration %5.2f ns/cell "
                  "(scan %5.2f, sweep %5.2f, fix-ups %5.2f; dividing: scan %5.2f, sweep %5.2f; lane order: scan %5.2f, sweep "
-                 "%5.2f, restore %5.2f (rim %5.2f), copies %5.2f; memory floor %5.2f) | explicit terms %6.1f "
+                 "%5.2f (dividing: %5.2f, %5.2f), restore %5.2f (rim %5.2f), copies %5.2f; memory floor %5.2f) | explicit terms %6.1f "
                  "ns/cell | plain i-fastest iteration %5.1f ns/cell, %4.1f x slower\n",
                  cx, cy, cz, threads, threads == 1 ? " " : "s", f.step_s, f.iterations, f.iteration_ns, f.scan_ns,
                  f.sweep_ns, f.fixup_ns, f.scan_divider_ns, f.sweep_divider_ns, f.lanes_scan_ns, f.lanes_sweep_ns,
-                 f.lanes_restore_ns, f.lanes_rim_ns, f.lanes_copy_ns, f.floor_ns, f.explicit_ns, f.plain_ns,
+                 f.lanes_scan_divider_ns, f.lanes_sweep_divider_ns, f.lanes_restore_ns, f.lanes_rim_ns, f.lanes_copy_ns, f.floor_ns, f.explicit_ns, f.plain_ns,
                  f.plain_ns / f.iteration_ns);
   }
 }

@@ -36,6 +36,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
@@ -571,12 +572,9 @@ QV_AVX512 tuned::ScanResult scan_columns(const LaneFields& L, const Store& s, co
   return res;
 }
 
-}  // namespace
-
-bool lanes_divergence_scan(const LaneFields& L, const Store& s, double& dm, int& li, int& lj, int& lk) {
+tuned::ScanResult scan_in_parts(const LaneFields& L, const Store& s, bool exact) {
   Store& ws = const_cast<Store&>(s);
   const Layers tab = fill_layers(s, L, nullptr, ws.work.work_skew);
-  const bool exact = tuned::reciprocals_usable(s);
   const int n = s.grid.ie - s.grid.is;
   const int T = tuned::threads_for(static_cast<double>(n) * L.ncol * L.nk, n);
   tuned::ScanResult part[64];
@@ -589,7 +587,34 @@ bool lanes_divergence_scan(const LaneFields& L, const Store& s, double& dm, int&
     else
       part[t] = exact ? scan_columns<true>(L, s, tab, c0, c1) : scan_columns<false>(L, s, tab, c0, c1);
   }
-  const tuned::ScanResult r = tuned::first_largest(part, nt);
+  return tuned::first_largest(part, nt);
+}
+
+// Whether the divider scans faster than the reciprocals on this processor:
+// each form scans the same fields three times, in turn, and the faster
+// time of each counts.  Processors of one kind differ most in how fast
+// they divide, so this is timed, not assumed.
+bool divider_scans_faster(const LaneFields& L, const Store& s) {
+  using clk = std::chrono::steady_clock;
+  double best[2] = {1e300, 1e300};
+  for (int round = 0; round < 3; ++round)
+    for (int form = 0; form < 2; ++form) {
+      const auto t0 = clk::now();
+      scan_in_parts(L, s, form == 0);
+      best[form] = std::min(best[form], std::chrono::duration<double>(clk::now() - t0).count());
+    }
+  return best[1] < best[0];
+}
+
+}  // namespace
+
+bool lanes_divergence_scan(const LaneFields& L, const Store& s, double& dm, int& li, int& lj, int& lk, ScanForm form) {
+  bool exact = form != ScanForm::divider && tuned::reciprocals_usable(s);
+  if (exact && form == ScanForm::faster) {
+    static const bool divide = divider_scans_faster(L, s);
+    exact = !divide;
+  }
+  const tuned::ScanResult r = scan_in_parts(L, s, exact);
   dm = r.dm;
   li = r.li, lj = r.lj, lk = r.lk;
   return r.finite;

@@ -210,7 +210,12 @@ void correction_sweep(Store& s, double esp2, const std::vector<double>& cxy, con
 // grid, the flags, the inflow values and the body-cell list.  lanes_usable:
 // the processor has the eight-lane vectors and the columns eight layers.
 bool lanes_usable(const Store& s);
-bool lanes_divergence_scan(const LaneFields& L, const Store& s, double& dm, int& li, int& lj, int& lk);
+// The scan's quotients: from reciprocals, by the divider, or (faster) in
+// whichever of the two forms ran faster on this processor when the first
+// scan of the process timed both.  The three give the same bits.
+enum class ScanForm { faster, reciprocals, divider };
+bool lanes_divergence_scan(const LaneFields& L, const Store& s, double& dm, int& li, int& lj, int& lk,
+                           ScanForm form = ScanForm::faster);
 void lanes_correction_sweep(LaneFields& L, const Store& s, double esp2, const std::vector<double>& cxy,
                             const std::vector<double>& cz, bool divider = false);
 // body: the body cells to clear, work_body or, after a first restore with

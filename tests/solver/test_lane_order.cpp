@@ -56,7 +56,8 @@ TEST(LaneOrder, PassesOnTheCopiesGiveTheDefinedBits) {
           double dm0, dm1;
           int l0[3], l1[3];
           ASSERT_TRUE(qv::divergence_scan_in_order(a, dm0, l0[0], l0[1], l0[2]));
-          ASSERT_TRUE(qv::lanes_divergence_scan(b.work.work_lanes, b, dm1, l1[0], l1[1], l1[2]));
+          ASSERT_TRUE(qv::lanes_divergence_scan(b.work.work_lanes, b, dm1, l1[0], l1[1], l1[2],
+                                                divider ? qv::ScanForm::divider : qv::ScanForm::reciprocals));
           EXPECT_EQ(dm0, dm1);
           EXPECT_EQ(std::vector<int>(l0, l0 + 3), std::vector<int>(l1, l1 + 3));
         }
@@ -78,9 +79,13 @@ TEST(LaneOrder, ScanKeepsTheFirstLargestAndSeesNonFiniteFluidCells) {
     auto both = [&] {
       s.work.work_lanes.gather(s);
       ASSERT_TRUE(qv::divergence_scan_in_order(s, dm0, l0[0], l0[1], l0[2]));
-      ASSERT_TRUE(qv::lanes_divergence_scan(s.work.work_lanes, s, dm1, l1[0], l1[1], l1[2]));
-      EXPECT_EQ(dm0, dm1);
-      EXPECT_EQ(std::vector<int>(l0, l0 + 3), std::vector<int>(l1, l1 + 3)) << threads << " threads";
+      // each form of the quotients, and the one this processor runs faster
+      for (const qv::ScanForm form : {qv::ScanForm::divider, qv::ScanForm::faster, qv::ScanForm::reciprocals}) {
+        ASSERT_TRUE(qv::lanes_divergence_scan(s.work.work_lanes, s, dm1, l1[0], l1[1], l1[2], form));
+        EXPECT_EQ(dm0, dm1);
+        EXPECT_EQ(std::vector<int>(l0, l0 + 3), std::vector<int>(l1, l1 + 3))
+            << threads << " threads, form " << static_cast<int>(form);
+      }
     };
     // equal |D| in one block of eight columns, at one position of it: the
     // lower layer wins though its lane comes later; in one layer, the
@@ -140,7 +145,8 @@ TEST(LaneOrder, ScanKeepsTheFirstLargestAndSeesNonFiniteFluidCells) {
                                      : s.flow.ww(s.grid.ie - 1, s.grid.js + 7, s.grid.ke);
       face = std::numeric_limits<double>::quiet_NaN();
       s.work.work_lanes.gather(s);
-      EXPECT_FALSE(qv::lanes_divergence_scan(s.work.work_lanes, s, dm1, l1[0], l1[1], l1[2])) << threads;
+      for (const qv::ScanForm form : {qv::ScanForm::divider, qv::ScanForm::reciprocals})
+        EXPECT_FALSE(qv::lanes_divergence_scan(s.work.work_lanes, s, dm1, l1[0], l1[1], l1[2], form)) << threads;
       face = 0;
     }
 
@@ -149,10 +155,12 @@ TEST(LaneOrder, ScanKeepsTheFirstLargestAndSeesNonFiniteFluidCells) {
     s.flow.iflag(s.grid.ie - 2, 4, 7) = 1;
     s.flow.iflag(s.grid.ie - 2, 4, 6) = 1;
     s.work.work_lanes.gather(s);
-    EXPECT_TRUE(qv::lanes_divergence_scan(s.work.work_lanes, s, dm1, l1[0], l1[1], l1[2]));
+    for (const qv::ScanForm form : {qv::ScanForm::divider, qv::ScanForm::reciprocals})
+      EXPECT_TRUE(qv::lanes_divergence_scan(s.work.work_lanes, s, dm1, l1[0], l1[1], l1[2], form));
     s.flow.iflag(s.grid.ie - 2, 4, 6) = 0;
     s.work.work_lanes.gather(s);
-    EXPECT_FALSE(qv::lanes_divergence_scan(s.work.work_lanes, s, dm1, l1[0], l1[1], l1[2]));
+    for (const qv::ScanForm form : {qv::ScanForm::divider, qv::ScanForm::reciprocals})
+      EXPECT_FALSE(qv::lanes_divergence_scan(s.work.work_lanes, s, dm1, l1[0], l1[1], l1[2], form));
   }
 }
 
