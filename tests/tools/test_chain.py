@@ -410,6 +410,11 @@ def test_an_exact_chain_writes_what_one_unbroken_run_writes(tmp_path, capsys, mo
     alone = chain.joined_history(whole)
     assert np.array_equal(joined["time"], alone["time"])
     assert np.array_equal(joined["ydis"], alone["ydis"])
+    # the first and the last folder alone (the middle one lost, or carried
+    # away): the last files fill the time between them
+    ends = [str(e1), str(e3)]
+    assert np.array_equal(chain.joined_history(ends)["time"], alone["time"])
+    assert np.array_equal(chain.joined_timeseries(ends)["t"], chain.joined_timeseries(str(whole))["t"])
     # every segment's statistics sum from the run's start: the window after
     # segment 1, taken as the difference of two files, joined to segment 1's
     # own statistics gives the whole run's again

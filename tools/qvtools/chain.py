@@ -104,16 +104,22 @@ def joined_timeseries(paths):
 
     Each segment's lines in its own time window; ``segments`` holds, per
     segment, the index of its first line, its start time and its folder.
+    Where the folders given skip segments of an exact chain (say the first
+    and the last, carried from another machine), the later file, which holds
+    the run's series from its start, fills the time between them.
     """
     dirs = segment_dirs(paths)
     starts, lows, highs = _windows(dirs)
     cols, segments = None, []
+    taken = -np.inf  # the last time taken so far
     for d, start, t0, t1 in zip(dirs, starts, lows, highs):
         path = os.path.join(d, TS_FILE)
         if not os.path.exists(path):
             raise FileNotFoundError(f"no time series in {d}: {path} is missing")
         ts = read_timeseries(path)
-        sel = (ts["t"] > t0 + _EPS) & (ts["t"] <= t1 + _EPS)
+        sel = (ts["t"] > min(t0, taken) + _EPS) & (ts["t"] <= t1 + _EPS)
+        if sel.any():
+            taken = max(taken, float(ts["t"][sel].max()))
         if cols is None:
             cols = {k: [] for k in ts.data}
         first = sum(len(c) for c in cols["t"])
@@ -131,11 +137,14 @@ def joined_history(paths):
 
     ``time`` is absolute (segment start + the sample's time in its segment);
     ``restarts`` lists the start times of the segments after the first.
+    Skipped segments of an exact chain are filled from the later history,
+    as in ``joined_timeseries``.
     """
     dirs = segment_dirs(paths)
     starts, lows, highs = _windows(dirs)
     parts, header = [], None
     origin = 0.0
+    taken = -np.inf  # the last time taken so far
     for d, t0, lo, t1 in zip(dirs, starts, lows, highs):
         h = read_history(history_path(d))
         header = header or dict(h.header)
@@ -143,7 +152,9 @@ def joined_history(paths):
         # an exact continuation's history runs from the start of the run it continues
         origin = origin if rec.get("exact") else t0
         time = h["time"] + origin
-        sel = (time > lo + _EPS) & (time <= t1 + _EPS)
+        sel = (time > min(lo, taken) + _EPS) & (time <= t1 + _EPS)
+        if sel.any():
+            taken = max(taken, float(time[sel].max()))
         part = {k: h[k][sel] for k in h.blocks}
         part["time"] = time[sel]
         parts.append(part)

@@ -9,7 +9,8 @@ def register(sub):
     s = sub.add_parser("gridstudy", help="table and figures of one flow run on several grids, "
                                          "against published values")
     s.add_argument("--run", action="append", required=True, metavar="LABEL=LAST[@TMIN]",
-                   help="a grid: its label, the last folder of its restart chain and, "
+                   help="a grid: its label, the last folder of its restart chain (or its "
+                        "folders, oldest first, joined by commas) and, "
                         "optionally, its own window start (repeat for every grid)")
     s.add_argument("--tmin", type=float,
                    help="window start of every run without its own (default: where the lift "
@@ -23,7 +24,9 @@ def register(sub):
 
 
 def parse_run(text):
-    """(label, folder, tmin or None) from LABEL=LAST[@TMIN]."""
+    """(label, folder or list of folders, tmin or None) from LABEL=LAST[@TMIN],
+    LAST being the chain's last folder or its folders joined by commas,
+    oldest first."""
     label, sep, rest = text.partition("=")
     if not sep or not label or not rest:
         raise ValueError(f"--run {text}: give LABEL=LAST or LABEL=LAST@TMIN")
@@ -32,9 +35,11 @@ def parse_run(text):
         tmin = float(t) if at else None
     except ValueError:
         raise ValueError(f"--run {text}: {t!r} after @ is not a time") from None
-    if not os.path.isdir(folder):
-        raise FileNotFoundError(f"--run {text}: no run folder {folder}")
-    return label, folder, tmin
+    folders = folder.split(",")
+    for f in folders:
+        if not os.path.isdir(f):
+            raise FileNotFoundError(f"--run {text}: no run folder {f}")
+    return label, folders[0] if len(folders) == 1 else folders, tmin
 
 
 def run(args):
