@@ -140,12 +140,26 @@ inline ColumnLanes column_lanes(int q, int c0, int c1, unsigned rows) {
 // 1 at the top slot; seven tables of S steps.
 struct Layers {
   const double *dz, *dzc0, *dzc1, *cz, *rdz, *rdzc0, *rdzc1;
+  // per plane i, kPlaneValues apart: dx(i), dxc(i), dxc(i+1) and their
+  // reciprocals, so that a stream moving to a column only loads them
+  const double* planes;
 };
+constexpr int kPlaneValues = Scratch::kPlaneValues;
 
 Layers fill_layers(const Store& s, const LaneFields& L, const double* cz, std::vector<double>& buf) {
   const std::size_t n = static_cast<std::size_t>(L.S) * 8;
-  if (buf.size() < 7 * n) buf.resize(7 * n);  // sized at start-up; a store made by hand may lack it
+  const std::size_t np = kPlaneValues * static_cast<std::size_t>(s.grid.ie + 2);
+  // sized at start-up; a store made by hand may lack it
+  if (buf.size() < 7 * n + np) buf.resize(7 * n + np);
   std::fill(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(7 * n), 1.0);
+  double* planes = buf.data() + 7 * n;
+  for (int i = s.grid.is; i <= s.grid.ie - 1; ++i) {
+    double* p = planes + kPlaneValues * static_cast<std::size_t>(i);
+    p[0] = s.grid.dx(i);
+    p[1] = s.grid.dxc(i);
+    p[2] = s.grid.dxc(i + 1);
+    for (int t = 0; t < 3; ++t) p[3 + t] = 1 / p[t];
+  }
   double* d[7];
   for (int t = 0; t < 7; ++t) d[t] = buf.data() + t * n;
   for (int r = 0; r < L.S; ++r)
@@ -160,7 +174,7 @@ Layers fill_layers(const Store& s, const LaneFields& L, const double* cz, std::v
       d[3][e] = cz ? cz[k] : 1.0;
       for (int t = 0; t < 3; ++t) d[4 + t][e] = 1 / d[t][e];
     }
-  return {d[0], d[1], d[2], d[3], d[4], d[5], d[6]};
+  return {d[0], d[1], d[2], d[3], d[4], d[5], d[6], planes};
 }
 
 // The row values of one block as vectors, 1 for lanes without a row.
@@ -188,14 +202,16 @@ struct PlaneValues {
   __m512d dxi, dxc0, dxc1, rdxi, rdxc0, rdxc1, cij;
 };
 
-QV_AVX512 PlaneValues plane_values(const Store& s, const double* cxy, int i, int b, unsigned rows) {
+QV_AVX512 PlaneValues plane_values(const Store& s, const Layers& tab, const double* cxy, int i, int b,
+                                   unsigned rows) {
+  const double* p = tab.planes + kPlaneValues * static_cast<std::size_t>(i);
   PlaneValues v;
-  v.dxi = _mm512_set1_pd(s.grid.dx(i));
-  v.dxc0 = _mm512_set1_pd(s.grid.dxc(i));
-  v.dxc1 = _mm512_set1_pd(s.grid.dxc(i + 1));
-  v.rdxi = _mm512_set1_pd(1 / s.grid.dx(i));
-  v.rdxc0 = _mm512_set1_pd(1 / s.grid.dxc(i));
-  v.rdxc1 = _mm512_set1_pd(1 / s.grid.dxc(i + 1));
+  v.dxi = _mm512_set1_pd(p[0]);
+  v.dxc0 = _mm512_set1_pd(p[1]);
+  v.dxc1 = _mm512_set1_pd(p[2]);
+  v.rdxi = _mm512_set1_pd(p[3]);
+  v.rdxc0 = _mm512_set1_pd(p[4]);
+  v.rdxc1 = _mm512_set1_pd(p[5]);
   v.cij = cxy ? _mm512_maskz_loadu_pd(static_cast<__mmask8>(rows),
                                       cxy + static_cast<std::size_t>(i) * s.flow.iflag.nj() + s.grid.js + 8 * b - 1)
               : _mm512_setzero_pd();
@@ -257,7 +273,7 @@ struct Stream {
   Carry carry;
 };
 
-QV_AVX512 Stream stream_at(LaneFields& L, const Store& s, const double* cxy, int b) {
+QV_AVX512 Stream stream_at(LaneFields& L, const Store& s, const Layers& tab, const double* cxy, int b) {
   using W = LaneFields::Which;
   Stream q;
   q.y = row_values(s, b);
@@ -271,16 +287,16 @@ QV_AVX512 Stream stream_at(LaneFields& L, const Store& s, const double* cxy, int
   q.b = b;
   q.col = -1;
   q.rows = rows_of(L, b);
-  q.ahead = plane_values(s, cxy, s.grid.is, b, q.rows);
+  q.ahead = plane_values(s, tab, cxy, s.grid.is, b, q.rows);
   q.carry = {_mm512_setzero_pd(), _mm512_setzero_pd(), 0};
   return q;
 }
 
 // Moves a stream to column c of the planes' np columns.
-QV_AVX512 void to_column(Stream& q, const Store& s, const double* cxy, int c, int np) {
+QV_AVX512 void to_column(Stream& q, const Store& s, const Layers& tab, const double* cxy, int c, int np) {
   q.col = c;
   q.behind = q.ahead;
-  q.ahead = plane_values(s, cxy, plane_of(s, c), q.b, q.rows);
+  q.ahead = plane_values(s, tab, cxy, plane_of(s, c), q.b, q.rows);
   q.cells = column_lanes(c, 0, np, q.rows);
   // the last plane's uu face above is the outflow face: not moved
   q.ucells = column_lanes(c, 0, np - 1, q.rows);
@@ -407,13 +423,13 @@ QV_AVX512 void sweep_unit(const SweepWork& w, int u, bool wait) {
   const int b0 = kSideBySide * u, m = std::min(kSideBySide, w.nblocks - b0);
   const int total = np * S + 7;  // steps of a stream
   Stream q[kSideBySide];
-  for (int n = 0; n < m; ++n) q[n] = stream_at(w.L, w.s, w.cxy, b0 + n);
+  for (int n = 0; n < m; ++n) q[n] = stream_at(w.L, w.s, w.tab, w.cxy, b0 + n);
   int seen = 0;
   for (int Q = 0; Q <= np + m - 1; ++Q) {
     if (wait) wait_steps(w, u, std::min(total, (Q + 1) * S + 8), seen);
     // streams at columns 0..np (np: the last lanes finishing plane np - 1)
     const int lo = std::max(0, Q - np), hi = std::min(m - 1, Q);
-    for (int n = lo; n <= hi; ++n) to_column(q[n], w.s, w.cxy, Q - n, np);
+    for (int n = lo; n <= hi; ++n) to_column(q[n], w.s, w.tab, w.cxy, Q - n, np);
     steps_of<Exact, true>(w.k, w.tab, q + lo, hi - lo + 1, 0, 7);
     const int lo_full = Q - lo == np ? lo + 1 : lo;
     if (lo_full <= hi) steps_of<Exact, false>(w.k, w.tab, q + lo_full, hi - lo_full + 1, 7, S);
@@ -546,11 +562,11 @@ QV_AVX512 tuned::ScanResult scan_columns(const LaneFields& L, const Store& s, co
   const int nblocks = (L.ncol + 7) / 8;
   for (int b = 0; b < nblocks; ++b) {
     ScanStream k = scan_stream(L, s, b);
-    k.ahead = plane_values(s, nullptr, plane_of(s, c0), b, k.rows);
+    k.ahead = plane_values(s, tab, nullptr, plane_of(s, c0), b, k.rows);
     for (int q = c0; q <= c1; ++q) {
       k.col = q;
       k.behind = k.ahead;
-      k.ahead = plane_values(s, nullptr, plane_of(s, q), b, k.rows);
+      k.ahead = plane_values(s, tab, nullptr, plane_of(s, q), b, k.rows);
       k.cells = column_lanes(q, c0, c1, k.rows);
       const int r1 = q < c1 ? S : 7;  // column c1: the last lanes finishing plane c1 - 1
       __m512d vmax = _mm512_setzero_pd();

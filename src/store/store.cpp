@@ -37,7 +37,9 @@ void Store::allocate() {
   for (Plane* p : {&f.ub0, &f.vb0, &f.wb0}) p->allocate(nj, nk);
   w.work_cxy.assign(static_cast<std::size_t>(ni) * nj, 0.0);
   w.work_cz.assign(static_cast<std::size_t>(nk) + 1, 0.0);
-  w.work_skew.assign(Scratch::kSkewTables * 8 * static_cast<std::size_t>(grid.ke - grid.ks + 16), 1.0);
+  w.work_skew.assign(Scratch::kSkewTables * 8 * static_cast<std::size_t>(grid.ke - grid.ks + 16) +
+                        Scratch::kPlaneValues * static_cast<std::size_t>(ni),
+                    1.0);
   w.work_lanes.size_for(*this);
   w.work_progress.assign(static_cast<std::size_t>(ni), 0);
   w.work_weights.assign(6 * static_cast<std::size_t>(kMaxI + 1), Scratch::CubicWeights{});

@@ -207,7 +207,8 @@ struct Scratch {
   // work space of the pressure iteration, sized once
   std::vector<double> work_cxy, work_cz;
   std::vector<double> work_skew;       // per-step layer values of the vector sweep
-  static constexpr int kSkewTables = 7;  // ... in that many tables of 8 (nk + 16)
+  static constexpr int kSkewTables = 7;  // ... in that many tables of 8 (nk + 16),
+  static constexpr int kPlaneValues = 6;  // then this many x metrics per plane
   std::vector<int> work_progress;      // groups done per plane, for the threads
   std::vector<std::array<int, 3>> work_body;  // the interior body cells (i, j, k)
   std::vector<std::array<int, 3>> work_body_rim;  // those of them a sweep can change (hsmac2)
