@@ -15,24 +15,15 @@
 // - Columns of fewer than eight cells take the recipe.
 #include <immintrin.h>
 
-#include <cstdint>
-#include <cstring>
 
 #include "output/output.hpp"
 #include "output/statistics.hpp"
+#include "solver/vec8.hpp"
 
 namespace qv {
 namespace {
 
-typedef double vd __attribute__((vector_size(64)));
-typedef long long vm __attribute__((vector_size(64)));
-
-inline vd ld(const double* p) {
-  vd v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-inline void put(double* p, vd v) { std::memcpy(p, &v, sizeof v); }
+using vec8::vd, vec8::vm, vec8::ld, vec8::put;
 
 enum class Part { velocities, sums };
 

@@ -17,6 +17,7 @@
 //   plane, which the next block's first plane reads, and sweeps its block
 //   after all have done so.
 #include "solver/subgrid.hpp"
+#include "solver/vec8.hpp"
 
 #include <immintrin.h>
 #include <omp.h>
@@ -27,16 +28,8 @@
 namespace qv {
 namespace {
 
-typedef double vd __attribute__((vector_size(64)));
-typedef long long vm __attribute__((vector_size(64)));
+using vec8::vd, vec8::vm, vec8::ld, vec8::put;
 typedef std::int32_t vf __attribute__((vector_size(32)));
-
-inline vd ld(const double* p) {
-  vd v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-inline void put(double* p, vd v) { std::memcpy(p, &v, sizeof v); }
 
 // What the kernel reads besides the fields: the strides and the lines.
 struct Sweep {
