@@ -146,7 +146,7 @@ struct Layers {
 };
 constexpr int kPlaneValues = Scratch::kPlaneValues;
 
-Layers fill_layers(const Store& s, const LaneFields& L, const double* cz, std::vector<double>& buf) {
+Layers fill_layers(const Store& s, const LaneFields& L, const double* cz, AlignedDoubles& buf) {
   const std::size_t n = static_cast<std::size_t>(L.S) * 8;
   const std::size_t np = kPlaneValues * static_cast<std::size_t>(s.grid.ie + 2);
   // sized at start-up; a store made by hand may lack it

@@ -340,7 +340,7 @@ struct SkewTables {
   const double* rdzc1;
 };
 
-void fill_skew(const Sweep& sw, std::vector<double>& buf, SkewTables& tab) {
+void fill_skew(const Sweep& sw, AlignedDoubles& buf, SkewTables& tab) {
   const int nk = sw.ke - sw.ks;
   const std::size_t nsteps = static_cast<std::size_t>(nk + 16);
   const std::size_t need = Scratch::kSkewTables * nsteps * 8;

@@ -49,6 +49,9 @@ struct Aligned64 {
   bool operator==(const Aligned64<U>&) const { return true; }
 };
 
+// Doubles on 64-byte boundaries.
+using AlignedDoubles = std::vector<double, Aligned64<double>>;
+
 class LaneFields {
  public:
   enum Which { kU, kV, kW, kP };
@@ -95,7 +98,7 @@ class LaneFields {
 
  private:
   std::size_t per_ = 0;  // elements of one field
-  std::vector<double, Aligned64<double>> mem_;
+  AlignedDoubles mem_;
   std::vector<std::uint8_t> body_;
 };
 

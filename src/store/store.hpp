@@ -206,7 +206,7 @@ struct Scratch {
   Flags near_body;       // a body cell within two cells (see momentum_terms)
   // work space of the pressure iteration, sized once
   std::vector<double> work_cxy, work_cz;
-  std::vector<double> work_skew;       // per-step layer values of the vector sweep
+  AlignedDoubles work_skew;  // per-step layer values of the vector sweep (each step's vector one line)
   static constexpr int kSkewTables = 7;  // ... in that many tables of 8 (nk + 16),
   static constexpr int kPlaneValues = 6;  // then this many x metrics per plane
   std::vector<int> work_progress;      // groups done per plane, for the threads
