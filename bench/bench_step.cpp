@@ -110,6 +110,8 @@ struct Figures {
   double step_s, iteration_ns, scan_ns, sweep_ns, fixup_ns, explicit_ns, plain_ns, iterations;
   double scan_divider_ns, sweep_divider_ns;  // the same kernels dividing
   double lanes_scan_divider_ns, lanes_sweep_divider_ns;
+  double lanes_sweep_mixed_ns;  // the lane-order sweep with the chain through D divided
+  double lanes_scan_mixed_ns;   // the lane-order scan with the x and y quotients divided
   double lanes_scan_ns, lanes_sweep_ns, lanes_restore_ns, lanes_rim_ns, lanes_copy_ns;  // on the lane-order copies, and their copying
   double floor_ns;  // reading and writing the four copies once, in place: what memory alone costs a sweep
 };
@@ -185,7 +187,7 @@ Figures run(int cx, int cy, int cz, int steps, int threads, int body) {
         [&] { qv::divergence_scan(c, dm, li, lj, lk, true); },
         [&] { qv::correction_sweep(c, c.run.esp, cxy, cz, 0, true); },
         [&] { qv::lanes_divergence_scan(c.work.work_lanes, c, dm, li, lj, lk, qv::ScanForm::reciprocals); },
-        [&] { qv::lanes_correction_sweep(c.work.work_lanes, c, c.run.esp, cxy, cz); },
+        [&] { qv::lanes_correction_sweep(c.work.work_lanes, c, c.run.esp, cxy, cz, qv::SweepForm::reciprocals); },
         [&] {
           c.work.work_lanes.scatter(c);
           c.work.work_lanes.gather(c);
@@ -195,9 +197,11 @@ Figures run(int cx, int cy, int cz, int steps, int threads, int body) {
         // from the second pass of a call on, only the rim is cleared
         [&] { qv::lanes_restore_after_sweep(c.work.work_lanes, c, c.work.work_body_rim); },
         [&] { qv::lanes_divergence_scan(c.work.work_lanes, c, dm, li, lj, lk, qv::ScanForm::divider); },
-        [&] { qv::lanes_correction_sweep(c.work.work_lanes, c, c.run.esp, cxy, cz, true); },
+        [&] { qv::lanes_correction_sweep(c.work.work_lanes, c, c.run.esp, cxy, cz, qv::SweepForm::divider); },
+        [&] { qv::lanes_correction_sweep(c.work.work_lanes, c, c.run.esp, cxy, cz, qv::SweepForm::mixed); },
+        [&] { qv::lanes_divergence_scan(c.work.work_lanes, c, dm, li, lj, lk, qv::ScanForm::mixed); },
     };
-    constexpr int kParts = 13;
+    constexpr int kParts = 15;
     double best[kParts];
     std::fill(best, best + kParts, 1e30);
     for (int n = 0; n < 10; ++n)
@@ -218,6 +222,8 @@ Figures run(int cx, int cy, int cz, int steps, int threads, int body) {
     f.lanes_rim_ns = best[10];
     f.lanes_scan_divider_ns = best[11];
     f.lanes_sweep_divider_ns = best[12];
+    f.lanes_sweep_mixed_ns = best[13];
+    f.lanes_scan_mixed_ns = best[14];
     f.floor_ns = best[8];
   }
   f.plain_ns = plain_iteration_ns(s, 5);
@@ -230,11 +236,11 @@ void report(int cx, int cy, int cz, int steps, int body = 10) {
     std::fprintf(stderr,
                  "%3d x %3d x %2d cells, %d thread%s: %7.3f s/step (%.0f iterations/step) | iteration %5.2f ns/cell "
                  "(scan %5.2f, sweep %5.2f, fix-ups %5.2f; dividing: scan %5.2f, sweep %5.2f; lane order: scan %5.2f, sweep "
-                 "%5.2f (dividing: %5.2f, %5.2f), restore %5.2f (rim %5.2f), copies %5.2f; memory floor %5.2f) | explicit terms %6.1f "
+                 "%5.2f (dividing: %5.2f, %5.2f; mixed: %5.2f, %5.2f), restore %5.2f (rim %5.2f), copies %5.2f; memory floor %5.2f) | explicit terms %6.1f "
                  "ns/cell | plain i-fastest iteration %5.1f ns/cell, %4.1f x slower\n",
                  cx, cy, cz, threads, threads == 1 ? " " : "s", f.step_s, f.iterations, f.iteration_ns, f.scan_ns,
                  f.sweep_ns, f.fixup_ns, f.scan_divider_ns, f.sweep_divider_ns, f.lanes_scan_ns, f.lanes_sweep_ns,
-                 f.lanes_scan_divider_ns, f.lanes_sweep_divider_ns, f.lanes_restore_ns, f.lanes_rim_ns, f.lanes_copy_ns, f.floor_ns, f.explicit_ns, f.plain_ns,
+                 f.lanes_scan_divider_ns, f.lanes_sweep_divider_ns, f.lanes_scan_mixed_ns, f.lanes_sweep_mixed_ns, f.lanes_restore_ns, f.lanes_rim_ns, f.lanes_copy_ns, f.floor_ns, f.explicit_ns, f.plain_ns,
                  f.plain_ns / f.iteration_ns);
   }
 }

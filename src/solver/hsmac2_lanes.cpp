@@ -38,6 +38,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "solver/quotient.hpp"
@@ -302,9 +303,16 @@ QV_AVX512 void to_column(Stream& q, const Store& s, const Layers& tab, const dou
   q.ucells = column_lanes(c, 0, np - 1, q.rows);
 }
 
+// Which quotients of a step come from reciprocals (quotient.hpp); the
+// others are divided.  Every choice gives the same bits.
+struct Quotients {
+  bool divergence;   // the three of D and the one of dp, a chain through D
+  bool corrections;  // the six of the faces, which share one dividend
+};
+
 // Step col S + r of a stream: the cells of the step, each as the ordered
 // sweep's cell.  Blend: r < 7, when the lanes may lie in two columns.
-template <bool Exact, bool Blend>
+template <Quotients F, bool Blend>
 QV_AVX512_INLINE void step(const SweepConst& k, const Layers& tab, const Stream& q, Carry& c, int r) {
   const __m512d dt = _mm512_set1_pd(k.dt), esp2 = _mm512_set1_pd(k.esp2);
   const __m512d sign = _mm512_set1_pd(-0.0);
@@ -336,27 +344,28 @@ QV_AVX512_INLINE void step(const SweepConst& k, const Layers& tab, const Stream&
   const __m512d w1 = _mm512_load_pd(q.w + e + 8);
   const __m512d w0 = _mm512_mask_blend_pd(c.had, _mm512_load_pd(q.w + e), c.w);
 
-  __m512d D = _mm512_add_pd(_mm512_add_pd(over<Exact>(dividend<Exact>(_mm512_sub_pd(u1, u0)), x.dxi, x.rdxi),
-                                          over<Exact>(dividend<Exact>(_mm512_sub_pd(v1, v0)), q.y.dyj, q.y.rdyj)),
-                            over<Exact>(dividend<Exact>(_mm512_sub_pd(w1, w0)), dz, rdz));
+  constexpr bool E = F.divergence, C = F.corrections;
+  __m512d D = _mm512_add_pd(_mm512_add_pd(over<E>(dividend<E>(_mm512_sub_pd(u1, u0)), x.dxi, x.rdxi),
+                                          over<E>(dividend<E>(_mm512_sub_pd(v1, v0)), q.y.dyj, q.y.rdyj)),
+                            over<E>(dividend<E>(_mm512_sub_pd(w1, w0)), dz, rdz));
   const __m512d cc = _mm512_add_pd(x.cij, czk);
   const __mmask8 body = static_cast<__mmask8>(q.body[t]);
   D = _mm512_mask_blend_pd(static_cast<__mmask8>(body | static_cast<__mmask8>(~act)), D, zero);
   // dp = -omg * D / (2 * dt * cc); the reciprocal of 2 dt cc, off the chain
   // through D, is the one division left
   const __m512d den = _mm512_mul_pd(twodt, cc);
-  const __m512d rden = Exact ? _mm512_div_pd(_mm512_set1_pd(1.0), den) : den;
-  const __m512d dp = over<Exact>(dividend<Exact>(_mm512_mul_pd(negomg, D)), den, rden);
+  const __m512d rden = E ? _mm512_div_pd(_mm512_set1_pd(1.0), den) : den;
+  const __m512d dp = over<E>(dividend<E>(_mm512_mul_pd(negomg, D)), den, rden);
   const __m512d absD = _mm512_andnot_pd(sign, D);
   const __mmask8 big = _mm512_mask_cmp_pd_mask(act, absD, esp2, _CMP_GE_OQ);
-  const quotient::Dividend8 dpdt = dividend<Exact>(_mm512_mul_pd(dp, dt));
-  const __m512d w1n = _mm512_add_pd(w1, over<Exact>(dpdt, dzc1, rdzc1));
-  const __m512d v1n = _mm512_add_pd(v1, over<Exact>(dpdt, q.y.dyc1, q.y.rdyc1));
-  _mm512_store_pd(q.u + eu, _mm512_mask_add_pd(u1, uact, u1, over<Exact>(dpdt, x.dxc1, x.rdxc1)));
-  _mm512_store_pd(q.u + e, _mm512_mask_sub_pd(u0, act, u0, over<Exact>(dpdt, x.dxc0, x.rdxc0)));
-  _mm512_store_pd(q.v + e, _mm512_mask_sub_pd(v0, act, v0, over<Exact>(dpdt, q.y.dyc0, q.y.rdyc0)));
+  const quotient::Dividend8 dpdt = dividend<C>(_mm512_mul_pd(dp, dt));
+  const __m512d w1n = _mm512_add_pd(w1, over<C>(dpdt, dzc1, rdzc1));
+  const __m512d v1n = _mm512_add_pd(v1, over<C>(dpdt, q.y.dyc1, q.y.rdyc1));
+  _mm512_store_pd(q.u + eu, _mm512_mask_add_pd(u1, uact, u1, over<C>(dpdt, x.dxc1, x.rdxc1)));
+  _mm512_store_pd(q.u + e, _mm512_mask_sub_pd(u0, act, u0, over<C>(dpdt, x.dxc0, x.rdxc0)));
+  _mm512_store_pd(q.v + e, _mm512_mask_sub_pd(v0, act, v0, over<C>(dpdt, q.y.dyc0, q.y.rdyc0)));
   // a lane at its column's top slot stores the top face it carries
-  _mm512_store_pd(q.w + e, _mm512_mask_sub_pd(w0, act, w0, over<Exact>(dpdt, dzc0, rdzc0)));
+  _mm512_store_pd(q.w + e, _mm512_mask_sub_pd(w0, act, w0, over<C>(dpdt, dzc0, rdzc0)));
   _mm512_store_pd(q.p + e, _mm512_mask_add_pd(p0, big, p0, dp));
   // lane 7's v face above waits in the next block for that block's lane 0
   if (act & 0x80) _mm_storeh_pd(q.vn + (t - 7) * 8, _mm512_extractf64x2_pd(v1n, 3));
@@ -366,22 +375,22 @@ QV_AVX512_INLINE void step(const SweepConst& k, const Layers& tab, const Stream&
 // Steps r0..r1-1 of the current column of n streams side by side, the
 // carries in copies that no store to the fields can touch, so that they
 // stay in registers.
-template <int N, bool Exact, bool Blend>
+template <int N, Quotients F, bool Blend>
 QV_AVX512_INLINE void steps(const SweepConst& k, const Layers& tab, Stream* q, int r0, int r1) {
   Carry c[N];
   for (int n = 0; n < N; ++n) c[n] = q[n].carry;
   for (int r = r0; r < r1; ++r)
 #pragma GCC unroll 4
-    for (int n = 0; n < N; ++n) step<Exact, Blend>(k, tab, q[n], c[n], r);
+    for (int n = 0; n < N; ++n) step<F, Blend>(k, tab, q[n], c[n], r);
   for (int n = 0; n < N; ++n) q[n].carry = c[n];
 }
 
-template <bool Exact, bool Blend>
+template <Quotients F, bool Blend>
 QV_AVX512 void steps_of(const SweepConst& k, const Layers& tab, Stream* q, int n, int r0, int r1) {
   if (n == 2)
-    steps<2, Exact, Blend>(k, tab, q, r0, r1);
+    steps<2, F, Blend>(k, tab, q, r0, r1);
   else
-    steps<1, Exact, Blend>(k, tab, q, r0, r1);
+    steps<1, F, Blend>(k, tab, q, r0, r1);
 }
 static_assert(kSideBySide == 2, "steps_of runs one or two streams");
 
@@ -391,7 +400,7 @@ struct SweepWork {
   const double* cxy;
   const SweepConst k;
   const Layers tab;
-  bool exact;
+  SweepForm form;  // reciprocals, mixed or divider
   int np;       // planes of cells: columns 0..np-1 of a stream
   int nblocks;  // blocks with cells
   int* count;   // steps done by the last block of each unit, kCountStride apart
@@ -417,7 +426,7 @@ inline void publish_steps(const SweepWork& w, int u, int n) {
 // vector of step t + 1 at its step t.  So block b runs step t once block
 // b-1 has done t + 9 steps: the unit's first block, at column Q, waits for
 // (Q + 1) S + 8 steps of the block before (within a unit the lag is S).
-template <bool Exact>
+template <Quotients F>
 QV_AVX512 void sweep_unit(const SweepWork& w, int u, bool wait) {
   const int S = w.k.S, np = w.np;
   const int b0 = kSideBySide * u, m = std::min(kSideBySide, w.nblocks - b0);
@@ -430,32 +439,55 @@ QV_AVX512 void sweep_unit(const SweepWork& w, int u, bool wait) {
     // streams at columns 0..np (np: the last lanes finishing plane np - 1)
     const int lo = std::max(0, Q - np), hi = std::min(m - 1, Q);
     for (int n = lo; n <= hi; ++n) to_column(q[n], w.s, w.tab, w.cxy, Q - n, np);
-    steps_of<Exact, true>(w.k, w.tab, q + lo, hi - lo + 1, 0, 7);
+    steps_of<F, true>(w.k, w.tab, q + lo, hi - lo + 1, 0, 7);
     const int lo_full = Q - lo == np ? lo + 1 : lo;
-    if (lo_full <= hi) steps_of<Exact, false>(w.k, w.tab, q + lo_full, hi - lo_full + 1, 7, S);
+    if (lo_full <= hi) steps_of<F, false>(w.k, w.tab, q + lo_full, hi - lo_full + 1, 7, S);
     const int c = Q - (m - 1);  // the last block's column
     publish_steps(w, u, c < 0 ? 0 : c >= np ? total : (c + 1) * S);
   }
 }
 
-}  // namespace
+// The sweep's form on this processor.  With reciprocals, a step is a long
+// run of multiplications and fused operations; the mixed form hands the
+// four quotients of the chain through D to the divider, which otherwise
+// idles, and keeps the six corrections on reciprocals.  Which is faster
+// depends on the processor's divider, so the first sweeps of a process
+// take the two forms in turn, timed, and from then on the faster is kept.
+// The forms give the same bits, so these are the run's own sweeps.
+class FormTrial {
+ public:
+  SweepForm next() const { return kept_ ? *kept_ : n_ % 2 == 0 ? SweepForm::reciprocals : SweepForm::mixed; }
+  bool deciding() const { return !kept_; }
+  void timed(SweepForm f, double seconds) {
+    const int m = f == SweepForm::mixed;
+    best_[m] = std::min(best_[m], seconds);
+    if (++n_ == 2 * kEach) kept_ = best_[1] < best_[0] ? SweepForm::mixed : SweepForm::reciprocals;
+  }
 
-void lanes_correction_sweep(LaneFields& L, const Store& s, double esp2, const std::vector<double>& cxy,
-                            const std::vector<double>& cz, bool divider) {
-  const bool exact = !divider && tuned::reciprocals_usable(s, &cxy, &cz);
+ private:
+  static constexpr int kEach = 4;  // sweeps of each form timed
+  int n_ = 0;
+  double best_[2] = {1e300, 1e300};
+  std::optional<SweepForm> kept_;
+};
+
+void run_sweep(LaneFields& L, const Store& s, double esp2, const std::vector<double>& cxy, const std::vector<double>& cz,
+               SweepForm form) {
   Store& ws = const_cast<Store&>(s);  // the work space of the pass
   const Layers tab = fill_layers(s, L, cz.data(), ws.work.work_skew);
   const int nblocks = (L.ncol + 7) / 8;
   const int nunits = (nblocks + kSideBySide - 1) / kSideBySide;
   std::fill(L.steps_done.begin(), L.steps_done.end(), 0);
   const int np = s.grid.ie - s.grid.is;
-  const SweepWork w{L, s, cxy.data(), SweepConst{s.run.dt, s.run.omg, esp2, L.S}, tab, exact, np, nblocks,
+  const SweepWork w{L, s, cxy.data(), SweepConst{s.run.dt, s.run.omg, esp2, L.S}, tab, form, np, nblocks,
                     L.steps_done.data()};
   auto unit = [&](int u, bool wait) {
-    if (w.exact)
-      sweep_unit<true>(w, u, wait);
+    if (w.form == SweepForm::reciprocals)
+      sweep_unit<Quotients{true, true}>(w, u, wait);
+    else if (w.form == SweepForm::mixed)
+      sweep_unit<Quotients{false, true}>(w, u, wait);
     else
-      sweep_unit<false>(w, u, wait);
+      sweep_unit<Quotients{false, false}>(w, u, wait);
   };
   const int T = tuned::threads_for(static_cast<double>(np) * L.ncol * L.nk, nunits);
   if (T == 1) {
@@ -467,6 +499,20 @@ void lanes_correction_sweep(LaneFields& L, const Store& s, double esp2, const st
     const int t = omp_get_thread_num();
     for (int u = t; u < nunits; u += T) unit(u, u > 0);
   }
+}
+
+}  // namespace
+
+void lanes_correction_sweep(LaneFields& L, const Store& s, double esp2, const std::vector<double>& cxy,
+                            const std::vector<double>& cz, SweepForm form) {
+  static FormTrial trial;  // the sweeps run on the calling thread, one at a time
+  const bool timed = form == SweepForm::faster && trial.deciding();
+  if (form == SweepForm::faster) form = trial.next();
+  if (form != SweepForm::divider && !tuned::reciprocals_usable(s, &cxy, &cz)) form = SweepForm::divider;
+  const auto t0 = std::chrono::steady_clock::now();
+  run_sweep(L, s, esp2, cxy, cz, form);
+  if (timed && form != SweepForm::divider)
+    trial.timed(form, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
 }
 
 // ---------------------------------------------------------------------------
@@ -503,7 +549,14 @@ ScanStream scan_stream(const LaneFields& L, const Store& s, int b) {
 
 // The divergence of the cells at step col S + r, and the lanes that are
 // fluid cells.
-template <bool Exact, bool Blend>
+// Which of the scan's three quotients come from reciprocals; the others
+// are divided.  They do not wait on each other, so the divider and the
+// multipliers may work side by side.
+struct ScanQuotients {
+  bool x, y, z;
+};
+
+template <ScanQuotients F, bool Blend>
 QV_AVX512_INLINE __m512d divergence_at(const ScanStream& k, const Layers& tab, int S, int r, __mmask8& fluid) {
   const unsigned beh = Blend ? lanes_behind(r) : 0u;
   const PlaneValues x = Blend ? blend(beh, k.ahead, k.behind) : k.ahead;
@@ -513,20 +566,20 @@ QV_AVX512_INLINE __m512d divergence_at(const ScanStream& k, const Layers& tab, i
   const __m512d dv = _mm512_sub_pd(v_above(k.v, k.vn, t), _mm512_load_pd(k.v + e));
   const __m512d dw = _mm512_sub_pd(_mm512_load_pd(k.w + e + 8), _mm512_load_pd(k.w + e));
   fluid = static_cast<__mmask8>(k.cells.at(r, S, beh) & ~k.body[t]);
-  return _mm512_add_pd(_mm512_add_pd(over<Exact>(dividend<Exact>(du), x.dxi, x.rdxi),
-                                     over<Exact>(dividend<Exact>(dv), k.y.dyj, k.y.rdyj)),
-                       over<Exact>(dividend<Exact>(dw), _mm512_loadu_pd(tab.dz + z), _mm512_loadu_pd(tab.rdz + z)));
+  return _mm512_add_pd(_mm512_add_pd(over<F.x>(dividend<F.x>(du), x.dxi, x.rdxi),
+                                     over<F.y>(dividend<F.y>(dv), k.y.dyj, k.y.rdyj)),
+                       over<F.z>(dividend<F.z>(dw), _mm512_loadu_pd(tab.dz + z), _mm512_loadu_pd(tab.rdz + z)));
 }
 
 // Steps r0..r1-1 of the current column: the largest |D| of the fluid cells
 // into vmax, the lanes with a D not finite into bad.
-template <bool Exact, bool Blend>
+template <ScanQuotients F, bool Blend>
 QV_AVX512_INLINE void largest(const ScanStream& k, const Layers& tab, int S, int r0, int r1, __m512d& vmax,
                               __mmask8& bad) {
   const __m512d sign = _mm512_set1_pd(-0.0);
   for (int r = r0; r < r1; ++r) {
     __mmask8 fluid;
-    const __m512d D = divergence_at<Exact, Blend>(k, tab, S, r, fluid);
+    const __m512d D = divergence_at<F, Blend>(k, tab, S, r, fluid);
     // D - D is 0 for every finite D
     bad |= _mm512_mask_cmp_pd_mask(fluid, _mm512_sub_pd(D, D), _mm512_setzero_pd(), _CMP_NEQ_UQ);
     vmax = _mm512_mask_max_pd(vmax, fluid, vmax, _mm512_andnot_pd(sign, D));
@@ -535,13 +588,13 @@ QV_AVX512_INLINE void largest(const ScanStream& k, const Layers& tab, int S, int
 
 // Steps r0..r1-1 of the current column: the first fluid cell in scan order
 // whose |D| equals dm into c (found: c holds one).
-template <bool Exact, bool Blend>
+template <ScanQuotients F, bool Blend>
 QV_AVX512_INLINE void first_equal(const ScanStream& k, const Store& s, const Layers& tab, int S, int r0, int r1,
                                   double dm, tuned::ScanResult& c, bool& found) {
   const __m512d sign = _mm512_set1_pd(-0.0);
   for (int r = r0; r < r1; ++r) {
     __mmask8 fluid;
-    const __m512d D = divergence_at<Exact, Blend>(k, tab, S, r, fluid);
+    const __m512d D = divergence_at<F, Blend>(k, tab, S, r, fluid);
     unsigned hit = _mm512_mask_cmp_pd_mask(fluid, _mm512_andnot_pd(sign, D), _mm512_set1_pd(dm), _CMP_EQ_OQ);
     for (; hit; hit &= hit - 1) {
       const int g = __builtin_ctz(hit);
@@ -554,7 +607,7 @@ QV_AVX512_INLINE void first_equal(const ScanStream& k, const Store& s, const Lay
 
 // The scan of the planes of columns c0..c1-1, every block.  Each column's
 // largest |D| is located there when it may be the pass's first largest.
-template <bool Exact>
+template <ScanQuotients F>
 QV_AVX512 tuned::ScanResult scan_columns(const LaneFields& L, const Store& s, const Layers& tab, int c0, int c1) {
   tuned::ScanResult res;
   __mmask8 bad = 0;
@@ -570,14 +623,14 @@ QV_AVX512 tuned::ScanResult scan_columns(const LaneFields& L, const Store& s, co
       k.cells = column_lanes(q, c0, c1, k.rows);
       const int r1 = q < c1 ? S : 7;  // column c1: the last lanes finishing plane c1 - 1
       __m512d vmax = _mm512_setzero_pd();
-      largest<Exact, true>(k, tab, S, 0, 7, vmax, bad);
-      largest<Exact, false>(k, tab, S, 7, r1, vmax, bad);
+      largest<F, true>(k, tab, S, 0, 7, vmax, bad);
+      largest<F, false>(k, tab, S, 7, r1, vmax, bad);
       const double dm = _mm512_reduce_max_pd(vmax);
       if (dm == 0 || dm < res.dm) continue;
       tuned::ScanResult c;
       bool found = false;
-      first_equal<Exact, true>(k, s, tab, S, 0, 7, dm, c, found);
-      first_equal<Exact, false>(k, s, tab, S, 7, r1, dm, c, found);
+      first_equal<F, true>(k, s, tab, S, 0, 7, dm, c, found);
+      first_equal<F, false>(k, s, tab, S, 7, r1, dm, c, found);
       if (dm > res.dm || tuned::before(c.lk, c.lj, c.li, res)) {
         res.dm = dm;
         res.li = c.li, res.lj = c.lj, res.lk = c.lk;
@@ -588,7 +641,11 @@ QV_AVX512 tuned::ScanResult scan_columns(const LaneFields& L, const Store& s, co
   return res;
 }
 
-tuned::ScanResult scan_in_parts(const LaneFields& L, const Store& s, bool exact) {
+// The mixed form: the quotients in x and y by the divider, in z from
+// reciprocals (on the development machine faster than dividing only y).
+constexpr ScanQuotients kMixedScan{false, false, true};
+
+tuned::ScanResult scan_in_parts(const LaneFields& L, const Store& s, ScanForm form) {
   Store& ws = const_cast<Store&>(s);
   const Layers tab = fill_layers(s, L, nullptr, ws.work.work_skew);
   const int n = s.grid.ie - s.grid.is;
@@ -601,36 +658,39 @@ tuned::ScanResult scan_in_parts(const LaneFields& L, const Store& s, bool exact)
     if (c0 >= c1)
       part[t] = tuned::ScanResult{};
     else
-      part[t] = exact ? scan_columns<true>(L, s, tab, c0, c1) : scan_columns<false>(L, s, tab, c0, c1);
+      part[t] = form == ScanForm::reciprocals ? scan_columns<ScanQuotients{true, true, true}>(L, s, tab, c0, c1)
+                : form == ScanForm::mixed     ? scan_columns<kMixedScan>(L, s, tab, c0, c1)
+                                              : scan_columns<ScanQuotients{false, false, false}>(L, s, tab, c0, c1);
   }
   return tuned::first_largest(part, nt);
 }
 
-// Whether the divider scans faster than the reciprocals on this processor:
-// each form scans the same fields three times, in turn, and the faster
-// time of each counts.  Processors of one kind differ most in how fast
-// they divide, so this is timed, not assumed.
-bool divider_scans_faster(const LaneFields& L, const Store& s) {
+// The form that scans fastest on this processor: each scans the same
+// fields three times, the forms in turn, and the best time of each counts.
+// Processors of one kind differ most in how fast they divide, so this is
+// timed, not assumed.
+ScanForm fastest_scan_form(const LaneFields& L, const Store& s) {
   using clk = std::chrono::steady_clock;
-  double best[2] = {1e300, 1e300};
+  constexpr ScanForm forms[] = {ScanForm::reciprocals, ScanForm::mixed, ScanForm::divider};
+  double best[3] = {1e300, 1e300, 1e300};
   for (int round = 0; round < 3; ++round)
-    for (int form = 0; form < 2; ++form) {
+    for (int f = 0; f < 3; ++f) {
       const auto t0 = clk::now();
-      scan_in_parts(L, s, form == 0);
-      best[form] = std::min(best[form], std::chrono::duration<double>(clk::now() - t0).count());
+      scan_in_parts(L, s, forms[f]);
+      best[f] = std::min(best[f], std::chrono::duration<double>(clk::now() - t0).count());
     }
-  return best[1] < best[0];
+  return forms[std::min_element(best, best + 3) - best];
 }
 
 }  // namespace
 
 bool lanes_divergence_scan(const LaneFields& L, const Store& s, double& dm, int& li, int& lj, int& lk, ScanForm form) {
-  bool exact = form != ScanForm::divider && tuned::reciprocals_usable(s);
-  if (exact && form == ScanForm::faster) {
-    static const bool divide = divider_scans_faster(L, s);
-    exact = !divide;
+  if (form != ScanForm::divider && !tuned::reciprocals_usable(s)) form = ScanForm::divider;
+  if (form == ScanForm::faster) {
+    static const ScanForm fastest = fastest_scan_form(L, s);
+    form = fastest;
   }
-  const tuned::ScanResult r = scan_in_parts(L, s, exact);
+  const tuned::ScanResult r = scan_in_parts(L, s, form);
   dm = r.dm;
   li = r.li, lj = r.lj, lk = r.lk;
   return r.finite;

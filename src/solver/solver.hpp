@@ -210,14 +210,21 @@ void correction_sweep(Store& s, double esp2, const std::vector<double>& cxy, con
 // grid, the flags, the inflow values and the body-cell list.  lanes_usable:
 // the processor has the eight-lane vectors and the columns eight layers.
 bool lanes_usable(const Store& s);
-// The scan's quotients: from reciprocals, by the divider, or (faster) in
-// whichever of the two forms ran faster on this processor when the first
-// scan of the process timed both.  The three give the same bits.
-enum class ScanForm { faster, reciprocals, divider };
+// The scan's quotients: from reciprocals; mixed, those in x and y by the
+// divider and those in z from reciprocals; by the divider; or (faster) in
+// whichever of the three forms ran fastest on this processor when the
+// first scan of the process timed them.  All give the same bits.
+enum class ScanForm { faster, reciprocals, mixed, divider };
 bool lanes_divergence_scan(const LaneFields& L, const Store& s, double& dm, int& li, int& lj, int& lk,
                            ScanForm form = ScanForm::faster);
+// The sweep's quotients: all from reciprocals; mixed, the four of the chain
+// through D by the divider and the six corrections from reciprocals; all by
+// the divider; or (faster) whichever of the first two ran faster in the
+// first sweeps of the process, which take them in turn.  All give the same
+// bits.
+enum class SweepForm { faster, reciprocals, mixed, divider };
 void lanes_correction_sweep(LaneFields& L, const Store& s, double esp2, const std::vector<double>& cxy,
-                            const std::vector<double>& cz, bool divider = false);
+                            const std::vector<double>& cz, SweepForm form = SweepForm::faster);
 // body: the body cells to clear, work_body or, after a first restore with
 // it, work_body_rim (see hsmac2).
 void lanes_restore_after_sweep(LaneFields& L, const Store& s, const std::vector<std::array<int, 3>>& body);

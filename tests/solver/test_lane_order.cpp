@@ -36,7 +36,9 @@ TEST(LaneOrder, PassesOnTheCopiesGiveTheDefinedBits) {
                           {3, 8, 22},  {5, 34, 11}, {12, 41, 17}, {4, 33, 20}, {14, 81, 9}};
   for (const auto& n : sizes)
     for (int threads : {1, 2, 3})
-      for (bool divider : {false, true}) {
+      for (const qv::SweepForm form :
+           {qv::SweepForm::reciprocals, qv::SweepForm::mixed, qv::SweepForm::divider, qv::SweepForm::faster}) {
+        const bool divider = form == qv::SweepForm::divider;
         qvt::ScopedThreads use(threads);
         qv::Store a = qvt::pressure_case(n[0], n[1], n[2], 11u + static_cast<unsigned>(n[1]));
         // a body cell on the inflow plane: the restore clears faces it has
@@ -51,19 +53,21 @@ TEST(LaneOrder, PassesOnTheCopiesGiveTheDefinedBits) {
           // a tolerance that leaves some cells' pressure untouched
           qv::correction_sweep_in_order(a, 0.5, cxy, cz);
           qv::restore_after_sweep(a);
-          qv::lanes_correction_sweep(b.work.work_lanes, b, 0.5, cxy, cz, divider);
+          qv::lanes_correction_sweep(b.work.work_lanes, b, 0.5, cxy, cz, form);
           qv::lanes_restore_after_sweep(b.work.work_lanes, b, b.work.work_body);
           double dm0, dm1;
           int l0[3], l1[3];
           ASSERT_TRUE(qv::divergence_scan_in_order(a, dm0, l0[0], l0[1], l0[2]));
           ASSERT_TRUE(qv::lanes_divergence_scan(b.work.work_lanes, b, dm1, l1[0], l1[1], l1[2],
-                                                divider ? qv::ScanForm::divider : qv::ScanForm::reciprocals));
+                                                divider ? qv::ScanForm::divider
+                                                : form == qv::SweepForm::mixed ? qv::ScanForm::mixed
+                                                                               : qv::ScanForm::reciprocals));
           EXPECT_EQ(dm0, dm1);
           EXPECT_EQ(std::vector<int>(l0, l0 + 3), std::vector<int>(l1, l1 + 3));
         }
         b.work.work_lanes.scatter(b);
         EXPECT_TRUE(same_store(a, b)) << n[0] << "x" << n[1] << "x" << n[2] << ", " << threads << " threads"
-                                      << (divider ? ", divider" : "");
+                                      << ", form " << static_cast<int>(form);
       }
 }
 
@@ -80,7 +84,7 @@ TEST(LaneOrder, ScanKeepsTheFirstLargestAndSeesNonFiniteFluidCells) {
       s.work.work_lanes.gather(s);
       ASSERT_TRUE(qv::divergence_scan_in_order(s, dm0, l0[0], l0[1], l0[2]));
       // each form of the quotients, and the one this processor runs faster
-      for (const qv::ScanForm form : {qv::ScanForm::divider, qv::ScanForm::faster, qv::ScanForm::reciprocals}) {
+      for (const qv::ScanForm form : {qv::ScanForm::divider, qv::ScanForm::faster, qv::ScanForm::reciprocals, qv::ScanForm::mixed}) {
         ASSERT_TRUE(qv::lanes_divergence_scan(s.work.work_lanes, s, dm1, l1[0], l1[1], l1[2], form));
         EXPECT_EQ(dm0, dm1);
         EXPECT_EQ(std::vector<int>(l0, l0 + 3), std::vector<int>(l1, l1 + 3))
@@ -145,7 +149,7 @@ TEST(LaneOrder, ScanKeepsTheFirstLargestAndSeesNonFiniteFluidCells) {
                                      : s.flow.ww(s.grid.ie - 1, s.grid.js + 7, s.grid.ke);
       face = std::numeric_limits<double>::quiet_NaN();
       s.work.work_lanes.gather(s);
-      for (const qv::ScanForm form : {qv::ScanForm::divider, qv::ScanForm::reciprocals})
+      for (const qv::ScanForm form : {qv::ScanForm::divider, qv::ScanForm::reciprocals, qv::ScanForm::mixed})
         EXPECT_FALSE(qv::lanes_divergence_scan(s.work.work_lanes, s, dm1, l1[0], l1[1], l1[2], form)) << threads;
       face = 0;
     }
@@ -155,11 +159,11 @@ TEST(LaneOrder, ScanKeepsTheFirstLargestAndSeesNonFiniteFluidCells) {
     s.flow.iflag(s.grid.ie - 2, 4, 7) = 1;
     s.flow.iflag(s.grid.ie - 2, 4, 6) = 1;
     s.work.work_lanes.gather(s);
-    for (const qv::ScanForm form : {qv::ScanForm::divider, qv::ScanForm::reciprocals})
+    for (const qv::ScanForm form : {qv::ScanForm::divider, qv::ScanForm::reciprocals, qv::ScanForm::mixed})
       EXPECT_TRUE(qv::lanes_divergence_scan(s.work.work_lanes, s, dm1, l1[0], l1[1], l1[2], form));
     s.flow.iflag(s.grid.ie - 2, 4, 6) = 0;
     s.work.work_lanes.gather(s);
-    for (const qv::ScanForm form : {qv::ScanForm::divider, qv::ScanForm::reciprocals})
+    for (const qv::ScanForm form : {qv::ScanForm::divider, qv::ScanForm::reciprocals, qv::ScanForm::mixed})
       EXPECT_FALSE(qv::lanes_divergence_scan(s.work.work_lanes, s, dm1, l1[0], l1[1], l1[2], form));
   }
 }
