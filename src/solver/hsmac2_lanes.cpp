@@ -351,8 +351,8 @@ QV_AVX512_INLINE void step(const SweepConst& k, const Layers& tab, const Stream&
   const __m512d cc = _mm512_add_pd(x.cij, czk);
   const __mmask8 body = static_cast<__mmask8>(q.body[t]);
   D = _mm512_mask_blend_pd(static_cast<__mmask8>(body | static_cast<__mmask8>(~act)), D, zero);
-  // dp = -omg * D / (2 * dt * cc); the reciprocal of 2 dt cc, off the chain
-  // through D, is the one division left
+  // dp = -omg * D / (2 * dt * cc); from reciprocals, the reciprocal of
+  // 2 dt cc, off the chain through D, is the one division left
   const __m512d den = _mm512_mul_pd(twodt, cc);
   const __m512d rden = E ? _mm512_div_pd(_mm512_set1_pd(1.0), den) : den;
   const __m512d dp = over<E>(dividend<E>(_mm512_mul_pd(negomg, D)), den, rden);
@@ -547,8 +547,6 @@ ScanStream scan_stream(const LaneFields& L, const Store& s, int b) {
   return k;
 }
 
-// The divergence of the cells at step col S + r, and the lanes that are
-// fluid cells.
 // Which of the scan's three quotients come from reciprocals; the others
 // are divided.  They do not wait on each other, so the divider and the
 // multipliers may work side by side.
@@ -556,6 +554,8 @@ struct ScanQuotients {
   bool x, y, z;
 };
 
+// The divergence of the cells at step col S + r, and the lanes that are
+// fluid cells.
 template <ScanQuotients F, bool Blend>
 QV_AVX512_INLINE __m512d divergence_at(const ScanStream& k, const Layers& tab, int S, int r, __mmask8& fluid) {
   const unsigned beh = Blend ? lanes_behind(r) : 0u;

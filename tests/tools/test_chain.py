@@ -387,6 +387,11 @@ def test_an_exact_chain_writes_what_one_unbroken_run_writes(tmp_path, capsys, mo
     assert rc == 128 + signal.SIGTERM, err
     with pytest.raises(chain.ChainError, match="planned end"):
         chain.write_restart(whole, tmp_path / "x", None, exact=True)
+    # a run counts at most 99,999 steps: a continuation past that is refused,
+    # not written
+    with pytest.raises(chain.ChainError, match="beyond what the parameter file holds"):
+        chain.write_restart(e1, tmp_path / "x", 99999, exact=True)
+    assert not (tmp_path / "x").exists()
     assert cli.main(["restart", str(e1), "--out", str(e2), "--exact"]) == 0   # to the planned end
     assert "continues" in capsys.readouterr().out
     rc, err = run_and_stop(e2, 55)
