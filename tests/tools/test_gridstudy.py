@@ -74,6 +74,9 @@ def test_the_table_holds_what_summary_and_wake_give(run_dir, tmp_path_factory, c
     assert float(rows["fine"]["lr"]) == pytest.approx(0.75 / 0.7, rel=1e-5)
     assert rows["Lyn et al. 1995, experiment at Re 21,400"]["U_2.02"] == "0.35"
     assert "| fine |" in text and "pressure force only" in text
+    # the eddy viscosity beside the body, from each run's final field file
+    assert "eddy viscosity nut Re beside the sides" in text
+    assert float(rows["coarse"]["nut_Re_t"]) > 0 and rows["coarse"]["nut_Re_corner"] != ""
     for suffix in ("_scalars.png", "_centreline.png", "_cp.png"):
         assert (base / "res" / ("grid" + suffix)).stat().st_size > 0
 
@@ -86,3 +89,36 @@ def test_a_run_without_statistics_keeps_its_row(run_dir, tmp_path, capsys):
     s = summary.summarize(str(run_dir), tmin=35.0)
     assert f"{s['cd_mean']:.4g} ± " in text and "note: no wake and no mean Cp" in text
     assert not (tmp_path / "g_cp.png").exists()
+
+
+class _Field:
+    """The two things side_viscosity reads of a field file."""
+
+    def __init__(self, nut, Re, t):
+        self._nut, self.header = nut, {"Re": Re, "t": t}
+
+    def __getitem__(self, name):
+        assert name == "nut"
+        return self._nut
+
+
+def test_the_eddy_viscosity_is_read_in_the_rows_beside_the_side_faces():
+    # the body spans cells i 2..4, j 2..3 of a stretched grid; nut carries
+    # its cell's indices, and one extra ghost plane in i as a file holds
+    x = np.cumsum([0.0, 1.0, 0.8, 0.5, 0.3, 0.3, 0.5, 0.9])
+    y = np.cumsum([0.0, 1.0, 0.6, 0.3, 0.3, 0.6, 1.0])
+    z = np.array([0.0, 0.5, 1.0, 1.5])
+    flags = np.zeros((7, 6, 3), np.int32)
+    flags[2:5, 2:4, :] = 1
+    i, j, k = np.meshgrid(np.arange(8), np.arange(6), np.arange(3), indexing="ij")
+    Re = 400.0
+    nut = (100.0 * i + j * j + 0.1 * k) / Re
+    v = wake.side_viscosity(_Field(nut, Re, 7.5), Axis((8, 7, 4), x, y, z), flags)
+    # rows j = 1 (below) and j = 4 (above): (1 + 16) / 2; the span mean of k adds 0.1
+    assert v["corner"] == pytest.approx(200 + 8.5 + 0.1)
+    assert v["side"] == pytest.approx(300 + 8.5 + 0.1)
+    assert v["max"] == pytest.approx(400 + 16 + 0.2)
+    assert v["t"] == 7.5
+    # a body touching the side of the grid has no row beyond it
+    flags[2:5, 0:4, :] = 1
+    assert wake.side_viscosity(_Field(nut, Re, 7.5), Axis((8, 7, 4), x, y, z), flags) is None

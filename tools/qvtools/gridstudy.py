@@ -13,7 +13,9 @@ run comes from that window:
 - h/D: the smallest cell side, in x or in y, of the cells the body spans;
   with it the cells across the body (in y), dz / D and the cell count;
 - the vorticity thickness of the shear layers over the side faces, at the
-  body's centre and at its rear face, and the cells across it: ``wake``.
+  body's centre and at its rear face, and the cells across it: ``wake``;
+- the eddy viscosity beside the side faces at one instant, the final field
+  file of the last folder (not a window mean): ``wake.side_viscosity``.
 """
 
 import csv
@@ -23,11 +25,11 @@ import numpy as np
 
 from .chain import segment_dirs
 from .published import LYN_CENTRE_LINE, STUDY_REFERENCES
-from .readers import Run, body_box
+from .readers import Run, body_box, read_field
 from .summary import DEFINITIONS, summarize
 from .surface import file_cp
 from .wake import (centre_line_at, chain_statistics, record_wake, shear_layer,
-                   statistics_source)
+                   side_viscosity, statistics_source)
 
 # (key, heading) of the scalars of the table and the figure
 SCALARS = (("st", "St"), ("cd", "mean Cd"), ("cl_rms", "rms Cl"), ("cpb", "Cpb"),
@@ -67,7 +69,11 @@ def study_run(label, last, tmin=None, vin=None):
                 "st_up": s["strouhal_upcrossing"], "cd": s["cd_mean"], "cd_err": s["cd_mean_err"],
                 "cl_rms": s["cl_rms"], "cl_rms_err": s["cl_rms_err"], "cpb": s["cpb"]})
     row.update({"lr": None, "u": [None] * len(LYN_CENTRE_LINE[0]), "cp": None, "line": None,
-                "stat_window": None, "stat_source": None, "shear": {}})
+                "stat_window": None, "stat_source": None, "shear": {}, "nut": None})
+    try:
+        row["nut"] = side_viscosity(read_field(run.final_path), axis, flags)
+    except (OSError, ValueError) as exc:
+        row["notes"].append(f"no eddy viscosity beside the body: {exc}")
     try:
         rec, used, how = chain_statistics(dirs, s["tmin"])
         line = record_wake(rec, dirs[-1], s["vin"])
@@ -160,6 +166,17 @@ def format_markdown(rows, refs=STUDY_REFERENCES):
     out += ["", "delta: vorticity thickness (max U - min U) / max |dU/dy| of the span-mean U "
             "from the face out to 1.5 D, mean of the two sides; cells: delta over the cell "
             "width where the slope is steepest.", ""]
+    out.append(_md(["eddy viscosity nut Re beside the sides", "t", "front corner cell",
+                    "along the side", "largest"]))
+    out.append(_md(["---"] * 5))
+    for r in rows:
+        v = r["nut"]
+        out.append(_md([r["label"]] + (["-"] * 4 if v is None else
+                                       [_fmt(v["t"]), _fmt(v["corner"], 3), _fmt(v["side"], 3),
+                                        _fmt(v["max"], 3)])))
+    out += ["", "nut Re: the eddy viscosity over the molecular one at one instant (the final "
+            "field file of the last folder), span means in the row of cells just outside each "
+            "side face, mean of the two sides; largest: any cell of the two rows.", ""]
     for r in rows:
         stats = "no statistics"
         if r["stat_window"] is not None:
@@ -175,6 +192,7 @@ def format_markdown(rows, refs=STUDY_REFERENCES):
 CSV_COLUMNS = ("label", "h_D", "across", "dz_D", "cells", "t_from", "t_to", "st", "st_res",
                "cycles", "st_up", "cd", "cd_err", "cl_rms", "cl_rms_err", "cpb", "lr")
 SHEAR_COLUMNS = ("shear_centre_D", "shear_centre_cells", "shear_rear_D", "shear_rear_cells")
+NUT_COLUMNS = ("nut_Re_t", "nut_Re_corner", "nut_Re_side", "nut_Re_max")
 
 
 def write_csv(rows, path, refs=STUDY_REFERENCES):
@@ -185,18 +203,19 @@ def write_csv(rows, path, refs=STUDY_REFERENCES):
         fh.write(f"# grid study; {DEFINITIONS['cd_cl']}; {DEFINITIONS['rms']}; U_x: mean "
                  f"centre-line U / Vin at (x - xc)/D = x; reference rows quoted second-hand\n")
         w = csv.writer(fh, lineterminator="\n")
-        w.writerow(CSV_COLUMNS + tuple(f"U_{x:g}" for x in xd) + SHEAR_COLUMNS
+        w.writerow(CSV_COLUMNS + tuple(f"U_{x:g}" for x in xd) + SHEAR_COLUMNS + NUT_COLUMNS
                    + ("settled", "warnings", "notes"))
         for r in rows:
             shear = [_csv((r["shear"].get(where) or {}).get(key)) for where in ("centre", "rear")
                      for key in ("delta_D", "cells")]
+            nut = [_csv((r["nut"] or {}).get(key)) for key in ("t", "corner", "side", "max")]
             w.writerow([_csv(r[k]) for k in CSV_COLUMNS] + [_csv(u) for u in r["u"]] + shear
-                       + ["no" if r["unsettled"] else "yes", "; ".join(r["warnings"]),
+                       + nut + ["no" if r["unsettled"] else "yes", "; ".join(r["warnings"]),
                           "; ".join(r["notes"])])
         for ref in refs:
             u = [f"{v:g}" for v in ref["u"]] if ref.get("u") else [""] * len(xd)
             w.writerow([ref["label"]] + [_ref(ref.get(k)) for k in CSV_COLUMNS[1:]] + u
-                       + [""] * len(SHEAR_COLUMNS)
+                       + [""] * (len(SHEAR_COLUMNS) + len(NUT_COLUMNS))
                        + ["", "", "second-hand" if ref.get("second_hand") else ""])
     return path
 

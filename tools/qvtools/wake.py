@@ -305,6 +305,30 @@ def shear_layer(rec, axis, flags, vin=1.0, reach=1.5):
     return out
 
 
+def side_viscosity(field, axis, flags):
+    """The eddy viscosity beside the body's side faces at one instant, as
+    nut Re (over the molecular viscosity), from a field file or snapshot.
+
+    The row of cells just outside each side face, over the body's length in
+    x, is averaged over the span: "corner" is its cell in the body's first
+    column (beside the front corner, where the shear layer separates),
+    "side" its mean along the face; both the mean of the two sides. "max"
+    is the largest value of any cell of the two rows. Returns None when a
+    side has no cell beyond it."""
+    box = body_box(axis, flags)
+    if box is None:
+        raise ValueError("the flag file marks no body cell: no eddy viscosity beside it")
+    (i0, i1), (j0, j1) = (tuple(n - 3 for n in box[c]) for c in ("cells_x", "cells_y"))
+    nx, ny, nz = flags.shape
+    if j0 < 1 or j1 + 1 >= ny:
+        return None
+    nut = np.asarray(field["nut"], float)[:nx, :ny, :nz] * field.header["Re"]
+    rows = [nut[i0:i1 + 1, j, :] for j in (j0 - 1, j1 + 1)]
+    return {"corner": float(np.mean([r[0].mean() for r in rows])),
+            "side": float(np.mean([r.mean() for r in rows])),
+            "max": float(max(r.max() for r in rows)), "t": float(field.header["t"])}
+
+
 def recirculation_length(x, U, x_rear):
     """Distance from the rear face x_rear to where the mean streamwise
     velocity on the centre line first turns from negative to positive; nan
