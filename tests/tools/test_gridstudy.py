@@ -77,6 +77,7 @@ def test_the_table_holds_what_summary_and_wake_give(run_dir, tmp_path_factory, c
     # the eddy viscosity beside the body, from each run's final field file
     assert "eddy viscosity nut Re beside the sides" in text
     assert float(rows["coarse"]["nut_Re_t"]) > 0 and rows["coarse"]["nut_Re_corner"] != ""
+    assert "damping across the layers beside the sides" in text
     for suffix in ("_scalars.png", "_centreline.png", "_cp.png"):
         assert (base / "res" / ("grid" + suffix)).stat().st_size > 0
 

@@ -15,7 +15,11 @@ run comes from that window:
 - the vorticity thickness of the shear layers over the side faces, at the
   body's centre and at its rear face, and the cells across it: ``wake``;
 - the eddy viscosity beside the side faces at one instant, the final field
-  file of the last folder (not a window mean): ``wake.side_viscosity``.
+  file of the last folder (not a window mean): ``wake.side_viscosity``;
+- from the same file, the damping of the upwind differences across the
+  shear layers in the first rows beside the side faces, as an equivalent
+  viscosity, beside the eddy viscosity of the same points:
+  ``damping.side_damping``.
 """
 
 import csv
@@ -24,6 +28,7 @@ import math
 import numpy as np
 
 from .chain import segment_dirs
+from .damping import side_damping
 from .published import LYN_CENTRE_LINE, STUDY_REFERENCES
 from .readers import Run, body_box, read_field
 from .summary import DEFINITIONS, summarize
@@ -69,9 +74,13 @@ def study_run(label, last, tmin=None, vin=None):
                 "st_up": s["strouhal_upcrossing"], "cd": s["cd_mean"], "cd_err": s["cd_mean_err"],
                 "cl_rms": s["cl_rms"], "cl_rms_err": s["cl_rms_err"], "cpb": s["cpb"]})
     row.update({"lr": None, "u": [None] * len(LYN_CENTRE_LINE[0]), "cp": None, "line": None,
-                "stat_window": None, "stat_source": None, "shear": {}, "nut": None})
+                "stat_window": None, "stat_source": None, "shear": {}, "nut": None,
+                "damping": None})
     try:
-        row["nut"] = side_viscosity(read_field(run.final_path), axis, flags)
+        field = read_field(run.final_path)
+        row["nut"] = side_viscosity(field, axis, flags)
+        row["damping"] = side_damping(field, axis, flags, ca1=2 * run.params["ca1"] - 1,
+                                      rows=DAMPING_ROWS)
     except (OSError, ValueError) as exc:
         row["notes"].append(f"no eddy viscosity beside the body: {exc}")
     try:
@@ -177,6 +186,22 @@ def format_markdown(rows, refs=STUDY_REFERENCES):
     out += ["", "nut Re: the eddy viscosity over the molecular one at one instant (the final "
             "field file of the last folder), span means in the row of cells just outside each "
             "side face, mean of the two sides; largest: any cell of the two rows.", ""]
+    out.append(_md(["damping across the layers beside the sides, over 1/Re", "t", "row",
+                    "upwind, corner", "eddy, corner", "upwind, side", "eddy, side",
+                    "fit, corner", "fit, side"]))
+    out.append(_md(["---"] * 9))
+    for r in rows:
+        d = r["damping"]
+        for row in ([] if d is None else d["rows"]):
+            out.append(_md([r["label"], _fmt(d["t"]), str(row["r"])]
+                           + [_fmt(row[k], 3) for k in DAMPING_KEYS]))
+    out += ["", "upwind: the equivalent viscosity of the upwind side of the differences of "
+            "a dU/dy (a the interpolated v) at the u points of the row (1 = next to the face), "
+            "fitted to nu d2U/dy2 by least squares; eddy: the eddy viscosity at the same "
+            "points; fit: the correlation of that fit (1: the differences act as a viscosity). "
+            "corner: the two u faces of the cell beside the front corner; side: the row along "
+            "the face; both sides and the span together, one instant (the final field file).",
+            ""]
     for r in rows:
         stats = "no statistics"
         if r["stat_window"] is not None:
@@ -193,6 +218,10 @@ CSV_COLUMNS = ("label", "h_D", "across", "dz_D", "cells", "t_from", "t_to", "st"
                "cycles", "st_up", "cd", "cd_err", "cl_rms", "cl_rms_err", "cpb", "lr")
 SHEAR_COLUMNS = ("shear_centre_D", "shear_centre_cells", "shear_rear_D", "shear_rear_cells")
 NUT_COLUMNS = ("nut_Re_t", "nut_Re_corner", "nut_Re_side", "nut_Re_max")
+DAMPING_KEYS = ("up_corner", "nut_corner", "up_side", "nut_side", "fit_corner", "fit_side")
+DAMPING_ROWS = 3
+DAMPING_COLUMNS = tuple(f"damping_r{n}_{k}" for n in range(1, DAMPING_ROWS + 1)
+                        for k in DAMPING_KEYS)
 
 
 def write_csv(rows, path, refs=STUDY_REFERENCES):
@@ -204,18 +233,20 @@ def write_csv(rows, path, refs=STUDY_REFERENCES):
                  f"centre-line U / Vin at (x - xc)/D = x; reference rows quoted second-hand\n")
         w = csv.writer(fh, lineterminator="\n")
         w.writerow(CSV_COLUMNS + tuple(f"U_{x:g}" for x in xd) + SHEAR_COLUMNS + NUT_COLUMNS
-                   + ("settled", "warnings", "notes"))
+                   + DAMPING_COLUMNS + ("settled", "warnings", "notes"))
         for r in rows:
             shear = [_csv((r["shear"].get(where) or {}).get(key)) for where in ("centre", "rear")
                      for key in ("delta_D", "cells")]
             nut = [_csv((r["nut"] or {}).get(key)) for key in ("t", "corner", "side", "max")]
+            drows = (r["damping"] or {}).get("rows") or [{}] * DAMPING_ROWS
+            damp = [_csv(row.get(k)) for row in drows for k in DAMPING_KEYS]
             w.writerow([_csv(r[k]) for k in CSV_COLUMNS] + [_csv(u) for u in r["u"]] + shear
-                       + nut + ["no" if r["unsettled"] else "yes", "; ".join(r["warnings"]),
+                       + nut + damp + ["no" if r["unsettled"] else "yes", "; ".join(r["warnings"]),
                           "; ".join(r["notes"])])
         for ref in refs:
             u = [f"{v:g}" for v in ref["u"]] if ref.get("u") else [""] * len(xd)
             w.writerow([ref["label"]] + [_ref(ref.get(k)) for k in CSV_COLUMNS[1:]] + u
-                       + [""] * (len(SHEAR_COLUMNS) + len(NUT_COLUMNS))
+                       + [""] * (len(SHEAR_COLUMNS) + len(NUT_COLUMNS) + len(DAMPING_COLUMNS))
                        + ["", "", "second-hand" if ref.get("second_hand") else ""])
     return path
 
