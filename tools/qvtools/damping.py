@@ -25,10 +25,10 @@ from .readers import body_box
 
 
 def _block(field, name):
-    """(array, program index of its first element) of a field's array."""
-    blk = field[name]
-    lo = getattr(blk, "lo", (3, 3, 3))
-    return np.asarray(getattr(blk, "data", blk), float), lo
+    """(array, program index of its first element) of a field's array; every
+    array of a field file starts at (is, js, ks) = (3, 3, 3)."""
+    lo = field.ranges[name][0] if hasattr(field, "ranges") else (3, 3, 3)
+    return np.asarray(field[name], float), tuple(lo)
 
 
 def _weights4(s, c, pts):
