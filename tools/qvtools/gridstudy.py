@@ -20,6 +20,10 @@ run comes from that window:
   shear layers in the first rows beside the side faces, as an equivalent
   viscosity, beside the eddy viscosity of the same points:
   ``damping.side_damping``.
+
+Below them, the trend with the grid: each quantity's gap to one reference
+on each grid, coarse to fine, and from three grids the observed order and
+the extrapolated value (``convergence``).
 """
 
 import csv
@@ -28,6 +32,7 @@ import math
 import numpy as np
 
 from .chain import segment_dirs
+from .convergence import gap, observed_order
 from .damping import side_damping
 from .published import LYN_CENTRE_LINE, STUDY_REFERENCES
 from .readers import Run, body_box, read_field
@@ -100,6 +105,47 @@ def study_run(label, last, tmin=None, vin=None):
     del line["record"]
     row["line"] = line
     return row
+
+
+# the reference each quantity's trend is measured against (a row of
+# STUDY_REFERENCES, by label); "u" is the centre line at Lyn's points
+TREND_REFERENCES = (("st", "Lyn et al. 1995, experiment at Re 21,400"),
+                    ("cd", "Trias, Gorobets & Oliva 2015, DNS"),
+                    ("cl_rms", "simulations (range)"),
+                    ("cpb", "Lee 1975; Bearman & Obasaju 1982 (range)"),
+                    ("lr", "Lyn et al. 1995, experiment at Re 21,400"),
+                    ("u", "Lyn et al. 1995, experiment at Re 21,400"))
+
+
+def _u_gap(u, ref):
+    """Root mean square of the centre-line U less Lyn's, over his points."""
+    d = [a - b for a, b in zip(u, ref) if a is not None]
+    return math.sqrt(sum(x * x for x in d) / len(d)) if d else None
+
+
+def trend(rows, refs=STUDY_REFERENCES):
+    """The trend of each quantity with the grid: the grids coarse to fine
+    (by h/D), each quantity's gap to its reference on each, the last gap over
+    the first, and from three grids the observed order and extrapolation."""
+    grids = sorted((r for r in rows if r.get("h_D")), key=lambda r: -r["h_D"])
+    by_label = {ref["label"]: ref for ref in refs}
+    out = []
+    for key, label in TREND_REFERENCES:
+        ref = by_label[label][key]
+        if key == "u":
+            gaps = [_u_gap(r["u"], ref) for r in grids]
+            order = (None, None, "the rms gap of a profile has no order")
+        else:
+            gaps = [gap(r[key], ref) for r in grids]
+            order = observed_order([r["h_D"] for r in grids], [r[key] for r in grids])
+        ratio = None
+        if len(gaps) > 1 and None not in (gaps[0], gaps[-1]) and gaps[0] != 0:
+            ratio = abs(gaps[-1]) / abs(gaps[0])
+        out.append({"key": key, "reference": label, "ref": ref, "gaps": gaps, "ratio": ratio,
+                    "order": order[0], "extrapolated": order[1], "note": order[2],
+                    "grids": [r["label"] + (" (NOT SETTLED)" if r["unsettled"] else "")
+                              for r in grids]})
+    return out
 
 
 def study(runs, tmin=None, vin=None):
@@ -202,6 +248,7 @@ def format_markdown(rows, refs=STUDY_REFERENCES):
             "corner: the two u faces of the cell beside the front corner; side: the row along "
             "the face; both sides and the span together, one instant (the final field file).",
             ""]
+    out += format_trend(trend(rows, refs))
     for r in rows:
         stats = "no statistics"
         if r["stat_window"] is not None:
@@ -212,6 +259,28 @@ def format_markdown(rows, refs=STUDY_REFERENCES):
         out += [f"  - warning: {w}" for w in r["warnings"]]
         out += [f"  - note: {n}" for n in r["notes"]]
     return "\n".join(out)
+
+
+def format_trend(lines):
+    """The trend table as Markdown lines."""
+    if not lines:
+        return []
+    grids = lines[0]["grids"]
+    names = dict(SCALARS, u="centre-line U (rms over Lyn's points)")
+    out = [_md(["trend with the grid", "reference"] + [f"gap, {g}" for g in grids]
+               + ["last gap / first", "observed order", "extrapolated"]),
+           _md(["---"] * (5 + len(grids)))]
+    for t in lines:
+        ref = "Lyn's points" if t["key"] == "u" else _ref(t["ref"])
+        out.append(_md([names[t["key"]], f"{ref} ({t['reference']} *)"]
+                       + [_fmt(g, 3) for g in t["gaps"]]
+                       + [_fmt(t["ratio"], 3), _fmt(t["order"], 3) if t["order"] else
+                          t["note"] or "-", _fmt(t["extrapolated"])]))
+    out += ["", "gap: the value less the reference (0 inside a published range; for the "
+            "centre line the rms of U - U_Lyn); grids from the coarsest to the finest; "
+            "last gap / first below 1: the finest grid is closer. The order needs three "
+            "grids that converge monotonically.", ""]
+    return out
 
 
 CSV_COLUMNS = ("label", "h_D", "across", "dz_D", "cells", "t_from", "t_to", "st", "st_res",
