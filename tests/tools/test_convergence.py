@@ -20,6 +20,11 @@ def test_the_order_and_the_limit_of_a_power_law_come_back(p, c):
     assert limit == pytest.approx(2.18, abs=1e-9)
 
 
+def test_the_order_comes_back_when_the_coarser_ratio_is_much_the_larger():
+    order, limit, _ = observed_order([1.0, 1.1, 3.0], [2 + 2 * h ** 2 for h in (1.0, 1.1, 3.0)])
+    assert order == pytest.approx(2.0, rel=1e-9) and limit == pytest.approx(2.0, abs=1e-9)
+
+
 def test_no_order_where_there_is_none():
     assert observed_order(H, [2.5, 2.3, 2.4])[0] is None          # oscillates
     assert "oscillates" in observed_order(H, [2.5, 2.3, 2.4])[2]

@@ -70,6 +70,20 @@ def test_on_a_uniform_grid_the_damping_is_the_hand_value_of_each_difference():
     assert d["t"] == 4.0
 
 
+@pytest.mark.parametrize("ca1, share", [(-1.0, 1 / 2), (1.0, 1 / 6)])
+def test_flow_towards_the_face_reads_both_mirror_rows(ca1, share):
+    # u rises by 1 a row away from each face; v towards the faces; next to a
+    # face the four-point difference reads the mirror row (ca1 u) and the
+    # centred part the one beyond it (ca1^2 u): |a| h / 2 with no slip,
+    # |a| h / 6 with slip, by hand on a uniform grid
+    h, a = 0.1, 0.4
+    axis, flags = _grid(np.arange(NY + 1) * h)
+    yt, yb = axis.y[J1 + 1], axis.y[J0]
+    prof = lambda yc: np.where(yc > yt, (yc - yt) / h, (yb - yc) / h) + 0.5   # noqa: E731
+    d = side_damping(_field(axis, prof, -a), axis, flags, ca1=ca1)
+    assert d["rows"][0]["up_side"] == pytest.approx(share * a * h * RE, rel=1e-9)
+
+
 def test_a_cubic_profile_is_not_damped_on_a_stretched_grid():
     dy = np.concatenate([np.geomspace(0.3, 0.08, 6), np.full(5, 0.08),
                          np.geomspace(0.08 * 1.15, 0.3, 5)])
@@ -84,4 +98,7 @@ def test_a_body_too_near_the_side_of_the_grid_has_no_rows():
     axis, flags = _grid(np.arange(NY + 1) * 0.1)
     flags[:, :3, :] = 0
     flags[I0:I1 + 1, 2:J1 + 1, :] = 1
+    assert side_damping(_field(axis, np.sin, 0.4), axis, flags) is None
+    flags[:] = 0                                    # one cell long in x
+    flags[I0, J0:J1 + 1, :] = 1
     assert side_damping(_field(axis, np.sin, 0.4), axis, flags) is None

@@ -8,7 +8,7 @@ f1, f2, f3, e21 = f2 - f1, e32 = f3 - f2 and s = sign(e32 / e21),
 
     p = | ln|e32 / e21| + q(p) | / ln r21,   q(p) = ln((r21^p - s) / (r32^p - s)),
 
-solved by fixed-point iteration from q = 0, and the extrapolated value
+solved for its smallest root by bisection, and the extrapolated value
 f1 + (f1 - f2) / (r21^p - 1). With s < 0 the values oscillate with the grid
 and no order is given; with two grids there is none either.
 """
@@ -28,10 +28,10 @@ def gap(value, ref):
     return value - ref
 
 
-def observed_order(h, f, iterations=100, tol=1e-10):
+def observed_order(h, f, p_max=50.0):
     """(p, extrapolated value, note) from three grids; h and f in any order
     of the grids. p is None, with a note saying why, when the values do not
-    converge monotonically."""
+    converge monotonically or no order up to *p_max* fits them."""
     if len(h) != 3 or None in f:
         return None, None, "needs three grids"
     (h1, f1), (h2, f2), (h3, f3) = sorted(zip(h, f))
@@ -40,23 +40,28 @@ def observed_order(h, f, iterations=100, tol=1e-10):
     e21, e32 = f2 - f1, f3 - f2
     if e21 == 0 or e32 == 0:
         return None, None, "the value does not change between two grids"
-    s = math.copysign(1.0, e32 / e21)
-    if s < 0:
+    if e32 / e21 < 0:
         return None, None, "the value oscillates with the grid"
     r21, r32 = h2 / h1, h3 / h2
-    p, q = 0.0, 0.0
-    for _ in range(iterations):
-        p_new = abs(math.log(abs(e32 / e21)) + q) / math.log(r21)
-        try:
-            q = math.log((r21 ** p_new - s) / (r32 ** p_new - s))
-        except (ValueError, ZeroDivisionError, OverflowError):
-            return None, None, "no order: the iteration fails"
-        if abs(p_new - p) < tol:
-            p = p_new
+
+    def g(p):      # zero at the order; s = +1
+        return p - abs(math.log(abs(e32 / e21)) + math.log((r21 ** p - 1) / (r32 ** p - 1))) \
+            / math.log(r21)
+
+    # the smallest root: scan, then bisect (a fixed-point iteration diverges
+    # when r32 > r21^2)
+    grid = [p_max * 10 ** (-4 + 4 * n / 400) for n in range(401)]
+    lo = next((a for a, b in zip(grid, grid[1:]) if g(a) * g(b) <= 0), None)
+    if lo is None:
+        return None, None, f"no order up to {p_max:g} fits"
+    hi = grid[grid.index(lo) + 1]
+    for _ in range(200):
+        mid = 0.5 * (lo + hi)
+        if g(lo) * g(mid) <= 0:
+            hi = mid
+        else:
+            lo = mid
+        if hi - lo < 1e-13 * hi:
             break
-        p = p_new
-    else:
-        return None, None, "no order: the iteration does not settle"
-    if p == 0:
-        return None, None, "no order: p = 0"
+    p = 0.5 * (lo + hi)
     return p, f1 + (f1 - f2) / (r21 ** p - 1), ""

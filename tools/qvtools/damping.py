@@ -78,13 +78,15 @@ def side_damping(field, axis, flags, ca1=-1.0, rows=3):
     (its two faces), "up_side" and "nut_side" over the faces of the row's
     cells along the whole side; both sides and the whole span together.
     ``ca1`` is the reflection factor (-1 no slip). Returns None when a side
-    has too few cells beyond it."""
+    has too few cells beyond it, or when the body is one cell long in x
+    (there the differences along x write a ghost of their own on the rear
+    face line, which this does not follow)."""
     box = body_box(axis, flags)
     if box is None:
         raise ValueError("the flag file marks no body cell: no damping beside it")
     (i0, i1), (j0, j1) = box["cells_x"], box["cells_y"]
     ncy = flags.shape[1]
-    if j0 - 3 - rows - 2 < 0 or j1 - 3 + rows + 2 > ncy - 1:
+    if j0 - 3 - rows - 2 < 0 or j1 - 3 + rows + 2 > ncy - 1 or i1 == i0:
         return None
     uu, lu = _block(field, "uu")
     vv, lv = _block(field, "vv")
