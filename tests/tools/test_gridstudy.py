@@ -82,6 +82,14 @@ def test_the_table_holds_what_summary_and_wake_give(run_dir, tmp_path_factory, c
         assert (base / "res" / ("grid" + suffix)).stat().st_size > 0
 
 
+def test_statistics_that_start_before_the_window_are_flagged(run_dir):
+    # one folder: its statistics sum from the run's start
+    start, end = gridstudy.study_run("g", str(run_dir), tmin=35.0)["stat_window"]
+    for tmin, flagged in (((start + end) / 2, True), (start, False)):
+        row = gridstudy.study_run("g", str(run_dir), tmin=tmin)
+        assert any("before the window's" in w for w in row["warnings"]) == flagged
+
+
 def test_a_run_without_statistics_keeps_its_row(run_dir, tmp_path, capsys):
     (run_dir / "DAT" / "stat.dat").unlink()     # a segment that has not ended
     assert cli.main(["gridstudy", "--run", f"g={run_dir}", "--tmin", "35",

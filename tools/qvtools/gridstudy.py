@@ -97,6 +97,11 @@ def study_run(label, last, tmin=None, vin=None):
         return row
     row["stat_window"] = line["window"]
     row["stat_source"] = statistics_source(used, how, dirs[-1])
+    if s["tmin"] is not None and line["window"][0] < s["tmin"] - 0.5 * rec.header["dt"]:
+        row["warnings"].append(
+            f"the statistics start at t = {line['window'][0]:.6g}, before the window's "
+            f"t = {s['tmin']:.6g}: Cpb, Lr, U and Cp include the time before it (no earlier "
+            f"segment of the chain ends at or after it: end a segment there)")
     row["lr"] = None if math.isnan(line["Lr"]) else float(line["Lr"])
     row["u"] = [None if math.isnan(u) else float(u)
                 for u in centre_line_at(line, LYN_CENTRE_LINE[0])]
