@@ -1,6 +1,8 @@
 // Pressure force and moment on the body.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "body/body.hpp"
 #include "support/case.hpp"
 
@@ -149,4 +151,31 @@ TEST(Calfrm, ConsoleLine) {
   const std::string out = testing::internal::GetCapturedStdout();
   // moment -2 yc with yc = -0.25
   EXPECT_EQ(out, "###   in calfrm nn,pfx,pfy,pft =   37  -2.00000   0.00000   0.50000\n");
+}
+
+// A thick body on a grid stretched in all three directions, in a pressure
+// p = a + b x + c y: the pressure at the centres of the cells beside each
+// face gives the loads in closed form, whatever the cells,
+//   pfx = -b (xr - xf) H Lz,  pfy = -c (yt - yb) W Lz,
+//   pft = Lz [c (yt - yb) (x1^2 - x0^2) / 2 - b (xr - xf) (y1^2 - y0^2) / 2],
+// xf, xr, yb, yt the centres of the cells in front, behind, below and above.
+TEST(Calfrm, LinearPressureAroundAThickBodyOnAStretchedGrid) {
+  qv::Store s = qvt::stretched_store(40, 30, 6, {0.1, 1.05}, {0.08, 1.07}, {0.3, 1.1});
+  const int i0 = s.grid.is + 12, i1 = s.grid.is + 27, j0 = s.grid.js + 9, j1 = s.grid.js + 20;
+  const double a = 0.7, b = -0.45, c = 0.3;
+  for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k)
+    for (int i = i0; i <= i1; ++i)
+      for (int j = j0; j <= j1; ++j) s.flow.iflag(i, j, k) = 1;
+  for (int i = s.grid.is; i <= s.grid.ie - 1; ++i)
+    for (int j = s.grid.js; j <= s.grid.je - 1; ++j)
+      for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k) s.flow.pp(i, j, k) = a + b * xc(s, i) + c * yc(s, j);
+  qv::calfrm(s);
+  const double x0 = s.grid.x(i0), x1 = s.grid.x(i1 + 1), y0 = s.grid.y(j0), y1 = s.grid.y(j1 + 1);
+  const double xf = xc(s, i0 - 1), xr = xc(s, i1 + 1), yb = yc(s, j0 - 1), yt = yc(s, j1 + 1);
+  const double lz = s.grid.z(s.grid.ke) - s.grid.z(s.grid.ks);
+  const double fx = -b * (xr - xf) * (y1 - y0) * lz, fy = -c * (yt - yb) * (x1 - x0) * lz;
+  const double ft = lz * (c * (yt - yb) * (x1 * x1 - x0 * x0) / 2 - b * (xr - xf) * (y1 * y1 - y0 * y0) / 2);
+  EXPECT_NEAR(s.body.pf.x, fx, 1e-12 * std::abs(fx));
+  EXPECT_NEAR(s.body.pf.y, fy, 1e-12 * std::abs(fy));
+  EXPECT_NEAR(s.body.pf.t, ft, 1e-12 * std::abs(ft));
 }

@@ -19,7 +19,10 @@ run comes from that window:
 - from the same file, the damping of the upwind differences across the
   shear layers in the first rows beside the side faces, as an equivalent
   viscosity, beside the eddy viscosity of the same points:
-  ``damping.side_damping``.
+  ``damping.side_damping``;
+- how two-dimensional the near wake is: at the same instant the share of
+  the fluctuations common to the whole span, against the window's means,
+  and w' / v' over the window: ``span.wake_span``.
 
 Below them, the trend with the grid: each quantity's gap to one reference
 on each grid, coarse to fine, and from three grids the observed order and
@@ -36,6 +39,7 @@ from .convergence import gap, observed_order
 from .damping import side_damping
 from .published import LYN_CENTRE_LINE, STUDY_REFERENCES
 from .readers import Run, body_box, read_field
+from .span import wake_span
 from .summary import DEFINITIONS, summarize
 from .surface import file_cp
 from .wake import (centre_line_at, chain_statistics, record_wake, shear_layer,
@@ -80,7 +84,8 @@ def study_run(label, last, tmin=None, vin=None):
                 "cl_rms": s["cl_rms"], "cl_rms_err": s["cl_rms_err"], "cpb": s["cpb"]})
     row.update({"lr": None, "u": [None] * len(LYN_CENTRE_LINE[0]), "cp": None, "line": None,
                 "stat_window": None, "stat_source": None, "shear": {}, "nut": None,
-                "damping": None})
+                "damping": None, "span": None})
+    field = None
     try:
         field = read_field(run.final_path)
         row["nut"] = side_viscosity(field, axis, flags)
@@ -107,6 +112,8 @@ def study_run(label, last, tmin=None, vin=None):
                 for u in centre_line_at(line, LYN_CENTRE_LINE[0])]
     row["cp"] = cp
     row["shear"] = shear_layer(rec, axis, flags, s["vin"])
+    if field is not None:
+        row["span"] = wake_span(field, rec, axis, flags)
     del line["record"]
     row["line"] = line
     return row
@@ -253,6 +260,18 @@ def format_markdown(rows, refs=STUDY_REFERENCES):
             "corner: the two u faces of the cell beside the front corner; side: the row along "
             "the face; both sides and the span together, one instant (the final field file).",
             ""]
+    out.append(_md(["the near wake's span", "t", "common to the span: u'", "v'",
+                    "w' / v' over the window"]))
+    out.append(_md(["---"] * 5))
+    for r in rows:
+        v = r["span"]
+        out.append(_md([r["label"]] + (["-"] * 4 if v is None else
+                                       [_fmt(v["t"])] + [_fmt(v[k], 3) for k in SPAN_KEYS])))
+    out += ["", "common to the span: the share of the fluctuation energy (about the window's "
+            "means) that the span mean holds, at one instant (the final field file), over the "
+            "cells behind the rear face up to 2 D and within D of the centre line; 1: the near "
+            "wake is two-dimensional. w' / v': the rms of the span-mean variances over the "
+            "nodes of the same box, over the window.", ""]
     out += format_trend(trend(rows, refs))
     for r in rows:
         stats = "no statistics"
@@ -294,6 +313,8 @@ SHEAR_COLUMNS = ("shear_centre_D", "shear_centre_cells", "shear_rear_D", "shear_
 NUT_COLUMNS = ("nut_Re_t", "nut_Re_corner", "nut_Re_side", "nut_Re_max")
 DAMPING_KEYS = ("up_corner", "nut_corner", "up_side", "nut_side", "fit_corner", "fit_side")
 DAMPING_ROWS = 3
+SPAN_KEYS = ("share_u", "share_v", "w_v")
+SPAN_COLUMNS = ("span_t",) + tuple("span_" + k for k in SPAN_KEYS)
 DAMPING_COLUMNS = tuple(f"damping_r{n}_{k}" for n in range(1, DAMPING_ROWS + 1)
                         for k in DAMPING_KEYS)
 
@@ -307,20 +328,22 @@ def write_csv(rows, path, refs=STUDY_REFERENCES):
                  f"centre-line U / Vin at (x - xc)/D = x; reference rows quoted second-hand\n")
         w = csv.writer(fh, lineterminator="\n")
         w.writerow(CSV_COLUMNS + tuple(f"U_{x:g}" for x in xd) + SHEAR_COLUMNS + NUT_COLUMNS
-                   + DAMPING_COLUMNS + ("settled", "warnings", "notes"))
+                   + DAMPING_COLUMNS + SPAN_COLUMNS + ("settled", "warnings", "notes"))
         for r in rows:
             shear = [_csv((r["shear"].get(where) or {}).get(key)) for where in ("centre", "rear")
                      for key in ("delta_D", "cells")]
             nut = [_csv((r["nut"] or {}).get(key)) for key in ("t", "corner", "side", "max")]
             drows = (r["damping"] or {}).get("rows") or [{}] * DAMPING_ROWS
             damp = [_csv(row.get(k)) for row in drows for k in DAMPING_KEYS]
+            span = [_csv((r["span"] or {}).get(k)) for k in ("t",) + SPAN_KEYS]
             w.writerow([_csv(r[k]) for k in CSV_COLUMNS] + [_csv(u) for u in r["u"]] + shear
-                       + nut + damp + ["no" if r["unsettled"] else "yes", "; ".join(r["warnings"]),
+                       + nut + damp + span + ["no" if r["unsettled"] else "yes", "; ".join(r["warnings"]),
                           "; ".join(r["notes"])])
         for ref in refs:
             u = [f"{v:g}" for v in ref["u"]] if ref.get("u") else [""] * len(xd)
             w.writerow([ref["label"]] + [_ref(ref.get(k)) for k in CSV_COLUMNS[1:]] + u
-                       + [""] * (len(SHEAR_COLUMNS) + len(NUT_COLUMNS) + len(DAMPING_COLUMNS))
+                       + [""] * (len(SHEAR_COLUMNS) + len(NUT_COLUMNS) + len(DAMPING_COLUMNS)
+                                 + len(SPAN_COLUMNS))
                        + ["", "", "second-hand" if ref.get("second_hand") else ""])
     return path
 
