@@ -36,6 +36,13 @@ def wake_statistics(path, shift):
     c.write_field(path, arrays, header=tuple(rec.header.values()))
 
 
+def final_at(folder, t, seed=1):
+    """The final field file of *folder* rewritten to hold the time *t*."""
+    header = list(c.HEADER)
+    header[3] = t
+    c.write_field(folder / "DAT" / "final.dat", c.field_arrays(seed), header=tuple(header))
+
+
 def test_the_table_holds_what_summary_and_wake_give(run_dir, tmp_path_factory, capsys):
     base = tmp_path_factory.mktemp("study")
     coarse, fine = base / "coarse", base / "fine"
@@ -45,6 +52,8 @@ def test_the_table_holds_what_summary_and_wake_give(run_dir, tmp_path_factory, c
     c.write_text(fine / "axis.dat", c.axis_lines(x=[0.0, 0.2] + c.X[2:]))
     wake_statistics(coarse / "DAT" / "stat.dat", 3.5)
     wake_statistics(fine / "DAT" / "stat.dat", 3.25)
+    for folder in (coarse, fine):                # the field file of the series' end
+        final_at(folder, 60.0)
     out = base / "res" / "grid"
     assert cli.main(["gridstudy", "--run", f"coarse={coarse}", "--run", f"fine={fine}@40",
                      "--tmin", "35", "--out", str(out)]) == 0
@@ -131,3 +140,26 @@ def test_the_eddy_viscosity_is_read_in_the_rows_beside_the_side_faces():
     # a body touching the side of the grid has no row beyond it
     flags[2:5, 0:4, :] = 1
     assert wake.side_viscosity(_Field(nut, Re, 7.5), Axis((8, 7, 4), x, y, z), flags) is None
+
+
+def test_every_field_file_of_the_chain_in_the_window_is_an_instant(run_dir, tmp_path, capsys):
+    first, second, third = (tmp_path / n for n in ("s1", "s2", "s3"))
+    for folder, t, seed in ((first, 20.0, 4), (second, 40.0, 5), (third, 60.0, 6)):
+        shutil.copytree(run_dir, folder)
+        final_at(folder, t, seed)
+    chain = f"{first},{second},{third}"
+    out = tmp_path / "res" / "grid"
+    assert cli.main(["gridstudy", "--run", f"g={chain}", "--tmin", "35", "--out", str(out)]) == 0
+    text = capsys.readouterr().out
+    row = gridstudy.study_run("g", [str(first), str(second), str(third)], tmin=35.0)
+    # the end of s1 (t = 20) lies before the window; s2 and s3 in time order
+    assert [(at["folder"], at["t"]) for at in row["instants"]] == [(str(second), 40.0),
+                                                                   (str(third), 60.0)]
+    # each instant is its own file's; the grid's row holds the last folder's
+    nuts = [at["nut"]["corner"] for at in row["instants"]]
+    assert nuts[0] != nuts[1] and row["nut"]["corner"] == nuts[1]
+    assert row["span"]["t"] == 60.0
+    assert "| g | 40 |" in text and "| g | 60 |" in text and "| g | 20 |" not in text
+    lines = [ln for ln in open(str(out) + "_instants.csv", encoding="utf-8")
+             if not ln.startswith("#")]
+    assert len(lines) == 3 and lines[1].startswith(f"g,{second},40,")

@@ -14,9 +14,11 @@ run comes from that window:
   with it the cells across the body (in y), dz / D and the cell count;
 - the vorticity thickness of the shear layers over the side faces, at the
   body's centre and at its rear face, and the cells across it: ``wake``;
-- the eddy viscosity beside the side faces at one instant, the final field
-  file of the last folder (not a window mean): ``wake.side_viscosity``;
-- from the same file, the damping of the upwind differences across the
+- the eddy viscosity beside the side faces at one instant (not a window
+  mean): ``wake.side_viscosity``; at every instant the chain's folders
+  hold in the window, the final field file of each, the last folder's
+  being the one of the CSV's row;
+- from the same files, the damping of the upwind differences across the
   shear layers in the first rows beside the side faces, as an equivalent
   viscosity, beside the eddy viscosity of the same points:
   ``damping.side_damping``;
@@ -38,7 +40,7 @@ from .chain import segment_dirs
 from .convergence import gap, observed_order
 from .damping import side_damping
 from .published import LYN_CENTRE_LINE, STUDY_REFERENCES
-from .readers import Run, body_box, read_field
+from .readers import Run, body_box, read_field, read_field_header
 from .span import wake_span
 from .summary import DEFINITIONS, summarize
 from .surface import file_cp
@@ -84,22 +86,51 @@ def study_run(label, last, tmin=None, vin=None):
                 "cl_rms": s["cl_rms"], "cl_rms_err": s["cl_rms_err"], "cpb": s["cpb"]})
     row.update({"lr": None, "u": [None] * len(LYN_CENTRE_LINE[0]), "cp": None, "line": None,
                 "stat_window": None, "stat_source": None, "shear": {}, "nut": None,
-                "damping": None, "span": None})
-    field = None
-    try:
-        field = read_field(run.final_path)
-        row["nut"] = side_viscosity(field, axis, flags)
-        row["damping"] = side_damping(field, axis, flags, ca1=2 * run.params["ca1"] - 1,
-                                      rows=DAMPING_ROWS)
-    except (OSError, ValueError) as exc:
-        row["notes"].append(f"no eddy viscosity beside the body: {exc}")
+                "damping": None, "span": None, "instants": []})
+    rec = _window_statistics(row, dirs, s, axis, flags)
+    row["instants"] = instants(dirs, axis, flags, 2 * run.params["ca1"] - 1, rec,
+                               s["t_from"] if s["tmin"] is None else s["tmin"], row["notes"])
+    last = [v for v in row["instants"] if v["folder"] == dirs[-1]]
+    if last:
+        row.update({k: last[0][k] for k in ("nut", "damping", "span")})
+    return row
+
+
+def instants(dirs, axis, flags, ca1, rec, tmin, notes):
+    """The values of one instant at the final field file of each folder of
+    the chain that ends at or after *tmin*: the eddy viscosity and the
+    upwind damping beside the side faces, and, against the window's
+    statistics *rec* (when there are), how two-dimensional the near wake is.
+    A folder without a readable field file adds a note to *notes*."""
+    out = []
+    for d in dirs:
+        try:
+            path = Run(d).final_path
+            _, head = read_field_header(path)
+            if tmin is not None and head["t"] < tmin - 0.5 * head["dt"]:
+                continue
+            field = read_field(path)
+        except (OSError, ValueError) as exc:
+            notes.append(f"no eddy viscosity beside the body at the end of {d}: {exc}")
+            continue
+        out.append({"folder": d, "t": float(field.header["t"]),
+                    "nut": side_viscosity(field, axis, flags),
+                    "damping": side_damping(field, axis, flags, ca1=ca1, rows=DAMPING_ROWS),
+                    "span": None if rec is None else wake_span(field, rec, axis, flags)})
+    return out
+
+
+def _window_statistics(row, dirs, s, axis, flags):
+    """The wake, the mean Cp and the shear layers of *row* from the
+    statistics of the window; returns them, or None (with a note) when the
+    chain has none that can be read."""
     try:
         rec, used, how = chain_statistics(dirs, s["tmin"])
         line = record_wake(rec, dirs[-1], s["vin"])
         cp = file_cp(used[0], s["vin"], run=dirs[-1], record=rec)
     except (OSError, ValueError) as exc:        # a segment still running, say
         row["notes"].append(f"no wake and no mean Cp: {exc}")
-        return row
+        return None
     row["stat_window"] = line["window"]
     row["stat_source"] = statistics_source(used, how, dirs[-1])
     if s["tmin"] is not None and line["window"][0] < s["tmin"] - 0.5 * rec.header["dt"]:
@@ -112,11 +143,9 @@ def study_run(label, last, tmin=None, vin=None):
                 for u in centre_line_at(line, LYN_CENTRE_LINE[0])]
     row["cp"] = cp
     row["shear"] = shear_layer(rec, axis, flags, s["vin"])
-    if field is not None:
-        row["span"] = wake_span(field, rec, axis, flags)
     del line["record"]
     row["line"] = line
-    return row
+    return rec
 
 
 # the reference each quantity's trend is measured against (a row of
@@ -236,39 +265,41 @@ def format_markdown(rows, refs=STUDY_REFERENCES):
     out.append(_md(["eddy viscosity nut Re beside the sides", "t", "front corner cell",
                     "along the side", "largest"]))
     out.append(_md(["---"] * 5))
-    for r in rows:
-        v = r["nut"]
-        out.append(_md([r["label"]] + (["-"] * 4 if v is None else
-                                       [_fmt(v["t"]), _fmt(v["corner"], 3), _fmt(v["side"], 3),
-                                        _fmt(v["max"], 3)])))
+    for r, at in _instants(rows):
+        v = at["nut"]
+        out.append(_md([r["label"], _fmt(at["t"])] + (["-"] * 3 if v is None else
+                                                     [_fmt(v[k], 3) for k in NUT_KEYS])))
     out += ["", "nut Re: the eddy viscosity over the molecular one at one instant (the final "
-            "field file of the last folder), span means in the row of cells just outside each "
-            "side face, mean of the two sides; largest: any cell of the two rows.", ""]
+            "field file of each folder of the chain in the window), span means in the row of "
+            "cells just outside each side face, mean of the two sides; largest: any cell of "
+            "the two rows.", ""]
     out.append(_md(["damping across the layers beside the sides, over 1/Re", "t", "row",
                     "upwind, corner", "eddy, corner", "upwind, side", "eddy, side",
                     "fit, corner", "fit, side"]))
     out.append(_md(["---"] * 9))
-    for r in rows:
-        d = r["damping"]
+    for r, at in _instants(rows):
+        d = at["damping"]
         for row in ([] if d is None else d["rows"]):
-            out.append(_md([r["label"], _fmt(d["t"]), str(row["r"])]
+            out.append(_md([r["label"], _fmt(at["t"]), str(row["r"])]
                            + [_fmt(row[k], 3) for k in DAMPING_KEYS]))
     out += ["", "upwind: the equivalent viscosity of the upwind side of the differences of "
             "a dU/dy (a the interpolated v) at the u points of the row (1 = next to the face), "
             "fitted to nu d2U/dy2 by least squares; eddy: the eddy viscosity at the same "
             "points; fit: the correlation of that fit (1: the differences act as a viscosity). "
             "corner: the two u faces of the cell beside the front corner; side: the row along "
-            "the face; both sides and the span together, one instant (the final field file).",
+            "the face; both sides and the span together, one instant (the final field file "
+            "of each folder).",
             ""]
     out.append(_md(["the near wake's span", "t", "common to the span: u'", "v'",
                     "w' / v' over the window"]))
     out.append(_md(["---"] * 5))
-    for r in rows:
-        v = r["span"]
-        out.append(_md([r["label"]] + (["-"] * 4 if v is None else
-                                       [_fmt(v["t"])] + [_fmt(v[k], 3) for k in SPAN_KEYS])))
+    for r, at in _instants(rows):
+        v = at["span"]
+        out.append(_md([r["label"], _fmt(at["t"])] + (["-"] * 3 if v is None else
+                                                     [_fmt(v[k], 3) for k in SPAN_KEYS])))
     out += ["", "common to the span: the share of the fluctuation energy (about the window's "
-            "means) that the span mean holds, at one instant (the final field file), over the "
+            "means) that the span mean holds, at one instant (the final field file of each "
+            "folder), over the "
             "cells behind the rear face up to 2 D and within D of the centre line; 1: the near "
             "wake is two-dimensional. w' / v': the rms of the span-mean variances over the "
             "nodes of the same box, over the window.", ""]
@@ -283,6 +314,11 @@ def format_markdown(rows, refs=STUDY_REFERENCES):
         out += [f"  - warning: {w}" for w in r["warnings"]]
         out += [f"  - note: {n}" for n in r["notes"]]
     return "\n".join(out)
+
+
+def _instants(rows):
+    """(row, instant) of every grid's instants, grid by grid, in time."""
+    return [(r, at) for r in rows for at in r["instants"]]
 
 
 def format_trend(lines):
@@ -310,7 +346,8 @@ def format_trend(lines):
 CSV_COLUMNS = ("label", "h_D", "across", "dz_D", "cells", "t_from", "t_to", "st", "st_res",
                "cycles", "st_up", "cd", "cd_err", "cl_rms", "cl_rms_err", "cpb", "lr")
 SHEAR_COLUMNS = ("shear_centre_D", "shear_centre_cells", "shear_rear_D", "shear_rear_cells")
-NUT_COLUMNS = ("nut_Re_t", "nut_Re_corner", "nut_Re_side", "nut_Re_max")
+NUT_KEYS = ("corner", "side", "max")
+NUT_COLUMNS = ("nut_Re_t",) + tuple("nut_Re_" + k for k in NUT_KEYS)
 DAMPING_KEYS = ("up_corner", "nut_corner", "up_side", "nut_side", "fit_corner", "fit_side")
 DAMPING_ROWS = 3
 SPAN_KEYS = ("share_u", "share_v", "w_v")
@@ -332,12 +369,8 @@ def write_csv(rows, path, refs=STUDY_REFERENCES):
         for r in rows:
             shear = [_csv((r["shear"].get(where) or {}).get(key)) for where in ("centre", "rear")
                      for key in ("delta_D", "cells")]
-            nut = [_csv((r["nut"] or {}).get(key)) for key in ("t", "corner", "side", "max")]
-            drows = (r["damping"] or {}).get("rows") or [{}] * DAMPING_ROWS
-            damp = [_csv(row.get(k)) for row in drows for k in DAMPING_KEYS]
-            span = [_csv((r["span"] or {}).get(k)) for k in ("t",) + SPAN_KEYS]
             w.writerow([_csv(r[k]) for k in CSV_COLUMNS] + [_csv(u) for u in r["u"]] + shear
-                       + nut + damp + span + ["no" if r["unsettled"] else "yes", "; ".join(r["warnings"]),
+                       + _instant_cells(r) + ["no" if r["unsettled"] else "yes", "; ".join(r["warnings"]),
                           "; ".join(r["notes"])])
         for ref in refs:
             u = [f"{v:g}" for v in ref["u"]] if ref.get("u") else [""] * len(xd)
@@ -345,6 +378,28 @@ def write_csv(rows, path, refs=STUDY_REFERENCES):
                        + [""] * (len(SHEAR_COLUMNS) + len(NUT_COLUMNS) + len(DAMPING_COLUMNS)
                                  + len(SPAN_COLUMNS))
                        + ["", "", "second-hand" if ref.get("second_hand") else ""])
+    return path
+
+
+def _instant_cells(at):
+    """The CSV cells of one instant's eddy viscosity, damping and span."""
+    nut = [_csv((at["nut"] or {}).get(key)) for key in ("t",) + NUT_KEYS]
+    drows = (at["damping"] or {}).get("rows") or [{}] * DAMPING_ROWS
+    damp = [_csv(row.get(k)) for row in drows for k in DAMPING_KEYS]
+    span = [_csv((at["span"] or {}).get(k)) for k in ("t",) + SPAN_KEYS]
+    return nut + damp + span
+
+
+def write_instants_csv(rows, path):
+    """One line per grid and instant: the values of each final field file
+    in the window (the grid's line of the main CSV holds its last)."""
+    with open(path, "w", newline="", encoding="utf-8") as fh:
+        fh.write("# grid study, one instant per line: the final field file of each folder of "
+                 "a chain in the window\n")
+        w = csv.writer(fh, lineterminator="\n")
+        w.writerow(("label", "folder", "t") + NUT_COLUMNS + DAMPING_COLUMNS + SPAN_COLUMNS)
+        for r, at in _instants(rows):
+            w.writerow([r["label"], at["folder"], _csv(at["t"])] + _instant_cells(at))
     return path
 
 

@@ -607,15 +607,25 @@ def is_snapshot_name(path):
 
 # ---------------------------------------------------------------- run directory
 
-def read_statistics_header(path):
-    """(bounds, header) of a statistics file from its first two records only,
-    without reading the arrays."""
+def _read_header(path, kind):
+    """(bounds, header) of a field or statistics file from its first two
+    records only, without reading the arrays (the two share them)."""
     with open(path, "rb") as fh:
         raw = fh.read(4 + 24 + 4 + 4 + 48 + 4)
     recs = split_records(raw, path) if len(raw) == 88 else []
     if len(recs) != 2:
-        raise RecordError(f"not a statistics file: {path} is too short for its header")
-    return _bounds6(path, "statistics", recs[0]), _run_header(path, "statistics", recs[1])
+        raise RecordError(f"not a {_KIND_TEXT[kind]}: {path} is too short for its header")
+    return _bounds6(path, kind, recs[0]), _run_header(path, kind, recs[1])
+
+
+def read_statistics_header(path):
+    """(bounds, header) of a statistics file, without its arrays."""
+    return _read_header(path, "statistics")
+
+
+def read_field_header(path):
+    """(bounds, header) of a field file or snapshot, without its arrays."""
+    return _read_header(path, "field")
 
 
 class Run:

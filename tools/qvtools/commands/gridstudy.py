@@ -51,6 +51,7 @@ def run(args):
     os.makedirs(folder, exist_ok=True)
     curves = [(f"{r['label']}, h/D = {r['h_D']:.3g}", r["cp"]) for r in rows if r["cp"]]
     for path in (gridstudy.write_csv(rows, out + ".csv"),
+                 gridstudy.write_instants_csv(rows, out + "_instants.csv"),
                  plots.plot_grid_study(rows, gridstudy.SCALARS, gridstudy.STUDY_REFERENCES,
                                        out + "_scalars.png", args.title),
                  plots.plot_grid_centre_lines(rows, out + "_centreline.png",
