@@ -154,27 +154,40 @@ TEST(Calfrm, ConsoleLine) {
 }
 
 // A thick body on a grid stretched in all three directions, in a pressure
-// p = a + b x + c y: the pressure at the centres of the cells beside each
-// face gives the loads in closed form, whatever the cells,
-//   pfx = -b (xr - xf) H Lz,  pfy = -c (yt - yb) W Lz,
-//   pft = Lz [c (yt - yb) (x1^2 - x0^2) / 2 - b (xr - xf) (y1^2 - y0^2) / 2],
-// xf, xr, yb, yt the centres of the cells in front, behind, below and above.
+// p = a + b x + c y + e x y + g x z: the pressure at the centres of the
+// cells beside each face gives the loads in closed form, whatever the cells
+// (xf, xr, yb, yt the centres of the cells in front, behind, below and
+// above; W, H, Lz the body's sides; Sx = (x1^2 - x0^2) / 2 and Sy, Sz alike;
+// Qx, Qy the sums of the squared centres times the widths over the body):
+//   pfx = -(xr - xf) (b H Lz + e Lz Sy + g H Sz),
+//   pfy = -(yt - yb) (c W Lz + e Lz Sx),
+//   pft = Lz (yt - yb) (c Sx + e Qx) - (xr - xf) (Lz (b Sy + e Qy) + g Sy Sz).
+// The x y and x z terms make the sums depend on where along each face and
+// in which z plane the pressure is taken.
 TEST(Calfrm, LinearPressureAroundAThickBodyOnAStretchedGrid) {
   qv::Store s = qvt::stretched_store(40, 30, 6, {0.1, 1.05}, {0.08, 1.07}, {0.3, 1.1});
   const int i0 = s.grid.is + 12, i1 = s.grid.is + 27, j0 = s.grid.js + 9, j1 = s.grid.js + 20;
-  const double a = 0.7, b = -0.45, c = 0.3;
+  const double a = 0.7, b = -0.45, c = 0.3, e = 0.2, g = -0.15;
+  auto zc = [&](int k) { return 0.5 * (s.grid.z(k) + s.grid.z(k + 1)); };
   for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k)
     for (int i = i0; i <= i1; ++i)
       for (int j = j0; j <= j1; ++j) s.flow.iflag(i, j, k) = 1;
   for (int i = s.grid.is; i <= s.grid.ie - 1; ++i)
     for (int j = s.grid.js; j <= s.grid.je - 1; ++j)
-      for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k) s.flow.pp(i, j, k) = a + b * xc(s, i) + c * yc(s, j);
+      for (int k = s.grid.ks; k <= s.grid.ke - 1; ++k)
+        s.flow.pp(i, j, k) = a + b * xc(s, i) + c * yc(s, j) + e * xc(s, i) * yc(s, j) + g * xc(s, i) * zc(k);
   qv::calfrm(s);
   const double x0 = s.grid.x(i0), x1 = s.grid.x(i1 + 1), y0 = s.grid.y(j0), y1 = s.grid.y(j1 + 1);
+  const double z0 = s.grid.z(s.grid.ks), z1 = s.grid.z(s.grid.ke);
   const double xf = xc(s, i0 - 1), xr = xc(s, i1 + 1), yb = yc(s, j0 - 1), yt = yc(s, j1 + 1);
-  const double lz = s.grid.z(s.grid.ke) - s.grid.z(s.grid.ks);
-  const double fx = -b * (xr - xf) * (y1 - y0) * lz, fy = -c * (yt - yb) * (x1 - x0) * lz;
-  const double ft = lz * (c * (yt - yb) * (x1 * x1 - x0 * x0) / 2 - b * (xr - xf) * (y1 * y1 - y0 * y0) / 2);
+  const double w = x1 - x0, h = y1 - y0, lz = z1 - z0;
+  const double sx = (x1 * x1 - x0 * x0) / 2, sy = (y1 * y1 - y0 * y0) / 2, sz = (z1 * z1 - z0 * z0) / 2;
+  double qx = 0, qy = 0;
+  for (int i = i0; i <= i1; ++i) qx += xc(s, i) * xc(s, i) * s.grid.dx(i);
+  for (int j = j0; j <= j1; ++j) qy += yc(s, j) * yc(s, j) * s.grid.dy(j);
+  const double fx = -(xr - xf) * (b * h * lz + e * lz * sy + g * h * sz);
+  const double fy = -(yt - yb) * (c * w * lz + e * lz * sx);
+  const double ft = lz * (yt - yb) * (c * sx + e * qx) - (xr - xf) * (lz * (b * sy + e * qy) + g * sy * sz);
   EXPECT_NEAR(s.body.pf.x, fx, 1e-12 * std::abs(fx));
   EXPECT_NEAR(s.body.pf.y, fy, 1e-12 * std::abs(fy));
   EXPECT_NEAR(s.body.pf.t, ft, 1e-12 * std::abs(ft));

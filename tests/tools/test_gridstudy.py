@@ -163,3 +163,27 @@ def test_every_field_file_of_the_chain_in_the_window_is_an_instant(run_dir, tmp_
     lines = [ln for ln in open(str(out) + "_instants.csv", encoding="utf-8")
              if not ln.startswith("#")]
     assert len(lines) == 3 and lines[1].startswith(f"g,{second},40,")
+
+
+def test_field_files_that_cannot_give_an_instant(run_dir, tmp_path, capsys):
+    folders = [tmp_path / f"s{n}" for n in range(1, 5)]
+    for folder, t in zip(folders, (40.0, 45.0, 50.0, 30.0)):
+        shutil.copytree(run_dir, folder)
+        final_at(folder, t)
+    (folders[0] / "DAT" / "final.dat").unlink()              # passed over
+    with open(folders[1] / "DAT" / "final.dat", "r+b") as fh:   # cut short: a note
+        fh.truncate(200)
+    row = gridstudy.study_run("g", [str(f) for f in folders], tmin=35.0)
+    assert [at["t"] for at in row["instants"]] == [50.0]
+    notes = "\n".join(row["notes"])
+    assert f"at the end of {folders[1]}" in notes and str(folders[0]) not in notes
+    # the last folder ends before the window: said so, and its row is empty
+    assert f"last folder {folders[3]} holds t = 30" in notes
+    assert row["nut"] is None and row["span"] is None
+    # a grid with no instant at all keeps a line of dashes
+    row["instants"] = []
+    lines = gridstudy.format_markdown([row]).splitlines()
+    for head, dashes in (("| eddy viscosity nut Re", 4), ("| damping across", 8),
+                         ("| the near wake's span", 4)):
+        at = next(n for n, ln in enumerate(lines) if ln.startswith(head))
+        assert lines[at + 2] == "| g |" + " - |" * dashes

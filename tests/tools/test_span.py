@@ -1,6 +1,7 @@
-"""The near wake's two-dimensional share: a field built from a mean, a part
-common to the span and a part that varies along it, on a stretched grid,
-against the share those parts give by hand."""
+"""The near wake's two-dimensional share: a field built from a window mean,
+a part common to the span and a part that varies along it, on a grid
+stretched in x, y and z, against the sums the definition makes of them
+over the box counted out by hand."""
 
 import numpy as np
 import pytest
@@ -8,8 +9,18 @@ import pytest
 from qvtools.readers import Axis
 from qvtools.span import wake_span
 
-NX, NY, NZ = 10, 9, 4                       # cells
-I0, I1, J0, J1 = 2, 3, 3, 5                  # body cells, 0-based
+X = np.array([0.0, 0.9, 1.5, 2.0, 2.5, 2.9, 3.4, 4.2, 5.0, 6.0, 7.5])
+Y = np.array([0.0, 1.0, 1.7, 2.4, 2.9, 3.4, 3.9, 4.4, 4.9, 5.9])
+Z = np.array([0.0, 0.4, 0.9, 1.3, 2.0])
+NX, NY, NZ = len(X) - 1, len(Y) - 1, len(Z) - 1
+# the body: cells i 2..3 (x 1.5 .. 2.5), j 3..5 (y 2.4 .. 3.9): D = 1.5, yc = 3.15.
+# The box: centres x 2.7 .. 5.5 (the last on its edge, x1 + 2 D), cells i 4..8;
+# centres y 2.05 .. 4.65 (the last on its edge, yc + D), cells j 2..7
+BOX_I, BOX_J = range(4, 9), range(2, 8)
+XC, YC, ZC = (0.5 * (c[:-1] + c[1:]) for c in (X, Y, Z))
+DZ = np.diff(Z)
+WAVE = np.array([1.0, -0.3, 0.8, -0.9])          # along the span, at the cell centres
+WAVE = WAVE - (WAVE * DZ).sum() / DZ.sum()       # no dz-weighted span mean
 
 
 class _Rec:
@@ -21,65 +32,105 @@ class _Rec:
         return self._a[name]
 
 
-def _grid():
-    x = np.cumsum([0.0, 0.9, 0.6, 0.5, 0.5, 0.45, 0.5, 0.6, 0.8, 1.0, 1.3])   # D = 1.5
-    y = np.cumsum([0.0, 1.0, 0.8, 0.6, 0.5, 0.5, 0.5, 0.6, 0.8, 1.0])
-    z = np.linspace(0.0, 2.0, NZ + 1)
+# window means (bilinear: the mean of a cell's corners is its centre value),
+# the common parts (linear across each cell along the face's direction) and
+# the spanwise parts, different for u and v
+def mean_u(x, y):
+    return 0.3 + 0.3 * x - 0.1 * y + 0.15 * x * y
+
+
+def mean_v(x, y):
+    return -0.2 + 0.2 * x + 0.05 * y - 0.1 * x * y
+
+
+def common_u(x, y):
+    return 0.7 * x * y + 0.2 * y * y
+
+
+def common_v(x, y):
+    return -0.5 * x * y + 0.3 * x * x
+
+
+def var_v(x, y):
+    return 0.16 + 0.01 * x
+
+
+def var_w(x, y):
+    return 0.04 + 0.02 * y
+
+
+def _case(a=1.0, b=1.0, izper=0):
+    """A field and statistics; *a*, *b* scale the common and the spanwise
+    parts. The node rows beyond the box and the periodic image row hold
+    values far off."""
     flags = np.zeros((NX, NY, NZ), np.int32)
-    flags[I0:I1 + 1, J0:J1 + 1, :] = 1
-    return Axis((NX + 1, NY + 1, NZ + 1), x, y, z), flags
-
-
-def _mean(x, y):
-    return 0.3 + 0.2 * x - 0.1 * y
-
-
-def _case(common, varying):
-    """Face velocities linear across each cell, so the cell centre has
-    U = V = mean + common x y + varying cos(2 pi z / L); statistics whose
-    node means are that mean, with a wrong image row at k = ke."""
-    axis, flags = _grid()
-    xc, yc, zc = (Axis.centres(c) for c in (axis.x, axis.y, axis.z))
-    wave = np.cos(2 * np.pi * zc / 2.0)
-
-    def value(xs, ys):
-        return (_mean(xs, ys) + common * xs * ys + varying * wave[None, None, :])
-
-    uu = value(axis.x[:, None, None], yc[None, :, None])
-    vv = value(xc[:, None, None], axis.y[None, :, None])
+    flags[2:4, 3:6, :] = 1
+    axis = Axis((NX + 1, NY + 1, NZ + 1), X, Y, Z)
+    uu = (mean_u(X[:, None], YC[None, :]) + a * common_u(X[:, None], YC[None, :]))[..., None] \
+        + b * 0.4 * WAVE
+    vv = (mean_v(XC[:, None], Y[None, :]) + a * common_v(XC[:, None], Y[None, :]))[..., None] \
+        + b * 0.25 * Y[None, :, None] * WAVE
     ww = np.zeros((NX, NY, NZ + 1))
-    nodes = np.broadcast_to(_mean(axis.x[:, None, None], axis.y[None, :, None]),
-                            (NX + 1, NY + 1, NZ + 1)).copy()
-    nodes[:, :, -1] = 50.0                   # the periodic image row: not part of the span
-    svv = np.full_like(nodes, 0.16)
-    sww = np.full_like(nodes, 0.04)
-    sww[:, :, -1] = 9.0
+    xn, yn = np.meshgrid(X, Y, indexing="ij")
+    nodes = {n: np.repeat(f(xn, yn)[..., None], NZ + 1, axis=2)
+             for n, f in (("su", mean_u), ("sv", mean_v), ("svv", var_v), ("sww", var_w))}
+    outside = np.ones((NX + 1, NY + 1), bool)
+    outside[BOX_I[0]:BOX_I[-1] + 2, BOX_J[0]:BOX_J[-1] + 2] = False
+    for n in ("svv", "sww"):
+        nodes[n][outside] = 1e3
+    if izper == 0:
+        for a_ in nodes.values():
+            a_[:, :, -1] = 50.0
     field = _Rec({"uu": uu, "vv": vv, "ww": ww}, t=7.5)
-    rec = _Rec({"su": nodes, "sv": nodes, "svv": svv, "sww": sww}, izper=0)
-    # by hand: the cells behind the rear face (x = 2.5) up to 2 D (x = 5.5),
-    # within D of y = 3.15 (five by five); the cos has mean 0 and mean
-    # square 1/2 over the span's four cells
-    xs = np.array([2.725, 3.2, 3.75, 4.45, 5.35])[:, None]
-    ys = np.array([2.1, 2.65, 3.15, 3.65, 4.2])[None, :]
-    c2 = common ** 2 * (xs ** 2 * ys ** 2).sum()
-    share = c2 / (c2 + 0.5 * varying ** 2 * 25)
-    return field, rec, axis, flags, share
+    return field, _Rec(nodes, izper=izper), axis, flags
 
 
-def test_shares_of_a_wake_with_a_common_and_a_spanwise_part():
-    field, rec, axis, flags, share = _case(0.7, 0.4)
-    s = wake_span(field, rec, axis, flags)
-    assert s["share_u"] == pytest.approx(share, rel=1e-12)
-    assert s["share_v"] == pytest.approx(share, rel=1e-12)
-    assert s["w_v"] == pytest.approx(0.5, rel=1e-12)          # sqrt(0.04 / 0.16)
+def by_hand(a=1.0, b=1.0, mean_u_up=0.0):
+    """The shares and w'/v' of _case over the box, cell by cell; with the
+    window's mean U raised by *mean_u_up*."""
+    lz = DZ.sum()
+    out = {}
+    for name, common, spread in (("share_u", lambda x, y: common_u(x, y) - mean_u_up / a,
+                                  lambda y: 0.4),
+                                 ("share_v", common_v, lambda y: 0.25 * y)):
+        num = den = 0.0
+        for i in BOX_I:
+            for j in BOX_J:
+                area = (X[i + 1] - X[i]) * (Y[j + 1] - Y[j])
+                c = a * common(XC[i], YC[j])
+                num += area * lz * c * c
+                den += area * sum(dz * (c + b * spread(YC[j]) * w) ** 2
+                                  for dz, w in zip(DZ, WAVE))
+        out[name] = num / den
+    sv = sw = 0.0
+    for i in BOX_I:
+        for j in BOX_J:
+            area = (X[i + 1] - X[i]) * (Y[j + 1] - Y[j])
+            sv += area * var_v(XC[i], YC[j])
+            sw += area * var_w(XC[i], YC[j])
+    out["w_v"] = np.sqrt(sw / sv)
+    return out
+
+
+def test_shares_and_w_over_v_of_the_box_weighted_by_the_cells():
+    s = wake_span(*_case())
+    for key, value in by_hand().items():
+        assert s[key] == pytest.approx(value, rel=1e-12), key
     assert s["t"] == 7.5
-    # a two-dimensional wake and one with nothing common to the span
-    assert wake_span(*_case(0.7, 0.0)[:4])["share_v"] == pytest.approx(1.0, rel=1e-12)
-    assert wake_span(*_case(0.0, 0.4)[:4])["share_v"] == pytest.approx(0.0, abs=1e-12)
+    # a two-dimensional wake, and one with nothing common to the span
+    assert wake_span(*_case(b=0.0))["share_v"] == pytest.approx(1.0, rel=1e-12)
+    assert wake_span(*_case(a=0.0))["share_u"] == pytest.approx(0.0, abs=1e-12)
+
+
+def test_walls_in_z_take_every_node_row_into_the_mean():
+    field, rec, axis, flags = _case(b=4.0, izper=1)
+    rec["su"][:, :, -1] += 0.5 * (NZ + 1)      # the mean U of every cell up by 0.5
+    s = wake_span(field, rec, axis, flags)
+    assert s["share_u"] == pytest.approx(by_hand(b=4.0, mean_u_up=0.5)["share_u"], rel=1e-12)
 
 
 def test_a_body_at_the_outflow_has_no_near_wake():
-    field, rec, axis, flags, _ = _case(0.7, 0.4)
+    field, rec, axis, flags = _case()
     flags[:] = 0
-    flags[NX - 1, J0:J1 + 1, :] = 1
+    flags[NX - 1, 3:6, :] = 1
     assert wake_span(field, rec, axis, flags) is None

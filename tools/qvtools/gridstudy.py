@@ -33,6 +33,7 @@ the extrapolated value (``convergence``).
 
 import csv
 import math
+import os
 
 import numpy as np
 
@@ -88,35 +89,43 @@ def study_run(label, last, tmin=None, vin=None):
                 "stat_window": None, "stat_source": None, "shear": {}, "nut": None,
                 "damping": None, "span": None, "instants": []})
     rec = _window_statistics(row, dirs, s, axis, flags)
-    row["instants"] = instants(dirs, axis, flags, 2 * run.params["ca1"] - 1, rec,
-                               s["t_from"] if s["tmin"] is None else s["tmin"], row["notes"])
+    row["instants"] = instants(dirs, axis, flags, rec, s["tmin"], row["notes"])
     last = [v for v in row["instants"] if v["folder"] == dirs[-1]]
     if last:
         row.update({k: last[0][k] for k in ("nut", "damping", "span")})
     return row
 
 
-def instants(dirs, axis, flags, ca1, rec, tmin, notes):
+def instants(dirs, axis, flags, rec, tmin, notes):
     """The values of one instant at the final field file of each folder of
     the chain that ends at or after *tmin*: the eddy viscosity and the
     upwind damping beside the side faces, and, against the window's
     statistics *rec* (when there are), how two-dimensional the near wake is.
-    A folder without a readable field file adds a note to *notes*."""
+    A field file that cannot be read or used, and a last folder whose field
+    file ends before *tmin*, add a note to *notes*; an earlier folder
+    without one is passed over (a chain unpacked from packs, say)."""
     out = []
     for d in dirs:
+        last = d == dirs[-1]
         try:
-            path = Run(d).final_path
+            run = Run(d)
+            path = run.final_path
+            if not last and not os.path.exists(path):
+                continue
             _, head = read_field_header(path)
             if tmin is not None and head["t"] < tmin - 0.5 * head["dt"]:
+                if last:
+                    notes.append(f"the field file of the last folder {d} holds t = "
+                                 f"{head['t']:.6g}, before the window: no instant from it")
                 continue
             field = read_field(path)
+            out.append({"folder": d, "t": float(field.header["t"]),
+                        "nut": side_viscosity(field, axis, flags),
+                        "damping": side_damping(field, axis, flags,
+                                                ca1=2 * run.params["ca1"] - 1, rows=DAMPING_ROWS),
+                        "span": None if rec is None else wake_span(field, rec, axis, flags)})
         except (OSError, ValueError) as exc:
             notes.append(f"no eddy viscosity beside the body at the end of {d}: {exc}")
-            continue
-        out.append({"folder": d, "t": float(field.header["t"]),
-                    "nut": side_viscosity(field, axis, flags),
-                    "damping": side_damping(field, axis, flags, ca1=ca1, rows=DAMPING_ROWS),
-                    "span": None if rec is None else wake_span(field, rec, axis, flags)})
     return out
 
 
@@ -279,6 +288,8 @@ def format_markdown(rows, refs=STUDY_REFERENCES):
     out.append(_md(["---"] * 9))
     for r, at in _instants(rows):
         d = at["damping"]
+        if d is None:
+            out.append(_md([r["label"], _fmt(at["t"])] + ["-"] * (1 + len(DAMPING_KEYS))))
         for row in ([] if d is None else d["rows"]):
             out.append(_md([r["label"], _fmt(at["t"]), str(row["r"])]
                            + [_fmt(row[k], 3) for k in DAMPING_KEYS]))
@@ -301,8 +312,8 @@ def format_markdown(rows, refs=STUDY_REFERENCES):
             "means) that the span mean holds, at one instant (the final field file of each "
             "folder), over the "
             "cells behind the rear face up to 2 D and within D of the centre line; 1: the near "
-            "wake is two-dimensional. w' / v': the rms of the span-mean variances over the "
-            "nodes of the same box, over the window.", ""]
+            "wake is two-dimensional. w' / v': sqrt(sum w'^2 / sum v'^2) of the span-mean "
+            "variances of the window over the same box. Both weighted by the cells' sizes.", ""]
     out += format_trend(trend(rows, refs))
     for r in rows:
         stats = "no statistics"
@@ -317,8 +328,11 @@ def format_markdown(rows, refs=STUDY_REFERENCES):
 
 
 def _instants(rows):
-    """(row, instant) of every grid's instants, grid by grid, in time."""
-    return [(r, at) for r in rows for at in r["instants"]]
+    """(row, instant) of every grid's instants, grid by grid, in time; a
+    grid without any keeps one line, of dashes."""
+    return [(r, at) for r in rows
+            for at in (r["instants"] or [{"t": None, "nut": None, "damping": None,
+                                          "span": None}])]
 
 
 def format_trend(lines):
@@ -399,6 +413,8 @@ def write_instants_csv(rows, path):
         w = csv.writer(fh, lineterminator="\n")
         w.writerow(("label", "folder", "t") + NUT_COLUMNS + DAMPING_COLUMNS + SPAN_COLUMNS)
         for r, at in _instants(rows):
+            if at["t"] is None:
+                continue
             w.writerow([r["label"], at["folder"], _csv(at["t"])] + _instant_cells(at))
     return path
 
