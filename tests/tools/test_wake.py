@@ -195,6 +195,23 @@ def test_a_chain_gives_the_statistics_of_the_window_from_tmin(run_dir, tmp_path_
     assert cpb == surface.face_mean(cp)
 
 
+def test_a_chain_restarted_plainly_between_exact_runs_joins_its_runs(run_dir, tmp_path):
+    # run A exact (s1, s2), a plain restart at step 60, run B exact (s3, s4):
+    # a window from before the restart takes A's later part and the whole of B
+    samples = random_samples(np.random.default_rng(15), 120)
+    dirs = chain_folders(run_dir, tmp_path, samples, ((0, 30), (0, 60), (60, 90), (60, 120)))
+    for tmin, n0, how in ((0.3, 30, "joined since"), (0.0, 0, "joined"), (0.45, 60, ""),
+                          (0.6, 60, ""), (0.9, 90, "since")):
+        rec, used, got = wake.chain_statistics(dirs, tmin)
+        assert got == how and wake.window(rec) == pytest.approx((n0 * 0.01, 1.2)), tmin
+        direct = segment_stats({k: v[n0:] for k, v in samples.items()})
+        for name in ("su", "suv", "spm2"):
+            np.testing.assert_allclose(rec[name], direct[name], rtol=1e-10, atol=1e-12)
+    rec, used, how = wake.chain_statistics(dirs, 0.3)
+    assert wake.statistics_source(used, how, dirs[-1]).replace(os.sep, "/") == \
+        "2 pieces joined: (../s2/DAT/stat.dat minus ../s1/DAT/stat.dat) + DAT/stat.dat"
+
+
 def test_wake_and_surface_commands_take_the_window_since(run_dir, tmp_path, capsys):
     samples = random_samples(np.random.default_rng(14), 50)
     early, late = cumulative_files(run_dir / "DAT", samples, (20, 50))

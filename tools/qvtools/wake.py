@@ -167,16 +167,22 @@ def _header_only(path):
 def chain_statistics(dirs, tmin=None):
     """The statistics of a restart chain (*dirs*: its folders, oldest first)
     over the longest window the files give that starts at or after *tmin* and
-    ends with the chain:
+    ends with the chain.
 
-    - segments that each sum from their own start (plain continuations): the
-      last segments lying wholly at or after tmin, joined;
-    - segments that sum from the run's start (exact continuations): the last
-      file minus that of the earliest segment ending at or after tmin.
+    The files fall into runs: consecutive files that average from one start
+    are the segments of one run continued exactly, each summing from the
+    run's start; a plain restart starts a new run.  Going back from the last
+    file, each run gives one piece of the window: the file of it that ends
+    where the later piece starts, as it is when the run starts at or after
+    tmin; when it starts before, that file minus the earliest of the run's
+    files that ends at or after tmin (``since_records``), and no earlier run
+    is taken.  The pieces are joined (``join_records``).
 
     Without such a window (one folder, no tmin, or tmin inside the last
-    segment) the last file as it is.  Returns (record, the files
-    used, last first, how: "", "joined" or "since")."""
+    segment) the last file as it is.  Returns (record, the files used, last
+    first, how): how is "" (the last file), "since" (the first used minus
+    the second), "joined" (each file a piece) or "joined since" (as joined,
+    the oldest piece the last two files' difference)."""
     last = stat_path(dirs[-1])
     if tmin is None or len(dirs) < 2:
         return read_statistics(last), [last], ""
@@ -184,24 +190,36 @@ def chain_statistics(dirs, tmin=None):
     tol = 0.5 * end.header["dt"]
     heads = [_header_only(p) for p in (statistics_path(d) for d in dirs[:-1])
              if os.path.exists(p)]
-    start = window(end)[0]
-    if start < tmin - tol:
-        prefixes = [h for h in heads if abs(window(h)[0] - start) <= tol
-                    and tmin - tol <= window(h)[1] < window(end)[1] - tol]
-        if not prefixes:
-            return read_statistics(last), [last], ""
-        early = min(prefixes, key=lambda h: window(h)[1]).path
-        return since_records(read_statistics(last), read_statistics(early)), [last, early], \
-            "since"
-    used, first = [last], end
-    for h in reversed(heads):
-        if window(h)[0] < tmin - tol or abs(window(h)[1] - window(first)[0]) > tol:
-            break
-        used.insert(0, h.path)
-        first = h
-    if len(used) == 1:
-        return read_statistics(last), used, ""
-    return join_records([read_statistics(p) for p in used]), used[::-1], "joined"
+    runs = []
+    for h in heads + [end]:
+        if runs and abs(window(h)[0] - window(runs[-1][0])[0]) <= tol:
+            runs[-1].append(h)
+        else:
+            runs.append([h])
+    pieces, top = [], end             # (file, file subtracted or None), last first
+    for run in reversed(runs):
+        if pieces:
+            tops = [h for h in run if abs(window(h)[1] - window(pieces[-1][0])[0]) <= tol]
+            if not tops:
+                break
+            top = tops[-1]
+        if window(top)[0] >= tmin - tol:
+            pieces.append((top, None))
+            continue
+        prefixes = [h for h in run if tmin - tol <= window(h)[1] < window(top)[1] - tol]
+        if prefixes:
+            pieces.append((top, min(prefixes, key=lambda h: window(h)[1])))
+        break
+    if not pieces:
+        return read_statistics(last), [last], ""
+    recs = [read_statistics(a.path) if b is None
+            else since_records(read_statistics(a.path), read_statistics(b.path))
+            for a, b in pieces]
+    used = [h.path for piece in pieces for h in piece if h is not None]
+    since = pieces[-1][1] is not None
+    if len(pieces) == 1:
+        return recs[0], used, "since" if since else ""
+    return join_records(recs[::-1]), used, "joined since" if since else "joined"
 
 
 def statistics_source(used, how, folder):
@@ -212,6 +230,9 @@ def statistics_source(used, how, folder):
         return f"{names[0]} minus {names[1]}"
     if how == "joined":
         return f"{len(names)} segments joined: " + " + ".join(names[::-1])
+    if how == "joined since":
+        parts = [f"({names[-2]} minus {names[-1]})"] + names[-3::-1]
+        return f"{len(parts)} pieces joined: " + " + ".join(parts)
     return names[0]
 
 
