@@ -14,7 +14,7 @@ import pytest
 
 from qvtools import chain, cli, readers, summary, surface, wake
 from qvtools.casegen import write_case
-from qvtools.runfiles import program_path
+from qvtools.runfiles import process_running, program_path
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 DT = 0.02
@@ -288,8 +288,11 @@ def test_a_killed_run_continues_from_its_last_snapshot_instant(segments, tmp_pat
         if (k1 / name).exists():
             os.remove(k1 / name)
     (k1 / "change.inf").write_text("      5000\r\n")
+    # a build kept under a name of its own is still seen running
+    exe = tmp_path / "build_of_monday"
+    shutil.copy2(program(), exe)
     with open(k1 / "console.in", "rb") as cin:
-        p = subprocess.Popen([program()], cwd=k1, stdin=cin, stdout=subprocess.DEVNULL,
+        p = subprocess.Popen([str(exe)], cwd=k1, stdin=cin, stdout=subprocess.DEVNULL,
                              stderr=subprocess.DEVNULL)
         until = time.time() + 120
         while time.time() < until:
@@ -299,8 +302,10 @@ def test_a_killed_run_continues_from_its_last_snapshot_instant(segments, tmp_pat
             except (OSError, ValueError, KeyError):
                 pass
             time.sleep(0.05)
+        assert process_running(k1) is True
         p.kill()
         p.wait()
+    assert process_running(k1) is False
     assert (k1 / "DAT" / "vib.dat.ckpt").exists() and not (k1 / "DAT" / "vib.dat").exists()
     assert (k1 / "DAT" / "stat.dat.ckpt").exists() and not (k1 / "DAT" / "stat.dat").exists()
     s = summary.summarize(str(k1), tmin=0.0)

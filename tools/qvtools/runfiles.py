@@ -105,7 +105,11 @@ def provenance(what, run_dir=None, sources=()):
 
 def process_running(run_dir):
     """True when the program runs with run_dir as its working directory,
-    False when it does not, None where processes cannot be looked at."""
+    False when it does not, None where processes cannot be looked at.
+
+    The program is known by its name, or, built or copied under another
+    name, by the lock table it holds open from its start
+    (/tmp/quivel_vib8-<uid>.lock)."""
     if not os.path.isdir("/proc"):
         return None
     target = os.path.realpath(run_dir)
@@ -115,9 +119,19 @@ def process_running(run_dir):
         try:
             if os.readlink(f"/proc/{pid}/cwd") != target:
                 continue
-            exe = os.path.basename(os.readlink(f"/proc/{pid}/exe"))
+            if os.path.basename(os.readlink(f"/proc/{pid}/exe")).startswith(PROGRAM):
+                return True
+            if any(_is_lock_table(os.readlink(f"/proc/{pid}/fd/{fd}"))
+                   for fd in os.listdir(f"/proc/{pid}/fd")):
+                return True
         except OSError:
             continue
-        if exe.startswith(PROGRAM):
-            return True
     return False
+
+
+def _is_lock_table(path):
+    """Whether *path* is a user's lock table of the program's runs."""
+    name = os.path.basename(path)
+    stem = PROGRAM + "-"
+    return (os.path.dirname(path) == "/tmp" and name.startswith(stem) and name.endswith(".lock")
+            and name[len(stem):-len(".lock")].isdigit())
