@@ -9,7 +9,7 @@ import numpy as np
 import pytest
 
 import conftest as c
-from qvtools import cli, gridstudy, summary, wake
+from qvtools import balance, chain, cli, gridstudy, readers, summary, wake
 from qvtools.readers import Axis, read_statistics, stat_ranges
 
 
@@ -87,6 +87,20 @@ def test_the_table_holds_what_summary_and_wake_give(run_dir, tmp_path_factory, c
     assert "eddy viscosity nut Re beside the sides" in text
     assert float(rows["coarse"]["nut_Re_t"]) > 0 and rows["coarse"]["nut_Re_corner"] != ""
     assert "damping across the layers beside the sides" in text
+    # the momentum balance of the window's statistics (the 2 D and 3 D boxes
+    # do not fit this grid), beside the faces' drag over the statistics' window
+    run = readers.Run(str(coarse))
+    rec = wake.chain_statistics([str(coarse)], 35.0)[0]
+    boxes = balance.momentum_drag(rec, run.axis(), run.flags(), c.VIN)
+    assert float(rows["coarse"]["cd_box_1_1"]) == pytest.approx(boxes[0]["cd"], rel=1e-5)
+    assert rows["coarse"]["cd_box_2_2"] == rows["coarse"]["cd_box_3_2"] == ""
+    ts = chain.joined_timeseries(str(coarse))
+    a, b = wake.window(rec)
+    s = summary.summarize(str(coarse), tmin=35.0)
+    faces = ts["pfx"][(ts["t"] > a) & (ts["t"] <= b + 1e-9)].mean() / (0.5 * c.VIN ** 2
+                                                                     * s["frontal_area"])
+    assert float(rows["coarse"]["cd_faces_stat_window"]) == pytest.approx(faces, rel=1e-5)
+    assert "drag from the momentum balance" in text
     for suffix in ("_scalars.png", "_centreline.png", "_cp.png"):
         assert (base / "res" / ("grid" + suffix)).stat().st_size > 0
 

@@ -24,7 +24,10 @@ run comes from that window:
   ``damping.side_damping``;
 - how two-dimensional the near wake is: at the same instant the share of
   the fluctuations common to the whole span, against the window's means,
-  and w' / v' over the window: ``span.wake_span``.
+  and w' / v' over the window: ``span.wake_span``;
+- the mean drag from the momentum balance on three boxes around the body,
+  from the window's statistics, beside the drag of the faces over the same
+  window: ``balance.momentum_drag``.
 
 Below them, the trend with the grid: each quantity's gap to one reference
 on each grid, coarse to fine, and from three grids the observed order and
@@ -37,7 +40,8 @@ import os
 
 import numpy as np
 
-from .chain import segment_dirs
+from .balance import BOXES, PARTS, momentum_drag
+from .chain import joined_timeseries, segment_dirs
 from .convergence import gap, observed_order
 from .damping import side_damping
 from .published import LYN_CENTRE_LINE, STUDY_REFERENCES
@@ -87,7 +91,8 @@ def study_run(label, last, tmin=None, vin=None):
                 "cl_rms": s["cl_rms"], "cl_rms_err": s["cl_rms_err"], "cpb": s["cpb"]})
     row.update({"lr": None, "u": [None] * len(LYN_CENTRE_LINE[0]), "cp": None, "line": None,
                 "stat_window": None, "stat_source": None, "shear": {}, "nut": None,
-                "damping": None, "span": None, "instants": []})
+                "damping": None, "span": None, "instants": [], "balance": None,
+                "cd_faces": None})
     rec = _window_statistics(row, dirs, s, axis, flags)
     row["instants"] = instants(dirs, axis, flags, rec, s["tmin"], row["notes"])
     last = [v for v in row["instants"] if v["folder"] == dirs[-1]]
@@ -152,9 +157,25 @@ def _window_statistics(row, dirs, s, axis, flags):
                 for u in centre_line_at(line, LYN_CENTRE_LINE[0])]
     row["cp"] = cp
     row["shear"] = shear_layer(rec, axis, flags, s["vin"])
+    _balance(row, dirs, rec, axis, flags, s)
     del line["record"]
     row["line"] = line
     return rec
+
+
+def _balance(row, dirs, rec, axis, flags, s):
+    """The drag of the momentum balance on the boxes, and the mean drag of
+    the faces (the time series) over the same statistics window."""
+    try:
+        row["balance"] = momentum_drag(rec, axis, flags, s["vin"] or 1.0)
+    except ValueError as exc:
+        row["notes"].append(f"no momentum balance: {exc}")
+        return
+    a, b = row["stat_window"]
+    ts = joined_timeseries(dirs)
+    sel = (ts["t"] > a + 0.5 * rec.header["dt"]) & (ts["t"] <= b + 0.5 * rec.header["dt"])
+    if s["vin"] and s["frontal_area"] and sel.any():
+        row["cd_faces"] = float(np.mean(ts["pfx"][sel]) / (0.5 * s["vin"] ** 2 * s["frontal_area"]))
 
 
 # the reference each quantity's trend is measured against (a row of
@@ -314,6 +335,26 @@ def format_markdown(rows, refs=STUDY_REFERENCES):
             "cells behind the rear face up to 2 D and within D of the centre line; 1: the near "
             "wake is two-dimensional. w' / v': sqrt(sum w'^2 / sum v'^2) of the span-mean "
             "variances of the window over the same box. Both weighted by the cells' sizes.", ""]
+    out.append(_md(["drag from the momentum balance", "statistics window", "Cd of the faces"]
+                   + [f"box {a:g} D / {b:g} D" for a, b in BOXES]
+                   + [f"{BOXES[1][0]:g} D box: {k}" for k in PARTS]))
+    out.append(_md(["---"] * (3 + len(BOXES) + len(PARTS))))
+    for r in rows:
+        if r["balance"] is None:
+            out.append(_md([r["label"]] + ["-"] * (2 + len(BOXES) + len(PARTS))))
+            continue
+        a, b = r["stat_window"]
+        mid = r["balance"][1] or {}
+        out.append(_md([r["label"], f"{a:.6g} ... {b:.6g}", _fmt(r["cd_faces"])]
+                       + [_fmt((v or {}).get("cd")) for v in r["balance"]]
+                       + [_fmt(mid.get(k), 3) for k in PARTS]))
+    out += ["", "box a D / b D: the x-momentum the mean flow loses through a box a D off the "
+            "front and side faces and b D behind the rear face (span means of the statistics: "
+            "pressure, mean momentum flux, resolved and sub-grid stresses; the molecular stress "
+            "and the change of the box's momentum left out), as a Cd; Cd of the faces: the "
+            "time series' mean pressure drag over the statistics window. They differ by the "
+            "friction on the body and the terms left out, a few per cent for any box; "
+            "-: the box does not fit the grid.", ""]
     out += format_trend(trend(rows, refs))
     for r in rows:
         stats = "no statistics"
@@ -366,6 +407,7 @@ DAMPING_KEYS = ("up_corner", "nut_corner", "up_side", "nut_side", "fit_corner", 
 DAMPING_ROWS = 3
 SPAN_KEYS = ("share_u", "share_v", "w_v")
 SPAN_COLUMNS = ("span_t",) + tuple("span_" + k for k in SPAN_KEYS)
+BALANCE_COLUMNS = ("cd_faces_stat_window",) + tuple(f"cd_box_{a:g}_{b:g}" for a, b in BOXES)
 DAMPING_COLUMNS = tuple(f"damping_r{n}_{k}" for n in range(1, DAMPING_ROWS + 1)
                         for k in DAMPING_KEYS)
 
@@ -379,18 +421,21 @@ def write_csv(rows, path, refs=STUDY_REFERENCES):
                  f"centre-line U / Vin at (x - xc)/D = x; reference rows quoted second-hand\n")
         w = csv.writer(fh, lineterminator="\n")
         w.writerow(CSV_COLUMNS + tuple(f"U_{x:g}" for x in xd) + SHEAR_COLUMNS + NUT_COLUMNS
-                   + DAMPING_COLUMNS + SPAN_COLUMNS + ("settled", "warnings", "notes"))
+                   + DAMPING_COLUMNS + SPAN_COLUMNS + BALANCE_COLUMNS
+                   + ("settled", "warnings", "notes"))
         for r in rows:
             shear = [_csv((r["shear"].get(where) or {}).get(key)) for where in ("centre", "rear")
                      for key in ("delta_D", "cells")]
             w.writerow([_csv(r[k]) for k in CSV_COLUMNS] + [_csv(u) for u in r["u"]] + shear
-                       + _instant_cells(r) + ["no" if r["unsettled"] else "yes", "; ".join(r["warnings"]),
+                       + _instant_cells(r) + [_csv(r["cd_faces"])]
+                       + [_csv((v or {}).get("cd")) for v in (r["balance"] or [None] * len(BOXES))]
+                       + ["no" if r["unsettled"] else "yes", "; ".join(r["warnings"]),
                           "; ".join(r["notes"])])
         for ref in refs:
             u = [f"{v:g}" for v in ref["u"]] if ref.get("u") else [""] * len(xd)
             w.writerow([ref["label"]] + [_ref(ref.get(k)) for k in CSV_COLUMNS[1:]] + u
                        + [""] * (len(SHEAR_COLUMNS) + len(NUT_COLUMNS) + len(DAMPING_COLUMNS)
-                                 + len(SPAN_COLUMNS))
+                                 + len(SPAN_COLUMNS) + len(BALANCE_COLUMNS))
                        + ["", "", "second-hand" if ref.get("second_hand") else ""])
     return path
 
