@@ -5,6 +5,7 @@ grid, and the recirculation length."""
 import math
 import os
 import shutil
+from pathlib import Path
 from types import SimpleNamespace
 
 import numpy as np
@@ -195,11 +196,12 @@ def test_a_chain_gives_the_statistics_of_the_window_from_tmin(run_dir, tmp_path_
     assert cpb == surface.face_mean(cp)
 
 
-def test_a_chain_restarted_plainly_between_exact_runs_joins_its_runs(run_dir, tmp_path):
+def test_a_chain_restarted_plainly_between_exact_runs_joins_its_runs(run_dir, tmp_path_factory):
     # run A exact (s1, s2), a plain restart at step 60, run B exact (s3, s4):
     # a window from before the restart takes A's later part and the whole of B
     samples = random_samples(np.random.default_rng(15), 120)
-    dirs = chain_folders(run_dir, tmp_path, samples, ((0, 30), (0, 60), (60, 90), (60, 120)))
+    tmp_path = tmp_path_factory.mktemp("mixed")
+    dirs = chain_folders(run_dir, tmp_path / "a", samples, ((0, 30), (0, 60), (60, 90), (60, 120)))
     for tmin, n0, how in ((0.3, 30, "joined since"), (0.0, 0, "joined"), (0.45, 60, ""),
                           (0.6, 60, ""), (0.9, 90, "since")):
         rec, used, got = wake.chain_statistics(dirs, tmin)
@@ -210,6 +212,12 @@ def test_a_chain_restarted_plainly_between_exact_runs_joins_its_runs(run_dir, tm
     rec, used, how = wake.chain_statistics(dirs, 0.3)
     assert wake.statistics_source(used, how, dirs[-1]).replace(os.sep, "/") == \
         "2 pieces joined: (../s2/DAT/stat.dat minus ../s1/DAT/stat.dat) + DAT/stat.dat"
+    # a plain rerun from the end of s1 starts where s2 did, but is not its run
+    rerun = chain_folders(run_dir, tmp_path / "b", samples, ((0, 30), (30, 60), (30, 90)))
+    for d in rerun[1:]:
+        (Path(d) / "restart.json").write_text('{"exact": false}')
+    rec, used, how = wake.chain_statistics(rerun, 0.45)
+    assert how == "" and wake.window(rec) == pytest.approx((0.3, 0.9))
 
 
 def test_wake_and_surface_commands_take_the_window_since(run_dir, tmp_path, capsys):

@@ -13,11 +13,14 @@ with P the mean modified pressure (``spm``), u'u' and u'v' the resolved
 (``sgs11``, which holds the 2/3 k_sgs that the modified pressure leaves
 out) and t12 the mean sub-grid shear stress (``tauxy``).  The molecular
 stress (1 / Re) and the change of the box's momentum over the window are
-left out.  Cd = F / (0.5 Vin^2 D).
+left out.  Cd = F Lz / (0.5 Vin^2 D Lb), Lz the domain's span and Lb the
+body's (the same when the body spans the domain).
 
 The sides of the box are node lines, the nearest to the distances asked
-for; the node pressure is the mean of the four cells around the node; the
-integrals are trapezoidal along the node lines.  The box's drag equals the
+for; the node pressure is interpolated linearly from the cell centres, in
+x and then in y; the integrals are trapezoidal along the node lines.  The
+sub-grid shear stress is taken as a node value (it is summed at the
+corner of a cell, from the rate at its centre: half a cell off).  The box's drag equals the
 pressure drag of the faces only up to the friction on the body, the
 terms left out and the truncation of these sums: a few per cent, the
 same for any box.  A gap beyond that, or one that changes with the box,
@@ -39,11 +42,24 @@ def _trapezoid(f, s):
     return float(np.sum(0.5 * (f[1:] + f[:-1]) * np.diff(s)))
 
 
-def node_pressure(cells):
-    """(nx + 1, ny + 1) node values of a (nx, ny) cell field: the mean of the
-    four cells around each inner node, NaN on the boundary nodes."""
+class BoxOutside(ValueError):
+    """A box that does not lie inside the grid's inner nodes."""
+
+
+def _to_nodes(a, x):
+    """Values at the inner nodes x[1:-1] of *a* given at the cell centres
+    along axis 0 (linear between the two centres around each node)."""
+    xc = 0.5 * (x[:-1] + x[1:])
+    w = ((x[1:-1] - xc[:-1]) / (xc[1:] - xc[:-1])).reshape((-1,) + (1,) * (a.ndim - 1))
+    return (1.0 - w) * a[:-1] + w * a[1:]
+
+
+def node_pressure(cells, x, y):
+    """(nx + 1, ny + 1) node values of a (nx, ny) cell field, interpolated
+    linearly from the cell centres in x and then in y; NaN on the boundary
+    nodes."""
     p = np.full((cells.shape[0] + 1, cells.shape[1] + 1), np.nan)
-    p[1:-1, 1:-1] = 0.25 * (cells[:-1, :-1] + cells[1:, :-1] + cells[:-1, 1:] + cells[1:, 1:])
+    p[1:-1, 1:-1] = _to_nodes(_to_nodes(cells, x).T, y).T
     return p
 
 
@@ -53,8 +69,8 @@ def box_drag(means, axis, flags, vin=1.0, around=1.0, behind=1.0):
     *means*: span-mean 2-D arrays "su", "sv", "suu", "suv", "sgs11", "tauxy"
     at the nodes (nx + 1, ny + 1) and "spm" at the cells (nx, ny).  Returns
     {"cd", "pressure", "momentum", "resolved", "subgrid" (each a Cd),
-    "box": (x_left, x_right, y_bottom, y_top)}.  Refused when the box does
-    not fit inside the grid's inner nodes."""
+    "box": (x_left, x_right, y_bottom, y_top)}.  Refused (BoxOutside) when
+    the box does not fit inside the grid's inner nodes."""
     box = body_box(axis, flags)
     if box is None:
         raise ValueError("the flag file marks no body cell: no drag")
@@ -66,9 +82,9 @@ def box_drag(means, axis, flags, vin=1.0, around=1.0, behind=1.0):
     jb = int(np.argmin(np.abs(y - (box["y1"] + around * D))))
     if min(ia, ja) < 1 or ib > len(x) - 2 or jb > len(y) - 2 \
             or not (x[ia] < box["x0"] and x[ib] > box["x1"] and y[ja] < box["y0"] and y[jb] > box["y1"]):
-        raise ValueError(f"a box {around:g} D around the body and {behind:g} D behind it does "
+        raise BoxOutside(f"a box {around:g} D around the body and {behind:g} D behind it does "
                          f"not lie inside the grid's inner nodes")
-    P = node_pressure(means["spm"])
+    P = node_pressure(means["spm"], x, y)
     U, V = means["su"], means["sv"]
     rows, cols = slice(ja, jb + 1), slice(ia, ib + 1)
 
@@ -78,7 +94,8 @@ def box_drag(means, axis, flags, vin=1.0, around=1.0, behind=1.0):
                 + _trapezoid(fy[cols, jb], x[cols]) - _trapezoid(fy[cols, ja], x[cols]))
 
     zero = np.zeros_like(U)
-    q = 0.5 * vin * vin * D
+    z = np.asarray(axis.z, float)
+    q = 0.5 * vin * vin * D * (box["z1"] - box["z0"]) / (z[-1] - z[0])
     parts = {"pressure": -net(P, zero) / q, "momentum": -net(U * U, U * V) / q,
              "resolved": -net(means["suu"], means["suv"]) / q,
              "subgrid": -net(means["sgs11"], means["tauxy"]) / q}
@@ -89,15 +106,19 @@ def box_drag(means, axis, flags, vin=1.0, around=1.0, behind=1.0):
 
 def momentum_drag(rec, axis, flags, vin=1.0, boxes=BOXES):
     """``box_drag`` of a statistics record on each of *boxes*, from the span
-    means of its arrays; None for a box that does not fit the grid."""
+    means of its arrays; None for a box that does not fit the grid.  The
+    sub-grid shear stress is summed over the cells only (k < ke)."""
+    if body_box(axis, flags) is None:
+        raise ValueError("the flag file marks no body cell: no drag")
     nk = _span_nodes(rec, axis)
     nx = rec.bounds["ie"] - rec.bounds["is"]
-    means = {n: rec[n][:, :, :nk].mean(axis=2) for n in ("su", "sv", "suu", "suv", "sgs11", "tauxy")}
+    means = {n: rec[n][:, :, :nk].mean(axis=2) for n in ("su", "sv", "suu", "suv", "sgs11")}
+    means["tauxy"] = rec["tauxy"][:, :, :len(axis.z) - 1].mean(axis=2)
     means["spm"] = rec["spm"][0:nx].mean(axis=2)
     out = []
     for a, b in boxes:
         try:
             out.append(dict(box_drag(means, axis, flags, vin, a, b), around=a, behind=b))
-        except ValueError:
+        except BoxOutside:
             out.append(None)
     return out

@@ -166,8 +166,11 @@ def _window_statistics(row, dirs, s, axis, flags):
 def _balance(row, dirs, rec, axis, flags, s):
     """The drag of the momentum balance on the boxes, and the mean drag of
     the faces (the time series) over the same statistics window."""
+    if not s["vin"]:
+        row["notes"].append("no momentum balance: Vin unknown")
+        return
     try:
-        row["balance"] = momentum_drag(rec, axis, flags, s["vin"] or 1.0)
+        row["balance"] = momentum_drag(rec, axis, flags, s["vin"])
     except ValueError as exc:
         row["notes"].append(f"no momentum balance: {exc}")
         return

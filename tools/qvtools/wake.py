@@ -37,7 +37,7 @@ import numpy as np
 
 from .readers import (STAT_NAMES, Block, RecordFile, Run, body_box, read_axis, read_flags,
                       read_statistics, read_statistics_header)
-from .chain import statistics_path
+from .chain import read_record, statistics_path
 from .records import pack_record, write_records
 from .runfiles import CKPT_SUFFIX
 
@@ -171,7 +171,9 @@ def chain_statistics(dirs, tmin=None):
 
     The files fall into runs: consecutive files that average from one start
     are the segments of one run continued exactly, each summing from the
-    run's start; a plain restart starts a new run.  Going back from the last
+    run's start; a plain restart starts a new run (a folder whose restart
+    record says so is never taken for a continuation, even where its
+    statistics start when the run before it started: a rerun of it).  Going back from the last
     file, each run gives one piece of the window: the file of it that ends
     where the later piece starts, as it is when the run starts at or after
     tmin; when it starts before, that file minus the earliest of the run's
@@ -188,11 +190,13 @@ def chain_statistics(dirs, tmin=None):
         return read_statistics(last), [last], ""
     end = _header_only(last)
     tol = 0.5 * end.header["dt"]
-    heads = [_header_only(p) for p in (statistics_path(d) for d in dirs[:-1])
+    heads = [(d, _header_only(p)) for d, p in ((d, statistics_path(d)) for d in dirs[:-1])
              if os.path.exists(p)]
     runs = []
-    for h in heads + [end]:
-        if runs and abs(window(h)[0] - window(runs[-1][0])[0]) <= tol:
+    for d, h in heads + [(dirs[-1], end)]:
+        record = read_record(d) if os.path.isdir(d) else None
+        plain = record is not None and not record.get("exact")
+        if runs and not plain and abs(window(h)[0] - window(runs[-1][0])[0]) <= tol:
             runs[-1].append(h)
         else:
             runs.append([h])
