@@ -105,6 +105,13 @@ def test_the_table_holds_what_summary_and_wake_give(run_dir, tmp_path_factory, c
         assert (base / "res" / ("grid" + suffix)).stat().st_size > 0
 
 
+def test_batch_error_of_equal_batches_is_the_standard_error_of_their_mean():
+    x = [0.52, 0.47, 0.61, 0.55]
+    want = np.std(x, ddof=1) / np.sqrt(len(x))
+    assert gridstudy.batch_error(x, [3] * 4, float(np.mean(x))) == pytest.approx(want)
+    assert gridstudy.batch_error([0.5], [3], 0.5) is None
+
+
 def test_statistics_that_start_before_the_window_are_flagged(run_dir):
     # one folder: its statistics sum from the run's start
     start, end = gridstudy.study_run("g", str(run_dir), tmin=35.0)["stat_window"]

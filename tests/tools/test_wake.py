@@ -212,6 +212,14 @@ def test_a_chain_restarted_plainly_between_exact_runs_joins_its_runs(run_dir, tm
     rec, used, how = wake.chain_statistics(dirs, 0.3)
     assert wake.statistics_source(used, how, dirs[-1]).replace(os.sep, "/") == \
         "2 pieces joined: (../s2/DAT/stat.dat minus ../s1/DAT/stat.dat) + DAT/stat.dat"
+    # the window cut at every end of a file inside it, across the restart
+    for tmin, cuts in ((0.3, (30, 60, 90, 120)), (0.0, (0, 30, 60, 90, 120))):
+        batches = wake.statistics_batches(dirs, tmin)
+        assert len(batches) == len(cuts) - 1, tmin
+        for b, n0, n1 in zip(batches, cuts[:-1], cuts[1:]):
+            assert wake.window(b) == pytest.approx((n0 * 0.01, n1 * 0.01))
+            direct = segment_stats({k: v[n0:n1] for k, v in samples.items()})
+            np.testing.assert_allclose(b["suv"], direct["suv"], rtol=1e-10, atol=1e-12)
     # a plain rerun from the end of s1 starts where s2 did, but is not its run
     rerun = chain_folders(run_dir, tmp_path / "b", samples, ((0, 30), (30, 60), (30, 90)))
     for d in rerun[1:]:

@@ -25,6 +25,8 @@ run comes from that window:
 - how two-dimensional the near wake is: at the same instant the share of
   the fluctuations common to the whole span, against the window's means,
   and w' / v' over the window: ``span.wake_span``;
+- standard errors of Cpb and Lr from the statistics' batches: the window
+  cut at every end of a statistics file inside it (``wake.statistics_batches``);
 - the mean drag from the momentum balance on three boxes around the body,
   from the window's statistics, beside the drag of the faces over the same
   window: ``balance.momentum_drag``.
@@ -48,9 +50,9 @@ from .published import LYN_CENTRE_LINE, STUDY_REFERENCES
 from .readers import Run, body_box, read_field, read_field_header
 from .span import wake_span
 from .summary import DEFINITIONS, summarize
-from .surface import file_cp
+from .surface import face_mean, file_cp
 from .wake import (centre_line_at, chain_statistics, record_wake, shear_layer,
-                   side_viscosity, statistics_source)
+                   side_viscosity, statistics_batches, statistics_source)
 
 # (key, heading) of the scalars of the table and the figure
 SCALARS = (("st", "St"), ("cd", "mean Cd"), ("cl_rms", "rms Cl"), ("cpb", "Cpb"),
@@ -92,7 +94,7 @@ def study_run(label, last, tmin=None, vin=None):
     row.update({"lr": None, "u": [None] * len(LYN_CENTRE_LINE[0]), "cp": None, "line": None,
                 "stat_window": None, "stat_source": None, "shear": {}, "nut": None,
                 "damping": None, "span": None, "instants": [], "balance": None,
-                "cd_faces": None})
+                "cd_faces": None, "stat_batches": None, "lr_err": None, "cpb_err": None})
     rec = _window_statistics(row, dirs, s, axis, flags)
     row["instants"] = instants(dirs, axis, flags, rec, s["tmin"], row["notes"])
     last = [v for v in row["instants"] if v["folder"] == dirs[-1]]
@@ -158,9 +160,39 @@ def _window_statistics(row, dirs, s, axis, flags):
     row["cp"] = cp
     row["shear"] = shear_layer(rec, axis, flags, s["vin"])
     _balance(row, dirs, rec, axis, flags, s)
+    _batch_errors(row, dirs, s, cp)
     del line["record"]
     row["line"] = line
     return rec
+
+
+def batch_error(values, weights, whole):
+    """Standard error of a window's value *whole* from the values of its
+    batches, each weighted by its length: sqrt(sum w (x - whole)^2 /
+    ((n - 1) sum w)); None from fewer than two batches."""
+    pairs = [(x, w) for x, w in zip(values, weights) if x is not None and not math.isnan(x)]
+    if len(pairs) < 2 or whole is None:
+        return None
+    total = sum(w for _, w in pairs)
+    return math.sqrt(sum(w * (x - whole) ** 2 for x, w in pairs) / ((len(pairs) - 1) * total))
+
+
+def _batch_errors(row, dirs, s, cp):
+    """Cpb and Lr of each batch of the statistics' window, and their
+    standard errors about the window's own values."""
+    try:
+        batches = statistics_batches(dirs, s["tmin"])
+        row["stat_batches"] = len(batches)
+        if len(batches) < 2:
+            return
+        lr = [record_wake(b, dirs[-1], s["vin"])["Lr"] for b in batches]
+        cpb = [face_mean(file_cp(cp["path"], s["vin"], run=dirs[-1], record=b)) for b in batches]
+    except (OSError, ValueError) as exc:
+        row["notes"].append(f"no batches of the statistics: {exc}")
+        return
+    steps = [b.header["nt"] for b in batches]
+    row["lr_err"] = batch_error(lr, steps, row["lr"])
+    row["cpb_err"] = batch_error(cpb, steps, face_mean(cp))
 
 
 def _balance(row, dirs, rec, axis, flags, s):
@@ -250,7 +282,9 @@ def scalar_cells(row):
         f"{_fmt(row['st'])} (res. {_fmt(row['st_res'], 2)}, "
         f"{_fmt(row['cycles'] and round(row['cycles'], 1), 3)} cycles)")
     return [st, _pm(row["cd"], row["cd_err"]), _pm(row["cl_rms"], row["cl_rms_err"]),
-            _fmt(row["cpb"]), _fmt(row["lr"], 3)]
+            _pm(row["cpb"], row.get("cpb_err")),
+            "-" if row["lr"] is None else _fmt(row["lr"], 3)
+            + ("" if row.get("lr_err") is None else f" ± {row['lr_err']:.2g}")]
 
 
 def _md(cells):
@@ -272,7 +306,10 @@ def format_markdown(rows, refs=STUDY_REFERENCES):
         out.append(_md([ref["label"] + (" *" if ref.get("second_hand") else ""), "", "", "", "",
                         ""] + [_ref(ref.get(k)) for k, _ in SCALARS]))
     out += ["", f"{DEFINITIONS['cd_cl']}; {DEFINITIONS['rms']}.  ± : standard errors from "
-            "batch means of whole lift cycles (the averaging time, not the grid).  "
+            "batch means of whole lift cycles (the averaging time, not the grid); of Cpb and "
+            "Lr, from the statistics' batches between the ends of its files (segments, "
+            "seams), weighted by length: rough with few batches (their count in the CSV), "
+            "none with one.  "
             "* quoted second-hand, not checked against the paper.", ""]
     xd = LYN_CENTRE_LINE[0]
     out.append(_md(["mean U / Vin at (x - xc)/D"] + [f"{x:g}" for x in xd]))
@@ -402,7 +439,8 @@ def format_trend(lines):
 
 
 CSV_COLUMNS = ("label", "h_D", "across", "dz_D", "cells", "t_from", "t_to", "st", "st_res",
-               "cycles", "st_up", "cd", "cd_err", "cl_rms", "cl_rms_err", "cpb", "lr")
+               "cycles", "st_up", "cd", "cd_err", "cl_rms", "cl_rms_err", "cpb", "cpb_err", "lr",
+               "lr_err", "stat_batches")
 SHEAR_COLUMNS = ("shear_centre_D", "shear_centre_cells", "shear_rear_D", "shear_rear_cells")
 NUT_KEYS = ("corner", "side", "max")
 NUT_COLUMNS = ("nut_Re_t",) + tuple("nut_Re_" + k for k in NUT_KEYS)

@@ -186,9 +186,29 @@ def chain_statistics(dirs, tmin=None):
     the second), "joined" (each file a piece) or "joined since" (as joined,
     the oldest piece the last two files' difference)."""
     last = stat_path(dirs[-1])
-    if tmin is None or len(dirs) < 2:
+    pieces = _pieces(dirs, tmin)
+    if not pieces:
         return read_statistics(last), [last], ""
-    end = _header_only(last)
+    recs = [_piece_record(top, early) for top, early, _ in pieces]
+    used = [h.path for top, early, _ in pieces for h in (top, early) if h is not None]
+    since = pieces[-1][1] is not None
+    if len(pieces) == 1:
+        return recs[0], used, "since" if since else ""
+    return join_records(recs[::-1]), used, "joined since" if since else "joined"
+
+
+def _piece_record(late, early):
+    return read_statistics(late.path) if early is None else \
+        since_records(read_statistics(late.path), read_statistics(early.path))
+
+
+def _pieces(dirs, tmin):
+    """The pieces of ``chain_statistics``'s window, last first: (the file
+    that ends the piece, the file subtracted or None, the files of the run
+    that end inside the piece, in time), or [] without such a window."""
+    if tmin is None or len(dirs) < 2:
+        return []
+    end = _header_only(stat_path(dirs[-1]))
     tol = 0.5 * end.header["dt"]
     heads = [(d, _header_only(p)) for d, p in ((d, statistics_path(d)) for d in dirs[:-1])
              if os.path.exists(p)]
@@ -200,30 +220,41 @@ def chain_statistics(dirs, tmin=None):
             runs[-1].append(h)
         else:
             runs.append([h])
-    pieces, top = [], end             # (file, file subtracted or None), last first
+    pieces, top = [], end
     for run in reversed(runs):
         if pieces:
             tops = [h for h in run if abs(window(h)[1] - window(pieces[-1][0])[0]) <= tol]
             if not tops:
                 break
             top = tops[-1]
-        if window(top)[0] >= tmin - tol:
-            pieces.append((top, None))
-            continue
-        prefixes = [h for h in run if tmin - tol <= window(h)[1] < window(top)[1] - tol]
-        if prefixes:
-            pieces.append((top, min(prefixes, key=lambda h: window(h)[1])))
-        break
+        early = None
+        if window(top)[0] < tmin - tol:
+            prefixes = [h for h in run if tmin - tol <= window(h)[1] < window(top)[1] - tol]
+            if not prefixes:
+                break
+            early = min(prefixes, key=lambda h: window(h)[1])
+        start = window(top)[0] if early is None else window(early)[1]
+        inside = sorted((h for h in run if start + tol < window(h)[1] < window(top)[1] - tol),
+                        key=lambda h: window(h)[1])
+        pieces.append((top, early, inside))
+        if early is not None:
+            break
+    return pieces
+
+
+def statistics_batches(dirs, tmin=None):
+    """The window of ``chain_statistics`` cut at every end of a statistics
+    file inside it (a segment's end, a seam): one record per batch, in time.
+    One record (the whole window) when there is nothing to cut at."""
+    pieces = _pieces(dirs, tmin)
     if not pieces:
-        return read_statistics(last), [last], ""
-    recs = [read_statistics(a.path) if b is None
-            else since_records(read_statistics(a.path), read_statistics(b.path))
-            for a, b in pieces]
-    used = [h.path for piece in pieces for h in piece if h is not None]
-    since = pieces[-1][1] is not None
-    if len(pieces) == 1:
-        return recs[0], used, "since" if since else ""
-    return join_records(recs[::-1]), used, "joined since" if since else "joined"
+        return [chain_statistics(dirs, tmin)[0]]
+    out = []
+    for top, early, inside in reversed(pieces):
+        ends = inside + [top]
+        befores = [early] + inside
+        out += [_piece_record(late, before) for late, before in zip(ends, befores)]
+    return out
 
 
 def statistics_source(used, how, folder):
