@@ -105,6 +105,21 @@ def test_the_table_holds_what_summary_and_wake_give(run_dir, tmp_path_factory, c
         assert (base / "res" / ("grid" + suffix)).stat().st_size > 0
 
 
+def test_the_front_face_middle_and_the_faces_drag():
+    # a body of 1 x 4 cells on unequal cells: front cells at y 0.1 0.3 0.65 0.8,
+    # the middle (0.45) between the second and the third
+    n = np.array([(-1, 0)] * 4 + [(0, 1), (1, 0), (1, 0), (1, 0), (1, 0), (0, -1)])
+    cp = {"nx": n[:, 0], "ny": n[:, 1], "y": np.array([0.1, 0.3, 0.65, 0.8, 1, .8, .6, .3, .1, 0]),
+          "length": np.array([0.2, 0.2, 0.3, 0.2, 1, 0.2, 0.3, 0.2, 0.2, 1]),
+          "cp": np.array([0.2, 0.9, 0.95, 0.3, -1.5, -1.0, -1.2, -1.2, -1.0, -1.4])}
+    f = gridstudy.face_pressures(cp)
+    assert f["stagnation"] == pytest.approx(0.9)          # y 0.3 is nearer 0.45 than 0.6
+    cp["y"][2] = 0.6                                      # now both 0.15 off: their mean
+    assert gridstudy.face_pressures(cp)["stagnation"] == pytest.approx(0.925)
+    assert f["front"] == pytest.approx((0.04 + 0.18 + 0.285 + 0.06) / 0.9)
+    assert f["front_less_rear"] == pytest.approx(f["front"] - (-1.2 * 0.5 - 1.0 * 0.4) / 0.9)
+
+
 def test_batch_error_of_equal_batches_is_the_standard_error_of_their_mean():
     x = [0.52, 0.47, 0.61, 0.55]
     want = np.std(x, ddof=1) / np.sqrt(len(x))

@@ -25,6 +25,9 @@ run comes from that window:
 - how two-dimensional the near wake is: at the same instant the share of
   the fluctuations common to the whole span, against the window's means,
   and w' / v' over the window: ``span.wake_span``;
+- the mean Cp of each face and beside the middle of the front face (the
+  stagnation value 1 where the pressure and its reference are right), and
+  the drag front less rear they give a square;
 - standard errors of Cpb and Lr from the statistics' batches: the window
   cut at every end of a statistics file inside it (``wake.statistics_batches``);
 - the mean drag from the momentum balance on three boxes around the body,
@@ -94,7 +97,8 @@ def study_run(label, last, tmin=None, vin=None):
     row.update({"lr": None, "u": [None] * len(LYN_CENTRE_LINE[0]), "cp": None, "line": None,
                 "stat_window": None, "stat_source": None, "shear": {}, "nut": None,
                 "damping": None, "span": None, "instants": [], "balance": None,
-                "cd_faces": None, "stat_batches": None, "lr_err": None, "cpb_err": None})
+                "cd_faces": None, "stat_batches": None, "lr_err": None, "cpb_err": None,
+                "faces": None})
     rec = _window_statistics(row, dirs, s, axis, flags)
     row["instants"] = instants(dirs, axis, flags, rec, s["tmin"], row["notes"])
     last = [v for v in row["instants"] if v["folder"] == dirs[-1]]
@@ -159,11 +163,30 @@ def _window_statistics(row, dirs, s, axis, flags):
                 for u in centre_line_at(line, LYN_CENTRE_LINE[0])]
     row["cp"] = cp
     row["shear"] = shear_layer(rec, axis, flags, s["vin"])
+    row["faces"] = face_pressures(cp)
     _balance(row, dirs, rec, axis, flags, s)
     _batch_errors(row, dirs, s, cp)
     del line["record"]
     row["line"] = line
     return rec
+
+
+FACE_KEYS = ("stagnation", "front", "top", "rear", "bottom", "front_less_rear")
+
+
+def face_pressures(cp):
+    """The mean Cp of each face of ``surface_cp``'s *cp*, the Cp of the cell
+    beside the middle of the front face (the mean of the two nearest its
+    middle when it has an even number of cells), and front less rear."""
+    out = {face: face_mean(cp, face) for face in ("front", "top", "rear", "bottom")}
+    front = np.nonzero((cp["nx"] == -1) & (cp["ny"] == 0))[0]
+    y = np.asarray(cp["y"], float)[front]
+    mid = 0.5 * (y.min() + y.max())
+    near = np.sort(np.abs(y - mid))
+    sel = np.abs(y - mid) <= near[0] + 1e-9 * max(1.0, abs(mid))
+    out["stagnation"] = float(np.mean(np.asarray(cp["cp"], float)[front][sel]))
+    out["front_less_rear"] = out["front"] - out["rear"]
+    return out
 
 
 def batch_error(values, weights, whole):
@@ -375,6 +398,17 @@ def format_markdown(rows, refs=STUDY_REFERENCES):
             "cells behind the rear face up to 2 D and within D of the centre line; 1: the near "
             "wake is two-dimensional. w' / v': sqrt(sum w'^2 / sum v'^2) of the span-mean "
             "variances of the window over the same box. Both weighted by the cells' sizes.", ""]
+    out.append(_md(["mean Cp on the faces", "middle of the front", "front", "top", "rear",
+                    "bottom", "front less rear"]))
+    out.append(_md(["---"] * 7))
+    for r in rows:
+        f = r["faces"]
+        out.append(_md([r["label"]] + (["-"] * 6 if f is None else
+                                       [_fmt(f[k], 4) for k in FACE_KEYS])))
+    out += ["", "the cells beside each face, span means of the statistics' window, each face's "
+            "mean weighted by the cells' lengths; middle of the front: the cell nearest its "
+            "middle (stagnation: 1); front less rear: the drag of a square of side D from "
+            "them.", ""]
     out.append(_md(["drag from the momentum balance", "statistics window", "Cd of the faces"]
                    + [f"box {a:g} D / {b:g} D" for a, b in BOXES]
                    + [f"{BOXES[1][0]:g} D box: {k}" for k in PARTS]))
@@ -448,6 +482,7 @@ DAMPING_KEYS = ("up_corner", "nut_corner", "up_side", "nut_side", "fit_corner", 
 DAMPING_ROWS = 3
 SPAN_KEYS = ("share_u", "share_v", "w_v")
 SPAN_COLUMNS = ("span_t",) + tuple("span_" + k for k in SPAN_KEYS)
+FACE_COLUMNS = tuple("cp_" + k for k in FACE_KEYS)
 BALANCE_COLUMNS = ("cd_faces_stat_window",) + tuple(f"cd_box_{a:g}_{b:g}" for a, b in BOXES)
 DAMPING_COLUMNS = tuple(f"damping_r{n}_{k}" for n in range(1, DAMPING_ROWS + 1)
                         for k in DAMPING_KEYS)
@@ -462,13 +497,14 @@ def write_csv(rows, path, refs=STUDY_REFERENCES):
                  f"centre-line U / Vin at (x - xc)/D = x; reference rows quoted second-hand\n")
         w = csv.writer(fh, lineterminator="\n")
         w.writerow(CSV_COLUMNS + tuple(f"U_{x:g}" for x in xd) + SHEAR_COLUMNS + NUT_COLUMNS
-                   + DAMPING_COLUMNS + SPAN_COLUMNS + BALANCE_COLUMNS
+                   + DAMPING_COLUMNS + SPAN_COLUMNS + FACE_COLUMNS + BALANCE_COLUMNS
                    + ("settled", "warnings", "notes"))
         for r in rows:
             shear = [_csv((r["shear"].get(where) or {}).get(key)) for where in ("centre", "rear")
                      for key in ("delta_D", "cells")]
             w.writerow([_csv(r[k]) for k in CSV_COLUMNS] + [_csv(u) for u in r["u"]] + shear
-                       + _instant_cells(r) + [_csv(r["cd_faces"])]
+                       + _instant_cells(r) + [_csv((r["faces"] or {}).get(k)) for k in FACE_KEYS]
+                       + [_csv(r["cd_faces"])]
                        + [_csv((v or {}).get("cd")) for v in (r["balance"] or [None] * len(BOXES))]
                        + ["no" if r["unsettled"] else "yes", "; ".join(r["warnings"]),
                           "; ".join(r["notes"])])
@@ -476,7 +512,7 @@ def write_csv(rows, path, refs=STUDY_REFERENCES):
             u = [f"{v:g}" for v in ref["u"]] if ref.get("u") else [""] * len(xd)
             w.writerow([ref["label"]] + [_ref(ref.get(k)) for k in CSV_COLUMNS[1:]] + u
                        + [""] * (len(SHEAR_COLUMNS) + len(NUT_COLUMNS) + len(DAMPING_COLUMNS)
-                                 + len(SPAN_COLUMNS) + len(BALANCE_COLUMNS))
+                                 + len(SPAN_COLUMNS) + len(FACE_COLUMNS) + len(BALANCE_COLUMNS))
                        + ["", "", "second-hand" if ref.get("second_hand") else ""])
     return path
 
