@@ -163,7 +163,10 @@ def _window_statistics(row, dirs, s, axis, flags):
                 for u in centre_line_at(line, LYN_CENTRE_LINE[0])]
     row["cp"] = cp
     row["shear"] = shear_layer(rec, axis, flags, s["vin"])
-    row["faces"] = face_pressures(cp)
+    try:
+        row["faces"] = face_pressures(cp)
+    except ValueError as exc:
+        row["notes"].append(f"no mean Cp of the faces: {exc}")
     _balance(row, dirs, rec, axis, flags, s)
     _batch_errors(row, dirs, s, cp)
     del line["record"]
@@ -232,7 +235,7 @@ def _balance(row, dirs, rec, axis, flags, s):
     a, b = row["stat_window"]
     ts = joined_timeseries(dirs)
     sel = (ts["t"] > a + 0.5 * rec.header["dt"]) & (ts["t"] <= b + 0.5 * rec.header["dt"])
-    if s["vin"] and s["frontal_area"] and sel.any():
+    if s["frontal_area"] and sel.any():
         row["cd_faces"] = float(np.mean(ts["pfx"][sel]) / (0.5 * s["vin"] ** 2 * s["frontal_area"]))
 
 
