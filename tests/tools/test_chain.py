@@ -161,6 +161,28 @@ def test_summary_and_plots_of_a_chain(segments, tmp_path):
         assert out.stat().st_size > 1000
 
 
+def test_a_plain_restart_with_another_smagorinsky_constant(segments, tmp_path, capsys):
+    s1 = segments[0]
+    same, other = tmp_path / "same", tmp_path / "other"
+    assert cli.main(["restart", str(s1), "--out", str(same), "--steps", "5"]) == 0
+    assert cli.main(["restart", str(s1), "--out", str(other), "--steps", "5", "--cs", "0.065"]) == 0
+    a = (same / "quivel_vib8.inf").read_text().splitlines()
+    b = (other / "quivel_vib8.inf").read_text().splitlines()
+    assert [n for n in range(len(a)) if a[n] != b[n]] == [4]       # the Cs line alone
+    rec = json.loads((other / "restart.json").read_text())
+    assert rec["Cs"] == 0.065 and rec["Cs_before"] == readers.Run(s1).params["Cs"]
+    rc, err = run_to_end(other)
+    assert rc == 0, err
+    stat = readers.read_statistics(chain.statistics_path(str(other)))
+    assert stat.header["Cs"] == pytest.approx(0.065)
+    capsys.readouterr()
+    for args, why in ((["--exact", "--cs", "0.065"], "plain restart"),
+                      (["--steps", "5", "--cs", "-0.1"], "at least 0")):
+        assert cli.main(["restart", str(s1), "--out", str(tmp_path / "x")] + args) == 1
+        assert why in capsys.readouterr().err
+    assert not (tmp_path / "x").exists()
+
+
 def test_restart_refuses_an_incomplete_run(segments, tmp_path, capsys):
     s1 = segments[0]
     broken = tmp_path / "broken"

@@ -14,6 +14,7 @@ that was appended (and so repeats the earlier segments) is not counted twice.
 """
 
 import json
+import math
 import os
 import shutil
 import sys
@@ -445,7 +446,8 @@ def _no_ramp(run):
     return fmt_i(ic2, 10) + fmt_i(ic3, 10) + fmt_f(run.params["esp"], 10, 5)
 
 
-def write_restart(run_dir, out_dir, steps, append=True, from_snapshot=False, exact=False):
+def write_restart(run_dir, out_dir, steps, append=True, from_snapshot=False, exact=False,
+                  cs=None):
     """Write the case that continues *run_dir* for *steps* steps into *out_dir*.
 
     *from_snapshot* continues a run that did not reach its end (killed, or
@@ -453,7 +455,8 @@ def write_restart(run_dir, out_dir, steps, append=True, from_snapshot=False, exa
     continues it as if it had never stopped (the program reads the state
     saved beside nfile): the step numbering, the schedules, the tolerance
     ramp, the statistics and the history go on; *steps* None then runs to
-    the end the run had planned.
+    the end the run had planned.  *cs* (a plain continuation only) goes on
+    with that Smagorinsky constant instead of RUN's.
 
     Returns the restart record written to out_dir/restart.json.
     """
@@ -461,7 +464,12 @@ def write_restart(run_dir, out_dir, steps, append=True, from_snapshot=False, exa
     if not run.params:
         raise ChainError(f"{run_dir} is not a run folder: {PARAM_FILE} is missing")
     if exact:
+        if cs is not None:
+            raise ChainError("an exact continuation keeps every parameter: a new Cs needs a "
+                             "plain restart")
         return _write_exact(run, run_dir, out_dir, steps, from_snapshot)
+    if cs is not None and not (math.isfinite(cs) and cs >= 0):
+        raise ChainError(f"--cs must be a number at least 0, got {cs}")
     if steps is None:
         raise ChainError("--steps is needed (only --exact can run to the planned end)")
     if steps < 1:
@@ -502,6 +510,11 @@ def write_restart(run_dir, out_dir, steps, append=True, from_snapshot=False, exa
     names = _segment_names(segment, len(snaps))
     p = run.params
     _continuation_lines(run, inf, names, steps)
+    if cs is not None:
+        try:
+            inf[4] = format_line([cs], PARAM_LAYOUT[4][1])
+        except ValueError as exc:
+            raise ChainError(f"--cs {cs:g}: {exc}") from None
 
     os.makedirs(os.path.join(out_dir, "DAT"), exist_ok=True)
     for key in ("axisfile", "flagfile"):
@@ -542,6 +555,8 @@ def write_restart(run_dir, out_dir, steps, append=True, from_snapshot=False, exa
               "inputs": {"field": INPUT_FIELD, "body": INPUT_BODY},
               "outputs": {"stat": names["stat"], "vfile": names["vfile"],
                           "nfile": names["nfile"], "snapshots": names["snaps"]}}
+    if cs is not None:
+        record.update({"Cs": cs, "Cs_before": p["Cs"]})
     with open(os.path.join(out_dir, CHAIN_FILE), "w", encoding="utf-8") as fh:
         json.dump(record, fh, indent=2)
         fh.write("\n")
