@@ -183,6 +183,22 @@ def test_a_plain_restart_with_another_smagorinsky_constant(segments, tmp_path, c
     assert not (tmp_path / "x").exists()
 
 
+def test_a_plain_restart_to_the_planned_end(segments, tmp_path, capsys):
+    s1, s2, _ = segments
+    # s2 planned 5000 steps and was stopped by SIGTERM after n2 of them
+    n2 = readers.read_field_header(readers.Run(s2).final_path)[1]["nt"]
+    assert cli.main(["restart", str(s2), "--out", str(tmp_path / "on"), "--to-end"]) == 0
+    assert (tmp_path / "on" / "change.inf").read_text().strip() == str(5000 - n2)
+    assert json.loads((tmp_path / "on" / "restart.json").read_text())["steps"] == 5000 - n2
+    capsys.readouterr()
+    for run, args, why in ((s1, ["--to-end"], "reached its planned end"),
+                           (s2, ["--to-end", "--steps", "5"], "either --steps or --to-end"),
+                           (s2, ["--to-end", "--exact"], "plain restart")):
+        assert cli.main(["restart", str(run), "--out", str(tmp_path / "x")] + args) == 1
+        assert why in capsys.readouterr().err
+    assert not (tmp_path / "x").exists()
+
+
 def test_restart_refuses_an_incomplete_run(segments, tmp_path, capsys):
     s1 = segments[0]
     broken = tmp_path / "broken"

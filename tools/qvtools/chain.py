@@ -446,8 +446,20 @@ def _no_ramp(run):
     return fmt_i(ic2, 10) + fmt_i(ic3, 10) + fmt_f(run.params["esp"], 10, 5)
 
 
+def _steps_left(run, from_snapshot):
+    """The steps from where RUN's end files stand to the end it planned."""
+    field = _check_end_files(run, from_snapshot)
+    with open(run.file(CHANGE_INPUT), encoding="latin-1") as fh:
+        planned = fortran_int(fh.readline()[0:10])
+    step = int(field.header["nt"])
+    if planned <= step:
+        raise ChainError(f"{run.path} has reached its planned end (step {step} of {planned}): "
+                         "give --steps N to go on")
+    return planned - step
+
+
 def write_restart(run_dir, out_dir, steps, append=True, from_snapshot=False, exact=False,
-                  cs=None):
+                  cs=None, to_end=False):
     """Write the case that continues *run_dir* for *steps* steps into *out_dir*.
 
     *from_snapshot* continues a run that did not reach its end (killed, or
@@ -456,7 +468,10 @@ def write_restart(run_dir, out_dir, steps, append=True, from_snapshot=False, exa
     saved beside nfile): the step numbering, the schedules, the tolerance
     ramp, the statistics and the history go on; *steps* None then runs to
     the end the run had planned.  *cs* (a plain continuation only) goes on
-    with that Smagorinsky constant instead of RUN's.
+    with that Smagorinsky constant instead of RUN's.  *to_end* (a plain
+    continuation only, without *steps*) runs the steps RUN had left to its
+    planned end: on another machine, from a pack, the plain restart that
+    takes a chain to where its exact continuations would have.
 
     Returns the restart record written to out_dir/restart.json.
     """
@@ -464,14 +479,21 @@ def write_restart(run_dir, out_dir, steps, append=True, from_snapshot=False, exa
     if not run.params:
         raise ChainError(f"{run_dir} is not a run folder: {PARAM_FILE} is missing")
     if exact:
+        if to_end:
+            raise ChainError("--exact goes on to the planned end by itself: --to-end is for "
+                             "a plain restart")
         if cs is not None:
             raise ChainError("an exact continuation keeps every parameter: a new Cs needs a "
                              "plain restart")
         return _write_exact(run, run_dir, out_dir, steps, from_snapshot)
+    if to_end:
+        if steps is not None:
+            raise ChainError("give either --steps or --to-end")
+        steps = _steps_left(run, from_snapshot)
     if cs is not None and not (math.isfinite(cs) and cs >= 0):
         raise ChainError(f"--cs must be a number at least 0, got {cs}")
     if steps is None:
-        raise ChainError("--steps is needed (only --exact can run to the planned end)")
+        raise ChainError("--steps N or --to-end is needed (--exact alone runs to the planned end)")
     if steps < 1:
         raise ChainError(f"--steps must be at least 1, got {steps}")
     if steps > 99999:

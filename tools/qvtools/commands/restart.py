@@ -23,6 +23,9 @@ def register(sub):
     s.add_argument("--from-snapshot", action="store_true",
                    help="continue a run that did not reach its end (killed, blown up) from "
                         "the set saved at its last snapshot instant")
+    s.add_argument("--to-end", action="store_true",
+                   help="a plain restart for the steps RUN had left to its planned end (a "
+                        "chain going on from a pack on another machine)")
     s.add_argument("--cs", type=float, metavar="CS",
                    help="go on with another Smagorinsky constant (a plain restart only): a "
                         "sensitivity run from a settled flow; its statistics start afresh")
@@ -40,13 +43,13 @@ def run(args):
     if args.exact and args.cs is not None:
         raise ChainError("--exact keeps every parameter of RUN: --cs needs a plain restart")
     rec = write_restart(args.run, args.out, args.steps, append, args.from_snapshot, args.exact,
-                        cs=args.cs)
+                        cs=args.cs, to_end=args.to_end)
     if args.exact:
         print(f"wrote {args.out}: segment {rec['segment']} continues {args.run} exactly after "
               f"step {rec['from_step']} (t = {rec['start_time']:.6g}) to step {rec['end_step']}")
     else:
         print(f"wrote {args.out}: segment {rec['segment']} continues {args.run} from "
-              f"t = {rec['start_time']:.6g} for {args.steps} steps "
+              f"t = {rec['start_time']:.6g} for {rec['steps']} steps "
               f"(time series {'appended' if append else 'started anew'})"
               + ("" if args.cs is None else f", Cs = {args.cs:g} (was {rec['Cs_before']:g})"))
     print(f"run it: cd {args.out} && {program_path()} < console.in > console.log")
