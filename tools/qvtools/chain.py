@@ -372,8 +372,7 @@ def _write_exact(run, run_dir, out_dir, steps, from_snapshot):
         raise ChainError(f"{run_dir} cannot be continued exactly: {state} is missing or is no "
                          "state file (a run of an earlier version of the program); continue "
                          "it without --exact")
-    with open(run.file(CHANGE_INPUT), encoding="latin-1") as fh:
-        planned = fortran_int(fh.readline()[0:10])
+    planned = _planned_steps(run)
     nt = planned if steps is None else step + steps
     if steps is not None and steps < 1:
         raise ChainError(f"--steps must be at least 1, got {steps}")
@@ -446,11 +445,16 @@ def _no_ramp(run):
     return fmt_i(ic2, 10) + fmt_i(ic3, 10) + fmt_f(run.params["esp"], 10, 5)
 
 
+def _planned_steps(run):
+    """The step count RUN planned (its change.inf)."""
+    with open(run.file(CHANGE_INPUT), encoding="latin-1") as fh:
+        return fortran_int(fh.readline()[0:10])
+
+
 def _steps_left(run, from_snapshot):
     """The steps from where RUN's end files stand to the end it planned."""
     field = _check_end_files(run, from_snapshot)
-    with open(run.file(CHANGE_INPUT), encoding="latin-1") as fh:
-        planned = fortran_int(fh.readline()[0:10])
+    planned = _planned_steps(run)
     step = int(field.header["nt"])
     if planned <= step:
         raise ChainError(f"{run.path} has reached its planned end (step {step} of {planned}): "
